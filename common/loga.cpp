@@ -1,0 +1,55 @@
+// Diagnostic log, ANSI form: the installer's file writer and line format.
+#include "loga.h"
+
+BOOL LogPathForNameA(const char *pszName, char *pszPath, DWORD cchPath)
+{
+    char szDir[256];
+    if (pszPath && cchPath)
+        pszPath[0] = 0;
+    UINT cch = GetWindowsDirectoryA(szDir, sizeof(szDir));
+    if (cch < 3 || cch >= sizeof(szDir) || !pszName || !*pszName || !pszPath)
+        return FALSE;
+    if (szDir[0] != '\\' && !strchr(szDir, ':'))
+        return FALSE;
+    if (3 + lstrlenA(pszName) + 1 > (int)cchPath)
+        return FALSE;
+    lstrcpyA(szDir + 3, pszName);
+    lstrcpyA(pszPath, szDir);
+    return TRUE;
+}
+
+void LogFileWriteA(const char *pszPath, const char *pszText)
+{
+    if (!pszPath || !*pszPath || !pszText)
+        return;
+    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return;
+    if (SetFilePointer(hFile, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER) {
+        char szBuffer[LOGA_TEXT_MAX];
+        int cb = lstrlenA(pszText);
+        if (cb > LOGA_TEXT_MAX)
+            cb = LOGA_TEXT_MAX;
+        memcpy(szBuffer, pszText, cb);
+        DWORD cbWritten = 0;
+        WriteFile(hFile, szBuffer, (DWORD)cb, &cbWritten, NULL);
+    }
+    CloseHandle(hFile);
+}
+
+void LogFormatLineA(char *pszLine, DWORD cchLine, BOOL bError, const char *pszMessage)
+{
+    SYSTEMTIME st;
+    char szPrefix[64];
+    if (!pszLine || !cchLine)
+        return;
+    GetLocalTime(&st);
+    wsprintfA(szPrefix, "%4d/%02d/%02d %02d:%02d:%02d.%03d DI %s ",
+              st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+              st.wMilliseconds, bError ? "ERR" : "DBG");
+    lstrcpynA(pszLine, szPrefix, cchLine);
+    int cch = lstrlenA(pszLine);
+    if (pszMessage && (DWORD)cch + 1 < cchLine)
+        lstrcpynA(pszLine + cch, pszMessage, cchLine - cch);
+}

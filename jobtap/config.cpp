@@ -1,0 +1,148 @@
+// Registry readers: the status monitor program and the per-driver " Head",
+// " Tail" and " Filter" values under the monitor's own key.
+#include "jobtap.h"
+
+#define REG_TEXT_CCH 256    // 512-byte value buffers
+
+/* Reads PRINTER_INFO_2 of an open printer into a new block (free with
+ * FreeSplMem), logging failures with the caller's word; null on failure. */
+static PRINTER_INFO_2W *GetPrinterInfo2(HANDLE hPrinter, LPCWSTR pszWord, BOOL bProbeBuffer)
+{
+    // The probe announces the size of the record alone, but has room to spare:
+    // Wine 8's GetPrinterW writes past a level-2 buffer that is too small.
+    BYTE abProbe[sizeof(PRINTER_INFO_2W) + 2048];
+    DWORD cbNeeded = 0;
+    BOOL bOk = GetPrinterW(hPrinter, 2, bProbeBuffer ? abProbe : NULL,
+                           bProbeBuffer ? sizeof(PRINTER_INFO_2W) : 0, &cbNeeded);
+    DWORD dwError = GetLastError();
+    if (!bOk && dwError != ERROR_INSUFFICIENT_BUFFER) {
+        LogErr(L"%s GetPrinter %d R %d E %d", pszWord, cbNeeded, 0, dwError);
+        return NULL;
+    }
+    if (cbNeeded < sizeof(PRINTER_INFO_2W))
+        cbNeeded = sizeof(PRINTER_INFO_2W);
+    PRINTER_INFO_2W *pInfo = (PRINTER_INFO_2W *)AllocSplMem(cbNeeded);
+    if (!pInfo) {
+        dwError = GetLastError();
+        LogErr(bProbeBuffer ? L"%s AllocSplMem %d R x%x E %d" : L"%s AllocSplMem(%d) R x%x E %d",
+               pszWord, cbNeeded, 0, dwError);
+        return NULL;
+    }
+    if (!GetPrinterW(hPrinter, 2, (LPBYTE)pInfo, cbNeeded, &cbNeeded)) {
+        dwError = GetLastError();
+        LogErr(L"%s GetPrinter %d R %d E %d", pszWord, cbNeeded, 0, dwError);
+        FreeSplMem(pInfo);
+        return NULL;
+    }
+    SetLastError(0);
+    return pInfo;
+}
+
+/* Copies the driver name of a printer into szDriver (cut to cchDriver). */
+static BOOL GetDriverName(LPCWSTR pszPrinterName, LPCWSTR pszWord, LPCWSTR pszOpenFormat,
+                          LPWSTR szDriver, int cchDriver, BOOL bProbeBuffer)
+{
+    HANDLE hPrinter = NULL;
+    if (!OpenPrinterW((LPWSTR)pszPrinterName, &hPrinter, NULL)) {
+        DWORD dwError = GetLastError();
+        LogErr(pszOpenFormat, LogStr(pszPrinterName), 0, dwError);
+        return FALSE;
+    }
+    PRINTER_INFO_2W *pInfo = GetPrinterInfo2(hPrinter, pszWord, bProbeBuffer);
+    if (pInfo) {
+        lstrcpynW(szDriver, pInfo->pDriverName ? pInfo->pDriverName : L"", cchDriver);
+        FreeSplMem(pInfo);
+    }
+    ClosePrinter(hPrinter);
+    return pInfo != NULL;
+}
+
+/* Reads a value of any type as text into pszOut, which has room for cbRoom
+ * bytes plus one more character: the text is always terminated there. */
+static LONG QueryText(HKEY hKey, LPCWSTR pszValue, LPWSTR pszOut, DWORD cbRoom, LPDWORD pcbData)
+{
+    DWORD cb = cbRoom;
+    LONG lStatus = RegQueryValueExW(hKey, pszValue, NULL, NULL, (LPBYTE)pszOut, &cb);
+    if (lStatus == ERROR_SUCCESS)
+        pszOut[cb / sizeof(WCHAR)] = 0;
+    *pcbData = cb;
+    return lStatus;
+}
+
+/* Vigilstr: full path of the status monitor program configured for the
+ * printer's driver (system directory, backslash, value), or null. */
+LPWSTR Vigilstr(LPCWSTR pszPrinterName)
+{
+    WCHAR szPath[REG_TEXT_CCH + 1];
+    UINT cchDir = GetSystemDirectoryW(szPath, REG_TEXT_CCH);
+    if (cchDir == 0 || cchDir >= REG_TEXT_CCH - 1) {
+        DWORD dwError = GetLastError();
+        szPath[0] = 0;
+        LogErr(L"Vigilstr GetSystemDirectory [%s] R %d E %d", szPath, 0, dwError);
+        return NULL;
+    }
+
+    WCHAR szDriver[REG_TEXT_CCH];
+    if (!GetDriverName(pszPrinterName, L"Vigilstr", L"Vigilstr OpenPrinter [%s] R %d E %d",
+                       szDriver, REG_TEXT_CCH, TRUE))
+        return NULL;
+
+    HKEY hKey = NULL;
+    LONG lStatus = RegOpenKeyExW(HKEY_LOCAL_MACHINE, g_RegistryRoot, 0, KEY_READ, &hKey);
+    if (lStatus != ERROR_SUCCESS) {
+        LogErr(L"Vigilstr RegOpenKeyEx [%s] R %d", LogStr(g_RegistryRoot), lStatus);
+        return NULL;
+    }
+    szPath[cchDir] = L'\\';
+    szPath[cchDir + 1] = 0;
+    DWORD cbData = 0;
+    lStatus = QueryText(hKey, szDriver, szPath + cchDir + 1,
+                        (REG_TEXT_CCH - cchDir - 1) * sizeof(WCHAR), &cbData);
+    RegCloseKey(hKey);
+    if (lStatus != ERROR_SUCCESS) {
+        szPath[cchDir + 1] = 0;
+        LogErr(L"Vigilstr RegQueryValueEx([%s]) [%s] R %d", szDriver, szPath, lStatus);
+        return NULL;
+    }
+    LPWSTR pszResult = AllocSplStr(szPath);
+    if (!pszResult) {
+        DWORD dwError = GetLastError();
+        LogErr(L"Vigilstr AllocSplStr [%s] R x%x E %d", szPath, 0, dwError);
+    }
+    return pszResult;
+}
+
+/* Regstr: the value named after the entry's printer's driver followed by
+ * pszSuffix (" Head", " Tail", " Filter"), or null. */
+LPWSTR Regstr(IniPort *pIniPort, LPCWSTR pszSuffix)
+{
+    WCHAR szName[REG_TEXT_CCH];
+    if (!GetDriverName(pIniPort->pszPrinterName, L"Regstr", L"Regstr OpenPrinter([%s]) R %d E %d",
+                       szName, REG_TEXT_CCH, FALSE))
+        return NULL;
+    int cch = lstrlenW(szName);
+    lstrcpynW(szName + cch, pszSuffix, REG_TEXT_CCH - cch);
+
+    HKEY hKey = NULL;
+    LONG lStatus = RegOpenKeyExW(HKEY_LOCAL_MACHINE, g_RegistryRoot, 0, KEY_READ, &hKey);
+    if (lStatus != ERROR_SUCCESS) {
+        LogErr(L"Regstr RegOpenKeyEx([%s]) E %d", LogStr(g_RegistryRoot), lStatus);
+        return NULL;
+    }
+    WCHAR szData[REG_TEXT_CCH + 1];
+    DWORD cbData = 0;
+    lStatus = QueryText(hKey, szName, szData, REG_TEXT_CCH * sizeof(WCHAR), &cbData);
+    if (lStatus != ERROR_SUCCESS) {
+        LogErr(L"Regstr RegQueryValueEx([%s]) E %d", szName, lStatus);
+        RegCloseKey(hKey);
+        return NULL;
+    }
+    LogDbg(L"Regstr RegQueryValueEx([%s]) pData [%s] cbData %d E %d", szName, szData, cbData, 0);
+    RegCloseKey(hKey);
+    LPWSTR pszResult = AllocSplStr(szData);
+    if (!pszResult) {
+        DWORD dwError = GetLastError();
+        LogErr(L"Regstr AllocSplStr([%s]) R x%x E %d", szData, 0, dwError);
+    }
+    return pszResult;
+}

@@ -1,0 +1,351 @@
+// The six port operations: each passes the call to the port monitor below
+// and adds header, trailer, filter, job state and status notifications.
+#include "jobtap.h"
+
+static BOOL RefuseHandle(LPCWSTR pszWord, HANDLE hPort)
+{
+    const IniPort *pIniPort = (const IniPort *)hPort;
+    LogErr(L"%s pIniPort x%x magic x%x", pszWord, LP(hPort), pIniPort ? pIniPort->dwSignature : 0);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+static void DeleteUnderLock(IniPort *pIniPort)
+{
+    EnterCriticalSection(&g_PortListLock);
+    DeletePortEntry(pIniPort);
+    LeaveCriticalSection(&g_PortListLock);
+}
+
+/* Open (pfnOpenPortEx): creates the port's record, opens the port below and
+ * sets up the status channel. A port name already open is refused. */
+BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR pMonitor)
+{
+    if (!pMonitor || !pMonitor->pfnOpenPort || !pMonitor->pfnStartDocPort || !pMonitor->pfnWritePort ||
+        !pMonitor->pfnReadPort || !pMonitor->pfnEndDocPort || !pMonitor->pfnClosePort) {
+        LogErr(L"Open pMonitor x%x pfnOpen x%x pfnStart x%x pfnWrite x%x pfnRead x%x pfnEnd x%x pfnClose x%x",
+               LP(pMonitor), pMonitor ? LP(pMonitor->pfnOpenPort) : 0,
+               pMonitor ? LP(pMonitor->pfnStartDocPort) : 0, pMonitor ? LP(pMonitor->pfnWritePort) : 0,
+               pMonitor ? LP(pMonitor->pfnReadPort) : 0, pMonitor ? LP(pMonitor->pfnEndDocPort) : 0,
+               pMonitor ? LP(pMonitor->pfnClosePort) : 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    LogDbg(L"Open([%s] len=%d [%s] len=%d x%x x%x)", LogStr(pszPortName),
+           pszPortName ? lstrlenW(pszPortName) : 0, LogStr(pszPrinterName),
+           pszPrinterName ? lstrlenW(pszPrinterName) : 0, LP(pHandle), LP(pMonitor));
+    if (!pHandle) {
+        // Nowhere to return the handle: refuse before anything is opened.
+        LogErr(L"Open pHandle x%x", 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+
+    EnterCriticalSection(&g_PortListLock);
+    if (FindPortEntry(pszPortName)) {
+        LogErr(L"Open FindPortEntry [%s]", pszPortName);
+        LeaveCriticalSection(&g_PortListLock);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    IniPort *pIniPort = CreatePortEntry(pszPortName);
+    if (!pIniPort) {
+        LogErr(L"Open CreatePortEntry([%s])", pszPortName);
+        LeaveCriticalSection(&g_PortListLock);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    LeaveCriticalSection(&g_PortListLock);
+
+    BOOL bOk = pMonitor->pfnOpenPort(pszPortName, &pIniPort->hPort);
+    DWORD dwError = GetLastError();
+    LogDbg(L"Open pfnOpen lm=x%x pm=x%x R %d E %d", LP(pIniPort), LP(pIniPort->hPort), bOk, dwError);
+    if (!bOk) {
+        DeleteUnderLock(pIniPort);
+        SetLastError(dwError);
+        return FALSE;
+    }
+
+    *pHandle = (HANDLE)pIniPort;
+    pIniPort->Monitor = *pMonitor;
+
+    if (pMonitor->pfnSetPortTimeOuts) {
+        COMMTIMEOUTS cto = {0, 0, 0, 0, 0x7FFFFFFF};
+        bOk = pMonitor->pfnSetPortTimeOuts(pIniPort->hPort, &cto, 0);
+        dwError = GetLastError();
+        LogDbg(L"Open pfnSetPortTimeOuts %d %d %d %d %d R %d E %d", cto.ReadIntervalTimeout,
+               cto.ReadTotalTimeoutMultiplier, cto.ReadTotalTimeoutConstant,
+               cto.WriteTotalTimeoutMultiplier, cto.WriteTotalTimeoutConstant, bOk, dwError);
+    }
+
+    if (!CreateStatusChannel(pIniPort)) {
+        dwError = GetLastError();
+        // The port below was opened for this record: close it again, so the
+        // port is not left held by a handle nobody owns.
+        pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
+        pIniPort->hPort = NULL;
+        DeleteUnderLock(pIniPort);
+        *pHandle = NULL;
+        SetLastError(dwError ? dwError : ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+
+    NotifyStatusWindow(pIniPort, L"Open", STATUS_NOTIFY_PORT_OPEN);
+    return TRUE;
+}
+
+/* Starts the configured status monitor for the printer when no status window
+ * exists yet, and waits (up to 10 s) until it is ready for input. */
+static void StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
+{
+    LPWSTR pszProgram = Vigilstr(pszPrinterName);
+    if (!pszProgram)
+        return;
+    WCHAR szCommand[256];
+    wsprintfW(szCommand, L"$X %.250s", pszPrinterName);
+    STARTUPINFOW si;
+    PROCESS_INFORMATION pi = {};
+    GetStartupInfoW(&si);
+    BOOL bOk = CreateProcessW(pszProgram, szCommand, NULL, NULL, TRUE, CREATE_NEW_CONSOLE,
+                              NULL, NULL, &si, &pi);
+    DWORD dwError = GetLastError();
+    LogDbg(L"Start CreateProcess([%s] [%s]) R %d E %d", pszProgram, szCommand, bOk, dwError);
+    FreeSplMem(pszProgram);
+    if (!bOk)
+        return;
+
+    // Handles of an earlier start by this port are no longer needed.
+    if (pIniPort->hMonitorProcess)
+        CloseHandle(pIniPort->hMonitorProcess);
+    if (pIniPort->hMonitorThread)
+        CloseHandle(pIniPort->hMonitorThread);
+    pIniPort->hMonitorProcess = pi.hProcess;
+    pIniPort->hMonitorThread = pi.hThread;
+    StatusBlock *pLm = pIniPort->pLm;
+    pLm->hMonitorProcess = (uint32_t)(UINT_PTR)pi.hProcess;
+    pLm->hMonitorThread = (uint32_t)(UINT_PTR)pi.hThread;
+    pLm->dwMonitorProcessId = pi.dwProcessId;
+    pLm->dwMonitorThreadId = pi.dwThreadId;
+
+    DWORD dwWait = WaitForInputIdle(pi.hProcess, 10000);
+    dwError = GetLastError();
+    LogDbg(L"Start WaitForInputIdle R %d E %d", dwWait, dwError);
+    if (dwWait == 0) {
+        HWND hWnd = FindStatusWindow(pIniPort);
+        dwError = GetLastError();
+        LogDbg(L"Start FindWindow R x%x E %d", LP(hWnd), dwError);
+    }
+}
+
+/* StartDoc: records the job, starts and notifies the status monitor, sends
+ * the header and loads the filter. A document without name, output file and
+ * data type is skipped: only its data reaches the port. */
+BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo)
+{
+    IniPort *pIniPort = (IniPort *)hPort;
+    if (!IsValidPort(pIniPort) || !pszPrinterName || !*pszPrinterName || (Level != 1 && Level != 2) ||
+        !pDocInfo) {
+        LogErr(L"Start pIniPort x%x magic x%x pszPrinterName x%x *pszPrinterName x%x dwLevel %d pDocInfo x%x",
+               LP(hPort), pIniPort ? pIniPort->dwSignature : 0, LP(pszPrinterName),
+               pszPrinterName ? *pszPrinterName : 0, Level, LP(pDocInfo));
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // DOC_INFO_1 and DOC_INFO_2 both begin with these three strings.
+    const DOC_INFO_1W *pInfo = (const DOC_INFO_1W *)pDocInfo;
+    LogDbg(L"Start(h=x%x [%s] id=%d lv=%d [%s] [%s] [%s])", LP(hPort), pszPrinterName, JobId, Level,
+           LogStr(pInfo->pDocName), LogStr(pInfo->pOutputFile), LogStr(pInfo->pDatatype));
+
+    if (!pInfo->pDocName && !pInfo->pOutputFile && !pInfo->pDatatype) {
+        pIniPort->bSkipJob = TRUE;
+        return TRUE;
+    }
+
+    if (!pIniPort->pszPrinterName || lstrcmpiW(pIniPort->pszPrinterName, pszPrinterName) != 0) {
+        LPWSTR pszCopy = AllocSplStr(pszPrinterName);
+        if (!pszCopy) {
+            LogErr(L"Start AllocSplStr [%s]", pszPrinterName);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
+        FreeSplMem(pIniPort->pszPrinterName);
+        pIniPort->pszPrinterName = pszCopy;
+    }
+
+    BOOL bOk = pIniPort->Monitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, Level, pDocInfo);
+    DWORD dwError = GetLastError();
+    LogDbg(L"Start pfnStart R %d E %d", bOk, dwError);
+    if (!bOk) {
+        SetLastError(dwError);
+        return FALSE;
+    }
+
+    StatusBlock *pLm = pIniPort->pLm;
+    if (!pLm) {
+        LogErr(L"Start pLm x%x", 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    pLm->dwSpoolerProcessId = GetCurrentProcessId();
+    pLm->dwSpoolerThreadId = GetCurrentThreadId();
+    pLm->dwJobId = JobId;
+    pIniPort->dwJobId = JobId;
+    pLm->dwFlags = (pLm->dwFlags | STATUS_FLAG_PRINTING) & ~STATUS_FLAG_WRITE_FAILED;
+
+    HWND hWnd = FindStatusWindow(pIniPort);
+    dwError = GetLastError();
+    LogDbg(L"Start FindWindow R x%x E %d", LP(hWnd), dwError);
+    if (!hWnd)
+        StartStatusMonitor(pIniPort, pszPrinterName);
+    if (pLm->hWndMonitor) {
+        bOk = PostMessageW((HWND)(UINT_PTR)pLm->hWndMonitor, pLm->uMsgMonitor, STATUS_NOTIFY_DOC_START, 0);
+        dwError = GetLastError();
+        LogDbg(L"Start PostMessage(x%x x%x %d %d) R %d E %d", pLm->hWndMonitor, pLm->uMsgMonitor,
+               STATUS_NOTIFY_DOC_START, 0, bOk, dwError);
+    }
+
+    SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead");
+    LoadFilter(pIniPort);
+    if (pIniPort->hFilter)
+        pIniPort->pfnFilterOpen();
+    SetLastError(0);
+    return TRUE;
+}
+
+/* Write: job data through the filter (if any) to the port. Bit 1 of the
+ * block's flags tells whether the port write failed. */
+BOOL WINAPI LmWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten)
+{
+    IniPort *pIniPort = (IniPort *)hPort;
+    if (!IsValidPort(pIniPort))
+        return RefuseHandle(L"Write", hPort);
+    LogDbg(L"Write(x%x x%x %d x%x)", LP(hPort), LP(pBuffer), cbBuf, LP(pcbWritten));
+
+    BOOL bOk;
+    DWORD dwError;
+    if (!pIniPort->hFilter) {
+        bOk = pIniPort->Monitor.pfnWritePort(pIniPort->hPort, pBuffer, cbBuf, pcbWritten);
+        dwError = GetLastError();
+        LogDbg(L"Write pfnWrite %d %d R %d E %d", cbBuf, pcbWritten ? *pcbWritten : 0, bOk, dwError);
+    } else {
+        bOk = FilterWrite(pIniPort, pBuffer, cbBuf, pcbWritten);
+        dwError = GetLastError();
+    }
+
+    StatusBlock *pLm = pIniPort->pLm;
+    if (!pLm) {
+        LogErr(L"Write pLm x%x", 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (bOk)
+        pLm->dwFlags &= ~STATUS_FLAG_WRITE_FAILED;
+    else
+        pLm->dwFlags |= STATUS_FLAG_WRITE_FAILED;
+    SetLastError(dwError);
+    return bOk;
+}
+
+/* Read: straight to the port, never through the filter. */
+BOOL WINAPI LmReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead)
+{
+    IniPort *pIniPort = (IniPort *)hPort;
+    if (!IsValidPort(pIniPort))
+        return RefuseHandle(L"Read", hPort);
+    LogDbg(L"Read(x%x x%x %d x%x)", LP(hPort), LP(pBuffer), cbBuffer, LP(pcbRead));
+    BOOL bOk = pIniPort->Monitor.pfnReadPort(pIniPort->hPort, pBuffer, cbBuffer, pcbRead);
+    DWORD dwError = GetLastError();
+    LogDbg(L"Read pfnRead %d %d R %d E %d", cbBuffer, pcbRead ? *pcbRead : 0, bOk, dwError);
+    SetLastError(dwError);
+    return bOk;
+}
+
+/* EndDoc: drains and frees the filter, sends the trailer, notifies, ends the
+ * document below and tells the spooler the last page is out. */
+BOOL WINAPI LmEndDocPort(HANDLE hPort)
+{
+    IniPort *pIniPort = (IniPort *)hPort;
+    if (!IsValidPort(pIniPort))
+        return RefuseHandle(L"End", hPort);
+    LogDbg(L"End(x%x)", LP(hPort));
+
+    if (pIniPort->bSkipJob) {
+        pIniPort->bSkipJob = FALSE;
+        return TRUE;
+    }
+
+    if (pIniPort->hFilter) {
+        if (pIniPort->pfnFilterFlush())
+            FilterDrain(pIniPort, L"End");
+        UnloadFilter(pIniPort);
+    }
+
+    StatusBlock *pLm = pIniPort->pLm;
+    if (!pLm) {
+        LogErr(L"End pLm x%x", 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    SendHeadOrTail(pIniPort, L" Tail", L"End RegStrTail");
+    pLm->dwFlags &= ~STATUS_FLAG_PRINTING;
+    NotifyStatusWindow(pIniPort, L"End", STATUS_NOTIFY_DOC_END);
+
+    BOOL bOk = pIniPort->Monitor.pfnEndDocPort(pIniPort->hPort);
+    DWORD dwError = GetLastError();
+    LogDbg(L"End pfnEnd R %d E %d", bOk, dwError);
+    if (!bOk) {
+        SetLastError(dwError);
+        return FALSE;
+    }
+
+    HANDLE hPrinter = NULL;
+    if (!OpenPrinterW(pIniPort->pszPrinterName, &hPrinter, NULL)) {
+        dwError = GetLastError();
+        LogErr(L"End OpenPrinter R %d E %d", 0, dwError);
+        SetLastError(dwError);
+        return FALSE;
+    }
+    bOk = SetJobW(hPrinter, pIniPort->dwJobId, 0, NULL, JOB_CONTROL_LAST_PAGE_EJECTED);
+    dwError = GetLastError();
+    if (!bOk)
+        LogErr(L"End SetJob R %d E %d", 0, dwError);
+    ClosePrinter(hPrinter);
+    SetLastError(bOk ? 0 : dwError);
+    return bOk;
+}
+
+/* Close: closes the port below, notifies, and deletes the record with its
+ * channel and thread. When the port below refuses, the record stays. */
+BOOL WINAPI LmClosePort(HANDLE hPort)
+{
+    IniPort *pIniPort = (IniPort *)hPort;
+    if (!IsValidPort(pIniPort))
+        return RefuseHandle(L"Close", hPort);
+    LogDbg(L"Close(x%x)", LP(hPort));
+
+    BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
+    DWORD dwError = GetLastError();
+    pIniPort->hPort = NULL;
+    LogDbg(L"Close pfnClose R %d E %d", bOk, dwError);
+    if (!bOk) {
+        SetLastError(dwError);
+        return FALSE;
+    }
+    if (!pIniPort->pLm) {
+        LogErr(L"Close pLm x%x", 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    NotifyStatusWindow(pIniPort, L"Close", STATUS_NOTIFY_PORT_CLOSE);
+
+    EnterCriticalSection(&g_PortListLock);
+    bOk = DeletePortEntry(pIniPort);
+    LeaveCriticalSection(&g_PortListLock);
+    if (!bOk) {
+        LogErr(L"Close DeletePortEntry R %d", 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    SetLastError(0);
+    return TRUE;
+}

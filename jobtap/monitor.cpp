@@ -1,0 +1,209 @@
+// Library entry, the monitor table, the list of open ports and the memory
+// helpers. Nothing is released at unload: the globals live as long as the
+// spooler process.
+#include "jobtap.h"
+
+LPWSTR g_RegistryRoot;
+LPWSTR g_LmName;
+IniPort *g_PortList;
+CRITICAL_SECTION g_PortListLock;
+
+static MONITOREX g_MonitorEx = {
+    sizeof(MONITOR),
+    {
+        NULL,                       // pfnEnumPorts
+        NULL,                       // pfnOpenPort
+        LmOpenPortEx,
+        LmStartDocPort,
+        LmWritePort,
+        LmReadPort,
+        LmEndDocPort,
+        LmClosePort,
+        NULL,                       // pfnAddPort
+        NULL,                       // pfnAddPortEx
+        NULL,                       // pfnConfigurePort
+        NULL,                       // pfnDeletePort
+        LmGetPrinterDataFromPort,
+        NULL,                       // pfnSetPortTimeOuts
+        NULL,                       // pfnXcvOpenPort
+        NULL,                       // pfnXcvDataPort
+        NULL,                       // pfnXcvClosePort
+    },
+};
+
+LPVOID AllocSplMem(DWORD cb)
+{
+    return (LPVOID)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, cb ? cb : 1);
+}
+
+/* Heap copy of a wide string, terminator included; null for null or no memory. */
+LPWSTR AllocSplStr(LPCWSTR psz)
+{
+    if (!psz)
+        return NULL;
+    DWORD cb = (lstrlenW(psz) + 1) * sizeof(WCHAR);
+    LPWSTR pszCopy = (LPWSTR)AllocSplMem(cb);
+    if (pszCopy)
+        memcpy(pszCopy, psz, cb);
+    return pszCopy;
+}
+
+BOOL FreeSplMem(LPVOID p)
+{
+    if (p)
+        GlobalFree((HGLOBAL)p);
+    return TRUE;
+}
+
+/* A port handle is usable when it is non-null and carries the signature. */
+BOOL IsValidPort(const IniPort *pIniPort)
+{
+    return pIniPort && pIniPort->dwSignature == INIPORT_SIGNATURE;
+}
+
+/* Caller holds g_PortListLock. Null or empty names find nothing. */
+IniPort *FindPortEntry(LPCWSTR pszPortName)
+{
+    if (!pszPortName || !*pszPortName)
+        return NULL;
+    for (IniPort *p = g_PortList; p; p = p->pNext)
+        if (lstrcmpiW(p->pszPortName, pszPortName) == 0)
+            return p;
+    return NULL;
+}
+
+/* Caller holds g_PortListLock. Appends a new record at the end of the list. */
+IniPort *CreatePortEntry(LPCWSTR pszPortName)
+{
+    IniPort *pIniPort = (IniPort *)AllocSplMem(sizeof(IniPort));
+    if (!pIniPort)
+        return NULL;
+    pIniPort->pszPortName = AllocSplStr(pszPortName);
+    if (!pIniPort->pszPortName) {
+        FreeSplMem(pIniPort);
+        return NULL;
+    }
+    pIniPort->dwSignature = INIPORT_SIGNATURE;
+    IniPort **ppLink = &g_PortList;
+    while (*ppLink)
+        ppLink = &(*ppLink)->pNext;
+    *ppLink = pIniPort;
+    return pIniPort;
+}
+
+static void CloseIfPresent(HANDLE *ph)
+{
+    if (*ph) {
+        CloseHandle(*ph);
+        *ph = NULL;
+    }
+}
+
+/* Caller holds g_PortListLock. Stops the port's StatusThread (waiting without
+ * limit; the thread never takes the lock), closes the channel and frees the
+ * record. FALSE, touching nothing, when the record is not in the list. */
+BOOL DeletePortEntry(IniPort *pIniPort)
+{
+    LogDbg(L"DeletePortEntry(x%x)", LP(pIniPort));
+
+    IniPort **ppLink = &g_PortList;
+    while (*ppLink && *ppLink != pIniPort)
+        ppLink = &(*ppLink)->pNext;
+    if (!*ppLink || !pIniPort)
+        return FALSE;
+    *ppLink = pIniPort->pNext;
+
+    if (pIniPort->hThread) {
+        InterlockedExchange(&pIniPort->bExit, TRUE);
+        BOOL bOk = SetEvent(pIniPort->hEventCmd);
+        LogDbg(L"DeletePortEntry SetEvent_Cmd R %d E %d", bOk, GetLastError());
+        DWORD dwWait = WaitForSingleObject(pIniPort->hThread, INFINITE);
+        LogDbg(L"DeletePortEntry WaitForSingleObject_Thread R %d E %d", dwWait, GetLastError());
+        DWORD dwExit = 0;
+        bOk = GetExitCodeThread(pIniPort->hThread, &dwExit);
+        LogDbg(L"DeletePortEntry GetExitCodeThread %d R %d E %d", dwExit, bOk, GetLastError());
+        bOk = CloseHandle(pIniPort->hThread);
+        LogDbg(L"DeletePortEntry CloseHandle_Thread R %d E %d", bOk, GetLastError());
+        pIniPort->hThread = NULL;
+    }
+
+    CloseIfPresent(&pIniPort->hEventMap);
+    CloseIfPresent(&pIniPort->hEventCmd);
+    CloseIfPresent(&pIniPort->hEventRet);
+    if (pIniPort->pLm)
+        UnmapViewOfFile(pIniPort->pLm);
+    CloseIfPresent(&pIniPort->hFileMap);
+    CloseIfPresent(&pIniPort->hMonitorProcess);
+    CloseIfPresent(&pIniPort->hMonitorThread);
+    if (pIniPort->hFilter)
+        UnloadFilter(pIniPort);
+    FreeSplMem(pIniPort->pSecurityDescriptor);
+    FreeSplMem(pIniPort->pszPrinterName);
+    FreeSplMem(pIniPort->pszPortName);
+    pIniPort->dwSignature = 0;
+    FreeSplMem(pIniPort);
+    return TRUE;
+}
+
+/* DllEntryPoint: turns off thread notifications; TRUE for every reason. */
+extern "C" __declspec(dllexport) BOOL WINAPI DllEntryPoint(HINSTANCE hInstance, DWORD dwReason, LPVOID pReserved)
+{
+    if (dwReason == DLL_PROCESS_ATTACH)
+        DisableThreadLibraryCalls(hInstance);
+    return TRUE;
+}
+
+// The C runtime's start-up code calls DllMain; it forwards to the export.
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pReserved)
+{
+    return DllEntryPoint(hInstance, dwReason, pReserved);
+}
+
+/* InitializePrintMonitor: keeps the registry root and the monitor's name (its
+ * last component) and hands the spooler the table; null with the last error
+ * set when the root is unusable. */
+extern "C" __declspec(dllexport) LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR pszRegistryRoot)
+{
+    LogDbg(L"Init([%s]) Process=%d Thread=%d &psz=x%x", LogStr(pszRegistryRoot),
+           GetCurrentProcessId(), GetCurrentThreadId(), LP(&g_RegistryRoot));
+
+    if (!pszRegistryRoot || !*pszRegistryRoot) {
+        LogErr(L"Init pszRegistryRoot x%x *pszRegistryRoot x%x", LP(pszRegistryRoot), 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+
+    LPWSTR pszRoot = AllocSplStr(pszRegistryRoot);
+    if (!pszRoot) {
+        LogErr(L"Init AllocSplStr [%s]", pszRegistryRoot);
+        return NULL;
+    }
+
+    LPCWSTR pszLast = NULL;
+    for (LPCWSTR p = pszRoot; *p; ++p)
+        if (*p == L'\\')
+            pszLast = p;
+    if (!pszLast) {
+        LogErr(L"Init FindLmName [%s]", pszRegistryRoot);
+        FreeSplMem(pszRoot);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    LPWSTR pszLmName = AllocSplStr(pszLast + 1);
+    if (!pszLmName) {
+        LogErr(L"Init AllocSplStr [%s]", pszLast + 1);
+        FreeSplMem(pszRoot);
+        return NULL;
+    }
+
+    // A second initialisation replaces the names; the lock is set up once.
+    static LONG s_bLockReady;
+    FreeSplMem(g_RegistryRoot);
+    FreeSplMem(g_LmName);
+    g_RegistryRoot = pszRoot;
+    g_LmName = pszLmName;
+    LogDbg(L"Init LM [%s]", g_LmName);
+    if (InterlockedExchange(&s_bLockReady, 1) == 0)
+        InitializeCriticalSection(&g_PortListLock);
+    return &g_MonitorEx;
+}

@@ -1,0 +1,265 @@
+// The status channel of a port: the named StatusBlock and its three events,
+// the worker thread that runs device requests written into the block, the
+// window notifications, and the monitor's printer-data entry point (Get).
+#include "jobtap.h"
+
+/* Creates the port's named objects and StatusThread, clears the block and
+ * registers the notification message. Logs every step; the first failure
+ * ends the set-up (the caller deletes the record, which closes what exists). */
+BOOL CreateStatusChannel(IniPort *pIniPort)
+{
+    // A null DACL lets every user open the objects.
+    pIniPort->pSecurityDescriptor = AllocSplMem(SECURITY_DESCRIPTOR_MIN_LENGTH);
+    if (!pIniPort->pSecurityDescriptor) {
+        LogErr(L"Open pSecurityDescriptor R x%x E %d", 0, GetLastError());
+        return FALSE;
+    }
+    BOOL bOk = InitializeSecurityDescriptor(pIniPort->pSecurityDescriptor, SECURITY_DESCRIPTOR_REVISION);
+    LogDbg(L"Open InitializeSecurityDescriptor R %d E %d", bOk, GetLastError());
+    if (!bOk)
+        return FALSE;
+    bOk = SetSecurityDescriptorDacl(pIniPort->pSecurityDescriptor, TRUE, NULL, FALSE);
+    LogDbg(L"Open SetSecurityDescriptorDacl R %d E %d", bOk, GetLastError());
+    if (!bOk)
+        return FALSE;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), pIniPort->pSecurityDescriptor, TRUE};
+
+    WCHAR szName[STATUS_NAME_CCH];
+    LogDbg(L"Open hFileMap x%x pMapView x%x", 0, 0);
+    FormatStatusObjectName(szName, STATUS_NAME_CCH, StatusFileMap, (LPCWSTR)g_LmName,
+                           (LPCWSTR)pIniPort->pszPortName);
+    pIniPort->hFileMap = CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0,
+                                            sizeof(StatusBlock), szName);
+    LogDbg(L"Open CreateFileMapping([%s]) R x%x E %d", szName, LP(pIniPort->hFileMap), GetLastError());
+    if (!pIniPort->hFileMap)
+        return FALSE;
+    // An existing section of that name is reused; mapping exactly the block's
+    // size fails safely if someone else created it smaller.
+    pIniPort->pLm = (StatusBlock *)MapViewOfFile(pIniPort->hFileMap, FILE_MAP_WRITE, 0, 0, sizeof(StatusBlock));
+    LogDbg(L"Open MapViewOfFile R x%x E %d", LP(pIniPort->pLm), GetLastError());
+    if (!pIniPort->pLm)
+        return FALSE;
+    ZeroMemory(pIniPort->pLm, sizeof(StatusBlock));
+
+    static const struct { StatusObject object; BOOL bSignalled; } s_events[] = {
+        {StatusEventMap, TRUE}, {StatusEventCmd, FALSE}, {StatusEventRet, FALSE}};
+    HANDLE *phEvents[] = {&pIniPort->hEventMap, &pIniPort->hEventCmd, &pIniPort->hEventRet};
+    for (int i = 0; i < 3; ++i) {
+        FormatStatusObjectName(szName, STATUS_NAME_CCH, s_events[i].object, (LPCWSTR)g_LmName,
+                               (LPCWSTR)pIniPort->pszPortName);
+        *phEvents[i] = CreateEventW(&sa, FALSE, s_events[i].bSignalled, szName);
+        LogDbg(L"Open CreateEvent([%s]) R x%x E %d", szName, LP(*phEvents[i]), GetLastError());
+        if (!*phEvents[i])
+            return FALSE;
+    }
+
+    DWORD dwThreadId = 0;
+    pIniPort->hThread = CreateThread(&sa, 0, StatusThread, pIniPort, 0, &dwThreadId);
+    pIniPort->dwThreadId = dwThreadId;
+    LogDbg(L"Open CreateThread x%x R x%x E %d", LP(pIniPort), LP(pIniPort->hThread), GetLastError());
+    if (!pIniPort->hThread)
+        return FALSE;
+
+    UINT uMsg = RegisterWindowMessageW(L"" STATUS_MSG_NAME);
+    pIniPort->pLm->uMsgMonitor = uMsg;
+    LogDbg(L"Open RegisterWindowMessage R x%x E %d", uMsg, GetLastError());
+    return uMsg != 0;
+}
+
+/* The window whose title the status monitor stored in the block, or null;
+ * the result is also stored in the block. The stored title is untrusted: it
+ * is converted within its 256 bytes and always terminated. */
+HWND FindStatusWindow(IniPort *pIniPort)
+{
+    StatusBlock *pLm = pIniPort->pLm;
+    if (!pLm)
+        return NULL;
+    char szTitle[sizeof(pLm->szWindowName)];
+    memcpy(szTitle, (const void *)pLm->szWindowName, sizeof(szTitle));
+    szTitle[sizeof(szTitle) - 1] = 0;
+    HWND hWnd = NULL;
+    if (szTitle[0]) {
+        WCHAR szWide[256];
+        int cch = MultiByteToWideChar(CP_ACP, 0, szTitle, -1, szWide, 256);
+        szWide[cch > 0 ? cch - 1 : 0] = 0;
+        szWide[255] = 0;
+        hWnd = FindWindowW(NULL, szWide);
+    }
+    pLm->hWndMonitor = (uint32_t)(UINT_PTR)hWnd;
+    return hWnd;
+}
+
+/* Looks up the status window anew and posts it one event; logs both steps
+ * under the caller's word. */
+void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszLogWord, WPARAM wEvent)
+{
+    HWND hWnd = FindStatusWindow(pIniPort);
+    DWORD dwError = GetLastError();
+    LogDbg(L"%s FindWindow R x%x E %d", pszLogWord, LP(hWnd), dwError);
+    if (!hWnd)
+        return;
+    UINT uMsg = pIniPort->pLm->uMsgMonitor;
+    BOOL bOk = PostMessageW(hWnd, uMsg, wEvent, 0);
+    dwError = GetLastError();
+    LogDbg(L"%s PostMessage(x%x x%x %d %d) R %d E %d", pszLogWord, LP(hWnd), uMsg, (int)wEvent, 0,
+           bOk, dwError);
+}
+
+/* Writes the 3-byte request header: request number, then the 16-bit value
+ * most significant byte first. */
+static void PutRequestHeader(LPBYTE pb, DWORD dwRequest, DWORD dwValue)
+{
+    pb[0] = (BYTE)dwRequest;
+    pb[1] = (BYTE)(dwValue >> 8);
+    pb[2] = (BYTE)dwValue;
+}
+
+/* Runs one device request from the block through the port monitor and
+ * writes the reply into the block. cbData comes from another process: it is
+ * cut to the block's 4096 data bytes. */
+static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
+{
+    DWORD dwCode = pLm->dwIoControlCode;
+    DWORD dwRequest = pLm->dwRequest;
+    DWORD dwValue = pLm->dwValue;
+    DWORD cbData = pLm->cbData;
+    if (cbData > STATUSBLOCK_DATA_MAX)
+        cbData = STATUSBLOCK_DATA_MAX;
+
+    BOOL bSet = dwCode == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND;
+    DWORD cbIn = bSet ? cbData + 3 : 3;
+    LPBYTE pbIn = (LPBYTE)AllocSplMem(cbIn);
+    LPBYTE pbOut = bSet ? NULL : pLm->abData;
+    DWORD cbOut = bSet ? 0 : cbData;
+
+    if (!pIniPort->Monitor.pfnGetPrinterDataFromPort) {
+        pLm->cbReturned = 0;
+        pLm->bResult = 0;
+        pLm->dwError = 0;
+        LogDbg(L"Thread pfnGet NotSupported R %d E %d", 0, 0);
+    } else if (!pbIn) {
+        pLm->cbReturned = 0;
+        pLm->bResult = 0;
+        pLm->dwError = ERROR_NOT_ENOUGH_MEMORY;
+        LogErr(L"Thread AllocSplMem %d R x%x E %d", cbIn, 0, ERROR_NOT_ENOUGH_MEMORY);
+    } else {
+        PutRequestHeader(pbIn, dwRequest, dwValue);
+        if (bSet)
+            memcpy(pbIn + 3, pLm->abData, cbData);
+        DWORD cbReturned = 0;
+        BOOL bOk = pIniPort->Monitor.pfnGetPrinterDataFromPort(pIniPort->hPort, dwCode, NULL, (LPWSTR)pbIn,
+                                                               cbIn, (LPWSTR)pbOut, cbOut, &cbReturned);
+        DWORD dwError = GetLastError();
+        pLm->cbReturned = cbReturned;
+        pLm->bResult = bOk;
+        pLm->dwError = dwError;
+        LogDbg(L"Thread pfnGet(x%x x%x [%s] x%x %d x%x %d %d) R %d E %d DevReq(x%x,x%x,x%x)",
+               LP(pIniPort->hPort), dwCode, LOG_NULL_TEXT, LP(pbIn), cbIn, LP(pbOut), cbOut, cbReturned,
+               bOk, dwError, dwRequest, dwValue, cbData);
+    }
+    FreeSplMem(pbIn);
+}
+
+/* StatusThread: serves the port's device requests until the exit request is
+ * set. A failed wait means the command event is unusable: the thread ends
+ * rather than spin. Exit code 0. */
+DWORD WINAPI StatusThread(LPVOID pParam)
+{
+    IniPort *pIniPort = (IniPort *)pParam;
+    StatusBlock *pLm = pIniPort->pLm;
+    for (;;) {
+        DWORD dwWait = WaitForSingleObject(pIniPort->hEventCmd, INFINITE);
+        DWORD dwError = GetLastError();
+        (dwWait == WAIT_FAILED ? LogErr : LogDbg)(L"Thread WaitForSingleObject bExit=%d R %d E %d",
+                                                   pIniPort->bExit, dwWait, dwError);
+        if (pIniPort->bExit || dwWait == WAIT_FAILED)
+            return 0;
+        ServeRequest(pIniPort, pLm);
+        if (SetEvent(pIniPort->hEventRet))
+            LogDbg(L"Thread SetEvent R %d E %d", 1, GetLastError());
+        else
+            LogErr(L"Thread SetEvent R %d E %d", 0, GetLastError());
+    }
+}
+
+/* VendorRequest: turns a printer-data value name into a device request.
+ * Names are compared with regard to case. */
+BOOL VendorRequest(LPCWSTR pszValueName, LPDWORD pdwControlId, LPDWORD pdwRequest, LPDWORD pdwValue)
+{
+    static const WCHAR s_szVendorGet[] = L"IOCTL_USBPRINT_VENDOR_GET_COMMAND";
+    const int cchVendorGet = (int)(sizeof(s_szVendorGet) / sizeof(WCHAR)) - 1;
+    *pdwControlId = 0;
+    *pdwRequest = 0;
+    *pdwValue = 0;
+    if (!pszValueName)
+        return FALSE;
+    if (lstrcmpW(pszValueName, L"IOCTL_PAR_QUERY_DEVICE_ID") == 0 || lstrcmpW(pszValueName, L"DeviceID") == 0) {
+        *pdwControlId = KZT_IOCTL_PAR_QUERY_DEVICE_ID;
+        return TRUE;
+    }
+    if (wcsncmp(pszValueName, s_szVendorGet, cchVendorGet) != 0 || !pszValueName[cchVendorGet])
+        return FALSE;
+
+    DWORD adwNumbers[2] = {0, 0};
+    LPCWSTR p = pszValueName + cchVendorGet;
+    for (int i = 0; i < 2; ++i) {
+        while (*p && (*p < L'0' || *p > L'9'))
+            ++p;
+        if (!*p)
+            return FALSE;
+        while (*p >= L'0' && *p <= L'9')
+            adwNumbers[i] = adwNumbers[i] * 10 + (DWORD)(*p++ - L'0');
+    }
+    *pdwControlId = KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND;
+    *pdwRequest = adwNumbers[0];
+    *pdwValue = adwNumbers[1];
+    return TRUE;
+}
+
+/* Get (pfnGetPrinterDataFromPort): a non-zero control id passes through; with
+ * control id 0 the value name names a device request (see VendorRequest). */
+BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
+                                     LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
+                                     DWORD cbOutBuffer, LPDWORD lpcbReturned)
+{
+    DWORD dwCallerError = GetLastError();
+    IniPort *pIniPort = (IniPort *)hPort;
+    LogDbg(L"Get(h=x%x id=%d [%s] x%x cbIn=%d x%x cbOut=%d x%x)", LP(hPort), ControlID, LogStr(pValueName),
+           LP(lpInBuffer), cbInBuffer, LP(lpOutBuffer), cbOutBuffer, LP(lpcbReturned));
+    if (!IsValidPort(pIniPort) || !pIniPort->Monitor.pfnGetPrinterDataFromPort) {
+        LogErr(L"Get pIniPort x%x magic x%x pfnGet x%x", LP(hPort), pIniPort ? pIniPort->dwSignature : 0,
+               IsValidPort(pIniPort) ? LP(pIniPort->Monitor.pfnGetPrinterDataFromPort) : 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+
+    BYTE abHeader[3];
+    if (ControlID == 0) {
+        if (!pValueName) {
+            LogErr(L"Get pValueName x%x", 0);
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        DWORD dwRequest, dwValue;
+        BOOL bKnown = VendorRequest(pValueName, &ControlID, &dwRequest, &dwValue);
+        LogDbg(L"Get VendorRequest([%s]) x%x x%x x%x R %d", pValueName, ControlID, dwRequest, dwValue, bKnown);
+        if (!bKnown) {
+            SetLastError(dwCallerError);
+            return FALSE;
+        }
+        PutRequestHeader(abHeader, dwRequest, dwValue);
+        lpInBuffer = (LPWSTR)abHeader;
+        cbInBuffer = sizeof(abHeader);
+    }
+
+    DWORD cbReturned = 0;
+    BOOL bOk = pIniPort->Monitor.pfnGetPrinterDataFromPort(pIniPort->hPort, ControlID, pValueName, lpInBuffer,
+                                                           cbInBuffer, lpOutBuffer, cbOutBuffer,
+                                                           lpcbReturned ? lpcbReturned : &cbReturned);
+    DWORD dwError = GetLastError();
+    LogDbg(L"Get pfnGet(x%x x%x [%s] x%x %d x%x %d %d) R %d E %d", LP(pIniPort->hPort), ControlID,
+           LogStr(pValueName), LP(lpInBuffer), cbInBuffer, LP(lpOutBuffer), cbOutBuffer,
+           lpcbReturned ? *lpcbReturned : cbReturned, bOk, dwError);
+    SetLastError(dwError);
+    return bOk;
+}

@@ -1,0 +1,97 @@
+// Several ports printing at once on several threads while another process
+// sends device requests through each port's channel and the ports close
+// under it: every job arrives complete and in order, nothing deadlocks, and
+// no handle is left open.
+#include "jobtapfixture.h"
+
+namespace {
+
+const int kPorts = 4;
+const int kJobsPerPort = 6;
+const size_t kJobBytes = 384 * 1024;
+
+struct Worker {
+    MONITOR *lm;
+    MONITOR *below;
+    int index;
+    int failures = 0;
+    std::string firstFailure;
+};
+
+std::wstring PortName(int i) { return L"CONC" + std::to_wstring(i + 1) + L":"; }
+
+DWORD WINAPI PrintJobs(LPVOID param)
+{
+    auto *w = (Worker *)param;
+    std::wstring port = PortName(w->index);
+    for (int job = 0; job < kJobsPerPort; ++job) {
+        SpoolerHost host;
+        host.lm = w->lm;
+        SpoolerHost::Job j;
+        j.port = port;
+        j.jobId = 100 * w->index + job;
+        j.data = PatternBytes(kJobBytes, 1000 * w->index + job);
+        j.chunk = 16384 + 4096 * job;
+        std::string why;
+        if (!host.RunJob(j, w->below, &why) || FakePortMonitor::Instance().Output(port) != j.data) {
+            if (!w->failures++)
+                w->firstFailure = Narrow(port) + " job " + std::to_string(job) + " " + why;
+        }
+    }
+    return 0;
+}
+
+HANDLE StartClient(int index)
+{
+    std::wstring cmd = L"\"" + ExePath(L"chanclient.exe") + L"\" jobtap " + PortName(index) +
+                       L" -400 \"MFG:Ostrel;CMD:TZ;MDL:TZ-1200;\"";
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+} // namespace
+
+using ConcurrencyTest = JobtapTest;
+
+TEST_F(ConcurrencyTest, PortsPrintInParallelWhileAnotherProcessQueriesAndPortsClose)
+{
+    fake.script.dwGetDelayMs = 1;
+    // One job first, so that everything created lazily exists before counting.
+    {
+        SpoolerHost::Job warm;
+        warm.data = PatternBytes(4096, 9);
+        std::string why;
+        ASSERT_TRUE(host.RunJob(warm, fake.Table(), &why)) << why;
+    }
+    int handlesBefore = HandleCount();
+
+    HANDLE clients[kPorts];
+    Worker workers[kPorts];
+    HANDLE threads[kPorts];
+    MONITOR *below = fake.Table();
+    for (int i = 0; i < kPorts; ++i) {
+        workers[i].lm = host.lm;
+        workers[i].below = below;
+        workers[i].index = i;
+        threads[i] = CreateThread(nullptr, 0, PrintJobs, &workers[i], 0, nullptr);
+        clients[i] = StartClient(i);
+        ASSERT_NE(clients[i], nullptr);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(kPorts, threads, TRUE, 90000), WAIT_OBJECT_0) << "printing threads deadlocked";
+    EXPECT_EQ(WaitForMultipleObjects(kPorts, clients, TRUE, 90000), WAIT_OBJECT_0) << "a client hung";
+    for (int i = 0; i < kPorts; ++i) {
+        DWORD code = 1;
+        GetExitCodeProcess(clients[i], &code);
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(workers[i].failures, 0) << workers[i].firstFailure;
+        CloseHandle(threads[i]);
+        CloseHandle(clients[i]);
+    }
+    EXPECT_GT(fake.CallsOf("Get").size(), 0u) << "no request was served while printing";
+    EXPECT_EQ(fake.OpenPorts(), 0);
+    EXPECT_EQ(HandleCount(), handlesBefore);
+}

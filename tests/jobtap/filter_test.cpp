@@ -1,0 +1,192 @@
+// The filter library: loaded per job, fed by Write, drained to the port,
+// flushed and freed at EndDoc; incomplete or failing libraries.
+#include "jobtapfixture.h"
+
+namespace {
+
+std::vector<BYTE> Xor(std::vector<BYTE> data)
+{
+    for (auto &b : data)
+        b ^= 0x5A;
+    return data;
+}
+
+std::string FilterCalls(const wchar_t *dll)
+{
+    std::string text;
+    FILE *f = _wfopen((ExePath(dll) + L".calls").c_str(), L"r");
+    if (!f)
+        return text;
+    char buf[64];
+    while (fgets(buf, sizeof(buf), f))
+        text += buf;
+    fclose(f);
+    return text;
+}
+
+} // namespace
+
+class FilterTest : public JobtapTest {
+protected:
+    void UseFilter(const wchar_t *dll)
+    {
+        DeleteFileW((ExePath(dll) + L".calls").c_str());
+        SetMonitorValue(driver + L" Filter", ExePath(dll));
+    }
+};
+
+TEST_F(FilterTest, JobDataFlowsThroughTheFilterButHeaderAndTrailerDoNot)
+{
+    UseFilter(L"filter_xor.dll");
+    SetMonitorValue(driver + L" Head", L"1B40");
+    SetMonitorValue(driver + L" Tail", L"0C");
+    auto data = PatternBytes(100000, 1);
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    DWORD written = 0;
+    ASSERT_TRUE(Write(h, {data.begin(), data.begin() + 70000}, &written));
+    EXPECT_EQ(written, 70000u);
+    ASSERT_TRUE(Write(h, {data.begin() + 70000, data.end()}, &written));
+    EXPECT_EQ(written, 30000u);
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    EXPECT_EQ(Output(), Concat({{0x1B, 0x40}, Xor(data), {0x0C}}));
+    EXPECT_EQ(FilterCalls(L"filter_xor.dll"), "Open\nFlush\nClose\n");
+}
+
+TEST_F(FilterTest, HeldDataReachesThePortAtEndDoc)
+{
+    UseFilter(L"filter_hold.dll");
+    auto data = PatternBytes(50000, 2);
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    DWORD written = 0;
+    ASSERT_TRUE(Write(h, data, &written));
+    EXPECT_EQ(written, 50000u);              // the accepted count, not the port's
+    EXPECT_TRUE(Output().empty());
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    EXPECT_EQ(Output(), Xor(data));
+    // Drained in buffers of the job's largest write.
+    for (auto &call : fake.CallsOf("Write"))
+        EXPECT_LE(call.args[0], 50000u);
+}
+
+TEST_F(FilterTest, FilteredJobWithoutWritesOffersAnEmptyBuffer)
+{
+    UseFilter(L"filter_hold.dll");
+    LogOn();
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    EXPECT_TRUE(Output().empty());
+    EXPECT_EQ(FilterCalls(L"filter_hold.dll"), "Open\nFlush\nClose\n");
+    EXPECT_TRUE(LogHas("DBG End FreeLibrary R 1 E 0")) << LogText();
+}
+
+TEST_F(FilterTest, LibraryWithoutAllFiveExportsIsFreedAndTheJobRunsUnfiltered)
+{
+    UseFilter(L"filter_noflush.dll");
+    LogOn();
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    ASSERT_TRUE(Write(h, Bytes("plain")));
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    EXPECT_EQ(Output(), Bytes("plain"));
+    EXPECT_TRUE(LogHas("DBG Start FreeLibrary R 1 E 0"));
+    bool missing = false;
+    for (auto &line : LogMessages())
+        missing |= line.rfind("ERR Start GetProcAddress Open x", 0) == 0 && line.find(" Flush x0 ") != std::string::npos;
+    EXPECT_TRUE(missing) << LogText();
+    EXPECT_EQ(FilterCalls(L"filter_noflush.dll"), "");   // not even opened
+}
+
+TEST_F(FilterTest, LibraryThatDoesNotLoadIsLoggedAndTheJobRunsUnfiltered)
+{
+    SetMonitorValue(driver + L" Filter", L"C:\\no-such-filter.dll");
+    LogOn();
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    ASSERT_TRUE(Write(h, Bytes("plain")));
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    EXPECT_EQ(Output(), Bytes("plain"));
+    EXPECT_TRUE(LogHas("ERR Start LoadLibrary([C:\\no-such-filter.dll]) R x0 E 126")) << LogText();
+}
+
+TEST_F(FilterTest, FilterRefusingDataFailsTheWriteWithNothingWritten)
+{
+    UseFilter(L"filter_failwrite.dll");
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    DWORD written = 1;
+    SetLastError(0);
+    EXPECT_FALSE(Write(h, Bytes("refused"), &written));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_DATA);
+    EXPECT_EQ(Block().dwFlags, (DWORD)(STATUS_FLAG_PRINTING | STATUS_FLAG_WRITE_FAILED));
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    EXPECT_TRUE(Output().empty());
+}
+
+TEST_F(FilterTest, PortFailingWhileDrainingFailsTheWrite)
+{
+    UseFilter(L"filter_xor.dll");
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    fake.script.dwFailWrite = ERROR_NOT_READY;
+    DWORD written = 1;
+    EXPECT_FALSE(Write(h, Bytes("abc"), &written));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_READY);
+    EXPECT_TRUE(Block().dwFlags & STATUS_FLAG_WRITE_FAILED);
+    fake.script.dwFailWrite = 0;
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(FilterTest, PartialPortWritesAreRepeatedUntilEverythingIsOut)
+{
+    UseFilter(L"filter_xor.dll");
+    fake.script.cbWriteMax = 1000;
+    auto data = PatternBytes(10500, 3);
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    DWORD written = 0;
+    ASSERT_TRUE(Write(h, data, &written));
+    EXPECT_EQ(written, 10500u);
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    EXPECT_EQ(Output(), Xor(data));
+    EXPECT_EQ(fake.CallsOf("Write").size(), 11u);
+}
+
+TEST_F(FilterTest, PortThatTakesNothingFailsTheWriteInsteadOfLoopingForever)
+{
+    UseFilter(L"filter_xor.dll");
+    fake.script.bWriteZero = true;
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    EXPECT_FALSE(Write(h, Bytes("stuck")));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_WRITE_FAULT);
+    EXPECT_EQ(fake.CallsOf("Write").size(), 1u);
+    fake.script.bWriteZero = false;
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(FilterTest, ReadNeverPassesThroughTheFilter)
+{
+    UseFilter(L"filter_xor.dll");
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    BYTE buf[8];
+    DWORD cb = 0;
+    ASSERT_TRUE(host.lm->pfnReadPort(h, buf, sizeof(buf), &cb));
+    EXPECT_EQ(std::string((char *)buf, cb), "READY");
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+}

@@ -1,0 +1,70 @@
+// Shared set-up of the language monitor tests: the monitor loaded by the
+// spooler host, the port monitor stand-in below it, the test printer in
+// Wine's spooler, no driver values and no log unless a test asks.
+#pragma once
+#include <gtest/gtest.h>
+#include "channelclient.h"
+#include "fakeport.h"
+#include "testenv.h"
+
+class JobtapTest : public ::testing::Test {
+protected:
+    SpoolerHost host;
+    FakePortMonitor &fake = FakePortMonitor::Instance();
+    std::wstring driver = kTestDriver;
+
+    void SetUp() override
+    {
+        LogOff();
+        fake.Reset();
+        ClearDriverValues();
+        std::string why;
+        ASSERT_TRUE(EnsureTestPrinter(&why)) << why;
+        ASSERT_TRUE(host.Init());
+    }
+
+    void TearDown() override { LogOff(); }
+
+    HANDLE OpenPort(const wchar_t *port = L"LPT1:")
+    {
+        HANDLE h = nullptr;
+        EXPECT_TRUE(host.lm->pfnOpenPortEx((LPWSTR)port, (LPWSTR)kTestPrinter, &h, fake.Table()))
+            << GetLastError();
+        return h;
+    }
+
+    BOOL StartDoc(HANDLE h, DWORD jobId = 7, const wchar_t *docName = L"doc", DWORD level = 1)
+    {
+        DOC_INFO_1W doc = {(LPWSTR)docName, nullptr, (LPWSTR)L"RAW"};
+        return host.lm->pfnStartDocPort(h, (LPWSTR)kTestPrinter, jobId, level, (LPBYTE)&doc);
+    }
+
+    BOOL Write(HANDLE h, const std::vector<BYTE> &data, DWORD *written = nullptr)
+    {
+        DWORD cb = 0xdeadbeef;
+        BOOL ok = host.lm->pfnWritePort(h, (LPBYTE)data.data(), (DWORD)data.size(), &cb);
+        if (written)
+            *written = cb;
+        return ok;
+    }
+
+    BOOL EndDoc(HANDLE h) { return host.lm->pfnEndDocPort(h); }
+    BOOL Close(HANDLE h) { return host.lm->pfnClosePort(h); }
+
+    StatusBlock Block(const wchar_t *port = L"LPT1:")
+    {
+        StatusBlock block = {};
+        EXPECT_TRUE(ChannelSnapshot(kMonitorName, port, &block));
+        return block;
+    }
+
+    std::vector<BYTE> Output(const wchar_t *port = L"LPT1:") { return fake.Output(port); }
+};
+
+inline std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts)
+{
+    std::vector<BYTE> out;
+    for (auto &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}

@@ -1,0 +1,332 @@
+// The status channel: named objects, the block, device requests from another
+// process served by StatusThread, and the Get entry point with its value
+// names.
+#include "jobtapfixture.h"
+
+namespace {
+
+bool ObjectExists(const wchar_t *name, bool event)
+{
+    HANDLE h = event ? OpenEventW(SYNCHRONIZE, FALSE, name) : OpenFileMappingW(FILE_MAP_READ, FALSE, name);
+    if (h)
+        CloseHandle(h);
+    return h != nullptr;
+}
+
+bool ChannelExists(const std::wstring &lm, const std::wstring &key)
+{
+    return ObjectExists((L"Ostrel FileMap " + lm + L" " + key).c_str(), false) &&
+           ObjectExists((L"Ostrel Event Map " + lm + L" " + key).c_str(), true) &&
+           ObjectExists((L"Ostrel Event Cmd " + lm + L" " + key).c_str(), true) &&
+           ObjectExists((L"Ostrel Event Ret " + lm + L" " + key).c_str(), true);
+}
+
+DWORD RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 60000)
+{
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi;
+    std::wstring cmd = commandLine;
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0xFFFF;
+    DWORD code = 0xFFFE;
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+} // namespace
+
+using StatusChannelTest = JobtapTest;
+
+TEST_F(StatusChannelTest, ObjectsAreNamedAfterMonitorAndPortKey)
+{
+    struct { const wchar_t *port; const wchar_t *key; } cases[] = {
+        {L"LPT1:", L"LPT1:"},
+        {L"\\\\server\\queue", L",,server,queue"},
+        {L"USB001,extra\\part", L"USB001"},
+        {L"IP_10.0.0.1", L"IP_10.0.0.1"},
+    };
+    for (auto &c : cases) {
+        HANDLE h = OpenPort(c.port);
+        EXPECT_TRUE(ChannelExists(L"jobtap", c.key)) << Narrow(c.port);
+        ASSERT_TRUE(Close(h));
+        EXPECT_FALSE(ChannelExists(L"jobtap", c.key)) << Narrow(c.port);
+    }
+}
+
+TEST_F(StatusChannelTest, EmptyMonitorNameGivesTwoBlanksInARow)
+{
+    ASSERT_TRUE(host.Init(L"System\\Monitors\\"));
+    HANDLE h = OpenPort();
+    EXPECT_TRUE(ObjectExists(L"Ostrel FileMap  LPT1:", false));
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(StatusChannelTest, SamePortUnderTwoMonitorsHasTwoChannels)
+{
+    // A second copy of the library is a second monitor with its own globals.
+    std::wstring copy = ExePath(L"jobtap-second.dll");
+    ASSERT_TRUE(CopyFileW(ExePath(L"jobtap.dll").c_str(), copy.c_str(), FALSE));
+    HMODULE second = LoadLibraryW(copy.c_str());
+    ASSERT_NE(second, nullptr);
+    auto init = (LPMONITOREX(WINAPI *)(LPWSTR))GetProcAddress(second, "InitializePrintMonitor");
+    MONITOR *other = &init((LPWSTR)L"System\\Monitors\\second")->Monitor;
+    HANDLE a = OpenPort(L"LPT1:");
+    HANDLE b = nullptr;
+    ASSERT_TRUE(other->pfnOpenPortEx((LPWSTR)L"LPT1:", (LPWSTR)kTestPrinter, &b, fake.Table()));
+    EXPECT_TRUE(ChannelExists(L"jobtap", L"LPT1:"));
+    EXPECT_TRUE(ChannelExists(L"second", L"LPT1:"));
+    EXPECT_TRUE(other->pfnClosePort(b));
+    EXPECT_TRUE(Close(a));
+}
+
+TEST_F(StatusChannelTest, OpenReusesAndClearsABlockAClientStillHolds)
+{
+    HANDLE h = OpenPort();
+    HANDLE map = OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"Ostrel FileMap jobtap LPT1:");
+    ASSERT_NE(map, nullptr);
+    auto *block = (StatusBlock *)MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, sizeof(StatusBlock));
+    ASSERT_TRUE(StartDoc(h, 77));
+    EndDoc(h);
+    lstrcpyA(block->szWindowName, "stale");
+    ASSERT_TRUE(Close(h));
+    EXPECT_EQ(block->dwJobId, 77u);                        // kept alive by this view
+    h = OpenPort();
+    EXPECT_EQ(block->dwJobId, 0u);
+    EXPECT_EQ(block->szWindowName[0], 0);
+    EXPECT_EQ(block->uMsgMonitor, RegisterWindowMessageW(L"Ostrel StatusMonitor"));
+    UnmapViewOfFile(block);
+    CloseHandle(map);
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(StatusChannelTest, SecondProcessGetsTheDeviceIdThroughTheChannel)
+{
+    HANDLE h = OpenPort();
+    std::wstring cmd = L"\"" + ExePath(L"chanclient.exe") + L"\" jobtap LPT1: 20 \"MFG:Ostrel;CMD:TZ;MDL:TZ-1200;\"";
+    EXPECT_EQ(RunProcess(cmd), 0u);
+    EXPECT_EQ(fake.CallsOf("Get").size(), 20u);
+    ASSERT_TRUE(Close(h));
+}
+
+struct RequestCase {
+    const char *name;
+    DWORD code, request, value, cbData;
+    std::string data;                 // client's data for a set command
+    DWORD cbInSeen, cbOutSeen;        // what the port monitor receives
+    std::vector<BYTE> headerSeen;
+    std::string reply;
+};
+
+TEST_F(StatusChannelTest, RequestsReachThePortMonitorWithTheThreeByteHeader)
+{
+    const RequestCase cases[] = {
+        {"device id", KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, 256, "", 3, 256, {0, 0, 0}, "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;"},
+        {"device id, no room", KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, 0, "", 3, 0, {0, 0, 0}, ""},
+        {"vendor get", KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 18, 13398, 64, "", 3, 64, {18, 0x34, 0x56}, "V18:13398"},
+        {"vendor get, wide numbers", KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 0x1FF, 0x12345, 64, "", 3, 64,
+         {0xFF, 0x23, 0x45}, "V255:9029"},
+        {"unknown code acts as get", 0x99, 1, 2, 16, "", 3, 16, {1, 0, 2}, "V1:2"},
+        {"vendor set", KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND, 7, 0x0102, 5, "ABCDE", 8, 0, {7, 1, 2}, ""},
+        {"oversized room is cut", KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, 5000, "", 3, 4096, {0, 0, 0},
+         "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;"},
+        {"oversized set is cut", KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND, 0, 0, 0x7FFFFFFF, "xyz", 4099, 0, {0, 0, 0}, ""},
+    };
+    HANDLE h = OpenPort();
+    for (auto &c : cases) {
+        fake.Reset();
+        ChannelRequest request;
+        request.dwCode = c.code;
+        request.dwRequest = c.request;
+        request.dwValue = c.value;
+        request.cbData = c.cbData;
+        request.data.assign(c.data.begin(), c.data.end());
+        ChannelReply reply;
+        ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", request, &reply)) << c.name;
+        EXPECT_EQ(reply.bResult, 1u) << c.name;
+        EXPECT_EQ(std::string(reply.data.begin(), reply.data.end()), c.reply) << c.name;
+        auto gets = fake.CallsOf("Get");
+        ASSERT_EQ(gets.size(), 1u) << c.name;
+        EXPECT_EQ(gets[0].text, L"<null>") << c.name;
+        EXPECT_EQ(gets[0].args[0], c.code) << c.name;
+        EXPECT_EQ(gets[0].args[1], c.cbInSeen) << c.name;
+        EXPECT_EQ(gets[0].args[2], c.cbOutSeen) << c.name;
+        ASSERT_GE(gets[0].data.size(), 3u) << c.name;
+        EXPECT_EQ(std::vector<BYTE>(gets[0].data.begin(), gets[0].data.begin() + 3), c.headerSeen) << c.name;
+        if (c.code == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND) {
+            EXPECT_EQ(gets[0].args[3], 0u) << c.name << ": no output buffer";
+            EXPECT_EQ(std::string(gets[0].data.begin() + 3, gets[0].data.begin() + 3 + c.data.size()), c.data);
+            StatusBlock b = Block();
+            EXPECT_EQ(std::string((char *)b.abData, c.data.size()), c.data) << "abData stays as the client wrote it";
+        }
+    }
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(StatusChannelTest, PortMonitorFailureIsReportedAndTheThreadGoesOn)
+{
+    HANDLE h = OpenPort();
+    fake.script.dwFailGet = ERROR_GEN_FAILURE;
+    ChannelRequest request;
+    ChannelReply reply;
+    ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", request, &reply));
+    EXPECT_EQ(reply.bResult, 0u);
+    EXPECT_EQ(reply.dwError, (DWORD)ERROR_GEN_FAILURE);
+    fake.script.dwFailGet = 0;
+    ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", request, &reply));
+    EXPECT_EQ(reply.bResult, 1u);
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(StatusChannelTest, PortMonitorWithoutGetAnswersZeroes)
+{
+    FakeScript script;
+    script.bNoGet = true;
+    fake.Reset(script);
+    LogOn();
+    HANDLE h = OpenPort();
+    ChannelRequest request;
+    ChannelReply reply;
+    reply.bResult = reply.dwError = reply.cbReturned = 5;
+    ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", request, &reply));
+    EXPECT_EQ(reply.bResult, 0u);
+    EXPECT_EQ(reply.dwError, 0u);
+    EXPECT_EQ(reply.cbReturned, 0u);
+    ASSERT_TRUE(Close(h));
+    EXPECT_TRUE(LogHas("DBG Thread pfnGet NotSupported R 0 E 0")) << LogText();
+}
+
+TEST_F(StatusChannelTest, CloseWaitsForARequestInProgress)
+{
+    HANDLE h = OpenPort();
+    fake.script.dwGetDelayMs = 500;
+    HANDLE client = CreateThread(nullptr, 0, [](LPVOID) -> DWORD {
+        ChannelRequest request;
+        ChannelReply reply;
+        return ChannelCall(kMonitorName, L"LPT1:", request, &reply) ? reply.bResult : 9;
+    }, nullptr, 0, nullptr);
+    while (fake.CallsOf("Get").empty())
+        Sleep(5);
+    ASSERT_TRUE(Close(h));                    // returns only after the thread ended
+    EXPECT_EQ(fake.CallsOf("Get").size(), 1u);
+    WaitForSingleObject(client, 10000);
+    CloseHandle(client);
+    EXPECT_EQ(fake.OpenPorts(), 0);
+}
+
+// Get, the monitor's printer-data entry point.
+struct NameCase {
+    std::wstring name;
+    bool known;
+    DWORD code;
+    std::vector<BYTE> header;
+};
+
+TEST_F(StatusChannelTest, ValueNamesBecomeDeviceRequests)
+{
+    const std::wstring G = L"IOCTL_USBPRINT_VENDOR_GET_COMMAND";
+    const NameCase cases[] = {
+        {L"IOCTL_PAR_QUERY_DEVICE_ID", true, KZT_IOCTL_PAR_QUERY_DEVICE_ID, {0, 0, 0}},
+        {L"DeviceID", true, KZT_IOCTL_PAR_QUERY_DEVICE_ID, {0, 0, 0}},
+        {L"deviceid", false, 0, {}},
+        {G, false, 0, {}},
+        {(G + L" 18"), false, 0, {}},
+        {(G + L" 18,13398"), true, KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, {18, 0x34, 0x56}},
+        {(G + L"(18 13398)"), true, KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, {18, 0x34, 0x56}},
+        {(G + L"18:13398"), true, KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, {18, 0x34, 0x56}},
+        {(G + L" 1 2 3"), true, KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, {1, 0, 2}},
+        {(G + L"x"), false, 0, {}},
+        {L"ioctl_usbprint_vendor_get_command 1 2", false, 0, {}},
+        {L"Anything", false, 0, {}},
+    };
+    std::vector<std::wstring> names;
+    for (auto &c : cases)
+        names.push_back(c.name);
+    HANDLE h = OpenPort();
+    for (size_t i = 0; i < names.size(); ++i) {
+        const NameCase &c = cases[i];
+        fake.Reset();
+        char out[128] = {};
+        DWORD cb = 0;
+        BYTE callerInput[5] = {9, 9, 9, 9, 9};
+        SetLastError(0xdeadbeef);
+        BOOL ok = host.lm->pfnGetPrinterDataFromPort(h, 0, (LPWSTR)names[i].c_str(), (LPWSTR)callerInput, 5,
+                                                     (LPWSTR)out, sizeof(out), &cb);
+        EXPECT_EQ(ok != FALSE, c.known) << "case " << i;
+        auto gets = fake.CallsOf("Get");
+        if (!c.known) {
+            EXPECT_EQ(GetLastError(), 0xdeadbeefu) << "case " << i << ": last error untouched";
+            EXPECT_TRUE(gets.empty()) << "case " << i;
+            continue;
+        }
+        ASSERT_EQ(gets.size(), 1u) << "case " << i;
+        EXPECT_EQ(gets[0].text, names[i]) << "case " << i;
+        EXPECT_EQ(gets[0].args[0], c.code) << "case " << i;
+        EXPECT_EQ(gets[0].args[1], 3u) << "case " << i << ": the caller's input is not used";
+        EXPECT_EQ(gets[0].args[2], sizeof(out)) << "case " << i;
+        EXPECT_EQ(gets[0].data, c.header) << "case " << i;
+        EXPECT_EQ(cb, strlen(out)) << "case " << i;
+    }
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(StatusChannelTest, NonZeroControlIdPassesThroughUninterpreted)
+{
+    HANDLE h = OpenPort();
+    BYTE in[7] = {1, 2, 3, 4, 5, 6, 7};
+    char out[64];
+    DWORD cb = 0;
+    ASSERT_TRUE(host.lm->pfnGetPrinterDataFromPort(h, KZT_IOCTL_PAR_QUERY_DEVICE_ID, (LPWSTR)L"Garbage", (LPWSTR)in,
+                                                   7, (LPWSTR)out, sizeof(out), &cb));
+    auto gets = fake.CallsOf("Get");
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_EQ(gets[0].text, L"Garbage");
+    EXPECT_EQ(gets[0].data, std::vector<BYTE>(in, in + 7));
+    fake.script.dwFailGet = ERROR_NOT_SUPPORTED;
+    EXPECT_FALSE(host.lm->pfnGetPrinterDataFromPort(h, 5, nullptr, nullptr, 0, (LPWSTR)out, sizeof(out), &cb));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_SUPPORTED);
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(StatusChannelTest, GetRefusesMissingNameOrMissingPortFunction)
+{
+    HANDLE h = OpenPort();
+    char out[8];
+    DWORD cb;
+    EXPECT_FALSE(host.lm->pfnGetPrinterDataFromPort(h, 0, nullptr, nullptr, 0, (LPWSTR)out, 8, &cb));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    ASSERT_TRUE(Close(h));
+
+    FakeScript script;
+    script.bNoGet = true;
+    fake.Reset(script);
+    h = OpenPort();
+    EXPECT_FALSE(host.lm->pfnGetPrinterDataFromPort(h, 0, (LPWSTR)L"DeviceID", nullptr, 0, (LPWSTR)out, 8, &cb));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(StatusChannelTest, TitleInTheAnsiCodePageFindsTheWindow)
+{
+    const wchar_t title[] = L"Pr\x00EFnter \x00C9 - Status Monitor";   // representable in 1252 and 932? only 1252
+    char ansi[256];
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, 0, title, -1, ansi, sizeof(ansi), nullptr, &lossy);
+    if (lossy)
+        GTEST_SKIP() << "title not representable in code page " << GetACP();
+    HWND wnd = CreateWindowW(L"STATIC", title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(wnd, nullptr);
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(ChannelSetWindowName(kMonitorName, L"LPT1:", ansi));
+    ASSERT_TRUE(StartDoc(h));
+    EXPECT_EQ(Block().hWndMonitor, (DWORD)(UINT_PTR)wnd);
+    MSG msg;
+    UINT id = RegisterWindowMessageW(L"Ostrel StatusMonitor");
+    EXPECT_TRUE(PeekMessageW(&msg, wnd, id, id, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 2u);
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    DestroyWindow(wnd);
+}

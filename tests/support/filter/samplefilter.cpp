@@ -1,0 +1,105 @@
+// A sample filter library for the language monitor's " Filter" value. One
+// source, several builds:
+//   FILTER_XOR        every byte XOR 0x5A (reversible), handed out at once
+//   FILTER_HOLD       XOR, but everything is held until "Flush"
+//   FILTER_PASS       bytes unchanged (for measuring the filter path)
+//   FILTER_NO_FLUSH   XOR without the "Flush" export (an incomplete library)
+//   FILTER_FAIL_WRITE "Write" refuses with ERROR_INVALID_DATA
+// Calls are counted in a file beside the DLL, "<dll>.calls", one word a line.
+#include <windows.h>
+#include <vector>
+
+static std::vector<BYTE> g_pending;
+static size_t g_offset;
+static bool g_flushed;
+
+static void Trace(const char *word)
+{
+    char path[MAX_PATH];
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       (LPCSTR)&Trace, &self);
+    GetModuleFileNameA(self, path, MAX_PATH);
+    lstrcatA(path, ".calls");
+    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    DWORD cb;
+    WriteFile(h, word, lstrlenA(word), &cb, nullptr);
+    WriteFile(h, "\n", 1, &cb, nullptr);
+    CloseHandle(h);
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI Open(void)
+{
+    g_pending.clear();
+    g_offset = 0;
+    g_flushed = false;
+#ifndef FILTER_PASS
+    Trace("Open");
+#endif
+    return TRUE;
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI Write(LPBYTE pData, DWORD cbData, LPDWORD pcbAccepted)
+{
+#ifdef FILTER_FAIL_WRITE
+    Trace("Write");
+    *pcbAccepted = 0;
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+#else
+    if (g_offset == g_pending.size()) {
+        g_pending.clear();
+        g_offset = 0;
+    }
+    size_t at = g_pending.size();
+    g_pending.insert(g_pending.end(), pData, pData + cbData);
+#ifndef FILTER_PASS
+    for (size_t i = at; i < g_pending.size(); ++i)
+        g_pending[i] ^= 0x5A;
+#endif
+    (void)at;
+    *pcbAccepted = cbData;
+    return TRUE;
+#endif
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI Read(LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead)
+{
+#ifdef FILTER_HOLD
+    if (!g_flushed) {
+        *pcbRead = 0;
+        return TRUE;
+    }
+#endif
+    size_t cb = g_pending.size() - g_offset;
+    if (cb > cbBuffer)
+        cb = cbBuffer;
+    if (cb)
+        memcpy(pBuffer, g_pending.data() + g_offset, cb);
+    g_offset += cb;
+    *pcbRead = (DWORD)cb;
+    return TRUE;
+}
+
+#ifndef FILTER_NO_FLUSH
+extern "C" __declspec(dllexport) BOOL WINAPI Flush(void)
+{
+#ifndef FILTER_PASS
+    Trace("Flush");
+#endif
+    g_flushed = true;
+    return TRUE;
+}
+#endif
+
+extern "C" __declspec(dllexport) BOOL WINAPI Close(void)
+{
+#ifndef FILTER_PASS
+    Trace("Close");
+#endif
+    g_pending.clear();
+    g_offset = 0;
+    return TRUE;
+}

@@ -1,0 +1,262 @@
+#include "testenv.h"
+#include <stdio.h>
+#include <string.h>
+
+const wchar_t kMonitorName[] = L"jobtap";
+const wchar_t kMonitorRoot[] = L"System\\CurrentControlSet\\Control\\Print\\Monitors\\jobtap";
+const wchar_t kTestDriver[] = L"KZT TZ Test Driver";
+const wchar_t kTestPrinter[] = L"KZT TZ Test";
+
+std::wstring ExeDirectory()
+{
+    WCHAR sz[MAX_PATH];
+    GetModuleFileNameW(nullptr, sz, MAX_PATH);
+    std::wstring dir = sz;
+    return dir.substr(0, dir.find_last_of(L'\\'));
+}
+
+std::wstring ExePath(const wchar_t *fileName) { return ExeDirectory() + L"\\" + fileName; }
+
+std::string Narrow(const std::wstring &text)
+{
+    std::string out;
+    for (wchar_t ch : text)
+        out += ch < 0x80 ? (char)ch : '?';
+    return out;
+}
+
+std::wstring LogPath()
+{
+    WCHAR sz[MAX_PATH];
+    GetWindowsDirectoryW(sz, MAX_PATH);
+    return std::wstring(sz, 3) + L"kztdebug.txt";
+}
+
+void LogOn()
+{
+    HANDLE h = CreateFileW(LogPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(h);
+}
+
+void LogOff() { DeleteFileW(LogPath().c_str()); }
+
+std::string LogText()
+{
+    std::string text;
+    HANDLE h = CreateFileW(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return text;
+    char buf[65536];
+    DWORD cb;
+    while (ReadFile(h, buf, sizeof(buf), &cb, nullptr) && cb)
+        text.append(buf, cb);
+    CloseHandle(h);
+    return text;
+}
+
+static bool HasStampPrefix(const std::string &line, const char *tag)
+{
+    // "2003/07/01 07:48:58.123 LM "
+    const char *shape = "dddd/dd/dd dd:dd:dd.ddd ";
+    if (line.size() < 27)
+        return false;
+    for (int i = 0; shape[i]; ++i) {
+        if (shape[i] == 'd' ? !isdigit((unsigned char)line[i]) : line[i] != shape[i])
+            return false;
+    }
+    return line.compare(24, 2, tag) == 0 && line[26] == ' ';
+}
+
+std::vector<std::string> LogMessages(const char *tag)
+{
+    std::vector<std::string> out;
+    std::string text = LogText();
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        out.push_back(HasStampPrefix(line, tag) ? line.substr(27) : "<malformed> " + line);
+        pos = end + 2;
+    }
+    return out;
+}
+
+bool LogHas(const std::string &message)
+{
+    for (auto &line : LogMessages())
+        if (line == message)
+            return true;
+    return false;
+}
+
+void SetMonitorValue(const std::wstring &name, const std::wstring &value)
+{
+    HKEY hKey;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMonitorRoot, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr))
+        return;
+    RegSetValueExW(hKey, name.c_str(), 0, REG_SZ, (const BYTE *)value.c_str(),
+                   (DWORD)((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(hKey);
+}
+
+void DeleteMonitorValue(const std::wstring &name)
+{
+    HKEY hKey;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMonitorRoot, 0, KEY_ALL_ACCESS, &hKey))
+        return;
+    RegDeleteValueW(hKey, name.c_str());
+    RegCloseKey(hKey);
+}
+
+void ClearDriverValues()
+{
+    std::wstring driver = kTestDriver;
+    for (const wchar_t *suffix : {L"", L" Head", L" Tail", L" Filter"})
+        DeleteMonitorValue(driver + suffix);
+}
+
+static bool PrinterExists(const wchar_t *name)
+{
+    HANDLE h = nullptr;
+    if (!OpenPrinterW((LPWSTR)name, &h, nullptr))
+        return false;
+    ClosePrinter(h);
+    return true;
+}
+
+bool EnsureTestPrinter(std::string *why)
+{
+    if (PrinterExists(kTestPrinter))
+        return true;
+    WCHAR szSys[MAX_PATH];
+    GetSystemDirectoryW(szSys, MAX_PATH);
+    std::wstring monitorDll = std::wstring(szSys) + L"\\jobtap.dll";
+    CopyFileW(ExePath(L"jobtap.dll").c_str(), monitorDll.c_str(), FALSE);
+    MONITOR_INFO_2W mi = {(LPWSTR)kMonitorName, nullptr, (LPWSTR)L"jobtap.dll"};
+    AddMonitorW(nullptr, 2, (LPBYTE)&mi);   // already installed is fine
+
+    WCHAR szDrv[MAX_PATH];
+    DWORD cb = 0;
+    if (!GetPrinterDriverDirectoryW(nullptr, nullptr, 1, (LPBYTE)szDrv, sizeof(szDrv), &cb)) {
+        *why = "GetPrinterDriverDirectory " + std::to_string(GetLastError());
+        return false;
+    }
+    std::wstring stub = std::wstring(szDrv) + L"\\kztstubui.dll";
+    if (!CopyFileW(ExePath(L"kztstubui.dll").c_str(), stub.c_str(), FALSE)) {
+        *why = "copy stub driver " + std::to_string(GetLastError());
+        return false;
+    }
+    DRIVER_INFO_3W di = {};
+    di.cVersion = 3;
+    di.pName = (LPWSTR)kTestDriver;
+    di.pDriverPath = (LPWSTR)stub.c_str();
+    di.pDataFile = (LPWSTR)stub.c_str();
+    di.pConfigFile = (LPWSTR)stub.c_str();
+    di.pMonitorName = (LPWSTR)kMonitorName;
+    di.pDefaultDataType = (LPWSTR)L"RAW";
+    if (!AddPrinterDriverW(nullptr, 3, (LPBYTE)&di) && GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
+        *why = "AddPrinterDriver " + std::to_string(GetLastError());
+        return false;
+    }
+    PRINTER_INFO_2W pi = {};
+    pi.pPrinterName = (LPWSTR)kTestPrinter;
+    pi.pPortName = (LPWSTR)L"FILE:";
+    pi.pDriverName = (LPWSTR)kTestDriver;
+    pi.pPrintProcessor = (LPWSTR)L"winprint";
+    pi.pDatatype = (LPWSTR)L"RAW";
+    HANDLE h = AddPrinterW(nullptr, 2, (LPBYTE)&pi);
+    if (!h) {
+        *why = "AddPrinter " + std::to_string(GetLastError());
+        return false;
+    }
+    ClosePrinter(h);
+    return true;
+}
+
+SpoolerJob::SpoolerJob(const wchar_t *printer)
+{
+    if (!OpenPrinterW((LPWSTR)printer, &hPrinter_, nullptr))
+        return;
+    std::wstring out = ExePath(L"wine-job.prn");
+    DOC_INFO_1W doc = {(LPWSTR)L"kzt test job", (LPWSTR)out.c_str(), (LPWSTR)L"RAW"};
+    id_ = StartDocPrinterW(hPrinter_, 1, (LPBYTE)&doc);
+}
+
+SpoolerJob::~SpoolerJob()
+{
+    if (id_)
+        EndDocPrinter(hPrinter_);
+    if (hPrinter_)
+        ClosePrinter(hPrinter_);
+}
+
+bool SpoolerHost::Load()
+{
+    hModule = LoadLibraryW(ExePath(L"jobtap.dll").c_str());
+    if (!hModule)
+        return false;
+    pfnInit = (LPMONITOREX(WINAPI *)(LPWSTR))GetProcAddress(hModule, "InitializePrintMonitor");
+    return pfnInit != nullptr;
+}
+
+bool SpoolerHost::Init(const wchar_t *root)
+{
+    if (!pfnInit && !Load())
+        return false;
+    LPMONITOREX ex = pfnInit((LPWSTR)root);
+    lm = ex ? &ex->Monitor : nullptr;
+    return lm != nullptr;
+}
+
+bool SpoolerHost::RunJob(const Job &job, MONITOR *below, std::string *why)
+{
+    HANDLE hPort = nullptr;
+    if (!lm->pfnOpenPortEx((LPWSTR)job.port.c_str(), (LPWSTR)job.printer.c_str(), &hPort, below)) {
+        *why = "Open " + std::to_string(GetLastError());
+        return false;
+    }
+    DOC_INFO_1W doc = {(LPWSTR)L"doc", nullptr, (LPWSTR)L"RAW"};
+    bool ok = lm->pfnStartDocPort(hPort, (LPWSTR)job.printer.c_str(), job.jobId, 1, (LPBYTE)&doc);
+    if (!ok)
+        *why = "StartDoc " + std::to_string(GetLastError());
+    for (size_t off = 0; ok && off < job.data.size(); off += job.chunk) {
+        DWORD cb = (DWORD)std::min<size_t>(job.chunk, job.data.size() - off), written = 0;
+        ok = lm->pfnWritePort(hPort, (LPBYTE)job.data.data() + off, cb, &written) && written == cb;
+        if (!ok)
+            *why = "Write " + std::to_string(GetLastError());
+    }
+    if (ok) {
+        lm->pfnEndDocPort(hPort);   // SetJob fails without a live job; the bytes are out by then
+    }
+    if (!lm->pfnClosePort(hPort) && ok) {
+        *why = "Close " + std::to_string(GetLastError());
+        ok = false;
+    }
+    return ok;
+}
+
+std::vector<BYTE> Bytes(const char *text) { return std::vector<BYTE>(text, text + strlen(text)); }
+
+std::vector<BYTE> PatternBytes(size_t cb, unsigned seed)
+{
+    std::vector<BYTE> v(cb);
+    unsigned x = seed * 2654435761u + 1;
+    for (auto &b : v) {
+        x = x * 1103515245u + 12345u;
+        b = (BYTE)(x >> 16);
+    }
+    return v;
+}
+
+int HandleCount()
+{
+    typedef BOOL(WINAPI * PFN)(HANDLE, PDWORD);
+    PFN pfn = (PFN)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetProcessHandleCount");
+    DWORD c = 0;
+    if (pfn)
+        pfn(GetCurrentProcess(), &c);
+    return (int)c;
+}

@@ -1,0 +1,72 @@
+// What the tests need of the Wine prefix: paths, the diagnostic log file,
+// the monitor's registry values, a real test printer in Wine's spooler, and
+// a host that loads the language monitor as the spooler does.
+#pragma once
+#include <windows.h>
+#include <winspool.h>
+#include <winsplp.h>
+#include <string>
+#include <vector>
+
+extern const wchar_t kMonitorName[];       // "jobtap"
+extern const wchar_t kMonitorRoot[];       // HKLM-relative key Wine's AddMonitor uses
+extern const wchar_t kTestDriver[];
+extern const wchar_t kTestPrinter[];
+
+std::wstring ExeDirectory();
+std::wstring ExePath(const wchar_t *fileName);       // a file beside the test program
+std::string Narrow(const std::wstring &text);
+
+// The log: "kztdebug.txt" in the root of the Windows drive.
+std::wstring LogPath();
+void LogOn();                                          // create it empty
+void LogOff();                                         // delete it
+std::string LogText();
+// The messages of the log's lines, each as "DBG message" or "ERR message",
+// checked to carry the "yyyy/mm/dd hh:mm:ss.mmm LM " prefix.
+std::vector<std::string> LogMessages(const char *tag = "LM");
+bool LogHas(const std::string &message);               // exact "DBG ..." / "ERR ..." line
+
+// Values under the monitor's key.
+void SetMonitorValue(const std::wstring &name, const std::wstring &value);
+void DeleteMonitorValue(const std::wstring &name);
+void ClearDriverValues();                              // driver, " Head", " Tail", " Filter"
+
+// The test printer (driver kTestDriver with monitor kMonitorName) exists.
+bool EnsureTestPrinter(std::string *why);
+
+// A job in Wine's spooler, so that SetJob has a live job id.
+class SpoolerJob {
+public:
+    explicit SpoolerJob(const wchar_t *printer = kTestPrinter);
+    ~SpoolerJob();
+    DWORD Id() const { return id_; }
+private:
+    HANDLE hPrinter_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// Loads jobtap.dll as the spooler does and keeps its table.
+struct SpoolerHost {
+    HMODULE hModule = nullptr;
+    LPMONITOREX(WINAPI *pfnInit)(LPWSTR) = nullptr;
+    MONITOR *lm = nullptr;
+
+    bool Load();                                       // LoadLibrary + GetProcAddress
+    bool Init(const wchar_t *root = kMonitorRoot);     // InitializePrintMonitor
+
+    // A whole job: Open, StartDoc (level 1, RAW), writes of chunk bytes,
+    // EndDoc, Close. Returns false at the first failing step.
+    struct Job {
+        std::wstring port = L"LPT1:";
+        std::wstring printer = kTestPrinter;
+        DWORD jobId = 0;
+        std::vector<BYTE> data;
+        DWORD chunk = 4096;
+    };
+    bool RunJob(const Job &job, MONITOR *below, std::string *why);
+};
+
+std::vector<BYTE> Bytes(const char *text);
+std::vector<BYTE> PatternBytes(size_t cb, unsigned seed);
+int HandleCount();                                     // handles of this process
