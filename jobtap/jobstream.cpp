@@ -307,8 +307,11 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
     }
     bOk = SetJobW(hPrinter, pIniPort->dwJobId, 0, NULL, JOB_CONTROL_LAST_PAGE_EJECTED);
     dwError = GetLastError();
-    if (!bOk)
+    if (!bOk) {
         LogErr(L"End SetJob R %d E %d", 0, dwError);
+        if (dwError == 0)
+            dwError = ERROR_INVALID_PARAMETER;   // a refusal without a code: the job id is unknown
+    }
     ClosePrinter(hPrinter);
     SetLastError(bOk ? 0 : dwError);
     return bOk;

@@ -22,8 +22,8 @@ BOOL WINAPI FakeOpenPort(LPWSTR pName, PHANDLE pHandle)
     Fake().Record({"Open", pName ? pName : L"", {}, {}});
     if (Fake().script.dwFailOpen)
         return Fail(Fake().script.dwFailOpen);
-    HANDLE hFile = CreateFileW(Fake().OutputPath(pName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hFile = CreateFileW(Fake().OutputPath(pName).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return FALSE;
     *pHandle = new FakePort{pName, hFile};
