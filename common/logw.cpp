@@ -9,15 +9,23 @@
 #define LOG_BYTES_MAX  512   // conversion buffer
 #define LOG_SCRATCH    1025  // wvsprintfW never writes more than 1024 characters
 
+/* The log's path: the root of the Windows drive and "kztdebug.txt". */
+static BOOL LogPath(WCHAR *szPath)
+{
+    UINT cch = GetWindowsDirectoryW(szPath, MAX_PATH);
+    if (cch < 3 || cch >= MAX_PATH)
+        return FALSE;
+    lstrcpyW(szPath + 3, L"kztdebug.txt");
+    return TRUE;
+}
+
 /* LogAppend: converts pszText with the C runtime's current locale and appends
  * it to the log. Every failure silently drops the text. */
 void LogAppend(const WCHAR *pszText)
 {
     WCHAR szPath[MAX_PATH];
-    UINT cch = GetWindowsDirectoryW(szPath, MAX_PATH);
-    if (cch < 3 || cch >= MAX_PATH)
+    if (!LogPath(szPath))
         return;
-    lstrcpyW(szPath + 3, L"kztdebug.txt");
 
     HANDLE hFile = CreateFileW(szPath, GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
@@ -44,8 +52,30 @@ static void LogFormatCut(WCHAR *szLine, const WCHAR *pszFormat, va_list args)
     lstrcpynW(szLine, szScratch, LOG_LINE_CCH);
 }
 
+/* Whether the log file exists, looked up at most once per clock tick: a
+ * disabled log then costs the job stream nothing measurable, and creating
+ * or deleting the file still takes effect within one tick. The tick and the
+ * answer share one 32-bit word, so threads never pair a tick with another
+ * tick's answer. */
+static BOOL LogFileExists(const WCHAR *szPath)
+{
+    static volatile LONG s_lastCheck = -1;     // (tick << 1) | exists
+    LONG lTick = (LONG)(GetTickCount() << 1);
+    LONG lLast = s_lastCheck;
+    if (lLast != -1 && (lLast & ~1) == lTick)
+        return lLast & 1;
+    BOOL bExists = GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES;
+    InterlockedExchange(&s_lastCheck, lTick | (bExists ? 1 : 0));
+    return bExists;
+}
+
+/* One line in three appends. While the file is absent (the usual case)
+ * nothing is formatted or opened. */
 static void LogLine(const WCHAR *pszLevel, const WCHAR *pszFormat, va_list args)
 {
+    WCHAR szPath[MAX_PATH];
+    if (!LogPath(szPath) || !LogFileExists(szPath))
+        return;
     SYSTEMTIME st;
     WCHAR szLine[LOG_LINE_CCH];
     GetLocalTime(&st);

@@ -12,13 +12,20 @@ static void ClearFilter(IniPort *pIniPort)
     pIniPort->pfnFilterClose = NULL;
 }
 
+static void FreeFilterBuffer(IniPort *pIniPort)
+{
+    FreeSplMem(pIniPort->pFilterBuffer);
+    pIniPort->pFilterBuffer = NULL;
+    pIniPort->cbFilterAlloc = 0;
+}
+
 /* Loads the " Filter" library of the port's printer, if one is configured and
  * has all five exports; otherwise the job runs unfiltered. */
 void LoadFilter(IniPort *pIniPort)
 {
     ClearFilter(pIniPort);
     pIniPort->cbFilterBuffer = 0;
-    pIniPort->pFilterBuffer = NULL;
+    FreeFilterBuffer(pIniPort);
 
     LPWSTR pszPath = Regstr(pIniPort, L" Filter");
     if (!pszPath)
@@ -54,9 +61,10 @@ void LoadFilter(IniPort *pIniPort)
     }
 }
 
-/* Calls "Close" and frees the library. */
+/* Calls "Close" and frees the library and the drain buffer. */
 void UnloadFilter(IniPort *pIniPort)
 {
+    FreeFilterBuffer(pIniPort);
     pIniPort->pfnFilterClose();
     BOOL bOk = FreeLibrary(pIniPort->hFilter);
     DWORD dwError = GetLastError();
@@ -89,15 +97,21 @@ static BOOL WriteAllToPort(IniPort *pIniPort, LPBYTE pb, DWORD cb, LPCWSTR pszLo
     return TRUE;
 }
 
-/* Reads everything the filter has ready and writes it to the port, using a
- * buffer of the job's largest write size that lives only for this drain.
- * FALSE with the last error set when a port write fails or no memory. */
+/* Reads everything the filter has ready and writes it to the port, through
+ * a buffer of the job's largest write size. The buffer is allocated when the
+ * largest write grows and kept until the job ends, so a job of equal writes
+ * allocates once. FALSE with the last error set when a port write fails or
+ * no memory. */
 BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogWord)
 {
-    pIniPort->pFilterBuffer = (LPBYTE)AllocSplMem(pIniPort->cbFilterBuffer);
-    if (!pIniPort->pFilterBuffer) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
+    if (!pIniPort->pFilterBuffer || pIniPort->cbFilterAlloc < pIniPort->cbFilterBuffer) {
+        FreeFilterBuffer(pIniPort);
+        pIniPort->pFilterBuffer = (LPBYTE)AllocSplMem(pIniPort->cbFilterBuffer);
+        if (!pIniPort->pFilterBuffer) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
+        pIniPort->cbFilterAlloc = pIniPort->cbFilterBuffer;
     }
     BOOL bOk = TRUE;
     for (;;) {
@@ -116,10 +130,7 @@ BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogWord)
         if (!bOk)
             break;
     }
-    DWORD dwError = GetLastError();
-    FreeSplMem(pIniPort->pFilterBuffer);
-    pIniPort->pFilterBuffer = NULL;
-    SetLastError(bOk ? 0 : dwError);
+    SetLastError(bOk ? 0 : GetLastError());
     return bOk;
 }
 

@@ -47,8 +47,9 @@ struct IniPort {
     PFN_FILTER_WRITE pfnFilterWrite;
     PFN_FILTER_FLUSH pfnFilterFlush;
     PFN_FILTER_CLOSE pfnFilterClose;
-    uint32_t cbFilterBuffer;
-    LPBYTE pFilterBuffer;
+    uint32_t cbFilterBuffer;            // largest write of the current job
+    LPBYTE pFilterBuffer;               // drain buffer, kept for the job
+    uint32_t cbFilterAlloc;             // its allocated size
     HANDLE hMonitorProcess;             // status monitor started by this port, closed with it
     HANDLE hMonitorThread;
 };

@@ -219,3 +219,26 @@ TEST_F(MonitorTest, UnknownPrinterMakesTheReadersFail)
         refused |= line.rfind("ERR Regstr OpenPrinter([No Such Printer]) R 0 E ", 0) == 0;
     EXPECT_TRUE(refused) << LogText();
 }
+
+// Wine's spooler is a real client of the entry point: AddMonitor loads the
+// library and calls InitializePrintMonitor with the monitor's key.
+TEST_F(MonitorTest, SpoolerAddMonitorLoadsTheLibraryAndInitialisesIt)
+{
+    WCHAR sys[MAX_PATH];
+    GetSystemDirectoryW(sys, MAX_PATH);
+    ASSERT_TRUE(CopyFileW(ExePath(L"jobtap.dll").c_str(), (std::wstring(sys) + L"\\kztlm2.dll").c_str(), FALSE));
+    DeleteMonitorW(nullptr, nullptr, (LPWSTR)L"kztlm2");
+    LogOn();
+    MONITOR_INFO_2W mi = {(LPWSTR)L"kztlm2", nullptr, (LPWSTR)L"kztlm2.dll"};
+    ASSERT_TRUE(AddMonitorW(nullptr, 2, (LPBYTE)&mi)) << GetLastError();
+    EXPECT_TRUE(LogHas("DBG Init LM [kztlm2]")) << LogText();
+    bool init = false;
+    for (auto &line : LogMessages())
+        init |= line.rfind("DBG Init([System\\CurrentControlSet\\Control\\Print\\Monitors\\kztlm2]) Process=", 0) == 0;
+    EXPECT_TRUE(init) << LogText();
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(AddMonitorW(nullptr, 2, (LPBYTE)&mi));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+    EXPECT_TRUE(DeleteMonitorW(nullptr, nullptr, (LPWSTR)L"kztlm2"));
+}

@@ -36,6 +36,13 @@ DWORD RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 60000)
     return code;
 }
 
+DWORD WINAPI OneDeviceRequest(LPVOID)
+{
+    ChannelRequest request;
+    ChannelReply reply;
+    return ChannelCall(kMonitorName, L"LPT1:", request, &reply) ? reply.bResult : 9;
+}
+
 } // namespace
 
 using StatusChannelTest = JobtapTest;
@@ -202,11 +209,7 @@ TEST_F(StatusChannelTest, CloseWaitsForARequestInProgress)
 {
     HANDLE h = OpenPort();
     fake.script.dwGetDelayMs = 500;
-    HANDLE client = CreateThread(nullptr, 0, [](LPVOID) -> DWORD {
-        ChannelRequest request;
-        ChannelReply reply;
-        return ChannelCall(kMonitorName, L"LPT1:", request, &reply) ? reply.bResult : 9;
-    }, nullptr, 0, nullptr);
+    HANDLE client = CreateThread(nullptr, 0, OneDeviceRequest, nullptr, 0, nullptr);
     while (fake.CallsOf("Get").empty())
         Sleep(5);
     ASSERT_TRUE(Close(h));                    // returns only after the thread ended

@@ -32,13 +32,26 @@ std::wstring LogPath()
     return std::wstring(sz, 3) + L"kztdebug.txt";
 }
 
+// The monitor looks for the file at most once per clock tick: let one pass.
+static void NextTick()
+{
+    DWORD t = GetTickCount();
+    while (GetTickCount() == t)
+        Sleep(1);
+}
+
 void LogOn()
 {
     HANDLE h = CreateFileW(LogPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     CloseHandle(h);
+    NextTick();
 }
 
-void LogOff() { DeleteFileW(LogPath().c_str()); }
+void LogOff()
+{
+    DeleteFileW(LogPath().c_str());
+    NextTick();
+}
 
 std::string LogText()
 {

@@ -10,6 +10,18 @@
 #include <vector>
 
 static std::vector<BYTE> g_pending;
+#ifdef FILTER_PASS
+// The language monitor drains the filter inside the Write call that fed it,
+// so the pass-through filter hands out the caller's bytes without a copy.
+static const BYTE *g_pass;
+static size_t g_passLeft;
+
+// A string move: about twice as fast as the runtime's memcpy under Wine.
+static void CopyBytes(void *pDst, const void *pSrc, size_t cb)
+{
+    __asm__ __volatile__("rep movsb" : "+D"(pDst), "+S"(pSrc), "+c"(cb) : : "memory");
+}
+#endif
 static size_t g_offset;
 static bool g_flushed;
 
@@ -48,6 +60,11 @@ extern "C" __declspec(dllexport) BOOL WINAPI Write(LPBYTE pData, DWORD cbData, L
     *pcbAccepted = 0;
     SetLastError(ERROR_INVALID_DATA);
     return FALSE;
+#elif defined(FILTER_PASS)
+    g_pass = pData;
+    g_passLeft = cbData;
+    *pcbAccepted = cbData;
+    return TRUE;
 #else
     if (g_offset == g_pending.size()) {
         g_pending.clear();
@@ -67,6 +84,14 @@ extern "C" __declspec(dllexport) BOOL WINAPI Write(LPBYTE pData, DWORD cbData, L
 
 extern "C" __declspec(dllexport) BOOL WINAPI Read(LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead)
 {
+#ifdef FILTER_PASS
+    size_t cbPass = g_passLeft < cbBuffer ? g_passLeft : cbBuffer;
+    CopyBytes(pBuffer, g_pass, cbPass);
+    g_pass += cbPass;
+    g_passLeft -= cbPass;
+    *pcbRead = (DWORD)cbPass;
+    return TRUE;
+#endif
 #ifdef FILTER_HOLD
     if (!g_flushed) {
         *pcbRead = 0;
