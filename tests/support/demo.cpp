@@ -1,0 +1,97 @@
+// The end-to-end demo: a TZ printer in Wine's spooler whose driver names the
+// language monitor, a job of a few hundred KB played through jobtap (loaded
+// as the spooler loads it) into a port monitor that writes a file, with a
+// configured header and trailer and the diagnostic log switched on. Prints
+// what reached the port, a device request answered through the status
+// channel during the job, and the log's first lines.
+#include <stdio.h>
+#include "channelclient.h"
+#include "fakeport.h"
+#include "testenv.h"
+
+static void Hex(const char *label, const BYTE *pb, size_t cb)
+{
+    printf("  %-12s", label);
+    for (size_t i = 0; i < cb; ++i)
+        printf(" %02X", pb[i]);
+    printf("\n");
+}
+
+int main()
+{
+    std::string why;
+    if (!EnsureTestPrinter(&why)) {
+        printf("could not set up the printer: %s\n", why.c_str());
+        return 1;
+    }
+    printf("printer   \"%ls\", driver \"%ls\", language monitor \"%ls\"\n", kTestPrinter, kTestDriver, kMonitorName);
+    ClearDriverValues();
+    std::wstring driver = kTestDriver;
+    SetMonitorValue(driver + L" Head", L"1B401B2852");     // ESC @ ESC ( R
+    SetMonitorValue(driver + L" Tail", L"0C1B40");         // FF ESC @
+    printf("registry  HKLM\\%ls\n            [%ls Head] = 1B401B2852, [%ls Tail] = 0C1B40\n", kMonitorRoot,
+           kTestDriver, kTestDriver);
+    LogOn();
+    printf("log       %ls present: logging on\n\n", LogPath().c_str());
+
+    SpoolerHost host;
+    if (!host.Init()) {
+        printf("jobtap.dll did not load\n");
+        return 1;
+    }
+    FakePortMonitor &port = FakePortMonitor::Instance();
+    port.Reset();
+    std::vector<BYTE> job = PatternBytes(300 * 1024, 42);
+
+    HANDLE h = nullptr;
+    const wchar_t *portName = L"LPT1:";
+    if (!host.lm->pfnOpenPortEx((LPWSTR)portName, (LPWSTR)kTestPrinter, &h, port.Table())) {
+        printf("Open failed: %lu\n", GetLastError());
+        return 1;
+    }
+    SpoolerJob spoolerJob;
+    DOC_INFO_1W doc = {(LPWSTR)L"TZ demo page", nullptr, (LPWSTR)L"RAW"};
+    BOOL ok = host.lm->pfnStartDocPort(h, (LPWSTR)kTestPrinter, spoolerJob.Id(), 1, (LPBYTE)&doc);
+    size_t written = 0;
+    for (size_t off = 0; ok && off < job.size(); off += 32768) {
+        DWORD cb = 0;
+        ok = host.lm->pfnWritePort(h, job.data() + off, (DWORD)std::min<size_t>(32768, job.size() - off), &cb);
+        written += cb;
+        if (off == 0) {
+            StatusBlock block;
+            ChannelSnapshot(kMonitorName, portName, &block);
+            ChannelRequest request;
+            request.cbData = 256;
+            ChannelReply reply;
+            bool answered = ChannelCall(kMonitorName, portName, request, &reply);
+            printf("during the job: block job id %u, flags %u (printing); device id request -> %s \"%s\"\n",
+                   block.dwJobId, block.dwFlags, answered && reply.bResult ? "answered" : "failed",
+                   std::string(reply.data.begin(), reply.data.end()).c_str());
+        }
+    }
+    BOOL ended = host.lm->pfnEndDocPort(h);
+    BOOL closed = host.lm->pfnClosePort(h);
+    printf("job       StartDoc %s, %zu of %zu bytes written, EndDoc %s, Close %s\n\n", ok ? "ok" : "failed", written,
+           job.size(), ended ? "ok" : "failed", closed ? "ok" : "failed");
+
+    std::vector<BYTE> out = port.Output(portName);
+    printf("reached the port (%ls): %zu bytes = 5 header + %zu job + 3 trailer\n", port.OutputPath(portName).c_str(),
+           out.size(), job.size());
+    Hex("first bytes", out.data(), std::min<size_t>(16, out.size()));
+    Hex("last bytes", out.data() + out.size() - std::min<size_t>(16, out.size()), std::min<size_t>(16, out.size()));
+    bool intact = out.size() == job.size() + 8 && std::equal(job.begin(), job.end(), out.begin() + 5);
+    printf("  job bytes between header and trailer: %s\n\n", intact ? "complete and in order" : "DIFFERENT");
+
+    auto lines = LogMessages();
+    printf("log: %zu lines; the first 24:\n", lines.size());
+    std::string text = LogText();
+    size_t pos = 0;
+    for (int i = 0; i < 24 && pos < text.size(); ++i) {
+        size_t end = text.find("\r\n", pos);
+        printf("  %s\n", text.substr(pos, end - pos).c_str());
+        pos = end + 2;
+    }
+    LogOff();
+    ClearDriverValues();
+    return intact && ended && closed ? 0 : 1;
+}
