@@ -95,3 +95,13 @@ TEST_F(ConcurrencyTest, PortsPrintInParallelWhileAnotherProcessQueriesAndPortsCl
     EXPECT_EQ(fake.OpenPorts(), 0);
     EXPECT_EQ(HandleCount(), handlesBefore);
 }
+
+// The handle count the check above relies on sees a handle come and go.
+TEST(HandleCountTest, CountsAnOpenHandle)
+{
+    int before = HandleCount();
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(HandleCount(), before + 1);
+    CloseHandle(e);
+    EXPECT_EQ(HandleCount(), before);
+}
