@@ -53,28 +53,15 @@ HANDLE StartClient(int index)
     return pi.hProcess;
 }
 
-} // namespace
-
-using ConcurrencyTest = JobtapTest;
-
-TEST_F(ConcurrencyTest, PortsPrintInParallelWhileAnotherProcessQueriesAndPortsClose)
+// One round: every port prints its jobs on its own thread while a client
+// process per port sends device requests. Returns the failures it saw.
+void PlayRound(MONITOR *lm, MONITOR *below)
 {
-    fake.script.dwGetDelayMs = 1;
-    // One job first, so that everything created lazily exists before counting.
-    {
-        SpoolerHost::Job warm;
-        warm.data = PatternBytes(4096, 9);
-        std::string why;
-        ASSERT_TRUE(host.RunJob(warm, fake.Table(), &why)) << why;
-    }
-    int handlesBefore = HandleCount();
-
     HANDLE clients[kPorts];
     Worker workers[kPorts];
     HANDLE threads[kPorts];
-    MONITOR *below = fake.Table();
     for (int i = 0; i < kPorts; ++i) {
-        workers[i].lm = host.lm;
+        workers[i].lm = lm;
         workers[i].below = below;
         workers[i].index = i;
         threads[i] = CreateThread(nullptr, 0, PrintJobs, &workers[i], 0, nullptr);
@@ -91,9 +78,25 @@ TEST_F(ConcurrencyTest, PortsPrintInParallelWhileAnotherProcessQueriesAndPortsCl
         CloseHandle(threads[i]);
         CloseHandle(clients[i]);
     }
+}
+
+} // namespace
+
+using ConcurrencyTest = JobtapTest;
+
+TEST_F(ConcurrencyTest, PortsPrintInParallelWhileAnotherProcessQueriesAndPortsClose)
+{
+    fake.script.dwGetDelayMs = 1;
+    MONITOR *below = fake.Table();
+    // The first round also lets Wine create what it creates on first use
+    // (thread-pool workers and the like); later rounds must add nothing.
+    PlayRound(host.lm, below);
+    int handlesAfterFirst = HandleCount();
+    PlayRound(host.lm, below);
+    PlayRound(host.lm, below);
     EXPECT_GT(fake.CallsOf("Get").size(), 0u) << "no request was served while printing";
     EXPECT_EQ(fake.OpenPorts(), 0);
-    EXPECT_EQ(HandleCount(), handlesBefore);
+    EXPECT_LE(HandleCount(), handlesAfterFirst) << "handles left open by 48 more jobs";
 }
 
 // The handle count the check above relies on sees a handle come and go.

@@ -11,18 +11,7 @@ std::vector<BYTE> Xor(std::vector<BYTE> data)
     return data;
 }
 
-std::string FilterCalls(const wchar_t *dll)
-{
-    std::string text;
-    FILE *f = _wfopen((ExePath(dll) + L".calls").c_str(), L"r");
-    if (!f)
-        return text;
-    char buf[64];
-    while (fgets(buf, sizeof(buf), f))
-        text += buf;
-    fclose(f);
-    return text;
-}
+std::string FilterCalls(const wchar_t *dll) { return ReadTextFile(ExePath(dll) + L".calls"); }
 
 } // namespace
 
@@ -76,32 +65,19 @@ TEST_F(FilterTest, FilteredJobWithoutWritesOffersAnEmptyBuffer)
 {
     UseFilter(L"filter_hold.dll");
     LogOn();
-    HANDLE h = OpenPort();
-    ASSERT_TRUE(StartDoc(h));
-    EndDoc(h);
-    ASSERT_TRUE(Close(h));
+    PrintOnce({});
     EXPECT_TRUE(Output().empty());
     EXPECT_EQ(FilterCalls(L"filter_hold.dll"), "Open\nFlush\nClose\n");
-    bool freed = false;
-    for (auto &line : LogMessages())
-        freed |= line.rfind("DBG End FreeLibrary R 1 E ", 0) == 0;
-    EXPECT_TRUE(freed) << LogText();
+    EXPECT_TRUE(LogHasPrefix("DBG End FreeLibrary R 1 E ")) << LogText();
 }
 
 TEST_F(FilterTest, LibraryWithoutAllFiveExportsIsFreedAndTheJobRunsUnfiltered)
 {
     UseFilter(L"filter_noflush.dll");
     LogOn();
-    HANDLE h = OpenPort();
-    ASSERT_TRUE(StartDoc(h));
-    ASSERT_TRUE(Write(h, Bytes("plain")));
-    EndDoc(h);
-    ASSERT_TRUE(Close(h));
+    PrintOnce(Bytes("plain"));
     EXPECT_EQ(Output(), Bytes("plain"));
-    bool freed = false;
-    for (auto &line : LogMessages())
-        freed |= line.rfind("DBG Start FreeLibrary R 1 E ", 0) == 0;
-    EXPECT_TRUE(freed) << LogText();
+    EXPECT_TRUE(LogHasPrefix("DBG Start FreeLibrary R 1 E ")) << LogText();
     bool missing = false;
     for (auto &line : LogMessages())
         missing |= line.rfind("ERR Start GetProcAddress Open x", 0) == 0 && line.find(" Flush x0 ") != std::string::npos;
@@ -113,11 +89,7 @@ TEST_F(FilterTest, LibraryThatDoesNotLoadIsLoggedAndTheJobRunsUnfiltered)
 {
     SetMonitorValue(driver + L" Filter", L"C:\\no-such-filter.dll");
     LogOn();
-    HANDLE h = OpenPort();
-    ASSERT_TRUE(StartDoc(h));
-    ASSERT_TRUE(Write(h, Bytes("plain")));
-    EndDoc(h);
-    ASSERT_TRUE(Close(h));
+    PrintOnce(Bytes("plain"));
     EXPECT_EQ(Output(), Bytes("plain"));
     EXPECT_TRUE(LogHas("ERR Start LoadLibrary([C:\\no-such-filter.dll]) R x0 E 126")) << LogText();
 }

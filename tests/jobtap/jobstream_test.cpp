@@ -98,11 +98,7 @@ TEST_F(JobStreamTest, HeaderAndTrailerAreDecodedFromHexadecimalText)
 TEST_F(JobStreamTest, HeaderWithoutTrailerSendsOnlyTheHeader)
 {
     SetMonitorValue(driver + L" Head", L"1B40");
-    HANDLE h = OpenPort();
-    ASSERT_TRUE(StartDoc(h));
-    ASSERT_TRUE(Write(h, Bytes("abc")));
-    EndDoc(h);
-    ASSERT_TRUE(Close(h));
+    PrintOnce(Bytes("abc"));
     EXPECT_EQ(Output(), Concat({{0x1B, 0x40}, Bytes("abc")}));
 }
 
@@ -228,10 +224,7 @@ TEST_F(JobStreamTest, EndDocFailsWhenTheSpoolerRefusesSetJob)
     SetLastError(0);
     EXPECT_FALSE(EndDoc(h));
     EXPECT_NE(GetLastError(), 0u) << "a failure always leaves a code";
-    bool logged = false;
-    for (auto &line : LogMessages())
-        logged |= line.rfind("ERR End SetJob R 0 E ", 0) == 0;
-    EXPECT_TRUE(logged) << LogText();
+    EXPECT_TRUE(LogHasPrefix("ERR End SetJob R 0 E ")) << LogText();
     EXPECT_EQ(fake.CallsOf("EndDoc").size(), 1u);   // the port monitor ended the document first
     ASSERT_TRUE(Close(h));
 }
@@ -272,18 +265,7 @@ protected:
         SetEnvironmentVariableW(L"KZT_STATUS_LM", kMonitorName);
         SetEnvironmentVariableW(L"KZT_STATUS_PORT", L"LPT1:");
     }
-    std::string StatusLog()
-    {
-        std::string text;
-        FILE *f = _wfopen(statusLog.c_str(), L"r");
-        if (!f)
-            return text;
-        char buf[256];
-        while (fgets(buf, sizeof(buf), f))
-            text += buf;
-        fclose(f);
-        return text;
-    }
+    std::string StatusLog() { return ReadTextFile(statusLog); }
     bool WaitForStatusLog(const std::string &what)
     {
         for (int i = 0; i < 100; ++i) {
@@ -355,11 +337,7 @@ TEST_F(StatusProgramTest, ProgramThatCannotStartLeavesTheJobRunning)
 {
     SetMonitorValue(driver, L"no-such-program.exe");
     LogOn();
-    HANDLE h = OpenPort();
-    ASSERT_TRUE(StartDoc(h));
-    ASSERT_TRUE(Write(h, Bytes("abc")));
-    EndDoc(h);
-    ASSERT_TRUE(Close(h));
+    PrintOnce(Bytes("abc"));
     EXPECT_EQ(Output(), Bytes("abc"));
     bool failed = false;
     for (auto &line : LogMessages())

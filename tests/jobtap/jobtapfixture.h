@@ -49,6 +49,19 @@ protected:
     }
 
     BOOL EndDoc(HANDLE h) { return host.lm->pfnEndDocPort(h); }
+
+    // One job on LPT1: Open, StartDoc, one Write, EndDoc (whose SetJob fails
+    // without a spooler job; tests of EndDoc look at it themselves), Close.
+    void PrintOnce(const std::vector<BYTE> &data)
+    {
+        HANDLE h = OpenPort();
+        ASSERT_TRUE(StartDoc(h));
+        if (!data.empty()) {
+            ASSERT_TRUE(Write(h, data));
+        }
+        EndDoc(h);
+        ASSERT_TRUE(Close(h));
+    }
     BOOL Close(HANDLE h) { return host.lm->pfnClosePort(h); }
 
     StatusBlock Block(const wchar_t *port = L"LPT1:")

@@ -36,7 +36,7 @@ static std::wstring Env(const wchar_t *name)
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int)
 {
-    g_log = _wfopen(Env(L"KZT_STATUS_LOG").c_str(), L"a");
+    g_log = _wfopen(Env(L"KZT_STATUS_LOG").c_str(), L"ab");
     if (!g_log)
         return 2;
     std::wstring commandLine = GetCommandLineW();

@@ -53,10 +53,12 @@ void LogOff()
     NextTick();
 }
 
-std::string LogText()
+std::string LogText() { return ReadTextFile(LogPath()); }
+
+std::string ReadTextFile(const std::wstring &path)
 {
     std::string text;
-    HANDLE h = CreateFileW(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return text;
@@ -101,6 +103,14 @@ bool LogHas(const std::string &message)
 {
     for (auto &line : LogMessages())
         if (line == message)
+            return true;
+    return false;
+}
+
+bool LogHasPrefix(const std::string &start)
+{
+    for (auto &line : LogMessages())
+        if (line.rfind(start, 0) == 0)
             return true;
     return false;
 }

@@ -26,6 +26,7 @@ std::string LogText();
 // checked to carry the "yyyy/mm/dd hh:mm:ss.mmm LM " prefix.
 std::vector<std::string> LogMessages(const char *tag = "LM");
 bool LogHas(const std::string &message);               // exact "DBG ..." / "ERR ..." line
+bool LogHasPrefix(const std::string &start);           // a line that begins so
 
 // Values under the monitor's key.
 void SetMonitorValue(const std::wstring &name, const std::wstring &value);
@@ -68,5 +69,6 @@ struct SpoolerHost {
 };
 
 std::vector<BYTE> Bytes(const char *text);
+std::string ReadTextFile(const std::wstring &path);     // empty when missing
 std::vector<BYTE> PatternBytes(size_t cb, unsigned seed);
 int HandleCount();                                     // handles of this process
