@@ -4,19 +4,35 @@
 
 #define REG_TEXT_CCH 256    // 512-byte value buffers
 
+/* The log texts of one reader's printer look-up, and whether it probes the
+ * size with a buffer (Vigilstr) or without one (Regstr). */
+struct PrinterLookupTexts {
+    LPCWSTR pszOpenPrinter;
+    LPCWSTR pszGetPrinter;
+    LPCWSTR pszAlloc;
+    BOOL bProbeBuffer;
+};
+
+static const PrinterLookupTexts s_vigilstrTexts = {
+    L"Vigilstr OpenPrinter [%s] R %d E %d", L"Vigilstr GetPrinter %d R %d E %d",
+    L"Vigilstr AllocSplMem %d R x%x E %d", TRUE};
+static const PrinterLookupTexts s_regstrTexts = {
+    L"Regstr OpenPrinter([%s]) R %d E %d", L"Regstr GetPrinter %d R %d E %d",
+    L"Regstr AllocSplMem(%d) R x%x E %d", FALSE};
+
 /* Reads PRINTER_INFO_2 of an open printer into a new block (free with
- * FreeSplMem), logging failures with the caller's word; null on failure. */
-static PRINTER_INFO_2W *GetPrinterInfo2(HANDLE hPrinter, LPCWSTR pszWord, BOOL bProbeBuffer)
+ * FreeSplMem); null on failure, which is logged. */
+static PRINTER_INFO_2W *GetPrinterInfo2(HANDLE hPrinter, const PrinterLookupTexts &texts)
 {
     // The probe announces the size of the record alone, but has room to spare:
     // Wine 8's GetPrinterW writes past a level-2 buffer that is too small.
     BYTE abProbe[sizeof(PRINTER_INFO_2W) + 2048];
     DWORD cbNeeded = 0;
-    BOOL bOk = GetPrinterW(hPrinter, 2, bProbeBuffer ? abProbe : NULL,
-                           bProbeBuffer ? sizeof(PRINTER_INFO_2W) : 0, &cbNeeded);
+    BOOL bOk = GetPrinterW(hPrinter, 2, texts.bProbeBuffer ? abProbe : NULL,
+                           texts.bProbeBuffer ? sizeof(PRINTER_INFO_2W) : 0, &cbNeeded);
     DWORD dwError = GetLastError();
     if (!bOk && dwError != ERROR_INSUFFICIENT_BUFFER) {
-        LogErr(L"%s GetPrinter %d R %d E %d", pszWord, cbNeeded, 0, dwError);
+        LogErr(texts.pszGetPrinter, cbNeeded, 0, dwError);
         return NULL;
     }
     if (cbNeeded < sizeof(PRINTER_INFO_2W))
@@ -24,13 +40,12 @@ static PRINTER_INFO_2W *GetPrinterInfo2(HANDLE hPrinter, LPCWSTR pszWord, BOOL b
     PRINTER_INFO_2W *pInfo = (PRINTER_INFO_2W *)AllocSplMem(cbNeeded);
     if (!pInfo) {
         dwError = GetLastError();
-        LogErr(bProbeBuffer ? L"%s AllocSplMem %d R x%x E %d" : L"%s AllocSplMem(%d) R x%x E %d",
-               pszWord, cbNeeded, 0, dwError);
+        LogErr(texts.pszAlloc, cbNeeded, 0, dwError);
         return NULL;
     }
     if (!GetPrinterW(hPrinter, 2, (LPBYTE)pInfo, cbNeeded, &cbNeeded)) {
         dwError = GetLastError();
-        LogErr(L"%s GetPrinter %d R %d E %d", pszWord, cbNeeded, 0, dwError);
+        LogErr(texts.pszGetPrinter, cbNeeded, 0, dwError);
         FreeSplMem(pInfo);
         return NULL;
     }
@@ -39,16 +54,15 @@ static PRINTER_INFO_2W *GetPrinterInfo2(HANDLE hPrinter, LPCWSTR pszWord, BOOL b
 }
 
 /* Copies the driver name of a printer into szDriver (cut to cchDriver). */
-static BOOL GetDriverName(LPCWSTR pszPrinterName, LPCWSTR pszWord, LPCWSTR pszOpenFormat,
-                          LPWSTR szDriver, int cchDriver, BOOL bProbeBuffer)
+static BOOL GetDriverName(LPCWSTR pszPrinterName, const PrinterLookupTexts &texts, LPWSTR szDriver, int cchDriver)
 {
     HANDLE hPrinter = NULL;
     if (!OpenPrinterW((LPWSTR)pszPrinterName, &hPrinter, NULL)) {
         DWORD dwError = GetLastError();
-        LogErr(pszOpenFormat, LogStr(pszPrinterName), 0, dwError);
+        LogErr(texts.pszOpenPrinter, LogStr(pszPrinterName), 0, dwError);
         return FALSE;
     }
-    PRINTER_INFO_2W *pInfo = GetPrinterInfo2(hPrinter, pszWord, bProbeBuffer);
+    PRINTER_INFO_2W *pInfo = GetPrinterInfo2(hPrinter, texts);
     if (pInfo) {
         lstrcpynW(szDriver, pInfo->pDriverName ? pInfo->pDriverName : L"", cchDriver);
         FreeSplMem(pInfo);
@@ -83,8 +97,7 @@ LPWSTR Vigilstr(LPCWSTR pszPrinterName)
     }
 
     WCHAR szDriver[REG_TEXT_CCH];
-    if (!GetDriverName(pszPrinterName, L"Vigilstr", L"Vigilstr OpenPrinter [%s] R %d E %d",
-                       szDriver, REG_TEXT_CCH, TRUE))
+    if (!GetDriverName(pszPrinterName, s_vigilstrTexts, szDriver, REG_TEXT_CCH))
         return NULL;
 
     HKEY hKey = NULL;
@@ -117,8 +130,7 @@ LPWSTR Vigilstr(LPCWSTR pszPrinterName)
 LPWSTR Regstr(IniPort *pIniPort, LPCWSTR pszSuffix)
 {
     WCHAR szName[REG_TEXT_CCH];
-    if (!GetDriverName(pIniPort->pszPrinterName, L"Regstr", L"Regstr OpenPrinter([%s]) R %d E %d",
-                       szName, REG_TEXT_CCH, FALSE))
+    if (!GetDriverName(pIniPort->pszPrinterName, s_regstrTexts, szName, REG_TEXT_CCH))
         return NULL;
     int cch = lstrlenW(szName);
     lstrcpynW(szName + cch, pszSuffix, REG_TEXT_CCH - cch);

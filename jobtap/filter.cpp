@@ -74,13 +74,13 @@ void UnloadFilter(IniPort *pIniPort)
 
 /* Writes all of pb to the port. A write that succeeds without progress would
  * loop forever; it fails the drain with ERROR_WRITE_FAULT instead. */
-static BOOL WriteAllToPort(IniPort *pIniPort, LPBYTE pb, DWORD cb, LPCWSTR pszLogWord)
+static BOOL WriteAllToPort(IniPort *pIniPort, LPBYTE pb, DWORD cb, LPCWSTR pszLogFormat)
 {
     while (cb) {
         DWORD cbWritten = 0;
         BOOL bOk = pIniPort->Monitor.pfnWritePort(pIniPort->hPort, pb, cb, &cbWritten);
         DWORD dwError = GetLastError();
-        LogDbg(L"%s pfnWrite %d %d R %d E %d", pszLogWord, cb, cbWritten, bOk, dwError);
+        LogDbg(pszLogFormat, cb, cbWritten, bOk, dwError);
         if (bOk && cbWritten == 0) {
             bOk = FALSE;
             dwError = ERROR_WRITE_FAULT;
@@ -102,7 +102,7 @@ static BOOL WriteAllToPort(IniPort *pIniPort, LPBYTE pb, DWORD cb, LPCWSTR pszLo
  * largest write grows and kept until the job ends, so a job of equal writes
  * allocates once. FALSE with the last error set when a port write fails or
  * no memory. */
-BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogWord)
+BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
 {
     if (!pIniPort->pFilterBuffer || pIniPort->cbFilterAlloc < pIniPort->cbFilterBuffer) {
         FreeFilterBuffer(pIniPort);
@@ -126,7 +126,7 @@ BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogWord)
             break;
         if (cbRead > pIniPort->cbFilterBuffer)
             cbRead = pIniPort->cbFilterBuffer;   // never send past the buffer
-        bOk = WriteAllToPort(pIniPort, pIniPort->pFilterBuffer, cbRead, pszLogWord);
+        bOk = WriteAllToPort(pIniPort, pIniPort->pFilterBuffer, cbRead, pszLogFormat);
         if (!bOk)
             break;
     }
@@ -147,7 +147,7 @@ BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
         if (GetLastError() == 0)
             SetLastError(ERROR_WRITE_FAULT);
     } else {
-        bOk = FilterDrain(pIniPort, L"Write");
+        bOk = FilterDrain(pIniPort, L"Write pfnWrite %d %d R %d E %d");
     }
     if (pcbWritten)
         *pcbWritten = bOk ? cbAccepted : 0;

@@ -22,7 +22,7 @@ DWORD DecodeHexBytes(LPCWSTR pszText, LPBYTE pbOut, DWORD cbOut)
 
 /* Sends the " Head" or " Tail" bytes configured for the port's printer. The
  * result does not matter to the job; it is only logged. */
-void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszLogWord)
+void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat)
 {
     LPWSTR pszText = Regstr(pIniPort, pszSuffix);
     if (!pszText)
@@ -33,9 +33,9 @@ void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszLogWord)
         DWORD cbWritten = 0;
         BOOL bOk = pIniPort->Monitor.pfnWritePort(pIniPort->hPort, abBytes, cb, &cbWritten);
         DWORD dwError = GetLastError();
-        LogDbg(L"%s %d %d R %d E %d", pszLogWord, cb, cbWritten, bOk, dwError);
+        LogDbg(pszSentFormat, cb, cbWritten, bOk, dwError);
     } else {
-        LogDbg(L"%s %d", pszLogWord, 0);
+        LogDbg(pszNoneFormat, 0);
     }
     FreeSplMem(pszText);
 }

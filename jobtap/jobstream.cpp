@@ -2,10 +2,11 @@
 // and adds header, trailer, filter, job state and status notifications.
 #include "jobtap.h"
 
-static BOOL RefuseHandle(LPCWSTR pszWord, HANDLE hPort)
+/* Logs a refused handle with the entry point's text and fails. */
+static BOOL RefuseHandle(LPCWSTR pszFormat, HANDLE hPort)
 {
     const IniPort *pIniPort = (const IniPort *)hPort;
-    LogErr(L"%s pIniPort x%x magic x%x", pszWord, LP(hPort), pIniPort ? pIniPort->dwSignature : 0);
+    LogErr(pszFormat, LP(hPort), pIniPort ? pIniPort->dwSignature : 0);
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
 }
@@ -90,7 +91,8 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
         return FALSE;
     }
 
-    NotifyStatusWindow(pIniPort, L"Open", STATUS_NOTIFY_PORT_OPEN);
+    NotifyStatusWindow(pIniPort, L"Open FindWindow R x%x E %d", L"Open PostMessage(x%x x%x %d %d) R %d E %d",
+                       STATUS_NOTIFY_PORT_OPEN);
     return TRUE;
 }
 
@@ -102,7 +104,10 @@ static void StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
     if (!pszProgram)
         return;
     WCHAR szCommand[256];
-    wsprintfW(szCommand, L"$X %.250s", pszPrinterName);
+    lstrcpynW(szCommand, pszPrinterName, 256 - 3);   // cut to fit "$X " in front
+    WCHAR szName[256];
+    lstrcpyW(szName, szCommand);
+    wsprintfW(szCommand, L"$X %s", szName);
     STARTUPINFOW si;
     PROCESS_INFORMATION pi = {};
     GetStartupInfoW(&si);
@@ -204,7 +209,7 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
                STATUS_NOTIFY_DOC_START, 0, bOk, dwError);
     }
 
-    SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead");
+    SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead %d %d R %d E %d", L"Start RegStrHead %d");
     LoadFilter(pIniPort);
     if (pIniPort->hFilter)
         pIniPort->pfnFilterOpen();
@@ -218,7 +223,7 @@ BOOL WINAPI LmWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWr
 {
     IniPort *pIniPort = (IniPort *)hPort;
     if (!IsValidPort(pIniPort))
-        return RefuseHandle(L"Write", hPort);
+        return RefuseHandle(L"Write pIniPort x%x magic x%x", hPort);
     LogDbg(L"Write(x%x x%x %d x%x)", LP(hPort), LP(pBuffer), cbBuf, LP(pcbWritten));
 
     BOOL bOk;
@@ -251,7 +256,7 @@ BOOL WINAPI LmReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcb
 {
     IniPort *pIniPort = (IniPort *)hPort;
     if (!IsValidPort(pIniPort))
-        return RefuseHandle(L"Read", hPort);
+        return RefuseHandle(L"Read pIniPort x%x magic x%x", hPort);
     LogDbg(L"Read(x%x x%x %d x%x)", LP(hPort), LP(pBuffer), cbBuffer, LP(pcbRead));
     BOOL bOk = pIniPort->Monitor.pfnReadPort(pIniPort->hPort, pBuffer, cbBuffer, pcbRead);
     DWORD dwError = GetLastError();
@@ -266,7 +271,7 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
 {
     IniPort *pIniPort = (IniPort *)hPort;
     if (!IsValidPort(pIniPort))
-        return RefuseHandle(L"End", hPort);
+        return RefuseHandle(L"End pIniPort x%x magic x%x", hPort);
     LogDbg(L"End(x%x)", LP(hPort));
 
     if (pIniPort->bSkipJob) {
@@ -276,7 +281,7 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
 
     if (pIniPort->hFilter) {
         if (pIniPort->pfnFilterFlush())
-            FilterDrain(pIniPort, L"End");
+            FilterDrain(pIniPort, L"End pfnWrite %d %d R %d E %d");
         UnloadFilter(pIniPort);
     }
 
@@ -286,9 +291,10 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    SendHeadOrTail(pIniPort, L" Tail", L"End RegStrTail");
+    SendHeadOrTail(pIniPort, L" Tail", L"End RegStrTail %d %d R %d E %d", L"End RegStrTail %d");
     pLm->dwFlags &= ~STATUS_FLAG_PRINTING;
-    NotifyStatusWindow(pIniPort, L"End", STATUS_NOTIFY_DOC_END);
+    NotifyStatusWindow(pIniPort, L"End FindWindow R x%x E %d", L"End PostMessage(x%x x%x %d %d) R %d E %d",
+                       STATUS_NOTIFY_DOC_END);
 
     BOOL bOk = pIniPort->Monitor.pfnEndDocPort(pIniPort->hPort);
     DWORD dwError = GetLastError();
@@ -323,7 +329,7 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
 {
     IniPort *pIniPort = (IniPort *)hPort;
     if (!IsValidPort(pIniPort))
-        return RefuseHandle(L"Close", hPort);
+        return RefuseHandle(L"Close pIniPort x%x magic x%x", hPort);
     LogDbg(L"Close(x%x)", LP(hPort));
 
     BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
@@ -339,7 +345,8 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    NotifyStatusWindow(pIniPort, L"Close", STATUS_NOTIFY_PORT_CLOSE);
+    NotifyStatusWindow(pIniPort, L"Close FindWindow R x%x E %d", L"Close PostMessage(x%x x%x %d %d) R %d E %d",
+                       STATUS_NOTIFY_PORT_CLOSE);
 
     EnterCriticalSection(&g_PortListLock);
     bOk = DeletePortEntry(pIniPort);

@@ -84,18 +84,18 @@ BOOL WINAPI LmClosePort(HANDLE hPort);
 
 // headtail.cpp
 DWORD DecodeHexBytes(LPCWSTR pszText, LPBYTE pbOut, DWORD cbOut);
-void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszLogWord);
+void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat);
 
 // filter.cpp
 void LoadFilter(IniPort *pIniPort);
 void UnloadFilter(IniPort *pIniPort);
 BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
-BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogWord);
+BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat);
 
 // statuschannel.cpp
 BOOL CreateStatusChannel(IniPort *pIniPort);
 HWND FindStatusWindow(IniPort *pIniPort);
-void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszLogWord, WPARAM wEvent);
+void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPostFormat, WPARAM wEvent);
 DWORD WINAPI StatusThread(LPVOID pParam);
 BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
                                      LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,

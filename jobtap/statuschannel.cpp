@@ -90,19 +90,18 @@ HWND FindStatusWindow(IniPort *pIniPort)
 }
 
 /* Looks up the status window anew and posts it one event; logs both steps
- * under the caller's word. */
-void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszLogWord, WPARAM wEvent)
+ * with the caller's texts. */
+void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPostFormat, WPARAM wEvent)
 {
     HWND hWnd = FindStatusWindow(pIniPort);
     DWORD dwError = GetLastError();
-    LogDbg(L"%s FindWindow R x%x E %d", pszLogWord, LP(hWnd), dwError);
+    LogDbg(pszFindFormat, LP(hWnd), dwError);
     if (!hWnd)
         return;
     UINT uMsg = pIniPort->pLm->uMsgMonitor;
     BOOL bOk = PostMessageW(hWnd, uMsg, wEvent, 0);
     dwError = GetLastError();
-    LogDbg(L"%s PostMessage(x%x x%x %d %d) R %d E %d", pszLogWord, LP(hWnd), uMsg, (int)wEvent, 0,
-           bOk, dwError);
+    LogDbg(pszPostFormat, LP(hWnd), uMsg, (int)wEvent, 0, bOk, dwError);
 }
 
 /* Writes the 3-byte request header: request number, then the 16-bit value
