@@ -150,17 +150,20 @@ static bool PrinterExists(const wchar_t *name)
     return true;
 }
 
-bool EnsureTestPrinter(std::string *why)
+bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t *port, const wchar_t *monitor,
+                   std::string *why)
 {
-    if (PrinterExists(kTestPrinter))
+    if (PrinterExists(printer))
         return true;
     WCHAR szSys[MAX_PATH];
     GetSystemDirectoryW(szSys, MAX_PATH);
-    std::wstring monitorDll = std::wstring(szSys) + L"\\jobtap.dll";
-    CopyFileW(ExePath(L"jobtap.dll").c_str(), monitorDll.c_str(), FALSE);
-    MONITOR_INFO_2W mi = {(LPWSTR)kMonitorName, nullptr, (LPWSTR)L"jobtap.dll"};
-    AddMonitorW(nullptr, 2, (LPBYTE)&mi);   // already installed is fine
-
+    if (monitor) {
+        std::wstring monitorDll = std::wstring(szSys) + L"\\" + monitor + L".dll";
+        CopyFileW(ExePath(L"jobtap.dll").c_str(), monitorDll.c_str(), FALSE);
+        std::wstring dllName = std::wstring(monitor) + L".dll";
+        MONITOR_INFO_2W mi = {(LPWSTR)monitor, nullptr, (LPWSTR)dllName.c_str()};
+        AddMonitorW(nullptr, 2, (LPBYTE)&mi);   // already installed is fine
+    }
     WCHAR szDrv[MAX_PATH];
     DWORD cb = 0;
     if (!GetPrinterDriverDirectoryW(nullptr, nullptr, 1, (LPBYTE)szDrv, sizeof(szDrv), &cb)) {
@@ -174,20 +177,20 @@ bool EnsureTestPrinter(std::string *why)
     }
     DRIVER_INFO_3W di = {};
     di.cVersion = 3;
-    di.pName = (LPWSTR)kTestDriver;
+    di.pName = (LPWSTR)driver;
     di.pDriverPath = (LPWSTR)stub.c_str();
     di.pDataFile = (LPWSTR)stub.c_str();
     di.pConfigFile = (LPWSTR)stub.c_str();
-    di.pMonitorName = (LPWSTR)kMonitorName;
+    di.pMonitorName = (LPWSTR)monitor;
     di.pDefaultDataType = (LPWSTR)L"RAW";
     if (!AddPrinterDriverW(nullptr, 3, (LPBYTE)&di) && GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
         *why = "AddPrinterDriver " + std::to_string(GetLastError());
         return false;
     }
     PRINTER_INFO_2W pi = {};
-    pi.pPrinterName = (LPWSTR)kTestPrinter;
-    pi.pPortName = (LPWSTR)L"FILE:";
-    pi.pDriverName = (LPWSTR)kTestDriver;
+    pi.pPrinterName = (LPWSTR)printer;
+    pi.pPortName = (LPWSTR)port;
+    pi.pDriverName = (LPWSTR)driver;
     pi.pPrintProcessor = (LPWSTR)L"winprint";
     pi.pDatatype = (LPWSTR)L"RAW";
     HANDLE h = AddPrinterW(nullptr, 2, (LPBYTE)&pi);
@@ -197,6 +200,11 @@ bool EnsureTestPrinter(std::string *why)
     }
     ClosePrinter(h);
     return true;
+}
+
+bool EnsureTestPrinter(std::string *why)
+{
+    return EnsurePrinter(kTestPrinter, kTestDriver, L"FILE:", kMonitorName, why);
 }
 
 SpoolerJob::SpoolerJob(const wchar_t *printer)

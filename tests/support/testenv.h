@@ -33,7 +33,11 @@ void SetMonitorValue(const std::wstring &name, const std::wstring &value);
 void DeleteMonitorValue(const std::wstring &name);
 void ClearDriverValues();                              // driver, " Head", " Tail", " Filter"
 
-// The test printer (driver kTestDriver with monitor kMonitorName) exists.
+// A printer exists with that driver (whose language monitor is monitor, or
+// none for null) on that port.
+bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t *port, const wchar_t *monitor,
+                   std::string *why);
+// The test printer: driver kTestDriver with monitor kMonitorName, port FILE:.
 bool EnsureTestPrinter(std::string *why);
 
 // A job in Wine's spooler, so that SetJob has a live job id.

@@ -1,0 +1,245 @@
+// The status monitor's side of the channel, against the real named objects
+// of a port that jobtap has open, with the printer, driver and monitor names
+// read from Wine's spooler.
+#include "../jobtap/jobtapfixture.h"
+#include "lmchannel.h"
+
+namespace {
+
+struct NameCase {
+    const char *commandLine;
+    bool ok;
+    const char *name;
+};
+
+const NameCase kNameCases[] = {
+    {"$X KZT TZ Test", true, "KZT TZ Test"},
+    {"  $X   KZT TZ Test  ", true, "KZT TZ Test"},
+    {"\"C:\\Program Files\\vigil.exe\" My  Printer", true, "My  Printer"},
+    {"\"C:\\vigil.exe\"Printer", true, "Printer"},
+    {"vigil.exe", false, ""},
+    {"vigil.exe   ", false, ""},
+    {"\"C:\\vigil.exe", false, ""},
+    {"\"C:\\vigil.exe\"", false, ""},
+    {"", false, ""},
+};
+
+const char kDeviceId[] = "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;";
+
+bool LockIsFree(const char *port = "FILE:")
+{
+    HANDLE h = OpenEventA(EVENT_ALL_ACCESS, FALSE, (std::string("Ostrel Event Map jobtap ") + port).c_str());
+    if (!h)
+        return false;
+    bool free = WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    if (free)
+        SetEvent(h);
+    CloseHandle(h);
+    return free;
+}
+
+} // namespace
+
+TEST(LmChannelNameTest, PrinterNameIsTheRestOfTheCommandLineAfterTheProgramToken)
+{
+    for (size_t i = 0; i < sizeof(kNameCases) / sizeof(kNameCases[0]); ++i) {
+        std::string name = "unchanged";
+        EXPECT_EQ(LmChannel::ParsePrinterName(kNameCases[i].commandLine, &name) != FALSE, kNameCases[i].ok)
+            << "case " << i;
+        if (kNameCases[i].ok) {
+            EXPECT_EQ(name, kNameCases[i].name) << "case " << i;
+        }
+    }
+}
+
+class LmChannelTest : public JobtapTest {
+protected:
+    LmChannel channel;
+    HANDLE port = nullptr;
+
+    void SetUp() override
+    {
+        JobtapTest::SetUp();
+        port = OpenPort(L"FILE:");
+        ASSERT_TRUE(channel.MyOpenTapline("KZT TZ Test")) << channel.LastErrorText();
+        channel.SetTimeout(5000);
+    }
+
+    void TearDown() override
+    {
+        fake.ReleaseHungGets();
+        if (port)
+            Close(port);
+        JobtapTest::TearDown();
+    }
+
+    BOOL DeviceId(std::string *reply, DWORD cbBuffer = 1024)
+    {
+        std::vector<BYTE> buffer(cbBuffer + 1, 0);
+        DWORD cb = 0;
+        BOOL ok = channel.MyGetPrinterDataIoCtl(KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, buffer.data(), cbBuffer, &cb);
+        if (ok)
+            *reply = std::string((char *)buffer.data(), cb);
+        return ok;
+    }
+};
+
+TEST_F(LmChannelTest, StartUpCheckReadsPortDriverAndMonitorFromTheSpooler)
+{
+    EXPECT_STREQ(channel.PrinterName(), "KZT TZ Test");
+    EXPECT_STREQ(channel.PortName(), "FILE:");
+    EXPECT_STREQ(channel.MonitorName(), "jobtap");
+    EXPECT_NE(channel.Printer(), nullptr);
+    EXPECT_STREQ(channel.LastErrorText(), "");
+}
+
+TEST_F(LmChannelTest, UnknownPrinterFailsTheStartUpCheckWithTheSystemText)
+{
+    LmChannel other;
+    EXPECT_FALSE(other.MyOpenTapline("No Such Printer"));
+    std::string text = other.LastErrorText();
+    EXPECT_EQ(text.rfind("OpenPrinter E 1801 ", 0), 0u) << text;
+    EXPECT_NE(text.back(), '\n') << "trailing white space is removed";
+}
+
+TEST_F(LmChannelTest, SnapshotCopiesTheWholeBlock)
+{
+    ASSERT_TRUE(StartDoc(port, 321));
+    StatusBlock *block = channel.MyGetMapView();
+    ASSERT_NE(block, nullptr) << channel.LastErrorText();
+    EXPECT_EQ(block->dwJobId, 321u);
+    EXPECT_EQ(block->dwFlags, (DWORD)STATUS_FLAG_PRINTING);
+    EXPECT_EQ(block->uMsgMonitor, RegisterWindowMessageA("Ostrel StatusMonitor"));
+    EndDoc(port);
+    EXPECT_EQ(channel.MyGetMapView()->dwFlags, 0u);
+}
+
+TEST_F(LmChannelTest, WindowNameIsStoredCutToTheFieldAndCleared)
+{
+    ASSERT_TRUE(channel.SetWindowName("KZT TZ Test - Status Monitor"));
+    EXPECT_STREQ(Block(L"FILE:").szWindowName, "KZT TZ Test - Status Monitor");
+    std::string longTitle(300, 'T');
+    ASSERT_TRUE(channel.SetWindowName(longTitle.c_str()));
+    StatusBlock b = Block(L"FILE:");
+    EXPECT_EQ(std::string(b.szWindowName, 256), longTitle.substr(0, 256));
+    ASSERT_TRUE(channel.SetWindowName(nullptr));
+    b = Block(L"FILE:");
+    EXPECT_EQ(std::string(b.szWindowName, 256), std::string(256, '\0'));
+}
+
+TEST_F(LmChannelTest, DeviceRequestsGoThroughTheChannel)
+{
+    std::string reply;
+    ASSERT_TRUE(DeviceId(&reply)) << channel.LastErrorText();
+    EXPECT_EQ(reply, kDeviceId);
+    BYTE buffer[64] = {};
+    DWORD cb = 0;
+    ASSERT_TRUE(channel.MyGetPrinterDataIoCtl(KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 0x112, 0x13456, buffer, 63, &cb));
+    EXPECT_STREQ((char *)buffer, "V18:13398") << "request cut to 8 bits, value to 16";
+    EXPECT_TRUE(LockIsFree());
+}
+
+TEST_F(LmChannelTest, SizesAboveTheCapAreSentAs4094)
+{
+    std::vector<BYTE> big(5000, 'S');
+    DWORD cb = 0;
+    ASSERT_TRUE(channel.MyGetPrinterDataIoCtl(KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, big.data(), 5000, &cb));
+    ASSERT_TRUE(channel.MyGetPrinterDataIoCtl(KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND, 1, 2, big.data(), 5000, &cb));
+    auto gets = fake.CallsOf("Get");
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_EQ(gets[0].args[2], 4094u);                  // room offered for the reply
+    EXPECT_EQ(gets[1].args[1], 4094u + 3);              // header and the first 4094 bytes
+    EXPECT_EQ(gets[1].data.back(), 'S');
+}
+
+TEST_F(LmChannelTest, PortMonitorFailureIsDescribed)
+{
+    fake.script.dwFailGet = ERROR_GEN_FAILURE;
+    std::string reply;
+    EXPECT_FALSE(DeviceId(&reply));
+    std::string text = channel.LastErrorText();
+    EXPECT_EQ(text.rfind("IOCTL id=x16000c req=x0 val=x0 R 0 E 31 ", 0), 0u) << text;
+    EXPECT_TRUE(LockIsFree());
+}
+
+TEST_F(LmChannelTest, ReplyTimeoutFailsAndStillReleasesTheLock)
+{
+    fake.script.bGetHangs = true;
+    channel.SetTimeout(300);
+    std::string reply;
+    EXPECT_FALSE(DeviceId(&reply));
+    EXPECT_STREQ(channel.LastErrorText(), "WaitForSingleObject_Ret WAIT_TIMEOUT");
+    EXPECT_TRUE(LockIsFree());
+}
+
+TEST_F(LmChannelTest, LockHeldByAnotherClientTimesOutWithoutTouchingTheBlock)
+{
+    HANDLE lock = OpenEventA(EVENT_ALL_ACCESS, FALSE, "Ostrel Event Map jobtap FILE:");
+    ASSERT_NE(lock, nullptr);
+    ASSERT_EQ(WaitForSingleObject(lock, 0), WAIT_OBJECT_0);   // take it
+    channel.SetTimeout(200);
+    BYTE buffer[16];
+    DWORD cb = 0;
+    EXPECT_FALSE(channel.MyGetPrinterDataIoCtl(KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 5, 6, buffer, 16, &cb));
+    EXPECT_STREQ(channel.LastErrorText(), "WaitForSingleObject_Map WAIT_TIMEOUT");
+    EXPECT_EQ(Block(L"FILE:").dwIoControlCode, 0u);
+    EXPECT_TRUE(fake.CallsOf("Get").empty());
+    SetEvent(lock);
+    CloseHandle(lock);
+}
+
+TEST_F(LmChannelTest, TimeoutOfZeroWaitsWithoutLimit)
+{
+    fake.script.dwGetDelayMs = 700;
+    EXPECT_EQ(channel.SetTimeout(0), 5000u);
+    std::string reply;
+    EXPECT_TRUE(DeviceId(&reply)) << channel.LastErrorText();
+    channel.SetTimeout(200);
+    EXPECT_FALSE(DeviceId(&reply));
+    Sleep(800);                                         // let the late reply land
+}
+
+TEST_F(LmChannelTest, ClosedPortMakesTheNextOperationFailAtOpening)
+{
+    ASSERT_TRUE(Close(port));
+    port = nullptr;
+    EXPECT_EQ(channel.MyGetMapView(), nullptr);
+    std::string text = channel.LastErrorText();
+    EXPECT_EQ(text.rfind("OpenFileMapping E 2 ", 0), 0u) << text;
+    EXPECT_FALSE(channel.SetWindowName("x"));
+}
+
+TEST_F(LmChannelTest, PrinterPoolingPortsIsWatchedThroughItsFirstPort)
+{
+    std::string why;
+    if (!EnsurePrinter(L"KZT TZ Pooled", kTestDriver, L"LPT1:,LPT2:", kMonitorName, &why))
+        GTEST_SKIP() << "Wine refuses a pooled port list: " << why;
+    LmChannel pooled;
+    ASSERT_TRUE(pooled.MyOpenTapline("KZT TZ Pooled")) << pooled.LastErrorText();
+    EXPECT_STREQ(pooled.PortName(), "LPT1:,LPT2:");
+    HANDLE lpt1 = OpenPort(L"LPT1:");
+    ASSERT_TRUE(StartDoc(lpt1, 55));
+    StatusBlock *block = pooled.MyGetMapView();
+    ASSERT_NE(block, nullptr) << pooled.LastErrorText();
+    EXPECT_EQ(block->dwJobId, 55u);
+    EndDoc(lpt1);
+    Close(lpt1);
+}
+
+TEST_F(LmChannelTest, DriverWithoutMonitorGivesAnEmptyNameAndTwoBlanks)
+{
+    std::string why;
+    ASSERT_TRUE(EnsurePrinter(L"KZT TZ No Monitor", L"KZT TZ Driver Without Monitor", L"LPT3:", nullptr, &why)) << why;
+    LmChannel bare;
+    ASSERT_TRUE(bare.MyOpenTapline("KZT TZ No Monitor")) << bare.LastErrorText();
+    EXPECT_STREQ(bare.MonitorName(), "");
+    EXPECT_EQ(bare.MyGetMapView(), nullptr);
+    // A monitor installed under an empty name serves exactly that channel.
+    SpoolerHost unnamed;
+    ASSERT_TRUE(unnamed.Init(L"System\\Monitors\\"));
+    HANDLE lpt3 = nullptr;
+    ASSERT_TRUE(unnamed.lm->pfnOpenPortEx((LPWSTR)L"LPT3:", (LPWSTR)L"KZT TZ No Monitor", &lpt3, fake.Table()));
+    EXPECT_NE(bare.MyGetMapView(), nullptr) << bare.LastErrorText();
+    unnamed.lm->pfnClosePort(lpt3);
+    host.Init();                                        // the fixture's monitor name again
+}

@@ -1,0 +1,348 @@
+#include "lmchannel.h"
+#include <stdarg.h>
+#include <stdio.h>
+#include <vector>
+#include "sysmsg.h"
+
+#define LM_DATA_MAX 4094          // largest request size sent through the block
+#define DEVICE_ID_VALUE "IOCTL_PAR_QUERY_DEVICE_ID"
+
+static StatusBlock g_MapViewCopy;   // program-wide snapshot area
+
+LmChannel::LmChannel()
+    : m_hPrinter(NULL), m_hFileMap(NULL), m_pView(NULL), m_hEventMap(NULL), m_hEventCmd(NULL),
+      m_hEventRet(NULL), m_dwTimeout(0)
+{
+}
+
+LmChannel::~LmChannel()
+{
+    CloseChannel();
+    if (m_hPrinter)
+        ClosePrinter(m_hPrinter);
+}
+
+DWORD LmChannel::SetTimeout(DWORD dwTimeout)
+{
+    DWORD dwPrevious = m_dwTimeout;
+    m_dwTimeout = dwTimeout;
+    return dwPrevious;
+}
+
+/* Appends one formatted text to LastErrorText. */
+static void AppendFormat(std::string *pstr, LPCSTR pszFormat, ...)
+{
+    char szText[1024];
+    va_list args;
+    va_start(args, pszFormat);
+    vsnprintf(szText, sizeof(szText), pszFormat, args);
+    va_end(args);
+    szText[sizeof(szText) - 1] = 0;
+    *pstr += szText;
+}
+
+/* Appends "<step> E <code> <system text>": pszFormat holds "%d %s". */
+void LmChannel::AddError(LPCSTR pszFormat, DWORD dwError)
+{
+    char szMessage[512];
+    SystemMessageA(dwError, szMessage, sizeof(szMessage), TRUE);
+    AppendFormat(&m_strLastError, pszFormat, (int)dwError, szMessage);
+}
+
+BOOL LmChannel::ParsePrinterName(LPCSTR pszCommandLine, std::string *pstrName)
+{
+    std::string line = pszCommandLine ? pszCommandLine : "";
+    const char *pszSpace = " \t\r\n";
+    size_t first = line.find_first_not_of(pszSpace);
+    size_t last = line.find_last_not_of(pszSpace);
+    line = first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+    size_t end;
+    if (!line.empty() && line[0] == '"') {
+        end = line.find('"', 1);
+        if (end == std::string::npos)
+            return FALSE;
+        ++end;
+    } else {
+        end = line.find(' ');
+        if (end == std::string::npos)
+            return FALSE;
+    }
+    end = line.find_first_not_of(' ', end);
+    if (end == std::string::npos)
+        return FALSE;
+    *pstrName = line.substr(end);
+    return TRUE;
+}
+
+/* MyGetPrinterName: the printer name from this process's command line. */
+BOOL LmChannel::MyGetPrinterName()
+{
+    LPCSTR pszCommandLine = GetCommandLineA();
+    if (ParsePrinterName(pszCommandLine, &m_strPrinterName))
+        return TRUE;
+    std::string trimmed = pszCommandLine ? pszCommandLine : "";
+    size_t first = trimmed.find_first_not_of(" \t\r\n"), last = trimmed.find_last_not_of(" \t\r\n");
+    trimmed = first == std::string::npos ? std::string() : trimmed.substr(first, last - first + 1);
+    m_strLastError.clear();
+    AppendFormat(&m_strLastError, "MyGetPrinterName %s", trimmed.c_str());
+    return FALSE;
+}
+
+/* Port, driver and monitor names of the printer; opens the printer. */
+BOOL LmChannel::ReadPrinterInfo()
+{
+    if (m_hPrinter)
+        ClosePrinter(m_hPrinter);
+    m_hPrinter = NULL;
+    if (!OpenPrinterA((LPSTR)m_strPrinterName.c_str(), &m_hPrinter, NULL)) {
+        m_hPrinter = NULL;
+        AddError("OpenPrinter E %d %s", GetLastError());
+        return FALSE;
+    }
+    DWORD cbNeeded = 0;
+    if (!GetPrinterA(m_hPrinter, 2, NULL, 0, &cbNeeded) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        AddError("GetPrinter E %d %s", GetLastError());
+        return FALSE;
+    }
+    // Room to spare beyond the announced size: see the language monitor's probe.
+    std::vector<BYTE> info(cbNeeded + sizeof(PRINTER_INFO_2A));
+    if (!GetPrinterA(m_hPrinter, 2, info.data(), cbNeeded, &cbNeeded)) {
+        AddError("GetPrinter E %d %s", GetLastError());
+        return FALSE;
+    }
+    const PRINTER_INFO_2A *pInfo = (const PRINTER_INFO_2A *)info.data();
+    m_strPortName = pInfo->pPortName ? pInfo->pPortName : "";
+    m_strDriverName = pInfo->pDriverName ? pInfo->pDriverName : "";
+
+    DWORD cReturned = 0;
+    cbNeeded = 0;
+    if (!EnumPrinterDriversA(NULL, NULL, 3, NULL, 0, &cbNeeded, &cReturned) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        AddError("EnumPrinterDrivers E %d %s", GetLastError());
+        return FALSE;
+    }
+    std::vector<BYTE> drivers(cbNeeded + sizeof(DRIVER_INFO_3A));
+    if (!EnumPrinterDriversA(NULL, NULL, 3, drivers.data(), cbNeeded, &cbNeeded, &cReturned)) {
+        AddError("EnumPrinterDrivers E %d %s", GetLastError());
+        return FALSE;
+    }
+    m_strMonitorName.clear();
+    const DRIVER_INFO_3A *pDrivers = (const DRIVER_INFO_3A *)drivers.data();
+    for (DWORD i = 0; i < cReturned; ++i) {
+        if (pDrivers[i].pName && lstrcmpiA(pDrivers[i].pName, m_strDriverName.c_str()) == 0) {
+            m_strMonitorName = pDrivers[i].pMonitorName ? pDrivers[i].pMonitorName : "";
+            break;
+        }
+    }
+    return TRUE;
+}
+
+/* Asks the spooler for the device id value, which the spooler passes to the
+ * language monitor. Windows 2000/XP answer "not found" when the monitor does
+ * not serve it, which counts as success there. */
+BOOL LmChannel::QueryDeviceIdValue()
+{
+    OSVERSIONINFOA osvi = {sizeof(osvi)};
+    GetVersionExA(&osvi);
+    BOOL bWin9x = osvi.dwMajorVersion == 4 && osvi.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+    BOOL bNt5 = osvi.dwMajorVersion == 5 && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    char szMessage[512];
+    if (bWin9x) {
+        DWORD dwStatus = SetPrinterDataA(m_hPrinter, (LPSTR)DEVICE_ID_VALUE, 0, (LPBYTE)"", 0);
+        if (dwStatus != 0 && dwStatus != ERROR_FILE_NOT_FOUND) {
+            SystemMessageA(dwStatus, szMessage, sizeof(szMessage), TRUE);
+            AppendFormat(&m_strLastError, "SetPrinterData(%s) R %d %s", DEVICE_ID_VALUE, (int)dwStatus, szMessage);
+            return FALSE;
+        }
+    }
+    BYTE abData[1024];
+    DWORD cbNeeded = 0;
+    DWORD dwStatus = GetPrinterDataA(m_hPrinter, (LPSTR)DEVICE_ID_VALUE, NULL, abData, sizeof(abData), &cbNeeded);
+    if (dwStatus != 0) {
+        if (dwStatus == ERROR_FILE_NOT_FOUND && bNt5)
+            return TRUE;
+        SystemMessageA(dwStatus, szMessage, sizeof(szMessage), TRUE);
+        AppendFormat(&m_strLastError, "GetPrinterData(%s) R %d %s", DEVICE_ID_VALUE, (int)dwStatus, szMessage);
+        return FALSE;
+    }
+    if (cbNeeded == 0) {
+        AppendFormat(&m_strLastError, "GetPrinterData(%s) cbNeeded=%d", DEVICE_ID_VALUE, 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+/* MyOpenTapline: the start-up check. */
+BOOL LmChannel::MyOpenTapline(LPCSTR pszPrinterName)
+{
+    m_strLastError.clear();
+    if (pszPrinterName)
+        m_strPrinterName = pszPrinterName;
+    else if (!MyGetPrinterName())
+        return FALSE;
+    return ReadPrinterInfo() && QueryDeviceIdValue();
+}
+
+/* The name of one channel object. The rule is applied to wide text and the
+ * result converted back, so a double-byte character whose trail byte is a
+ * backslash stays intact, as in the monitor's own (wide) names. */
+static std::string ChannelObjectName(StatusObject object, const std::string &lmName, const std::string &portName)
+{
+    WCHAR szLm[STATUS_NAME_CCH] = L"", szPort[STATUS_NAME_CCH] = L"", szName[STATUS_NAME_CCH];
+    MultiByteToWideChar(CP_ACP, 0, lmName.c_str(), -1, szLm, STATUS_NAME_CCH);
+    MultiByteToWideChar(CP_ACP, 0, portName.c_str(), -1, szPort, STATUS_NAME_CCH);
+    szLm[STATUS_NAME_CCH - 1] = szPort[STATUS_NAME_CCH - 1] = 0;
+    FormatStatusObjectName(szName, STATUS_NAME_CCH, object, (LPCWSTR)szLm, (LPCWSTR)szPort);
+    char szAnsi[STATUS_NAME_CCH * 2];
+    if (!WideCharToMultiByte(CP_ACP, 0, szName, -1, szAnsi, sizeof(szAnsi), NULL, NULL))
+        szAnsi[0] = 0;
+    return szAnsi;
+}
+
+BOOL LmChannel::OpenChannel()
+{
+    m_hFileMap = OpenFileMappingA(FILE_MAP_WRITE, TRUE,
+                                  ChannelObjectName(StatusFileMap, m_strMonitorName, m_strPortName).c_str());
+    if (!m_hFileMap) {
+        AddError("OpenFileMapping E %d %s", GetLastError());
+        return FALSE;
+    }
+    m_pView = (StatusBlock *)MapViewOfFile(m_hFileMap, FILE_MAP_WRITE, 0, 0, 0);
+    if (!m_pView) {
+        AddError("MapViewOfFile E %d %s", GetLastError());
+        return FALSE;
+    }
+    static const struct { StatusObject object; LPCSTR pszError; } s_events[] = {
+        {StatusEventMap, "OpenEvent_Map E %d %s"},
+        {StatusEventCmd, "OpenEvent_Cmd E %d %s"},
+        {StatusEventRet, "OpenEvent_Ret E %d %s"}};
+    HANDLE *phEvents[] = {&m_hEventMap, &m_hEventCmd, &m_hEventRet};
+    for (int i = 0; i < 3; ++i) {
+        *phEvents[i] = OpenEventA(EVENT_ALL_ACCESS, TRUE,
+                                  ChannelObjectName(s_events[i].object, m_strMonitorName, m_strPortName).c_str());
+        if (!*phEvents[i]) {
+            AddError(s_events[i].pszError, GetLastError());
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+BOOL LmChannel::CloseChannel()
+{
+    BOOL bOk = TRUE;
+    static const LPCSTR s_errors[] = {"CloseEvent_Map E %d %s", "CloseEvent_Cmd E %d %s", "CloseEvent_Ret E %d %s"};
+    HANDLE *phEvents[] = {&m_hEventMap, &m_hEventCmd, &m_hEventRet};
+    for (int i = 0; i < 3; ++i) {
+        if (*phEvents[i] && !CloseHandle(*phEvents[i])) {
+            AddError(s_errors[i], GetLastError());
+            bOk = FALSE;
+        }
+        *phEvents[i] = NULL;
+    }
+    if (m_pView && !UnmapViewOfFile(m_pView)) {
+        AddError("UnmapViewOfFile E %d %s", GetLastError());
+        bOk = FALSE;
+    }
+    m_pView = NULL;
+    if (m_hFileMap && !CloseHandle(m_hFileMap)) {
+        AddError("CloseFileMapping E %d %s", GetLastError());
+        bOk = FALSE;
+    }
+    m_hFileMap = NULL;
+    return bOk;
+}
+
+BOOL LmChannel::SetWindowName(LPCSTR pszTitle)
+{
+    m_strLastError.clear();
+    BOOL bOk = OpenChannel();
+    if (bOk) {
+        ZeroMemory(m_pView->szWindowName, sizeof(m_pView->szWindowName));
+        if (pszTitle) {
+            size_t cb = strlen(pszTitle);
+            memcpy(m_pView->szWindowName, pszTitle, cb < sizeof(m_pView->szWindowName) ? cb : sizeof(m_pView->szWindowName));
+        }
+    }
+    return CloseChannel() && bOk;
+}
+
+StatusBlock *LmChannel::MyGetMapView()
+{
+    m_strLastError.clear();
+    BOOL bOk = OpenChannel();
+    if (bOk)
+        memcpy(&g_MapViewCopy, m_pView, sizeof(StatusBlock));
+    bOk = CloseChannel() && bOk;
+    return bOk ? &g_MapViewCopy : NULL;
+}
+
+/* Waits for one event within the timeout (0: no limit); FALSE with the text
+ * of the failed wait. */
+BOOL LmChannel::WaitFor(HANDLE hEvent, LPCSTR pszWhat)
+{
+    DWORD dwWait = WaitForSingleObject(hEvent, m_dwTimeout ? m_dwTimeout : INFINITE);
+    if (dwWait == WAIT_OBJECT_0)
+        return TRUE;
+    if (dwWait == WAIT_TIMEOUT) {
+        AppendFormat(&m_strLastError, "%s WAIT_TIMEOUT", pszWhat);
+    } else if (dwWait == WAIT_ABANDONED) {
+        AppendFormat(&m_strLastError, "%s WAIT_ABANDONED", pszWhat);
+    } else if (dwWait == WAIT_FAILED) {
+        DWORD dwError = GetLastError();
+        char szMessage[512];
+        SystemMessageA(dwError, szMessage, sizeof(szMessage), TRUE);
+        AppendFormat(&m_strLastError, "%s R %d E %d %s", pszWhat, -1, (int)dwError, szMessage);
+    } else {
+        AppendFormat(&m_strLastError, "%s KZT_UNKNOWN", pszWhat);
+    }
+    return FALSE;
+}
+
+/* One request under the lock. The lock is released after every request that
+ * acquired it, whatever happened later. */
+BOOL LmChannel::Request(DWORD dwCode, DWORD dwRequest, DWORD dwValue, LPBYTE pBuffer, DWORD cbBuffer,
+                        LPDWORD pcbReturned)
+{
+    if (!WaitFor(m_hEventMap, "WaitForSingleObject_Map"))
+        return FALSE;
+    StatusBlock *pLm = m_pView;
+    DWORD cbData = cbBuffer > LM_DATA_MAX ? LM_DATA_MAX : cbBuffer;
+    pLm->dwRequest = dwRequest & 0xFF;
+    pLm->dwIoControlCode = dwCode;
+    pLm->dwValue = dwValue & 0xFFFF;
+    pLm->cbData = cbData;
+    if (dwCode == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND && pBuffer)
+        memcpy(pLm->abData, pBuffer, cbData);
+    SetEvent(m_hEventCmd);
+
+    BOOL bOk = WaitFor(m_hEventRet, "WaitForSingleObject_Ret");
+    if (bOk) {
+        // The reply comes from another process: never copy more than the
+        // caller's buffer or the block holds.
+        DWORD cbReturned = pLm->cbReturned;
+        if (pcbReturned)
+            *pcbReturned = cbReturned;
+        if (pLm->bResult) {
+            if (dwCode != KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND && pBuffer)
+                memcpy(pBuffer, pLm->abData, cbReturned < cbData ? cbReturned : cbData);
+        } else {
+            DWORD dwError = pLm->dwError;
+            char szMessage[512];
+            SystemMessageA(dwError, szMessage, sizeof(szMessage), TRUE);
+            AppendFormat(&m_strLastError, "IOCTL id=x%x req=x%x val=x%x R %d E %d %s", dwCode, dwRequest, dwValue, 0,
+                         (int)dwError, szMessage);
+            bOk = FALSE;
+        }
+    }
+    SetEvent(m_hEventMap);
+    return bOk;
+}
+
+BOOL LmChannel::MyGetPrinterDataIoCtl(DWORD dwCode, DWORD dwRequest, DWORD dwValue, LPBYTE pBuffer,
+                                      DWORD cbBuffer, LPDWORD pcbReturned)
+{
+    m_strLastError.clear();
+    BOOL bOk = OpenChannel() && Request(dwCode, dwRequest, dwValue, pBuffer, cbBuffer, pcbReturned);
+    return CloseChannel() && bOk;
+}
