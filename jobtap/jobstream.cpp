@@ -111,7 +111,10 @@ static void StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
     STARTUPINFOW si;
     PROCESS_INFORMATION pi = {};
     GetStartupInfoW(&si);
-    BOOL bOk = CreateProcessW(pszProgram, szCommand, NULL, NULL, TRUE, CREATE_NEW_CONSOLE,
+    // No handles are inherited: the status monitor opens the channel by name,
+    // and inherited handles of the spooler would keep this port's channel
+    // (and whatever else the spooler holds) alive in it after Close.
+    BOOL bOk = CreateProcessW(pszProgram, szCommand, NULL, NULL, FALSE, CREATE_NEW_CONSOLE,
                               NULL, NULL, &si, &pi);
     DWORD dwError = GetLastError();
     LogDbg(L"Start CreateProcess([%s] [%s]) R %d E %d", pszProgram, szCommand, bOk, dwError);

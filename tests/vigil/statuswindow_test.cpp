@@ -1,0 +1,164 @@
+// vigil end to end: started by jobtap's StartDoc from the system directory,
+// its panels read from another process, its failures answered in their
+// message boxes.
+#include "../jobtap/jobtapfixture.h"
+#include "windowdriver.h"
+
+namespace {
+const char kTitle[] = "KZT TZ Test - Status Monitor";
+const int kPrinterInfo = 1002, kHostInfo = 1003, kSpoolInfo = 1009, kDevId = 1007;
+
+struct Process {
+    HANDLE h = nullptr;
+    DWORD pid = 0;
+    ~Process()
+    {
+        if (h) {
+            if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT)
+                TerminateProcess(h, 9);
+            CloseHandle(h);
+        }
+    }
+    bool Start(const std::wstring &commandLine)
+    {
+        STARTUPINFOW si = {sizeof(si)};
+        PROCESS_INFORMATION pi;
+        std::wstring cmd = commandLine;
+        if (!CreateProcessW(ExePath(L"vigil.exe").c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &si, &pi))
+            return false;
+        CloseHandle(pi.hThread);
+        h = pi.hProcess;
+        pid = pi.dwProcessId;
+        return true;
+    }
+    bool Ended(DWORD timeoutMs) { return WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0; }
+};
+
+// Polls a panel until it holds the text, keeping what it read last.
+bool WaitForPanel(HWND hwnd, int id, const std::string &what, std::string *last, DWORD timeoutMs = 8000)
+{
+    DWORD start = GetTickCount();
+    do {
+        *last = ItemText(hwnd, id);
+        if (last->find(what) != std::string::npos)
+            return true;
+        Sleep(100);
+    } while (GetTickCount() - start < timeoutMs && IsWindow(hwnd));
+    return false;
+}
+} // namespace
+
+class StatusWindowTest : public JobtapTest {
+protected:
+    HANDLE port = nullptr;
+    void SetUp() override
+    {
+        JobtapTest::SetUp();
+        WCHAR sys[MAX_PATH];
+        GetSystemDirectoryW(sys, MAX_PATH);
+        ASSERT_TRUE(CopyFileW(ExePath(L"vigil.exe").c_str(), (std::wstring(sys) + L"\\kztvigil.exe").c_str(), FALSE));
+        SetMonitorValue(driver, L"kztvigil.exe");
+        port = OpenPort(L"FILE:");
+    }
+    void TearDown() override
+    {
+        // A monitor still running would hold its program file and the
+        // test's output: end it.
+        if (HWND hwnd = FindWindowA(nullptr, kTitle)) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(hwnd, &pid);
+            Click(hwnd, IDOK);
+            if (HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid)) {
+                if (WaitForSingleObject(h, 3000) != WAIT_OBJECT_0)
+                    TerminateProcess(h, 9);
+                CloseHandle(h);
+            }
+        }
+        if (port)
+            Close(port);
+        JobtapTest::TearDown();
+    }
+};
+
+TEST_F(StatusWindowTest, JobStartsTheMonitorWhichFollowsTheJobAndEndsWhenIdle)
+{
+    ASSERT_TRUE(StartDoc(port, 7));
+    HWND hwnd = WaitForWindow(kTitle, 10000);
+    ASSERT_NE(hwnd, nullptr) << "no status window";
+    EXPECT_STREQ(Block(L"FILE:").szWindowName, kTitle);
+    DWORD pid = Block(L"FILE:").dwMonitorProcessId;
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    ASSERT_NE(process, nullptr);
+
+    std::string host;
+    EXPECT_TRUE(WaitForPanel(hwnd, kHostInfo, "Printing\r\n", &host)) << host;
+    ASSERT_TRUE(Write(port, Bytes("page")));
+    EndDoc(port);
+    EXPECT_TRUE(WaitForPanel(hwnd, kHostInfo, "Shutdown 1\r\n", &host, 12000)) << host;
+    EXPECT_EQ(WaitForSingleObject(process, 5000), WAIT_OBJECT_0) << "did not end by itself";
+    size_t endDoc = host.find(" OnLanguageMonitor EndDoc JobId=7\r\n");
+    EXPECT_NE(endDoc, std::string::npos) << host;
+    size_t s5 = host.find("Shutdown 5\r\n"), s1 = host.find("Shutdown 1\r\n");
+    EXPECT_TRUE(s5 != std::string::npos && endDoc < s5 && s5 < s1) << host;
+    DWORD code = 1;
+    GetExitCodeProcess(process, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(process);
+}
+
+TEST_F(StatusWindowTest, DeviceIdTickedShowsTheAnswerOfThePortMonitor)
+{
+    ASSERT_TRUE(StartDoc(port, 8));
+    HWND hwnd = WaitForWindow(kTitle, 10000);
+    ASSERT_NE(hwnd, nullptr);
+    PostMessageA(GetDlgItem(hwnd, kDevId), BM_CLICK, 0, 0);
+    std::string printer;
+    EXPECT_TRUE(WaitForPanel(hwnd, kPrinterInfo, " MFG:Ostrel;CMD:TZ;MDL:TZ-1200;\r\n", &printer)) << printer;
+    std::string spool;
+    EXPECT_TRUE(WaitForPanel(hwnd, kSpoolInfo, " pPrinterName [KZT TZ Test]\r\n", &spool)) << spool;
+    EXPECT_NE(spool.find("GetPrinter PRNTER_INFO_5\r\n"), std::string::npos) << spool;
+    EndDoc(port);
+}
+
+TEST_F(StatusWindowTest, SecondInstanceForTheSamePrinterEndsAtOnceSilently)
+{
+    ASSERT_TRUE(StartDoc(port, 9));
+    ASSERT_NE(WaitForWindow(kTitle, 10000), nullptr);
+    Process second;
+    ASSERT_TRUE(second.Start(L"$X KZT TZ Test"));
+    EXPECT_TRUE(second.Ended(5000));
+    EXPECT_EQ(WaitForMessageBox(second.pid, 100, nullptr), nullptr);
+    EndDoc(port);
+}
+
+TEST_F(StatusWindowTest, ClosedPortEndsTheMonitorWithAMessage)
+{
+    ASSERT_TRUE(StartDoc(port, 10));
+    ASSERT_NE(WaitForWindow(kTitle, 10000), nullptr);
+    DWORD pid = Block(L"FILE:").dwMonitorProcessId;
+    EndDoc(port);
+    ASSERT_TRUE(Close(port));
+    port = nullptr;
+    std::string text;
+    HWND box = WaitForMessageBox(pid, 5000, &text);
+    HWND status = FindWindowA(nullptr, kTitle);
+    ASSERT_NE(box, nullptr) << "status window " << (status ? ItemText(status, kHostInfo) : std::string("gone"));
+    EXPECT_EQ(text.rfind("MyGetMapView OpenFileMapping E 2 ", 0), 0u) << text;
+    Click(box, IDOK);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    EXPECT_EQ(WaitForSingleObject(process, 5000), WAIT_OBJECT_0);
+    CloseHandle(process);
+}
+
+TEST_F(StatusWindowTest, CommandLineWithoutPrinterFailsWithTheCommandLine)
+{
+    Process alone;
+    ASSERT_TRUE(alone.Start(L"vigil.exe"));
+    std::string text;
+    HWND box = WaitForMessageBox(alone.pid, 5000, &text);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text, "MyOpenTapline MyGetPrinterName vigil.exe");
+    Click(box, IDOK);
+    EXPECT_TRUE(alone.Ended(5000));
+}

@@ -1,0 +1,154 @@
+#include "panels.h"
+#include <stdarg.h>
+#include <stdio.h>
+#include <vector>
+
+static void Appendf(std::string *pstr, const char *pszFormat, ...)
+{
+    va_list args, copy;
+    va_start(args, pszFormat);
+    va_copy(copy, args);
+    int cch = vsnprintf(NULL, 0, pszFormat, copy);
+    va_end(copy);
+    if (cch > 0) {
+        std::vector<char> buffer(cch + 1);
+        vsnprintf(buffer.data(), buffer.size(), pszFormat, args);
+        pstr->append(buffer.data(), cch);
+    }
+    va_end(args);
+}
+
+static const char *Str(const char *psz) { return psz ? psz : "KztNull"; }
+static unsigned Ptr(const void *p) { return (unsigned)(UINT_PTR)p; }
+
+std::string HostInfoLine(DWORD dwFlags, int idleCount, BOOL *pbIdle)
+{
+    *pbIdle = FALSE;
+    BOOL bPrinting = (dwFlags & 1) != 0, bWriteFailed = (dwFlags & 2) != 0;
+    if (bPrinting && !bWriteFailed)
+        return "Printing\r\n";
+    if (bPrinting)
+        return "WriteError But Continuing\r\n";
+    if (bWriteFailed)
+        return "WriteError And Aborted\r\n";
+    *pbIdle = TRUE;
+    std::string line;
+    Appendf(&line, "Shutdown %d\r\n", 5 - idleCount);
+    return line;
+}
+
+std::string NotificationLine(WPARAM wParam, LPARAM lParam, DWORD dwJobId)
+{
+    std::string line;
+    switch (wParam) {
+    case 1: return "OpenPortEx\r\n";
+    case 2: Appendf(&line, "StartDoc JobId=%d\r\n", (int)dwJobId); return line;
+    case 3: Appendf(&line, "EndDoc JobId=%d\r\n", (int)dwJobId); return line;
+    case 4: return "ClosePort\r\n";
+    default: Appendf(&line, "(%d,%d)\r\n", (int)wParam, (int)lParam); return line;
+    }
+}
+
+/* " pDevMode->dmDeviceName [%s]" for a device mode; the name field holds 32
+ * bytes that need not be terminated. */
+static void AppendDeviceName(std::string *pstr, const DEVMODEA *pDevMode)
+{
+    if (!pDevMode)
+        return;
+    char szName[CCHDEVICENAME + 1];
+    memcpy(szName, pDevMode->dmDeviceName, CCHDEVICENAME);
+    szName[CCHDEVICENAME] = 0;
+    Appendf(pstr, " pDevMode->dmDeviceName [%s]\r\n", szName);
+}
+
+std::string FormatPrinterInfo2(const PRINTER_INFO_2A *p)
+{
+    std::string text;
+    Appendf(&text,
+            "GetPrinter PRNTER_INFO_2\r\n pServerName [%s]\r\n pPrinterName [%s]\r\n pShareName [%s]\r\n"
+            " pPortName [%s]\r\n pDriverName [%s]\r\n pComment [%s]\r\n pLocation [%s]\r\n pDevMode x%x\r\n"
+            " pSepFile [%s]\r\n pPrintProcessor [%s]\r\n pDatatype [%s]\r\n pParameters [%s]\r\n"
+            " pSecurityDescriptor x%x\r\n Attributes %d\r\n Priority %d\r\n DefaultPriority %d\r\n"
+            " StartTime %d\r\n UntilTime %d\r\n Status %d\r\n cJobs %d\r\n AveragePPM %d\r\n",
+            Str(p->pServerName), Str(p->pPrinterName), Str(p->pShareName), Str(p->pPortName), Str(p->pDriverName),
+            Str(p->pComment), Str(p->pLocation), Ptr(p->pDevMode), Str(p->pSepFile), Str(p->pPrintProcessor),
+            Str(p->pDatatype), Str(p->pParameters), Ptr(p->pSecurityDescriptor), (int)p->Attributes,
+            (int)p->Priority, (int)p->DefaultPriority, (int)p->StartTime, (int)p->UntilTime, (int)p->Status,
+            (int)p->cJobs, (int)p->AveragePPM);
+    AppendDeviceName(&text, p->pDevMode);
+    return text;
+}
+
+std::string FormatPrinterInfo5(const PRINTER_INFO_5A *p)
+{
+    std::string text;
+    Appendf(&text,
+            "GetPrinter PRNTER_INFO_5\r\n pPrinterName [%s]\r\n pPortName [%s]\r\n Attributes %d\r\n"
+            " DeviceNotSelectedTimeout %d\r\n TransmissionRetryTimeout %d\r\n",
+            Str(p->pPrinterName), Str(p->pPortName), (int)p->Attributes, (int)p->DeviceNotSelectedTimeout,
+            (int)p->TransmissionRetryTimeout);
+    return text;
+}
+
+std::string FormatJobInfo2(const JOB_INFO_2A *j)
+{
+    std::string text;
+    Appendf(&text,
+            "GetJob JOB_INFO_2\r\n JobId %d\r\n pPrinterName [%s]\r\n pMachineName [%s]\r\n pUserName [%s]\r\n"
+            " pDocument [%s]\r\n pNotifyName [%s]\r\n pDatatype [%s]\r\n pPrintProcessor [%s]\r\n"
+            " pParameters [%s]\r\n pDriverName [%s]\r\n pDevMode x%x\r\n pStatus [%s]\r\n"
+            " pSecurityDescriptor x%x\r\n Status %d\r\n Priority %d\r\n Position %d\r\n StartTime %d\r\n"
+            " UntilTime %d\r\n TotalPages %d\r\n Size %d\r\n Time %d\r\n PagesPrinted %d\r\n",
+            (int)j->JobId, Str(j->pPrinterName), Str(j->pMachineName), Str(j->pUserName), Str(j->pDocument),
+            Str(j->pNotifyName), Str(j->pDatatype), Str(j->pPrintProcessor), Str(j->pParameters),
+            Str(j->pDriverName), Ptr(j->pDevMode), Str(j->pStatus), Ptr(j->pSecurityDescriptor), (int)j->Status,
+            (int)j->Priority, (int)j->Position, (int)j->StartTime, (int)j->UntilTime, (int)j->TotalPages,
+            (int)j->Size, (int)j->Time, (int)j->PagesPrinted);
+    AppendDeviceName(&text, j->pDevMode);
+    return text;
+}
+
+const JOB_INFO_2A *FindPrintingJob(const JOB_INFO_2A *pJobs, DWORD cJobs)
+{
+    const JOB_INFO_2A *pFound = NULL;
+    for (DWORD i = 0; pJobs && i < cJobs; ++i)
+        if (pJobs[i].Status & JOB_STATUS_PRINTING)
+            pFound = &pJobs[i];
+    return pFound;
+}
+
+/* GetPrinterA at a level into a buffer sized by a first call, with room to
+ * spare beyond the announced size (some spoolers write past it). */
+static bool GetPrinterLevel(HANDLE hPrinter, DWORD dwLevel, std::vector<BYTE> *pBuffer)
+{
+    DWORD cbNeeded = 0;
+    if (!GetPrinterA(hPrinter, dwLevel, NULL, 0, &cbNeeded) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    pBuffer->assign(cbNeeded + 2048, 0);
+    return cbNeeded && GetPrinterA(hPrinter, dwLevel, pBuffer->data(), cbNeeded, &cbNeeded);
+}
+
+std::string SpoolInfoReport(HANDLE hPrinter)
+{
+    std::string text;
+    std::vector<BYTE> buffer;
+    DWORD cJobs = 0;
+    if (GetPrinterLevel(hPrinter, 2, &buffer)) {
+        const PRINTER_INFO_2A *pInfo = (const PRINTER_INFO_2A *)buffer.data();
+        text += FormatPrinterInfo2(pInfo);
+        cJobs = pInfo->cJobs;
+    }
+    if (GetPrinterLevel(hPrinter, 5, &buffer))
+        text += FormatPrinterInfo5((const PRINTER_INFO_5A *)buffer.data());
+    DWORD cbNeeded = 0, cReturned = 0;
+    if (!EnumJobsA(hPrinter, 0, cJobs, 2, NULL, 0, &cbNeeded, &cReturned) &&
+        GetLastError() == ERROR_INSUFFICIENT_BUFFER && cbNeeded) {
+        buffer.assign(cbNeeded + 2048, 0);
+        if (EnumJobsA(hPrinter, 0, cJobs, 2, buffer.data(), cbNeeded, &cbNeeded, &cReturned)) {
+            const JOB_INFO_2A *pJob = FindPrintingJob((const JOB_INFO_2A *)buffer.data(), cReturned);
+            if (pJob)
+                text += FormatJobInfo2(pJob);
+        }
+    }
+    return text;
+}
