@@ -200,9 +200,14 @@ void CStatusDialog::SpoolInfoTick()
         return;
     StopTimer(PanelSpool);
     const CEditPanel &panel = m_panels[PanelSpool];
+    std::string report = SpoolInfoReport(m_channel.Printer());
+    // The whole panel is rewritten: draw it once, not after each step.
+    panel.Send(WM_SETREDRAW, FALSE);
     panel.SelectAll();
     panel.Append((TimeText(FALSE) + "\r\n").c_str());
-    panel.Append(SpoolInfoReport(m_channel.Printer()).c_str());
+    panel.Append(report.c_str());
+    panel.Send(WM_SETREDRAW, TRUE);
+    InvalidateRect(panel.Handle(), NULL, TRUE);
     StartTimer(PanelSpool);
 }
 

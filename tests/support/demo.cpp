@@ -8,6 +8,7 @@
 #include "channelclient.h"
 #include "fakeport.h"
 #include "testenv.h"
+#include "windowdriver.h"
 
 static void Hex(const char *label, const BYTE *pb, size_t cb)
 {
@@ -15,6 +16,44 @@ static void Hex(const char *label, const BYTE *pb, size_t cb)
     for (size_t i = 0; i < cb; ++i)
         printf(" %02X", pb[i]);
     printf("\n");
+}
+
+static std::wstring OutDir()
+{
+    WCHAR dir[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"KZT_DEMO_OUT", dir, MAX_PATH);
+    return dir[0] ? dir : ExeDirectory();
+}
+
+// The status monitor that the job started: tick DEVID, let the panels fill,
+// print them, and save screenshots of the window and of its About box.
+static void ShowStatusWindow()
+{
+    const char title[] = "KZT TZ Test - Status Monitor";
+    HWND hwnd = WaitForWindow(title, 10000);
+    if (!hwnd) {
+        printf("no status window appeared\n");
+        return;
+    }
+    PostMessageA(GetDlgItem(hwnd, 1007), BM_CLICK, 0, 0);
+    Sleep(3500);
+    printf("\nstatus window \"%s\", after 3.5 s:\n", title);
+    const struct { int id; const char *name; } panels[] = {{1002, "Printer Info"}, {1003, "Host Info"}, {1009, "Spool Info"}};
+    for (auto &panel : panels) {
+        std::string text = ItemText(hwnd, panel.id);
+        printf("--- %s ---\n%s", panel.name, text.c_str());
+        if (!text.empty() && text.back() != '\n')
+            printf("\n");
+    }
+    printf("---\n");
+    SaveScreenshot(OutDir() + L"\\vigil-status.bmp");
+    PostMessageA(hwnd, WM_SYSCOMMAND, 16, 0);
+    if (HWND about = WaitForWindow("About vigil", 5000)) {
+        Sleep(300);
+        SaveScreenshot(OutDir() + L"\\vigil-about.bmp");
+        Click(about, IDOK);
+    }
+    printf("screenshots: vigil-status.bmp, vigil-about.bmp\n\n");
 }
 
 int main()
@@ -29,6 +68,10 @@ int main()
     std::wstring driver = kTestDriver;
     SetMonitorValue(driver + L" Head", L"1B401B2852");     // ESC @ ESC ( R
     SetMonitorValue(driver + L" Tail", L"0C1B40");         // FF ESC @
+    WCHAR sys[MAX_PATH];
+    GetSystemDirectoryW(sys, MAX_PATH);
+    CopyFileW(ExePath(L"vigil.exe").c_str(), (std::wstring(sys) + L"\\kztvigil.exe").c_str(), FALSE);
+    SetMonitorValue(driver, L"kztvigil.exe");              // the status monitor program
     printf("registry  HKLM\\%ls\n            [%ls Head] = 1B401B2852, [%ls Tail] = 0C1B40\n", kMonitorRoot,
            kTestDriver, kTestDriver);
     LogOn();
@@ -44,7 +87,7 @@ int main()
     std::vector<BYTE> job = PatternBytes(300 * 1024, 42);
 
     HANDLE h = nullptr;
-    const wchar_t *portName = L"LPT1:";
+    const wchar_t *portName = L"FILE:";                    // the printer's port
     if (!host.lm->pfnOpenPortEx((LPWSTR)portName, (LPWSTR)kTestPrinter, &h, port.Table())) {
         printf("Open failed: %lu\n", GetLastError());
         return 1;
@@ -69,7 +112,14 @@ int main()
                    std::string(reply.data.begin(), reply.data.end()).c_str());
         }
     }
+    ShowStatusWindow();
     BOOL ended = host.lm->pfnEndDocPort(h);
+    // The port stays open while the status monitor counts its Shutdown line
+    // down and ends by itself.
+    if (HWND hwnd = FindWindowA(nullptr, "KZT TZ Test - Status Monitor")) {
+        bool gone = WaitForWindowGone(hwnd, 12000);
+        printf("after the job the status monitor %s\n", gone ? "counted down and ended by itself" : "is still open");
+    }
     BOOL closed = host.lm->pfnClosePort(h);
     printf("job       StartDoc %s, %zu of %zu bytes written, EndDoc %s, Close %s\n\n", ok ? "ok" : "failed", written,
            job.size(), ended ? "ok" : "failed", closed ? "ok" : "failed");

@@ -76,3 +76,39 @@ HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs, std::string *text)
     } while (GetTickCount() - start < timeoutMs);
     return nullptr;
 }
+
+bool SaveScreenshot(const std::wstring &path)
+{
+    int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = cx;
+    bi.bmiHeader.biHeight = cy;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    void *bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bmp) {
+        HGDIOBJ old = SelectObject(mem, bmp);
+        BitBlt(mem, 0, 0, cx, cy, screen, 0, 0, SRCCOPY);
+        SelectObject(mem, old);
+        DWORD stride = ((cx * 3 + 3) & ~3u), cbBits = stride * cy;
+        BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof(fh) + sizeof(bi.bmiHeader) + cbBits), 0, 0,
+                               (DWORD)(sizeof(fh) + sizeof(bi.bmiHeader))};
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD cb;
+            ok = WriteFile(file, &fh, sizeof(fh), &cb, nullptr) &&
+                 WriteFile(file, &bi.bmiHeader, sizeof(bi.bmiHeader), &cb, nullptr) &&
+                 WriteFile(file, bits, cbBits, &cb, nullptr);
+            CloseHandle(file);
+        }
+        DeleteObject(bmp);
+    }
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}

@@ -14,3 +14,5 @@ void Click(HWND hDlg, int id);
 // A message box of a process (a dialog of class "#32770" with an OK button),
 // waiting up to timeoutMs: its text, or null window.
 HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs, std::string *text);
+// Saves the whole screen as a 24-bit BMP file; false on failure.
+bool SaveScreenshot(const std::wstring &path);

@@ -55,6 +55,7 @@ protected:
     void SetUp() override
     {
         JobtapTest::SetUp();
+        EndLeftoverMonitor();
         WCHAR sys[MAX_PATH];
         GetSystemDirectoryW(sys, MAX_PATH);
         ASSERT_TRUE(CopyFileW(ExePath(L"vigil.exe").c_str(), (std::wstring(sys) + L"\\kztvigil.exe").c_str(), FALSE));
@@ -63,8 +64,15 @@ protected:
     }
     void TearDown() override
     {
-        // A monitor still running would hold its program file and the
-        // test's output: end it.
+        EndLeftoverMonitor();
+        if (port)
+            Close(port);
+        JobtapTest::TearDown();
+    }
+    // A monitor still running would hold its program file and the test's
+    // output, and would answer for the next test's printer: end it.
+    static void EndLeftoverMonitor()
+    {
         if (HWND hwnd = FindWindowA(nullptr, kTitle)) {
             DWORD pid = 0;
             GetWindowThreadProcessId(hwnd, &pid);
@@ -74,10 +82,8 @@ protected:
                     TerminateProcess(h, 9);
                 CloseHandle(h);
             }
+            WaitForWindowGone(hwnd, 3000);
         }
-        if (port)
-            Close(port);
-        JobtapTest::TearDown();
     }
 };
 
@@ -145,6 +151,13 @@ TEST_F(StatusWindowTest, ClosedPortEndsTheMonitorWithAMessage)
     HWND status = FindWindowA(nullptr, kTitle);
     ASSERT_NE(box, nullptr) << "status window " << (status ? ItemText(status, kHostInfo) : std::string("gone"));
     EXPECT_EQ(text.rfind("MyGetMapView OpenFileMapping E 2 ", 0), 0u) << text;
+    // The notifications arrived in order before the failure. The port-closing
+    // one finds the channel gone already when its snapshot is taken, so it is
+    // this one that usually fails, before its line is written.
+    std::string host = ItemText(status, kHostInfo);
+    size_t start = host.find(" OnLanguageMonitor StartDoc JobId=10\r\n"),
+           end = host.find(" OnLanguageMonitor EndDoc JobId=10\r\n");
+    EXPECT_TRUE(start != std::string::npos && end != std::string::npos && start < end) << host;
     Click(box, IDOK);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
     EXPECT_EQ(WaitForSingleObject(process, 5000), WAIT_OBJECT_0);
@@ -161,4 +174,44 @@ TEST_F(StatusWindowTest, CommandLineWithoutPrinterFailsWithTheCommandLine)
     EXPECT_EQ(text, "MyOpenTapline MyGetPrinterName vigil.exe");
     Click(box, IDOK);
     EXPECT_TRUE(alone.Ended(5000));
+}
+
+TEST_F(StatusWindowTest, DeviceRequestThatNeverReturnsEndsWithinTheChannelTimeout)
+{
+    fake.script.bGetHangs = true;
+    ASSERT_TRUE(StartDoc(port, 11));
+    HWND hwnd = WaitForWindow(kTitle, 10000);
+    ASSERT_NE(hwnd, nullptr);
+    DWORD pid = Block(L"FILE:").dwMonitorProcessId;
+    DWORD start = GetTickCount();
+    PostMessageA(GetDlgItem(hwnd, kDevId), BM_CLICK, 0, 0);
+    std::string text;
+    HWND box = WaitForMessageBox(pid, 15000, &text);
+    DWORD elapsed = GetTickCount() - start;
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text, "MyGetPrinterDataIoCtl WaitForSingleObject_Ret WAIT_TIMEOUT");
+    EXPECT_LT(elapsed, 2 * 5000u + 2000u) << "a request blocks a tick for at most twice the 5 s timeout";
+    Click(box, IDOK);
+    fake.ReleaseHungGets();
+    EndDoc(port);
+}
+
+TEST_F(StatusWindowTest, PausedPanelKeepsItsTextAndGreysItsLabel)
+{
+    ASSERT_TRUE(StartDoc(port, 12));
+    HWND hwnd = WaitForWindow(kTitle, 10000);
+    ASSERT_NE(hwnd, nullptr);
+    std::string host;
+    ASSERT_TRUE(WaitForPanel(hwnd, kHostInfo, "Printing", &host));
+    Click(hwnd, 1006);                                   // Host Info Pause/Play
+    Sleep(300);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd, 1001)));
+    std::string paused = ItemText(hwnd, kHostInfo), printer = ItemText(hwnd, kPrinterInfo);
+    Sleep(2500);
+    EXPECT_EQ(ItemText(hwnd, kHostInfo), paused);
+    EXPECT_GT(ItemText(hwnd, kPrinterInfo).size(), printer.size()) << "the other panels go on";
+    Click(hwnd, 1006);
+    Sleep(300);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd, 1001)));
+    EndDoc(port);
 }
