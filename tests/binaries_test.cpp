@@ -137,6 +137,7 @@ struct Shipped {
 };
 const Shipped kShipped[] = {
     {L"jobtap.dll", {"DllEntryPoint", "InitializePrintMonitor"}},
+    {L"vigil.exe", {}},
 };
 
 void CheckLoadsOnTarget(const std::wstring &dir, bool x64)
