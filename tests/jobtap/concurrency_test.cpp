@@ -96,7 +96,10 @@ TEST_F(ConcurrencyTest, PortsPrintInParallelWhileAnotherProcessQueriesAndPortsCl
     PlayRound(host.lm, below);
     EXPECT_GT(fake.CallsOf("Get").size(), 0u) << "no request was served while printing";
     EXPECT_EQ(fake.OpenPorts(), 0);
-    EXPECT_LE(HandleCount(), handlesAfterFirst) << "handles left open by 48 more jobs";
+    // A handle left per job would show 48 more; Wine itself now and then
+    // creates one or two once-only objects (registry keys of its spooler)
+    // when threads first race into it.
+    EXPECT_LE(HandleCount(), handlesAfterFirst + 2) << "handles left open by 48 more jobs";
 }
 
 // The handle count the check above relies on sees a handle come and go.

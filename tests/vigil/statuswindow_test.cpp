@@ -141,9 +141,12 @@ TEST_F(StatusWindowTest, SecondInstanceForTheSamePrinterEndsAtOnceSilently)
 TEST_F(StatusWindowTest, ClosedPortEndsTheMonitorWithAMessage)
 {
     ASSERT_TRUE(StartDoc(port, 10));
-    ASSERT_NE(WaitForWindow(kTitle, 10000), nullptr);
+    HWND hwnd = WaitForWindow(kTitle, 10000);
+    ASSERT_NE(hwnd, nullptr);
     DWORD pid = Block(L"FILE:").dwMonitorProcessId;
     EndDoc(port);
+    std::string seen;
+    ASSERT_TRUE(WaitForPanel(hwnd, kHostInfo, "EndDoc JobId=10", &seen)) << seen;
     ASSERT_TRUE(Close(port));
     port = nullptr;
     std::string text;
