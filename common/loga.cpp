@@ -18,6 +18,22 @@ BOOL LogPathForNameA(const char *pszName, char *pszPath, DWORD cchPath)
     return TRUE;
 }
 
+BOOL LogFileExistsA(const char *pszPath)
+{
+    static char s_szPath[MAX_PATH];
+    static DWORD s_dwTick;
+    static BOOL s_bExists;
+    if (!pszPath || !*pszPath)
+        return FALSE;
+    DWORD dwTick = GetTickCount();
+    if (s_szPath[0] && dwTick == s_dwTick && !lstrcmpA(s_szPath, pszPath))
+        return s_bExists;
+    s_bExists = GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
+    s_dwTick = dwTick;
+    lstrcpynA(s_szPath, pszPath, sizeof(s_szPath));
+    return s_bExists;
+}
+
 void LogFileWriteA(const char *pszPath, const char *pszText)
 {
     if (!pszPath || !*pszPath || !pszText)

@@ -10,6 +10,10 @@
 // directory is unusable or no name is given.
 BOOL LogPathForNameA(const char *pszName, char *pszPath, DWORD cchPath);
 
+// Whether the log file exists, asked of the file system at most once per
+// clock tick for the same path (the installer logs from one thread).
+BOOL LogFileExistsA(const char *pszPath);
+
 // Appends pszText (cut to LOGA_TEXT_MAX bytes) to an existing file; never
 // creates it. A null or empty path does nothing.
 void LogFileWriteA(const char *pszPath, const char *pszText);

@@ -1,0 +1,121 @@
+// The installer's command line: program location, positional arguments
+// (INF, model, port) and the mode switches.
+#include "installcontext.h"
+#include "splstr.h"
+#include <string.h>
+
+BOOL CInstallContext::ParseCommand()
+{
+    char szPath[MAX_PATH];
+    DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof(szPath));
+    DWORD dwError = GetLastError();
+    if (!cch) {
+        LogErr("::GetModuleFileName R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    if (cch >= sizeof(szPath))
+        szPath[sizeof(szPath) - 1] = 0;
+    LogDbg("::GetModuleFileName [%s] R %d E %d %s", szPath, cch, dwError, SysErrorText(dwError).c_str());
+
+    FreeSplStr(m_pExeFileName);
+    if (!(m_pExeFileName = AllocSplStr(szPath))) {
+        LogErr("ParseCommand() m_pExeFileName\r\n");
+        return FALSE;
+    }
+    char *pLast = (char *)FindLastCharA(szPath, '\\');
+    if (!pLast) {
+        LogErr("ParseCommand() EXE pLast\r\n");
+        return FALSE;
+    }
+    *pLast = 0;
+    FreeSplStr(m_pExeDirName);
+    if (!(m_pExeDirName = AllocSplStr(szPath))) {
+        LogErr("ParseCommand() m_pExeDirName\r\n");
+        return FALSE;
+    }
+    FreeSplStr(m_pExeBaseName);
+    if (!(m_pExeBaseName = AllocSplStr(pLast + 1))) {
+        LogErr("ParseCommand() m_pExeBaseName\r\n");
+        return FALSE;
+    }
+    FreeSplStr(m_pCommandLine);
+    if (!(m_pCommandLine = AllocSplStr(GetCommandLineA()))) {
+        LogErr("ParseCommand() m_pCommandLine\r\n");
+        return FALSE;
+    }
+    LogDbg("::GetCommandLine [%s]\r\n", m_pCommandLine);
+
+    if (!ParseArguments(m_pCommandLine))
+        return FALSE;
+    if (m_pInfFileName && !ResolveInfFileName())
+        return FALSE;
+    LogLanguage();
+    return TRUE;
+}
+
+// Splits the line into at most four positional arguments of up to 255
+// characters each (longer ones are cut) and sets the switches found anywhere.
+// Nothing is stored unless the whole line splits.
+BOOL CInstallContext::ParseArguments(char *pszCommandLine)
+{
+    const int kSlots = 4;
+    const size_t kSlotMax = 255;
+    std::string slots[kSlots];
+    const char *p = pszCommandLine ? pszCommandLine : "";
+    while (IsBlankA(*p))
+        p++;
+    if (!*p)
+        return FALSE;
+
+    while (*p) {
+        if (IsBlankA(*p)) {
+            p++;
+            continue;
+        }
+        const char *pToken = p;
+        const char *pTokenEnd;
+        if (*p == '/') {
+            while (*p && !IsBlankA(*p))
+                p++;
+            continue;
+        }
+        if (*p == '"') {
+            pToken = ++p;
+            const char *pQuote = strchr(p, '"');
+            if (!pQuote)
+                return FALSE;
+            pTokenEnd = pQuote;
+            p = pQuote + 1;
+        } else {
+            while (*p && !IsBlankA(*p))
+                p++;
+            pTokenEnd = p;
+        }
+        for (std::string &slot : slots) {
+            if (slot.empty()) {
+                slot.assign(pToken, pTokenEnd - pToken > (ptrdiff_t)kSlotMax ? kSlotMax : pTokenEnd - pToken);
+                break;
+            }
+        }
+    }
+
+    if (!slots[1].empty())
+        SetInfFileName(slots[1].c_str());
+    if (!slots[2].empty())
+        SetPrinterName(slots[2].c_str());
+    if (!slots[3].empty())
+        SetPortName(slots[3].c_str());
+    static const struct {
+        const char *pszSwitch;
+        BOOL CInstallContext::*pFlag;
+    } kSwitches[] = {
+        {"/RunOnce", &CInstallContext::m_bRunOnce},     {"/Install", &CInstallContext::m_bInstall},
+        {"/Uninstall", &CInstallContext::m_bUninstall}, {"/Reinstall", &CInstallContext::m_bReinstall},
+        {"/Copy", &CInstallContext::m_bCopy},
+    };
+    for (const auto &entry : kSwitches) {
+        if (StrStrI(pszCommandLine, entry.pszSwitch))
+            this->*entry.pFlag = TRUE;
+    }
+    return TRUE;
+}

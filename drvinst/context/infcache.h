@@ -1,0 +1,55 @@
+// The INF as the section reader sees it, kept between queries of one context.
+// The file is read once (text mode: CR LF as LF, Ctrl-Z ends it) and cut into
+// the pieces that 255-character line reads would return; each section is laid
+// out once per name. A change of path, size or write time reloads everything,
+// so every query answers for the file as it is on disk; the file is looked at
+// no more than once per clock tick.
+#pragma once
+#include <windows.h>
+#include <map>
+#include <string>
+#include <vector>
+
+struct InfSection {
+    std::vector<std::string> entries;  // every entry of the section, uncut
+    // Layout in a buffer of INF_SECTION_MAX bytes, as the callers get it.
+    std::vector<char> text;
+    DWORD cbText = 0;                  // bytes before the closing NUL
+    std::vector<DWORD> offsets;        // start of each entry within text
+    // ExpandLine results per entry, valid for one string-table generation.
+    DWORD dwGeneration = 0;
+    std::vector<std::string> expanded;
+    size_t nExpanded = 0;              // entries expanded so far
+    bool bExpandFailed = false;        // entry nExpanded could not be expanded
+};
+
+class InfCache {
+public:
+    // The section whose header is the first to match pszSection, or NULL:
+    // last error 2 when the file cannot be read, 0 when there is no such
+    // section (an empty one is returned with no entries).
+    InfSection *Section(const char *pszPath, const char *pszSection);
+
+    // Lays the entries out into a caller's buffer with the reader's capacity
+    // rule; returns the bytes placed before the closing NUL.
+    static DWORD Layout(const std::vector<std::string> &entries, char *pBuffer, DWORD cbBuffer,
+                        std::vector<DWORD> *pOffsets);
+
+private:
+    struct Piece {
+        DWORD dwOffset;
+        DWORD cch;  // up to the first NUL of the piece
+    };
+    bool Refresh(const char *pszPath);
+    bool Load(const char *pszPath);
+    void ReadEntries(size_t iFirstPiece, InfSection &section) const;
+
+    std::string m_strPath;
+    bool m_bLoaded = false;
+    DWORD m_dwCheckedTick = 0;             // tick of the last look at the file
+    WIN32_FILE_ATTRIBUTE_DATA m_fad = {};
+    std::string m_strText;                 // the file after text-mode conversion
+    std::vector<Piece> m_pieces;           // what each line read returns
+    std::vector<size_t> m_headers;         // pieces that can be section headers
+    std::map<std::string, InfSection> m_sections;  // by the name asked for
+};

@@ -1,0 +1,235 @@
+// The INF text reader: sections, entries by key or index, entry counts,
+// quote removal and %key% expansion.
+#include "installcontext.h"
+#include "infcache.h"
+#include "splstr.h"
+#include <new>
+#include <string.h>
+
+// The section whose header is the first to match, through the context's copy
+// of the INF; NULL when there is none (last error 2: no file, 0: no section).
+static InfSection *ReadSection(InfCache *&pCache, const char *pszPath, const char *pszSection)
+{
+    try {
+        if (!pCache)
+            pCache = new InfCache;
+        return pCache->Section(pszPath, pszSection);
+    } catch (const std::bad_alloc &) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+}
+
+DWORD CInstallContext::GetPrivateProfileSectionReadOnly(const char *pszSection, char *pBuffer, DWORD cbBuffer,
+                                                        const char *pszPath)
+{
+    InfSection *pSection = ReadSection(m_pInfCache, pszPath, pszSection);
+    DWORD dwError = GetLastError();
+    DWORD cb = 0;
+    if (pSection && cbBuffer == INF_SECTION_MAX) {
+        cb = pSection->cbText;
+        memcpy(pBuffer, pSection->text.data(), cb + 1);
+    } else if (pSection) {
+        cb = InfCache::Layout(pSection->entries, pBuffer, cbBuffer, NULL);
+    } else if (pBuffer && cbBuffer > 1) {
+        pBuffer[0] = pBuffer[1] = 0;
+    }
+    SetLastError(dwError);
+    return cb;
+}
+
+BOOL CInstallContext::IsBlankOrComment(const char *psz)
+{
+    while (IsBlankA(*psz))
+        psz++;
+    return !*psz || *psz == ';';
+}
+
+int CInstallContext::RemoveQuotes(const char *pszIn, char *pszOut)
+{
+    int cchOut = 0, nQuotes = 0;
+    for (; *pszIn; pszIn++) {
+        if (*pszIn == '"') {
+            nQuotes++;
+            continue;
+        }
+        if (cchOut >= INF_LINE_MAX - 1)
+            break;  // an entry is read in pieces of 255 characters at most
+        pszOut[cchOut++] = *pszIn;
+    }
+    pszOut[cchOut] = 0;
+    return (nQuotes & 1) ? 0 : cchOut;
+}
+
+// Appends cch bytes if they fit into the 256-byte output; false when not.
+static bool AppendBounded(char *pszOut, int &cchOut, const char *psz, size_t cch)
+{
+    if (cchOut + cch > INF_LINE_MAX - 1)
+        return false;
+    memcpy(pszOut + cchOut, psz, cch);
+    cchOut += (int)cch;
+    return true;
+}
+
+int CInstallContext::ExpandStringKeys(const char *pszIn, char *pszOut)
+{
+    int cchOut = 0;
+    pszOut[0] = 0;
+    for (const char *p = pszIn; *p;) {
+        if (*p != '%') {
+            if (!AppendBounded(pszOut, cchOut, p, 1))
+                return pszOut[cchOut] = 0, 0;
+            p++;
+            continue;
+        }
+        const char *pKey = p + 1;
+        const char *pClose = strchr(pKey, '%');
+        if (!pClose || pClose - pKey > INF_LINE_MAX - 1)
+            return pszOut[cchOut] = 0, 0;
+        char szKey[INF_LINE_MAX];
+        memcpy(szKey, pKey, pClose - pKey);
+        szKey[pClose - pKey] = 0;
+        const StringLink *pLink = m_pStringLink;
+        while (pLink && StrCmpI(LogStr(pLink->pKey), szKey))
+            pLink = pLink->pNext;
+        bool bFits;
+        if (pLink) {
+            const char *pszValue = LogStr(pLink->pValue);
+            bFits = AppendBounded(pszOut, cchOut, pszValue, strlen(pszValue));
+        } else {
+            bFits = AppendBounded(pszOut, cchOut, p, pClose - p + 1);  // "%key%" unchanged
+        }
+        if (!bFits)
+            return pszOut[cchOut] = 0, 0;
+        p = pClose + 1;
+    }
+    pszOut[cchOut] = 0;
+    return cchOut;
+}
+
+int CInstallContext::ExpandLine(const char *pszIn, char *pszOut)
+{
+    char szUnquoted[INF_LINE_MAX];
+    if (!RemoveQuotes(pszIn, szUnquoted)) {
+        pszOut[0] = 0;
+        return 0;
+    }
+    return ExpandStringKeys(szUnquoted, pszOut);
+}
+
+// Expands the section's entries up to and including nIndex, keeping the
+// results for later queries until the string table changes. False when an
+// entry up to nIndex cannot be expanded.
+static bool ExpandThrough(CInstallContext &ctx, InfSection &section, size_t nIndex, DWORD dwGeneration)
+{
+    if (section.dwGeneration != dwGeneration || section.expanded.size() != section.offsets.size()) {
+        section.dwGeneration = dwGeneration;
+        section.expanded.assign(section.offsets.size(), std::string());
+        section.nExpanded = 0;
+        section.bExpandFailed = false;
+    }
+    char szLine[INF_LINE_MAX];
+    while (section.nExpanded <= nIndex && !section.bExpandFailed) {
+        const char *pszEntry = section.text.data() + section.offsets[section.nExpanded];
+        if (!ctx.ExpandLine(pszEntry, szLine)) {
+            section.bExpandFailed = true;
+            break;
+        }
+        section.expanded[section.nExpanded++] = szLine;
+    }
+    return section.nExpanded > nIndex;
+}
+
+// Splits an expanded entry at its first '=': key part and value; an entry
+// without '=' is its own key and value.
+static void SplitEntry(const std::string &entry, std::string &key, const char *&pszValue)
+{
+    const char *psz = entry.c_str();
+    const char *pEqual = FindCharA(psz, '=');
+    key.assign(psz, pEqual ? (size_t)(pEqual - psz) : entry.size());
+    pszValue = pEqual ? pEqual + 1 : psz;
+}
+
+static void CopyOut(char *pszOut, DWORD cbOut, const char *pszValue)
+{
+    if (pszOut && cbOut)
+        lstrcpynA(pszOut, pszValue, cbOut);
+}
+
+BOOL CInstallContext::GetFirstLineTextW95(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut)
+{
+    InfSection *pSection = ReadSection(m_pInfCache, m_pInfFileName, pszSection);
+    DWORD dwError = GetLastError();
+    if (!pSection || !pSection->cbText) {
+        LogErr("GetPrivateProfileSectionReadOnly([%s]) R %d E %d %s", LogStr(pszSection), 0, dwError,
+               SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    try {
+        std::string key;
+        for (size_t i = 0; i < pSection->offsets.size(); i++) {
+            if (!ExpandThrough(*this, *pSection, i, m_dwStringGeneration)) {
+                LogErr("GetFirstLineTextW95() Length\r\n");
+                return FALSE;
+            }
+            const std::string &entry = pSection->expanded[i];
+            if (IsBlankOrComment(entry.c_str()))
+                continue;
+            const char *pszValue;
+            SplitEntry(entry, key, pszValue);
+            if (!pszKey || !StrCmpI(pszKey, key.c_str())) {
+                CopyOut(pszOut, cbOut, pszValue);
+                LogDbg("GetFirstLineTextW95([%s],[%s]) [%s]\r\n", LogStr(pszSection), LogStr(pszKey), pszValue);
+                return TRUE;
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        LogErr("GetFirstLineTextW95() Length\r\n");
+        return FALSE;
+    }
+    LogDbg("GetFirstLineTextW95([%s],[%s])\r\n", LogStr(pszSection), LogStr(pszKey));
+    return FALSE;
+}
+
+BOOL CInstallContext::GetIndexLineTextW95(const char *pszSection, int nIndex, char *pszOut, DWORD cbOut)
+{
+    InfSection *pSection = ReadSection(m_pInfCache, m_pInfFileName, pszSection);
+    DWORD dwError = GetLastError();
+    if (!pSection || !pSection->cbText) {
+        LogErr("GetPrivateProfileSectionReadOnly([%s]) R %d E %d %s", LogStr(pszSection), 0, dwError,
+               SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    size_t nEntries = pSection->offsets.size();
+    size_t nLast = (nIndex >= 0 && (size_t)nIndex < nEntries) ? (size_t)nIndex : nEntries - 1;
+    try {
+        if (!ExpandThrough(*this, *pSection, nLast, m_dwStringGeneration)) {
+            LogErr("GetIndexLineTextW95() Length\r\n");
+            return FALSE;
+        }
+        if (nIndex < 0 || (size_t)nIndex >= nEntries) {
+            LogDbg("GetIndexLineTextW95([%s],%d) R %d\r\n", LogStr(pszSection), nIndex, 0);
+            return FALSE;
+        }
+        std::string key;
+        const char *pszValue;
+        SplitEntry(pSection->expanded[nIndex], key, pszValue);
+        CopyOut(pszOut, cbOut, IsBlankOrComment(key.c_str()) ? "" : pszValue);
+    } catch (const std::bad_alloc &) {
+        LogErr("GetIndexLineTextW95() Length\r\n");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int CInstallContext::GetLineCountW95(const char *pszSection)
+{
+    InfSection *pSection = ReadSection(m_pInfCache, m_pInfFileName, pszSection);
+    DWORD dwError = GetLastError();
+    if (!pSection || !pSection->cbText) {
+        LogErr("GetPrivateProfileSectionReadOnly([%s]) R %d E %d %s", LogStr(pszSection), 0, dwError,
+               SysErrorText(dwError).c_str());
+        return 0;
+    }
+    return (int)pSection->offsets.size();
+}

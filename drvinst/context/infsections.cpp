@@ -1,0 +1,171 @@
+// The sections an install section refers to: file lists with their
+// destination directories, registry lines, and the dependent-file list.
+#include "installcontext.h"
+#include "splstr.h"
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+
+// Cuts a line at every comma into at most nFields fields (absent ones NULL).
+static void SplitFields(char *pszLine, const char **apszFields, int nFields)
+{
+    for (int i = 0; i < nFields; i++)
+        apszFields[i] = NULL;
+    char *p = pszLine;
+    for (int i = 0; i < nFields && p; i++) {
+        apszFields[i] = p;
+        char *pComma = (char *)FindCharA(p, ',');
+        if (pComma)
+            *pComma++ = 0;
+        p = pComma;
+    }
+}
+
+BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
+{
+    char szDir[MAX_PATH];
+    if (pszItem[0] == '@') {
+        if (!GetDestDir(NULL, szDir, sizeof(szDir)))
+            return FALSE;
+        return AddFileLink(pszItem + 1, NULL, NULL, NULL, szDir) != NULL;
+    }
+    int nCount = GetLineCountW95(pszItem);
+    if (nCount <= 0 || !GetDestDir(pszItem, szDir, sizeof(szDir)))
+        return FALSE;
+    char szLine[INF_LINE_MAX];
+    for (int i = 0; i < nCount; i++) {
+        if (!GetIndexLineText(pszItem, i, szLine, sizeof(szLine)))
+            return FALSE;
+        if (!szLine[0])
+            continue;
+        const char *apszFields[4];
+        SplitFields(szLine, apszFields, 4);
+        if (!AddFileLink(apszFields[0], apszFields[1], apszFields[2], apszFields[3], szDir))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CInstallContext::ParseAddRegSection(const char *pszItem)
+{
+    int nCount = GetLineCountW95(pszItem);
+    if (nCount <= 0)
+        return FALSE;
+    char szLine[INF_LINE_MAX];
+    for (int i = 0; i < nCount; i++) {
+        if (!GetIndexLineText(pszItem, i, szLine, sizeof(szLine)))
+            return FALSE;
+        if (!szLine[0])
+            continue;
+        const char *apszFields[5];
+        SplitFields(szLine, apszFields, 5);
+        if (!AddRegLink(apszFields[0], apszFields[1], apszFields[2], apszFields[3], apszFields[4]))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CInstallContext::GetDestDir(const char *pszSection, char *pszOut, DWORD cbOut)
+{
+    char szValue[INF_LINE_MAX];
+    if ((!pszSection || !GetFirstLineText("DestinationDirs", pszSection, szValue, sizeof(szValue))) &&
+        !GetFirstLineText("DestinationDirs", "DefaultDestDir", szValue, sizeof(szValue))) {
+        LogErr("GetDestDir() DefaultDestDir\r\n");
+        return FALSE;
+    }
+    const char *p = szValue;
+    while (IsBlankA(*p))
+        p++;
+    unsigned long ulId = 0;
+    for (; *p >= '0' && *p <= '9'; p++)
+        ulId = ulId > 0xFFFFFFF ? ulId : ulId * 10 + (*p - '0');
+
+    pszOut[0] = 0;
+    DWORD cch = 0, cbNeeded = 0;
+    DWORD dwError;
+    switch (ulId) {
+    case 10:
+        cch = GetWindowsDirectoryA(pszOut, cbOut);
+        dwError = GetLastError();
+        if (!cch || cch >= cbOut) {
+            LogErr("::GetWindowsDirectory R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
+            return FALSE;
+        }
+        break;
+    case 11:
+    case 66002:
+        cch = GetSystemDirectoryA(pszOut, cbOut);
+        dwError = GetLastError();
+        if (!cch || cch >= cbOut) {
+            LogErr("::GetSystemDirectory R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
+            return FALSE;
+        }
+        break;
+    case 66000:
+        cch = GetPrinterDriverDirectoryA(NULL, NULL, 1, (LPBYTE)pszOut, cbOut, &cbNeeded);
+        dwError = GetLastError();
+        if (!cch) {
+            LogErr("::GetPrinterDriverDirectory R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
+            return FALSE;
+        }
+        break;
+    case 66001:
+        cch = GetPrintProcessorDirectoryA(NULL, NULL, 1, (LPBYTE)pszOut, cbOut, &cbNeeded);
+        dwError = GetLastError();
+        if (!cch) {
+            LogErr("::GetPrintProcessorDirectory R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
+            return FALSE;
+        }
+        break;
+    case 66003:
+        LogErr("GetDestDir() No MSCMS_LIB\r\n");
+        return FALSE;
+    default:
+        LogErr("GetDestDir() DirectoryID\r\n");
+        return FALSE;
+    }
+    const char *pComma = FindCharA(szValue, ',');
+    if (pComma && pComma[1]) {
+        size_t cchDir = strlen(pszOut);
+        if (cchDir + 1 + strlen(pComma + 1) >= cbOut) {
+            LogErr("GetDestDir() Length\r\n");  // beyond every path buffer
+            return FALSE;
+        }
+        pszOut[cchDir] = '\\';
+        lstrcpyA(pszOut + cchDir + 1, pComma + 1);
+    }
+    return TRUE;
+}
+
+char *CInstallContext::AllocDependentFiles()
+{
+    if (!m_pFileLink)
+        return NULL;
+    const char *apszMain[] = {GetDirective("DriverFile"), GetDirective("DataFile"), GetDirective("ConfigFile"),
+                              GetDirective("HelpFile")};
+    size_t cbTotal = 1;
+    for (FileLink *p = m_pFileLink; p; p = p->pNext) {
+        p->bNotDependent = 0;
+        for (const FileLink *q = p->pNext; q && !p->bNotDependent; q = q->pNext)
+            p->bNotDependent = !StrCmpI(LogStr(p->pDst), LogStr(q->pDst));
+        for (const char *pszMain : apszMain)
+            p->bNotDependent |= pszMain && !StrCmpI(LogStr(p->pDst), pszMain);
+        if (!p->bNotDependent)
+            cbTotal += strlen(LogStr(p->pDst)) + 1;
+    }
+    char *pszFiles = (char *)AllocSplMem(cbTotal);
+    if (!pszFiles) {
+        LogErr("AllocDependentFiles() AllocSplMem\r\n");
+        return NULL;
+    }
+    char *pOut = pszFiles;
+    for (const FileLink *p = m_pFileLink; p; p = p->pNext) {
+        if (p->bNotDependent)
+            continue;
+        size_t cch = strlen(LogStr(p->pDst));
+        memcpy(pOut, LogStr(p->pDst), cch);
+        pOut[cch] = ',';
+        pOut += cch + 1;
+    }
+    return pszFiles;
+}

@@ -1,0 +1,181 @@
+// The context's life: construction, destruction, the log writers and the
+// setters of the names it is about.
+#include "installcontext.h"
+#include "infcache.h"
+#include "loga.h"
+#include "splstr.h"
+#include "sysmsg.h"
+#include <stdarg.h>
+#include <stdio.h>
+
+SysErrorText::SysErrorText(DWORD dwError)
+{
+    m_szText[0] = 0;
+    if (dwError)
+        SystemMessageA(dwError, m_szText, sizeof(m_szText), FALSE);
+    if (!m_szText[0])
+        lstrcpyA(m_szText, "\r\n");
+}
+
+CInstallContext::CInstallContext()
+    : m_bInstall(0), m_bUninstall(0), m_bReinstall(0), m_bCopy(0), m_bRunOnce(0), m_bDialogShown(0),
+      m_pLogFileName(NULL), m_pExeFileName(NULL), m_pExeDirName(NULL), m_pExeBaseName(NULL),
+      m_pCommandLine(NULL), m_pInfFileName(NULL), m_pPrinterName(NULL), m_pPortName(NULL),
+      m_pQueueName(NULL), m_pInfDirName(NULL), m_pInfBaseName(NULL), m_pTempDirName(NULL),
+      m_pDrvSrcDir(NULL), m_wLangID(0), m_bWinNT(0), m_pDevicePath(NULL), m_pPrnDrvDir(NULL),
+      m_pInstallSection(NULL), m_pHardwareID(NULL), m_pInfDirective(NULL), m_pFileLink(NULL),
+      m_pRegLink(NULL), m_pStringLink(NULL), m_pInfCache(NULL), m_dwStringGeneration(0),
+      m_pStringTail(NULL), m_pFileTail(NULL), m_pRegTail(NULL)
+{
+    ZeroMemory(&m_osvi, sizeof(m_osvi));
+}
+
+CInstallContext::~CInstallContext()
+{
+    char **strings[] = {&m_pLogFileName, &m_pExeFileName, &m_pExeDirName, &m_pExeBaseName,
+                        &m_pCommandLine, &m_pInfFileName, &m_pPrinterName, &m_pPortName,
+                        &m_pQueueName, &m_pInfDirName, &m_pInfBaseName, &m_pTempDirName,
+                        &m_pDrvSrcDir, &m_pDevicePath, &m_pPrnDrvDir, &m_pInstallSection,
+                        &m_pHardwareID};
+    for (char **ppsz : strings)
+        FreeSplStr(*ppsz);
+    if (m_pInfDirective) {
+        for (InfDirective *pRow = m_pInfDirective; pRow->pKey; pRow++)
+            FreeSplStr(pRow->pValue);
+        FreeSplMem(m_pInfDirective);
+    }
+    while (FileLink *p = m_pFileLink) {
+        m_pFileLink = p->pNext;
+        char **fields[] = {&p->pDst, &p->pSrc, &p->pTmp, &p->pFlag, &p->pDir};
+        for (char **ppsz : fields)
+            FreeSplStr(*ppsz);
+        FreeSplMem(p);
+    }
+    while (RegLink *p = m_pRegLink) {
+        m_pRegLink = p->pNext;
+        char **fields[] = {&p->pRoot, &p->pSubKey, &p->pValueName, &p->pFlag, &p->pValue};
+        for (char **ppsz : fields)
+            FreeSplStr(*ppsz);
+        FreeSplMem(p);
+    }
+    FreeStringLinks();
+    delete m_pInfCache;
+}
+
+BOOL CInstallContext::SetLogFileName(const char *pszName)
+{
+    char szPath[MAX_PATH + 16];
+    FreeSplStr(m_pLogFileName);
+    if (!LogPathForNameA(pszName, szPath, sizeof(szPath)))
+        return FALSE;
+    m_pLogFileName = AllocSplStr(szPath);
+    return m_pLogFileName != NULL;
+}
+
+void CInstallContext::LogWrite(const char *pszText)
+{
+    LogFileWriteA(m_pLogFileName, pszText);
+}
+
+void CInstallContext::LogLine(BOOL bError, const char *pszMessage)
+{
+    if (LogFileExistsA(m_pLogFileName)) {
+        char szLine[LOGA_TEXT_MAX];
+        LogFormatLineA(szLine, sizeof(szLine), bError, pszMessage);
+        LogWrite(szLine);
+    }
+    if (bError)
+        m_strError += pszMessage;
+}
+
+// Formats into a buffer of the writer's limit; a longer message is cut.
+static void FormatMessageArgs(char *pszMessage, size_t cbMessage, const char *pszFormat, va_list args)
+{
+    _vsnprintf(pszMessage, cbMessage - 1, pszFormat, args);
+    pszMessage[cbMessage - 1] = 0;
+}
+
+void CInstallContext::LogDbg(const char *pszFormat, ...)
+{
+    DWORD dwError = GetLastError();
+    if (!LogFileExistsA(m_pLogFileName)) {
+        SetLastError(dwError);
+        return;  // nothing to format for a debug line without its file
+    }
+    char szMessage[LOGA_TEXT_MAX];
+    va_list args;
+    va_start(args, pszFormat);
+    FormatMessageArgs(szMessage, sizeof(szMessage), pszFormat, args);
+    va_end(args);
+    LogLine(FALSE, szMessage);
+    SetLastError(dwError);
+}
+
+void CInstallContext::LogErr(const char *pszFormat, ...)
+{
+    DWORD dwError = GetLastError();
+    char szMessage[LOGA_TEXT_MAX];
+    va_list args;
+    va_start(args, pszFormat);
+    FormatMessageArgs(szMessage, sizeof(szMessage), pszFormat, args);
+    va_end(args);
+    LogLine(TRUE, szMessage);
+    SetLastError(dwError);
+}
+
+// A failed copy leaves the member NULL; the setters still report success.
+static BOOL ReplaceString(char *&pszMember, const char *psz)
+{
+    FreeSplStr(pszMember);
+    pszMember = AllocSplStr(psz);
+    return TRUE;
+}
+
+BOOL CInstallContext::SetInfFileName(const char *psz) { return ReplaceString(m_pInfFileName, psz); }
+BOOL CInstallContext::SetPrinterName(const char *psz) { return ReplaceString(m_pPrinterName, psz); }
+BOOL CInstallContext::SetPortName(const char *psz) { return ReplaceString(m_pPortName, psz); }
+BOOL CInstallContext::SetQueueName(const char *psz) { return ReplaceString(m_pQueueName, psz); }
+
+BOOL CInstallContext::SetInfDirBase()
+{
+    char szPath[MAX_PATH];
+    if (m_pInfFileName && lstrlenA(m_pInfFileName) >= (int)sizeof(szPath)) {
+        LogErr("SetInfDirBase() Length\r\n");  // beyond every path buffer
+        return FALSE;
+    }
+    lstrcpynA(szPath, m_pInfFileName ? m_pInfFileName : "", sizeof(szPath));
+    char *pLast = (char *)FindLastCharA(szPath, '\\');
+    if (!pLast) {
+        LogErr("SetInfDirBase() INF pLast\r\n");
+        return FALSE;
+    }
+    *pLast = 0;
+    FreeSplStr(m_pInfDirName);
+    if (!(m_pInfDirName = AllocSplStr(szPath))) {
+        LogErr("SetInfDirBase() m_pInfDirName\r\n");
+        return FALSE;
+    }
+    FreeSplStr(m_pInfBaseName);
+    if (!(m_pInfBaseName = AllocSplStr(pLast + 1))) {
+        LogErr("SetInfDirBase() m_pInfBaseName\r\n");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A relative INF name is taken relative to the installer's directory.
+BOOL CInstallContext::ResolveInfFileName()
+{
+    if (m_pInfFileName && !IsAbsolutePathA(m_pInfFileName)) {
+        std::string strPath = std::string(LogStr(m_pExeDirName)) + "\\" + m_pInfFileName;
+        SetInfFileName(strPath.c_str());
+    }
+    return SetInfDirBase();
+}
+
+void CInstallContext::LogLanguage()
+{
+    m_wLangID = GetSystemDefaultLangID();
+    LogDbg("::GetSystemDefaultLangID R 0x%04X\r\n", m_wLangID);
+    LogDbg("::GetUserDefaultLangID R 0x%04X\r\n", GetUserDefaultLangID());
+}

@@ -1,0 +1,178 @@
+// The installer's working object: one per operation. It holds the command
+// line, the system facts, the parsed INF and the collected error text, and
+// owns every string and list node it points to.
+#pragma once
+#include <windows.h>
+#include <winspool.h>
+#include <string>
+
+struct StringLink {
+    StringLink *pNext;
+    char *pKey;
+    char *pValue;
+};
+
+struct FileLink {
+    FileLink *pNext;
+    char *pDst;
+    char *pSrc;
+    char *pTmp;
+    char *pFlag;
+    char *pDir;
+    BOOL bNotDependent;
+};
+
+struct RegLink {
+    RegLink *pNext;
+    char *pRoot;
+    char *pSubKey;
+    char *pValueName;
+    char *pFlag;
+    char *pValue;
+};
+
+struct InfDirective {
+    const char *pKey;
+    char *pValue;
+    BOOL bList;  // 1: the whole comma list; 0: cut at the first comma
+};
+
+#define INF_SECTION_MAX 0x7FFF  // section text buffer of the reader's callers
+#define INF_LINE_MAX 256        // one entry, one value, one %key% name
+
+class InfCache;
+
+class CInstallContext {
+public:
+    CInstallContext();
+    virtual ~CInstallContext();
+
+    // Diagnostic log: one formatted message each, ending in "\r\n".
+    BOOL SetLogFileName(const char *pszName);
+    const char *GetErrorText() const { return m_strError.c_str(); }
+    void LogDbg(const char *pszFormat, ...);
+    void LogErr(const char *pszFormat, ...);
+    void LogWrite(const char *pszText);
+
+    // Command line and names (installcontext.cpp, commandline.cpp).
+    BOOL ParseCommand();
+    BOOL ParseArguments(char *pszCommandLine);
+    BOOL SetInfFileName(const char *psz);
+    BOOL SetPrinterName(const char *psz);
+    BOOL SetPortName(const char *psz);
+    BOOL SetQueueName(const char *psz);
+    const char *GetInfFileName() const { return m_pInfFileName; }
+    const char *GetPrinterName() const { return m_pPrinterName; }
+    const char *GetPortName() const { return m_pPortName; }
+    BOOL SetInfDirBase();
+
+    // System facts and the working folder (sysinfo.cpp, filecopy.cpp).
+    BOOL SetupSysInfo();
+    char *AllocCurrentDevicePath();
+    BOOL CopyFileOverwrite(const char *pszSource, const char *pszTarget);
+    BOOL CopyToTemp();
+
+    // INF text reader (infreader.cpp, inflists.cpp).
+    DWORD GetPrivateProfileSectionReadOnly(const char *pszSection, char *pBuffer, DWORD cbBuffer,
+                                           const char *pszPath);
+    BOOL GetFirstLineTextW95(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut);
+    BOOL GetIndexLineTextW95(const char *pszSection, int nIndex, char *pszOut, DWORD cbOut);
+    int GetLineCountW95(const char *pszSection);
+    BOOL GetFirstLineText(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut)
+    {
+        return GetFirstLineTextW95(pszSection, pszKey, pszOut, cbOut);
+    }
+    BOOL GetIndexLineText(const char *pszSection, int nIndex, char *pszOut, DWORD cbOut)
+    {
+        return GetIndexLineTextW95(pszSection, nIndex, pszOut, cbOut);
+    }
+    BOOL ListStringDirectiveW95();
+    StringLink *AddStringLinkW95(const char *pszKey, const char *pszValue);
+    FileLink *AddFileLink(const char *pszDst, const char *pszSrc, const char *pszTmp, const char *pszFlag,
+                          const char *pszDir);
+    RegLink *AddRegLink(const char *pszRoot, const char *pszSubKey, const char *pszValueName,
+                        const char *pszFlag, const char *pszValue);
+    void FreeStringLinks();
+    int RemoveQuotes(const char *pszIn, char *pszOut);
+    int ExpandStringKeys(const char *pszIn, char *pszOut);
+    int ExpandLine(const char *pszIn, char *pszOut);
+    static BOOL IsBlankOrComment(const char *psz);
+
+    // INF models and install sections (infmodels.cpp, infsections.cpp).
+    BOOL FindFirstInf(std::string &strPath);
+    BOOL FindInfPrinters(std::string &strList);
+    BOOL ParseInf();
+    const char *GetDirective(const char *pszKey) const;
+    const char *GetPorts() const { return GetDirective("Ports"); }
+    const char *GetComPortSettings() const { return GetDirective("ComPortSettings"); }
+    BOOL GetDestDir(const char *pszSection, char *pszOut, DWORD cbOut);
+    BOOL ParseCopyFilesItem(const char *pszItem);
+    BOOL ParseAddRegSection(const char *pszItem);
+    char *AllocDependentFiles();
+
+public:
+    BOOL m_bInstall;
+    BOOL m_bUninstall;
+    BOOL m_bReinstall;
+    BOOL m_bCopy;
+    BOOL m_bRunOnce;
+    BOOL m_bDialogShown;
+    char *m_pLogFileName;
+    std::string m_strError;
+    char *m_pExeFileName;
+    char *m_pExeDirName;
+    char *m_pExeBaseName;
+    char *m_pCommandLine;
+    char *m_pInfFileName;
+    char *m_pPrinterName;
+    char *m_pPortName;
+    char *m_pQueueName;
+    char *m_pInfDirName;
+    char *m_pInfBaseName;
+    char *m_pTempDirName;
+    char *m_pDrvSrcDir;
+    LANGID m_wLangID;
+    OSVERSIONINFOA m_osvi;
+    BOOL m_bWinNT;
+    char *m_pDevicePath;
+    char *m_pPrnDrvDir;
+    char *m_pInstallSection;
+    char *m_pHardwareID;
+    InfDirective *m_pInfDirective;
+    FileLink *m_pFileLink;
+    RegLink *m_pRegLink;
+    StringLink *m_pStringLink;
+
+private:
+    CInstallContext(const CInstallContext &) = delete;
+    CInstallContext &operator=(const CInstallContext &) = delete;
+
+    void LogLine(BOOL bError, const char *pszMessage);
+    BOOL ResolveInfFileName();
+    void LogLanguage();
+    BOOL CheckOrCreateFolder(const char *pszFolder, BOOL bCreate);
+    BOOL StoreSysString(char *&pszMember, const char *psz, const char *pszName);
+    BOOL ExpandEntry(const char *pszEntry, char *pszOut);
+    void LogStringTable();
+    BOOL ReadModelsSection(char *pszModels, DWORD cbModels, const char *pszFailure);
+
+    // Read-through copy of the INF and of the sections read from it, so that
+    // a query costs no rescan of the file (infcache.cpp).
+    InfCache *m_pInfCache;
+    DWORD m_dwStringGeneration;  // changes whenever the string table does
+    // Last nodes appended, for appends in constant time (inflists.cpp).
+    StringLink *m_pStringTail;
+    FileLink *m_pFileTail;
+    RegLink *m_pRegTail;
+};
+
+// "E %d %s" tail of a system-call message: the code's system text, which
+// ends in a line break, or "\r\n" alone.
+class SysErrorText {
+public:
+    explicit SysErrorText(DWORD dwError);
+    const char *c_str() const { return m_szText; }
+
+private:
+    char m_szText[512];
+};

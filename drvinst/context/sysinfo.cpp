@@ -1,0 +1,163 @@
+// The system facts of an operation: language, platform, the temporary and
+// working folders, the INF and printer-driver directories.
+#include "installcontext.h"
+#include "splstr.h"
+#include <string>
+
+// Logs a folder's attributes; a folder that is missing or no directory is
+// created when bCreate is set, else the check fails.
+BOOL CInstallContext::CheckOrCreateFolder(const char *pszFolder, BOOL bCreate)
+{
+    DWORD dwAttr = GetFileAttributesA(pszFolder);
+    DWORD dwError = GetLastError();
+    BOOL bFolder = dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
+    if (!bFolder && !bCreate) {
+        LogErr("::GetFileAttributes([%s]) R %d E %d %s", pszFolder, dwAttr, dwError, SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    LogDbg("::GetFileAttributes([%s]) R %d E %d %s", pszFolder, dwAttr, dwError, SysErrorText(dwError).c_str());
+    if (bFolder)
+        return TRUE;
+    BOOL bCreated = CreateDirectoryA(pszFolder, NULL);
+    dwError = GetLastError();
+    if (!bCreated) {
+        LogErr("::CreateDirectory([%s]) R %d E %d %s", pszFolder, bCreated, dwError, SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    LogDbg("::CreateDirectory([%s]) R %d E %d %s", pszFolder, bCreated, dwError, SysErrorText(dwError).c_str());
+    return TRUE;
+}
+
+// Stores a heap copy in pszMember and logs it; a failed copy is an error.
+BOOL CInstallContext::StoreSysString(char *&pszMember, const char *psz, const char *pszName)
+{
+    FreeSplStr(pszMember);
+    if (!(pszMember = AllocSplStr(psz))) {
+        LogErr("SetupSysInfo() %s\r\n", pszName);
+        return FALSE;
+    }
+    LogDbg("SetupSysInfo() %s [%s]\r\n", pszName, pszMember);
+    return TRUE;
+}
+
+BOOL CInstallContext::SetupSysInfo()
+{
+    if (!m_pInfFileName || !*m_pInfFileName)
+        LogErr("SetupSysInfo() m_pInfFileName [%s]\r\n", LogStr(m_pInfFileName));
+    else
+        LogDbg("SetupSysInfo() m_pInfFileName [%s]\r\n", m_pInfFileName);
+    if (!m_pPrinterName || !*m_pPrinterName)
+        LogErr("SetupSysInfo() m_pPrinterName [%s]\r\n", LogStr(m_pPrinterName));
+    else
+        LogDbg("SetupSysInfo() m_pPrinterName [%s]\r\n", m_pPrinterName);
+    LogDbg("SetupSysInfo() m_pPortName [%s]\r\n", LogStr(m_pPortName));
+
+    if (!ResolveInfFileName())
+        return FALSE;
+    LogLanguage();
+
+    ZeroMemory(&m_osvi, sizeof(m_osvi));
+    m_osvi.dwOSVersionInfoSize = sizeof(m_osvi);
+    BOOL bVersion = GetVersionExA(&m_osvi);
+    DWORD dwError = GetLastError();
+    if (!bVersion) {
+        LogErr("::GetVersionEx R %d E %d %s", bVersion, dwError, SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    m_bWinNT = m_osvi.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    LogDbg(m_bWinNT ? "::GetVersionEx VER_PLATFORM_WIN32_NT\r\n" : "::GetVersionEx VER_PLATFORM_WIN32_WINDOWS\r\n");
+
+    char szTemp[MAX_PATH];
+    DWORD cch = GetTempPathA(sizeof(szTemp), szTemp);
+    dwError = GetLastError();
+    if (!cch || cch >= sizeof(szTemp)) {
+        LogErr("::GetTempPath R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    LogDbg("::GetTempPath [%s] R %d E %d %s", szTemp, cch, dwError, SysErrorText(dwError).c_str());
+    if (!CheckOrCreateFolder(szTemp, FALSE))
+        return FALSE;
+
+    std::string strFolder = std::string(szTemp) + "Ostrel" + LogStr(m_pInfBaseName);
+    if (strFolder.size() >= MAX_PATH) {
+        LogErr("SetupSysInfo() m_pTempDirName\r\n");  // beyond every path buffer
+        return FALSE;
+    }
+    if (!CheckOrCreateFolder(strFolder.c_str(), TRUE))
+        return FALSE;
+    if (!StoreSysString(m_pTempDirName, strFolder.c_str(), "m_pTempDirName"))
+        return FALSE;
+    if (!StoreSysString(m_pDrvSrcDir, m_bRunOnce ? m_pTempDirName : m_pInfDirName, "m_pDrvSrcDir"))
+        return FALSE;
+
+    char *pDevicePath = AllocCurrentDevicePath();
+    FreeSplStr(m_pDevicePath);
+    if (!(m_pDevicePath = pDevicePath)) {
+        LogErr("SetupSysInfo() m_pDevicePath\r\n");
+        return FALSE;
+    }
+    LogDbg("SetupSysInfo() m_pDevicePath [%s]\r\n", m_pDevicePath);
+
+    char szDrvDir[MAX_PATH];
+    DWORD cbNeeded = 0;
+    BOOL bDrvDir = GetPrinterDriverDirectoryA(NULL, NULL, 1, (LPBYTE)szDrvDir, sizeof(szDrvDir), &cbNeeded);
+    dwError = GetLastError();
+    if (!bDrvDir) {
+        LogErr("::GetPrinterDriverDirectory R %d E %d %s", bDrvDir, dwError, SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    LogDbg("::GetPrinterDriverDirectory [%s] R %d E %d %s", szDrvDir, bDrvDir, dwError, SysErrorText(dwError).c_str());
+    return StoreSysString(m_pPrnDrvDir, szDrvDir, "m_pPrnDrvDir");
+}
+
+char *CInstallContext::AllocCurrentDevicePath()
+{
+    static const char kKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    static const char kValue[] = "OtherDevicePath";
+    HKEY hKey = NULL;
+    LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &hKey);
+    if (lStatus != ERROR_SUCCESS) {
+        LogErr("::RegOpenKeyEx([%s]) E %d %s", kKey, lStatus, SysErrorText(lStatus).c_str());
+        return NULL;
+    }
+    LogDbg("::RegOpenKeyEx([%s]) E %d %s", kKey, lStatus, SysErrorText(lStatus).c_str());
+
+    char szPath[MAX_PATH + 1];  // one spare byte keeps unterminated data terminated
+    DWORD cbPath = MAX_PATH;
+    LONG lQuery = RegQueryValueExA(hKey, kValue, NULL, NULL, (LPBYTE)szPath, &cbPath);
+    if (lQuery == ERROR_SUCCESS) {
+        szPath[cbPath < MAX_PATH ? cbPath : MAX_PATH] = 0;
+        LogDbg("::RegQueryValueEx([%s]) [%s] E %d %s", kValue, szPath, lQuery, SysErrorText(lQuery).c_str());
+    } else {
+        LogDbg("::RegQueryValueEx([%s]) E %d %s", kValue, lQuery, SysErrorText(lQuery).c_str());
+    }
+    lStatus = RegCloseKey(hKey);
+    if (lStatus != ERROR_SUCCESS) {
+        LogErr("::RegCloseKey E %d %s", lStatus, SysErrorText(lStatus).c_str());
+        return NULL;
+    }
+    LogDbg("::RegCloseKey E %d %s", lStatus, SysErrorText(lStatus).c_str());
+
+    if (lQuery != ERROR_SUCCESS) {
+        UINT cch = GetWindowsDirectoryA(szPath, MAX_PATH);
+        DWORD dwError = GetLastError();
+        if (!cch || cch + 4 >= MAX_PATH) {
+            LogErr("::GetWindowsDirectory() E %d %s", dwError, SysErrorText(dwError).c_str());
+            return NULL;
+        }
+        lstrcatA(szPath, "\\INF");
+    }
+    char szExpanded[MAX_PATH];
+    DWORD cch = ExpandEnvironmentStringsA(szPath, szExpanded, sizeof(szExpanded));
+    DWORD dwError = GetLastError();
+    if (!cch || cch > sizeof(szExpanded)) {
+        LogErr("::ExpandEnvironmentStrings([%s]) R %d E %d %s", szPath, cch, dwError, SysErrorText(dwError).c_str());
+        return NULL;
+    }
+    LogDbg("::ExpandEnvironmentStrings([%s]) [%s] R %d E %d %s", szPath, szExpanded, cch, dwError,
+           SysErrorText(dwError).c_str());
+    char *pValue = AllocSplStr(szExpanded);
+    if (!pValue)
+        LogErr("AllocCurrentDevicePath() pValue\r\n");
+    return pValue;
+}

@@ -1,0 +1,40 @@
+// A context with its log in a file of its own, and a scratch folder for INFs
+// and copies; both go away with the test.
+#pragma once
+#include "installcontext.h"
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+class ContextTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes bytes to a file of the scratch folder and returns its path.
+    std::string WriteFile(const std::string &name, const std::string &bytes);
+    // Writes an INF (lines joined with CR LF) and makes it the context's INF.
+    std::string UseInf(const std::string &text, const std::string &name = "TEST.INF");
+    // Log messages since the last call, each as "DBG message" or "ERR message"
+    // with the line end removed.
+    std::vector<std::string> TakeLog();
+    bool LogHas(const std::string &message);  // scans everything taken so far
+
+    std::string m_dir;      // scratch folder, no trailing backslash
+    std::string m_logPath;
+    size_t m_logTaken = 0;
+    std::vector<std::string> m_logSeen;
+    CInstallContext ctx;
+};
+
+// Waits for the clock to tick: the reader looks at its file once per tick.
+void WaitNextTick();
+// Entries of a section buffer ("a\0b\0\0") joined with '|'.
+std::string JoinEntries(const char *pBuffer);
+std::string ReadBytes(const std::string &path);
+bool FileExists(const std::string &path);
+void RemoveTree(const std::string &dir);
+// The prefix's directories as the system reports them.
+std::string TempPathA();
+std::string WindowsDirA();
+std::string PrinterDriverDirA();
