@@ -1,0 +1,121 @@
+// The document property sheet (one Settings page) and document properties
+// without a dialog.
+#include "resource.h"
+#include "sheets.h"
+
+DOCUMENTPROPERTYHEADER *CurrentDocumentHeader;
+
+LONG ShowCommonPropertySheet(HWND hWndOwner, PFNPROPSHEETUI_API pfnSheet, LPARAM lParam, DWORD *pdwResult)
+{
+    HMODULE hCompstui = LoadLibraryA("compstui.dll");
+    if (!hCompstui)
+        return -1;
+    PFNCOMMONPROPERTYSHEETUIW pfnCommon =
+        (PFNCOMMONPROPERTYSHEETUIW)GetProcAddress(hCompstui, "CommonPropertySheetUIW");
+    LONG lResult = pfnCommon ? pfnCommon(hWndOwner, pfnSheet, lParam, pdwResult) : -1;
+    FreeLibrary(hCompstui);
+    return lResult;
+}
+
+void AddSheetPage(PPROPSHEETUI_INFO pInfo, int nTemplate, DWORD dwFlags, DLGPROC pfnDlgProc,
+                  LPFNPSPCALLBACKW pfnCallback, SheetState *pState)
+{
+    PROPSHEETPAGEW page;
+    ZeroMemory(&page, sizeof(page));
+    page.dwSize = PROPSHEETPAGEW_V2_SIZE;
+    page.dwFlags = dwFlags;
+    page.hInstance = LibraryInstance;
+    page.pszTemplate = MAKEINTRESOURCEW(nTemplate);
+    page.pfnDlgProc = pfnDlgProc;
+    page.pfnCallback = pfnCallback;
+    page.lParam = (LPARAM)pState;
+    pInfo->pfnComPropSheet(pInfo->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW, (LPARAM)&page, 0);
+}
+
+LONG DocumentPropertiesNoUi(DOCUMENTPROPERTYHEADER *pHeader)
+{
+    pHeader->cbOut = sizeof(DriverDevmode);
+    if (!pHeader->fMode || !pHeader->pdmOut)
+        return sizeof(DriverDevmode);
+    SheetState *pState = CreateSheetState(pHeader->hPrinter, pHeader->pdmIn);
+    if (!pState)
+        return -1;
+    if (pHeader->fMode & (DM_UPDATE | DM_COPY))
+        CopyDevmodeOut(&pState->devmode, pHeader->pdmIn, pHeader->pdmOut);
+    DestroySheetState(pState);
+    return 1;
+}
+
+LONG DocumentPropertiesCore(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, PDEVMODEW pdmOut, PDEVMODEW pdmIn,
+                            DWORD fMode)
+{
+    DOCUMENTPROPERTYHEADER header;
+    header.cbSize = sizeof(header);
+    header.Reserved = 0;
+    header.hPrinter = hPrinter;
+    header.pszPrinterName = pDeviceName;
+    header.pdmIn = pdmIn;
+    header.pdmOut = pdmOut;
+    header.cbOut = 0;
+    header.fMode = fMode;
+    if (!(fMode & DM_PROMPT))
+        return DocumentPropertiesNoUi(&header);
+    DWORD dwResult = 0;
+    if (ShowCommonPropertySheet(hWnd, DrvDocumentPropertySheets, (LPARAM)&header, &dwResult) < 0)
+        return -1;
+    return dwResult == CPSUI_OK ? 1 : 0;
+}
+
+extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEETUI_INFO pInfo, LPARAM lParam)
+{
+    DOCUMENTPROPERTYHEADER *pHeader = (DOCUMENTPROPERTYHEADER *)(pInfo ? pInfo->lParamInit : lParam);
+    if (!pHeader)
+        return -1;
+    if (!pInfo)
+        return DocumentPropertiesNoUi(pHeader);
+    switch (pInfo->Reason) {
+    case PROPSHEETUI_REASON_INIT: {
+        SheetState *pState = CreateSheetState(pHeader->hPrinter, pHeader->pdmIn);
+        if (!pState)
+            return -1;
+        pInfo->UserData = (ULONG_PTR)pState;
+        AddSheetPage(pInfo, IDD_SETTINGS, PSP_USEICONID | PSP_HASHELP | PSP_USECALLBACK, SettingsPageProc,
+                     SettingsPageCallback, pState);
+        if (pHeader->fMode & (DM_UPDATE | DM_COPY)) {
+            CopyDevmodeOut(&pState->devmode, pHeader->pdmIn, pHeader->pdmOut);
+            CurrentDocumentHeader = pHeader;
+        }
+        return 1;
+    }
+    case PROPSHEETUI_REASON_GET_INFO_HEADER: {
+        PROPSHEETUI_INFO_HEADER *pInfoHeader = (PROPSHEETUI_INFO_HEADER *)lParam;
+        pInfoHeader->Flags = PSUIHDRF_PROPTITLE;
+        pInfoHeader->pTitle = pHeader->pszPrinterName;
+        pInfoHeader->hInst = LibraryInstance;
+        return 1;
+    }
+    case PROPSHEETUI_REASON_DESTROY:
+        DestroySheetState((SheetState *)pInfo->UserData);
+        pInfo->UserData = 0;
+        if (CurrentDocumentHeader == pHeader)
+            CurrentDocumentHeader = NULL;
+        return 1;
+    case PROPSHEETUI_REASON_SET_RESULT:
+        pInfo->Result = ((SETRESULT_INFO *)lParam)->Result;
+        return 1;
+    case PROPSHEETUI_REASON_GET_ICON:
+        return 1;
+    default:
+        return -1;
+    }
+}
+
+UINT CALLBACK SettingsPageCallback(HWND hWnd, UINT uMsg, LPPROPSHEETPAGEW pPage)
+{
+    if (uMsg == PSPCB_RELEASE && pPage) {
+        SheetState *pState = (SheetState *)pPage->lParam;
+        const DOCUMENTPROPERTYHEADER *pHeader = CurrentDocumentHeader;
+        CommitSheetState(pState, pHeader ? pHeader->pdmIn : NULL, pHeader ? pHeader->pdmOut : NULL);
+    }
+    return 1;
+}

@@ -1,0 +1,32 @@
+// Resource ids of the driver user-interface library.
+#pragma once
+
+#define IDD_SETTINGS 1
+#define IDD_INFORMATION 4
+#define IDD_ABOUT 5
+
+#define IDC_MEDIA_GROUP 199
+#define IDC_WIDTH_LABEL 200
+#define IDC_LENGTH_LABEL 201
+#define IDC_WIDTH 202
+#define IDC_LENGTH 203
+#define IDC_UNIT_LABEL 211
+#define IDC_MILLIMETERS 212
+#define IDC_INCHES 213
+#define IDC_RESOLUTION_LABEL 214
+#define IDC_RESOLUTION 215
+#define IDC_COMPRESS 216
+#define IDC_COMPRESS_LABEL 217
+#define IDC_DITHER_LABEL 218
+#define IDC_DITHER 219
+#define IDC_INKGAIN_LABEL 220
+#define IDC_INKGAIN 221
+#define IDC_ABOUT 222
+#define IDC_WEBSITE 223
+#define IDC_PRINTER_PICTURE 302
+#define IDC_LOGO_PLACE 303
+#define IDC_INFO_TEXT 500
+#define IDC_SEND_DATA 501
+
+#define IDB_PRINTER 300
+#define IDB_LOGO 301

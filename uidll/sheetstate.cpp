@@ -1,0 +1,77 @@
+#include "sheetstate.h"
+#include "driverui.h"
+#include <stdarg.h>
+
+HINSTANCE LibraryInstance;
+
+SheetState *CreateSheetState(HANDLE hPrinter, const DEVMODEW *pdmInput)
+{
+    HANDLE hHeap = HeapCreate(0, 8192, 0);
+    if (!hHeap)
+        return NULL;
+    SheetState *pState = (SheetState *)HeapAlloc(hHeap, HEAP_ZERO_MEMORY, sizeof(SheetState));
+    PRINTER_INFO_2W *pInfo = pState ? AllocPrinterInfo(hPrinter) : NULL;
+    if (!pInfo) {
+        HeapDestroy(hHeap);
+        return NULL;
+    }
+    pState->pSelf = pState->pSelf2 = pState;
+    pState->hPrinter = hPrinter;
+    pState->hHeap = hHeap;
+    pState->dwApplied = 0;
+    LPCWSTR pszDriver = pInfo->pDriverName ? pInfo->pDriverName : L"";
+    const int cchName = 32;  // the name is kept to 32 characters
+    pState->pszDriverName = (LPWSTR)HeapAlloc(hHeap, HEAP_ZERO_MEMORY, (cchName + 1) * sizeof(WCHAR));
+    if (!pState->pszDriverName) {
+        GlobalFree(pInfo);
+        HeapDestroy(hHeap);
+        return NULL;
+    }
+    lstrcpynW(pState->pszDriverName, pszDriver, cchName + 1);
+    BuildWorkingDevmode(&pState->devmode, hPrinter, pszDriver);
+    MergeDevmode(&pState->devmode, pInfo->pDevMode);
+    MergeDevmode(&pState->devmode, pdmInput);
+    GlobalFree(pInfo);
+    UpdateDerivedFields(&pState->devmode);
+    return pState;
+}
+
+BOOL ValidateSheetState(const SheetState *pState)
+{
+    return pState && pState->pSelf == pState && pState->pSelf2 == pState;
+}
+
+void DestroySheetState(SheetState *pState)
+{
+    if (ValidateSheetState(pState))
+        HeapDestroy(pState->hHeap);
+}
+
+void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOut)
+{
+    if (!ValidateSheetState(pState) || pState->dwApplied != 1)
+        return;
+    UpdateDerivedFields(&pState->devmode);
+    if (pdmOut)
+        CopyDevmodeOut(&pState->devmode, pdmIn, pdmOut);
+    SavePrivateSettings(pState->hPrinter, &pState->devmode.priv, sizeof(PrivateSettings));
+    SendMessageW(HWND_BROADCAST, WM_DEVMODECHANGE, 0, (LPARAM)pState->devmode.dm.dmDeviceName);
+    PRINTER_INFO_2W *pInfo = AllocPrinterInfo(pState->hPrinter);
+    if (pInfo) {
+        pInfo->pDevMode = &pState->devmode.dm;
+        SetPrinterW(pState->hPrinter, 2, (LPBYTE)pInfo, 0);
+        GlobalFree(pInfo);
+    }
+}
+
+void DebugPrint(LPCWSTR pszFormat, ...)
+{
+    WCHAR szText[1025];  // wvsprintfW's own limit
+    va_list args;
+    va_start(args, pszFormat);
+    wvsprintfW(szText, pszFormat, args);
+    va_end(args);
+    szText[254] = 0;  // the message buffer holds 256 characters with its CR
+    lstrcatW(szText, L"\r");
+    OutputDebugStringW(szText);
+}

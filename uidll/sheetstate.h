@@ -1,0 +1,22 @@
+// The working state of one property sheet, or of one call without a dialog,
+// in a private heap that is destroyed with it.
+#pragma once
+#include "devmode.h"
+
+struct SheetState {
+    SheetState *pSelf;
+    HANDLE hPrinter;   // the caller's; never closed here
+    HANDLE hHeap;
+    LPWSTR pszDriverName;
+    DriverDevmode devmode;
+    DWORD dwApplied;   // 1 once the Settings page was applied
+    SheetState *pSelf2;
+};
+
+extern HINSTANCE LibraryInstance;
+
+SheetState *CreateSheetState(HANDLE hPrinter, const DEVMODEW *pdmInput);
+BOOL ValidateSheetState(const SheetState *pState);
+void DestroySheetState(SheetState *pState);
+void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOut);
+void DebugPrint(LPCWSTR pszFormat, ...);
