@@ -150,18 +150,29 @@ static bool PrinterExists(const wchar_t *name)
     return true;
 }
 
-bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t *port, const wchar_t *monitor,
-                   std::string *why)
+// Copies a file beside the test program into the driver directory.
+static bool CopyDriverFile(const wchar_t *source, const std::wstring &drvDir, std::wstring *target, std::string *why)
 {
-    if (PrinterExists(printer))
+    std::wstring name = source;
+    name = name.substr(name.find_last_of(L'\\') + 1);
+    *target = drvDir + L"\\" + name;
+    if (CopyFileW(ExePath(source).c_str(), target->c_str(), FALSE))
+        return true;
+    *why = "copy " + Narrow(source) + " " + std::to_string(GetLastError());
+    return false;
+}
+
+bool EnsurePrinterSetup(const PrinterSetup &setup, std::string *why)
+{
+    if (PrinterExists(setup.printer))
         return true;
     WCHAR szSys[MAX_PATH];
     GetSystemDirectoryW(szSys, MAX_PATH);
-    if (monitor) {
-        std::wstring monitorDll = std::wstring(szSys) + L"\\" + monitor + L".dll";
+    if (setup.monitor) {
+        std::wstring monitorDll = std::wstring(szSys) + L"\\" + setup.monitor + L".dll";
         CopyFileW(ExePath(L"jobtap.dll").c_str(), monitorDll.c_str(), FALSE);
-        std::wstring dllName = std::wstring(monitor) + L".dll";
-        MONITOR_INFO_2W mi = {(LPWSTR)monitor, nullptr, (LPWSTR)dllName.c_str()};
+        std::wstring dllName = std::wstring(setup.monitor) + L".dll";
+        MONITOR_INFO_2W mi = {(LPWSTR)setup.monitor, nullptr, (LPWSTR)dllName.c_str()};
         AddMonitorW(nullptr, 2, (LPBYTE)&mi);   // already installed is fine
     }
     WCHAR szDrv[MAX_PATH];
@@ -170,27 +181,27 @@ bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t 
         *why = "GetPrinterDriverDirectory " + std::to_string(GetLastError());
         return false;
     }
-    std::wstring stub = std::wstring(szDrv) + L"\\kztstubui.dll";
-    if (!CopyFileW(ExePath(L"kztstubui.dll").c_str(), stub.c_str(), FALSE)) {
-        *why = "copy stub driver " + std::to_string(GetLastError());
+    std::wstring stub, config, data;
+    if (!CopyDriverFile(L"kztstubui.dll", szDrv, &stub, why) ||
+        !CopyDriverFile(setup.configFile ? setup.configFile : L"kztstubui.dll", szDrv, &config, why) ||
+        !CopyDriverFile(setup.dataFile ? setup.dataFile : L"kztstubui.dll", szDrv, &data, why))
         return false;
-    }
     DRIVER_INFO_3W di = {};
     di.cVersion = 3;
-    di.pName = (LPWSTR)driver;
+    di.pName = (LPWSTR)setup.driver;
     di.pDriverPath = (LPWSTR)stub.c_str();
-    di.pDataFile = (LPWSTR)stub.c_str();
-    di.pConfigFile = (LPWSTR)stub.c_str();
-    di.pMonitorName = (LPWSTR)monitor;
+    di.pDataFile = (LPWSTR)data.c_str();
+    di.pConfigFile = (LPWSTR)config.c_str();
+    di.pMonitorName = (LPWSTR)setup.monitor;
     di.pDefaultDataType = (LPWSTR)L"RAW";
     if (!AddPrinterDriverW(nullptr, 3, (LPBYTE)&di) && GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
         *why = "AddPrinterDriver " + std::to_string(GetLastError());
         return false;
     }
     PRINTER_INFO_2W pi = {};
-    pi.pPrinterName = (LPWSTR)printer;
-    pi.pPortName = (LPWSTR)port;
-    pi.pDriverName = (LPWSTR)driver;
+    pi.pPrinterName = (LPWSTR)setup.printer;
+    pi.pPortName = (LPWSTR)setup.port;
+    pi.pDriverName = (LPWSTR)setup.driver;
     pi.pPrintProcessor = (LPWSTR)L"winprint";
     pi.pDatatype = (LPWSTR)L"RAW";
     HANDLE h = AddPrinterW(nullptr, 2, (LPBYTE)&pi);
@@ -200,6 +211,12 @@ bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t 
     }
     ClosePrinter(h);
     return true;
+}
+
+bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t *port, const wchar_t *monitor,
+                   std::string *why)
+{
+    return EnsurePrinterSetup({printer, driver, port, monitor, nullptr, nullptr}, why);
 }
 
 bool EnsureTestPrinter(std::string *why)

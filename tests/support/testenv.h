@@ -33,6 +33,19 @@ void SetMonitorValue(const std::wstring &name, const std::wstring &value);
 void DeleteMonitorValue(const std::wstring &name);
 void ClearDriverValues();                              // driver, " Head", " Tail", " Filter"
 
+// A printer, its driver and the driver's files. The configuration library and
+// the data file are files beside the test program; null means the stand-in
+// driver UI library for both.
+struct PrinterSetup {
+    const wchar_t *printer;
+    const wchar_t *driver;
+    const wchar_t *port;
+    const wchar_t *monitor;     // language monitor, or null for none
+    const wchar_t *configFile;  // e.g. L"KZTTZUIF.DLL"
+    const wchar_t *dataFile;    // e.g. L"samples\\tz\\KZTTZ1000.DAT"
+};
+bool EnsurePrinterSetup(const PrinterSetup &setup, std::string *why);
+
 // A printer exists with that driver (whose language monitor is monitor, or
 // none for null) on that port.
 bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t *port, const wchar_t *monitor,

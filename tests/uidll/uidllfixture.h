@@ -1,0 +1,45 @@
+// The driver UI library as the spooler and applications meet it: loaded from
+// the binary folder, with a queue of its own whose port is a file.
+#pragma once
+#include "driverui.h"
+#include "devmode.h"
+#include <gtest/gtest.h>
+#include <string>
+
+// The queue carries its driver's name: the library prints raw jobs to the
+// printer named by the device mode, which holds the driver name.
+extern const wchar_t kUiPrinter[];
+extern const wchar_t kUiPort[];         // C:\..., a file in the prefix
+std::wstring UiPortFile();              // the same file
+
+struct UiLibrary {
+    HMODULE hModule = nullptr;
+    decltype(&DrvConvertDevMode) pfnConvert = nullptr;
+    decltype(&DrvDeviceCapabilities) pfnCaps = nullptr;
+    decltype(&DrvDocumentProperties) pfnDocProps = nullptr;
+    decltype(&DrvAdvancedDocumentProperties) pfnAdvDocProps = nullptr;
+    decltype(&DrvDocumentPropertySheets) pfnDocSheets = nullptr;
+    decltype(&DrvDevicePropertySheets) pfnDevSheets = nullptr;
+    decltype(&PrinterProperties) pfnPrinterProps = nullptr;
+    decltype(&DevQueryPrintEx) pfnDevQuery = nullptr;
+    decltype(&DrvPrinterEvent) pfnPrinterEvent = nullptr;
+    decltype(&DrvUpgradePrinter) pfnUpgrade = nullptr;
+    decltype(&UserIFDLLEntryFunc) pfnEntry = nullptr;
+    bool Load();
+    ~UiLibrary();
+};
+
+class UiTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Removes the stored settings and the printer's default device mode.
+    void ForgetSettings();
+    void StoreSettings(const PrivateSettings &settings);
+
+    UiLibrary ui;
+    HANDLE hPrinter = nullptr;
+};
+
+PrivateSettings DefaultSettings();
+void DeletePrinterValue(const wchar_t *name);  // a printer-data value of kUiPrinter
