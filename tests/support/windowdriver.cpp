@@ -112,3 +112,87 @@ bool SaveScreenshot(const std::wstring &path)
     ReleaseDC(nullptr, screen);
     return ok;
 }
+
+namespace {
+struct PageSearch {
+    DWORD pid;
+    int controlId;
+    HWND page;
+    HWND topLevel;
+};
+
+BOOL CALLBACK FindPageChild(HWND hwnd, LPARAM lParam)
+{
+    auto *search = (PageSearch *)lParam;
+    if (GetDlgCtrlID(hwnd) == search->controlId && IsWindowVisible(GetParent(hwnd))) {
+        search->page = GetParent(hwnd);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindPageTop(HWND hwnd, LPARAM lParam)
+{
+    auto *search = (PageSearch *)lParam;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != search->pid || !IsWindowVisible(hwnd))
+        return TRUE;
+    EnumChildWindows(hwnd, FindPageChild, lParam);
+    if (search->page) {
+        search->topLevel = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+} // namespace
+
+HWND WaitForPage(DWORD processId, int controlId, DWORD timeoutMs, HWND *pTopLevel)
+{
+    DWORD start = GetTickCount();
+    do {
+        PageSearch search = {processId, controlId, nullptr, nullptr};
+        EnumWindows(FindPageTop, (LPARAM)&search);
+        if (search.page) {
+            if (pTopLevel)
+                *pTopLevel = search.topLevel;
+            return search.page;
+        }
+        Sleep(50);
+    } while (GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+void TypeAndLeave(HWND hPage, int id, const char *text)
+{
+    HWND edit = GetDlgItem(hPage, id);
+    SendMessageA(hPage, WM_COMMAND, MAKEWPARAM(id, EN_SETFOCUS), (LPARAM)edit);
+    SendMessageA(edit, WM_SETTEXT, 0, (LPARAM)text);
+    SendMessageA(hPage, WM_COMMAND, MAKEWPARAM(id, EN_CHANGE), (LPARAM)edit);
+    SendMessageA(hPage, WM_COMMAND, MAKEWPARAM(id, EN_KILLFOCUS), (LPARAM)edit);
+}
+
+void SelectListItem(HWND hPage, int id, int index)
+{
+    HWND list = GetDlgItem(hPage, id);
+    SendMessageA(list, CB_SETCURSEL, index, 0);
+    SendMessageA(hPage, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), (LPARAM)list);
+}
+
+int ListSelection(HWND hPage, int id)
+{
+    return (int)SendDlgItemMessageA(hPage, id, CB_GETCURSEL, 0, 0);
+}
+
+std::string ListItemText(HWND hPage, int id, int index)
+{
+    char text[256] = "";
+    SendDlgItemMessageA(hPage, id, CB_GETLBTEXT, index, (LPARAM)text);
+    return text;
+}
+
+void Press(HWND hWnd, int id)
+{
+    SendMessageA(hWnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(hWnd, id));
+}
+

@@ -16,3 +16,19 @@ void Click(HWND hDlg, int id);
 HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs, std::string *text);
 // Saves the whole screen as a 24-bit BMP file; false on failure.
 bool SaveScreenshot(const std::wstring &path);
+
+// Property sheets and their pages, driven through messages as a person would
+// drive them with mouse and keyboard.
+// The page of a process (any dialog holding a control of that id) and the
+// top-level window it sits in, waiting up to timeoutMs; null page if none.
+HWND WaitForPage(DWORD processId, int controlId, DWORD timeoutMs, HWND *pTopLevel);
+// Types text into an edit of the page and leaves it (the page sees the
+// edit lose the focus).
+void TypeAndLeave(HWND hPage, int id, const char *text);
+// Selects an item of a drop-down list as a click on it would.
+void SelectListItem(HWND hPage, int id, int index);
+int ListSelection(HWND hPage, int id);
+std::string ListItemText(HWND hPage, int id, int index);
+// Presses a button of a window and waits until the message is handled.
+void Press(HWND hWnd, int id);
+

@@ -85,8 +85,14 @@ void UiTest::ForgetSettings()
     GetPrinterW(hPrinter, 2, nullptr, 0, &cb);
     std::string buffer(cb + 4096, '\0');
     if (GetPrinterW(hPrinter, 2, (LPBYTE)&buffer[0], cb, &cb)) {
+        // A default device mode without a private part: the stored settings
+        // are what the library then starts from.
         auto *pi = (PRINTER_INFO_2W *)&buffer[0];
-        pi->pDevMode = nullptr;
+        DEVMODEW dm = {};
+        lstrcpyW(dm.dmDeviceName, kUiPrinter);
+        dm.dmSpecVersion = 0x0401;
+        dm.dmSize = sizeof(dm);
+        pi->pDevMode = &dm;
         SetPrinterW(hPrinter, 2, (LPBYTE)pi, 0);
     }
 }

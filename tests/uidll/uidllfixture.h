@@ -33,7 +33,8 @@ class UiTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Removes the stored settings and the printer's default device mode.
+    // Removes the stored settings and the private part of the printer's
+    // default device mode.
     void ForgetSettings();
     void StoreSettings(const PrivateSettings &settings);
 

@@ -1,0 +1,238 @@
+// The property sheets, shown by Wine's compstui.dll and driven through their
+// controls as a user would: the Settings page commits only after Apply, the
+// Information page prints its text and dropped files as raw jobs.
+#include "testenv.h"
+#include "uidllfixture.h"
+#include "windowdriver.h"
+#include <shellapi.h>
+#include <shlobj.h>
+#include <string.h>
+#include <thread>
+
+namespace {
+
+const int kWidth = 202, kLength = 203, kMillimeters = 212, kInches = 213, kResolution = 215, kCompress = 216,
+          kDither = 219, kInkGain = 221, kAbout = 222, kInfoText = 500, kSendData = 501;
+
+// Runs a modal call on a thread of its own while the test drives its windows.
+class ModalCall {
+public:
+    template <class F>
+    explicit ModalCall(F call) : m_thread([this, call] { m_result = call(); })
+    {
+    }
+    LONG Wait()
+    {
+        m_thread.join();
+        return m_result;
+    }
+
+private:
+    LONG m_result = -99;
+    std::thread m_thread;
+};
+
+std::string PortBytes()
+{
+    return ReadTextFile(UiPortFile());
+}
+
+// A drop of files as the shell hands it to a window.
+HDROP MakeDrop(const std::vector<std::wstring> &files)
+{
+    size_t cch = 1;
+    for (const auto &f : files)
+        cch += f.size() + 1;
+    HGLOBAL h = GlobalAlloc(GHND, sizeof(DROPFILES) + cch * sizeof(WCHAR));
+    auto *drop = (DROPFILES *)GlobalLock(h);
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    WCHAR *p = (WCHAR *)(drop + 1);
+    for (const auto &f : files) {
+        lstrcpyW(p, f.c_str());
+        p += f.size() + 1;
+    }
+    GlobalUnlock(h);
+    return (HDROP)h;
+}
+
+}  // namespace
+
+class SheetTest : public UiTest {
+protected:
+    void SetUp() override
+    {
+        UiTest::SetUp();
+        DeleteFileW(UiPortFile().c_str());
+    }
+    // The Settings page of a document sheet opened through Wine's
+    // DocumentPropertiesW.
+    HWND OpenDocumentSheet(ModalCall **ppCall, DriverDevmode *pOut, DriverDevmode *pIn)
+    {
+        *ppCall = new ModalCall([=] {
+            return DocumentPropertiesW(NULL, hPrinter, (LPWSTR)kUiPrinter, &pOut->dm, pIn ? &pIn->dm : NULL,
+                                       DM_IN_PROMPT | DM_OUT_BUFFER | (pIn ? DM_IN_BUFFER : 0));
+        });
+        return WaitForPage(GetCurrentProcessId(), kWidth, 20000, &m_sheet);
+    }
+    HWND m_sheet = nullptr;
+};
+
+TEST_F(SheetTest, SettingsPageShowsTheWorkingSettings)
+{
+    PrivateSettings stored = DefaultSettings();
+    stored.DitherIdx = 5;  // out of range: shown as the first entry
+    stored.UserDefinedY = 8000;
+    StoreSettings(stored);
+    ModalCall *call;
+    DriverDevmode out = {};
+    HWND page = OpenDocumentSheet(&call, &out, nullptr);
+    ASSERT_TRUE(page);
+    EXPECT_EQ("210.0", ItemText(page, kWidth));
+    EXPECT_EQ("800.0", ItemText(page, kLength));
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(page, kMillimeters));
+    EXPECT_EQ(" 720 ", ListItemText(page, kResolution, 0));
+    EXPECT_EQ(" 90 ", ListItemText(page, kResolution, 4));
+    EXPECT_EQ("TIFF", ListItemText(page, kCompress, 2));
+    EXPECT_EQ("Scatter", ListItemText(page, kDither, 1));
+    EXPECT_EQ("Low", ListItemText(page, kInkGain, 2));
+    EXPECT_EQ(0, ListSelection(page, kDither));
+    EXPECT_EQ(1, ListSelection(page, kInkGain));
+
+    // Lengths are clamped and shown in the current unit.
+    TypeAndLeave(page, kWidth, "99999");
+    EXPECT_EQ("1524.0", ItemText(page, kWidth));
+    Press(page, kInches);
+    EXPECT_EQ("60.00", ItemText(page, kWidth));
+    TypeAndLeave(page, kLength, "0.5");
+    EXPECT_EQ("1.00", ItemText(page, kLength));
+    Press(page, kMillimeters);
+    EXPECT_EQ("1524.0", ItemText(page, kWidth));
+    EXPECT_EQ("25.4", ItemText(page, kLength));
+
+    // Cancel commits nothing. (What Wine's DocumentPropertiesW answers is
+    // its own affair; the library's answer is tested with its export.)
+    Press(m_sheet, IDCANCEL);
+    call->Wait();
+    delete call;
+    PrivateSettings loaded;
+    LoadPrivateSettings(hPrinter, &loaded);
+    EXPECT_EQ(0, memcmp(&stored, &loaded, sizeof(loaded)));
+}
+
+TEST_F(SheetTest, ApplyCommitsSettingsDefaultAndOutput)
+{
+    ModalCall *call;
+    DriverDevmode out = {};
+    HWND page = OpenDocumentSheet(&call, &out, nullptr);
+    ASSERT_TRUE(page);
+    // OK takes the focus from the width edit, which reads its text once more
+    // in the unit shown: 610.0 mm stays 6100.
+    TypeAndLeave(page, kWidth, "610");
+    SelectListItem(page, kResolution, 2);
+    SelectListItem(page, kDither, 1);
+    SelectListItem(page, kCompress, 2);
+    SelectListItem(page, kInkGain, 0);
+    Press(m_sheet, IDOK);
+    call->Wait();
+    delete call;
+
+    PrivateSettings expected = {6100, 2970, 0, 2, 2, 1, 0, 0, PRIV_SIGNATURE, 0};
+    PrivateSettings loaded;
+    LoadPrivateSettings(hPrinter, &loaded);
+    EXPECT_EQ(0, memcmp(&expected, &loaded, sizeof(loaded)));
+    EXPECT_EQ(0, memcmp(&expected, &out.priv, sizeof(expected)));
+    EXPECT_EQ(6100, out.dm.dmPaperWidth);
+    EXPECT_EQ(180, out.dm.dmPrintQuality);
+    EXPECT_EQ(PelsForLength(6100, 180), (LONG)out.dm.dmPelsWidth);
+
+    // The printer's default device mode carries the same private part.
+    PRINTER_INFO_2W *info = AllocPrinterInfo(hPrinter);
+    ASSERT_TRUE(info && info->pDevMode);
+    EXPECT_EQ(24, info->pDevMode->dmDriverExtra);
+    EXPECT_EQ(0, memcmp(&expected, (BYTE *)info->pDevMode + info->pDevMode->dmSize, sizeof(expected)));
+    GlobalFree(info);
+
+    // The next sheet starts from them.
+    page = OpenDocumentSheet(&call, &out, nullptr);
+    ASSERT_TRUE(page);
+    EXPECT_EQ("610.0", ItemText(page, kWidth));
+    EXPECT_EQ(2, ListSelection(page, kResolution));
+    Press(m_sheet, IDCANCEL);
+    call->Wait();
+    delete call;
+}
+
+TEST_F(SheetTest, DriverDocumentPropertiesPromptCancelled)
+{
+    DriverDevmode out = {};
+    auto *call = new ModalCall([&] {
+        return ui.pfnDocProps(NULL, hPrinter, (LPWSTR)kUiPrinter, &out.dm, NULL, DM_PROMPT | DM_COPY);
+    });
+    HWND page = WaitForPage(GetCurrentProcessId(), kWidth, 20000, &m_sheet);
+    ASSERT_TRUE(page);
+    TypeAndLeave(page, kWidth, "300");
+    Press(m_sheet, IDCANCEL);
+    EXPECT_EQ(IDCANCEL, call->Wait());
+    delete call;
+    PrivateSettings loaded;
+    LoadPrivateSettings(hPrinter, &loaded);
+    EXPECT_EQ(2100, loaded.UserDefinedX);
+}
+
+TEST_F(SheetTest, AboutBoxOpensFromTheSettingsPage)
+{
+    ModalCall *call;
+    DriverDevmode out = {};
+    HWND page = OpenDocumentSheet(&call, &out, nullptr);
+    ASSERT_TRUE(page);
+    Click(page, kAbout);  // posted: the About box is modal
+    HWND about = WaitForWindow("About", 20000);
+    ASSERT_TRUE(about);
+    EXPECT_EQ("http://www.ostrel.example/", ItemText(about, 223));
+    Press(about, IDOK);
+    EXPECT_TRUE(WaitForWindowGone(about, 10000));
+    Press(m_sheet, IDCANCEL);
+    call->Wait();
+    delete call;
+}
+
+TEST_F(SheetTest, InformationPagePrintsItsTextAndDroppedFiles)
+{
+    auto *call = new ModalCall([&] { return (LONG)ui.pfnPrinterProps(NULL, hPrinter); });
+    HWND sheet = nullptr;
+    HWND page = WaitForPage(GetCurrentProcessId(), kInfoText, 20000, &sheet);
+    ASSERT_TRUE(page);
+    EXPECT_EQ("Ostrel TZ-1000\r\n", ItemText(page, kInfoText));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(page, kSendData)));
+    EXPECT_TRUE(GetWindowLongW(page, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+
+    Press(page, kSendData);
+    EXPECT_EQ("Ostrel TZ-1000\r\n", PortBytes());
+
+    std::wstring first = ExePath(L"kzt-drop-first.bin"), second = ExePath(L"kzt-drop-second.bin");
+    std::string data(3000, 'x');
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = (char)('A' + i % 26);
+    HANDLE h = CreateFileW(first.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD cb;
+    WriteFile(h, data.data(), (DWORD)data.size(), &cb, NULL);
+    CloseHandle(h);
+    h = CreateFileW(second.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    WriteFile(h, "second", 6, &cb, NULL);
+    CloseHandle(h);
+    SendMessageW(page, WM_DROPFILES, (WPARAM)MakeDrop({first, second}), 0);
+    EXPECT_EQ(data, PortBytes());  // only the first file, unchanged
+
+    // Nothing on the page marks the sheet changed, so the sheet library
+    // reports no change and PrinterProperties answers FALSE.
+    Press(sheet, IDOK);
+    EXPECT_EQ(FALSE, call->Wait());
+    delete call;
+    DWORD permission = 0, type, needed;
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, GetPrinterDataW(hPrinter, (LPWSTR)L"Permission", &type, (LPBYTE)&permission,
+                                                    sizeof(permission), &needed));
+    EXPECT_EQ(1u, permission);
+    DeleteFileW(first.c_str());
+    DeleteFileW(second.c_str());
+}
