@@ -138,6 +138,10 @@ struct Shipped {
 const Shipped kShipped[] = {
     {L"jobtap.dll", {"DllEntryPoint", "InitializePrintMonitor"}},
     {L"vigil.exe", {}},
+    {L"KZTTZUIF.DLL",
+     {"DevQueryPrintEx", "DrvAdvancedDocumentProperties", "DrvConvertDevMode", "DrvDeviceCapabilities",
+      "DrvDevicePropertySheets", "DrvDocumentProperties", "DrvDocumentPropertySheets", "DrvPrinterEvent",
+      "DrvUpgradePrinter", "PrinterProperties", "UserIFDLLEntryFunc"}},
 };
 
 void CheckLoadsOnTarget(const std::wstring &dir, bool x64)

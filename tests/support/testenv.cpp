@@ -219,6 +219,16 @@ bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t 
     return EnsurePrinterSetup({printer, driver, port, monitor, nullptr, nullptr}, why);
 }
 
+const wchar_t kUiPrinter[] = L"Ostrel TZ-1000";
+const wchar_t kUiPort[] = L"C:\\kzt-tz1000.prn";
+
+bool EnsureUiPrinter(std::string *why)
+{
+    return EnsurePrinterSetup({kUiPrinter, kUiPrinter, kUiPort, nullptr, L"KZTTZUIF.DLL",
+                               L"samples\\tz\\KZTTZ1000.DAT"},
+                              why);
+}
+
 bool EnsureTestPrinter(std::string *why)
 {
     return EnsurePrinter(kTestPrinter, kTestDriver, L"FILE:", kMonitorName, why);

@@ -46,6 +46,13 @@ struct PrinterSetup {
 };
 bool EnsurePrinterSetup(const PrinterSetup &setup, std::string *why);
 
+// The queue of the driver UI library: named after its driver (the library
+// prints raw jobs to the printer its device mode names, which holds the
+// driver name), the sample TZ-1000 data file, a port that is a file.
+extern const wchar_t kUiPrinter[];
+extern const wchar_t kUiPort[];
+bool EnsureUiPrinter(std::string *why);
+
 // A printer exists with that driver (whose language monitor is monitor, or
 // none for null) on that port.
 bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t *port, const wchar_t *monitor,

@@ -77,9 +77,12 @@ HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs, std::string *text)
     return nullptr;
 }
 
-bool SaveScreenshot(const std::wstring &path)
+bool SaveScreenshot(const std::wstring &path, HWND window)
 {
-    int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    RECT rc = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (window)
+        GetWindowRect(window, &rc);
+    int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
     HDC screen = GetDC(nullptr);
     HDC mem = CreateCompatibleDC(screen);
     BITMAPINFO bi = {};
@@ -93,7 +96,7 @@ bool SaveScreenshot(const std::wstring &path)
     bool ok = false;
     if (bmp) {
         HGDIOBJ old = SelectObject(mem, bmp);
-        BitBlt(mem, 0, 0, cx, cy, screen, 0, 0, SRCCOPY);
+        BitBlt(mem, 0, 0, cx, cy, screen, rc.left, rc.top, SRCCOPY);
         SelectObject(mem, old);
         DWORD stride = ((cx * 3 + 3) & ~3u), cbBits = stride * cy;
         BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof(fh) + sizeof(bi.bmiHeader) + cbBits), 0, 0,

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <thread>
 
 // The top-level window with this title, waiting up to timeoutMs; or null.
 HWND WaitForWindow(const char *title, DWORD timeoutMs);
@@ -14,8 +15,9 @@ void Click(HWND hDlg, int id);
 // A message box of a process (a dialog of class "#32770" with an OK button),
 // waiting up to timeoutMs: its text, or null window.
 HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs, std::string *text);
-// Saves the whole screen as a 24-bit BMP file; false on failure.
-bool SaveScreenshot(const std::wstring &path);
+// Saves the screen, or only the rectangle of a window, as a 24-bit BMP
+// file; false on failure.
+bool SaveScreenshot(const std::wstring &path, HWND window = nullptr);
 
 // Property sheets and their pages, driven through messages as a person would
 // drive them with mouse and keyboard.
@@ -32,3 +34,20 @@ std::string ListItemText(HWND hPage, int id, int index);
 // Presses a button of a window and waits until the message is handled.
 void Press(HWND hWnd, int id);
 
+// Runs a modal call on a thread of its own while the test drives its windows.
+class ModalCall {
+public:
+    template <class F>
+    explicit ModalCall(F call) : m_thread([this, call] { m_result = call(); })
+    {
+    }
+    LONG Wait()
+    {
+        m_thread.join();
+        return m_result;
+    }
+
+private:
+    LONG m_result = -99;
+    std::thread m_thread;
+};

@@ -7,34 +7,15 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <string.h>
-#include <thread>
 
 namespace {
 
 const int kWidth = 202, kLength = 203, kMillimeters = 212, kInches = 213, kResolution = 215, kCompress = 216,
           kDither = 219, kInkGain = 221, kAbout = 222, kInfoText = 500, kSendData = 501;
 
-// Runs a modal call on a thread of its own while the test drives its windows.
-class ModalCall {
-public:
-    template <class F>
-    explicit ModalCall(F call) : m_thread([this, call] { m_result = call(); })
-    {
-    }
-    LONG Wait()
-    {
-        m_thread.join();
-        return m_result;
-    }
-
-private:
-    LONG m_result = -99;
-    std::thread m_thread;
-};
-
 std::string PortBytes()
 {
-    return ReadTextFile(UiPortFile());
+    return ReadTextFile(std::wstring(kUiPort));
 }
 
 // A drop of files as the shell hands it to a window.
@@ -63,7 +44,7 @@ protected:
     void SetUp() override
     {
         UiTest::SetUp();
-        DeleteFileW(UiPortFile().c_str());
+        DeleteFileW(std::wstring(kUiPort).c_str());
     }
     // The Settings page of a document sheet opened through Wine's
     // DocumentPropertiesW.

@@ -1,14 +1,6 @@
 #include "uidllfixture.h"
 #include "testenv.h"
 
-const wchar_t kUiPrinter[] = L"Ostrel TZ-1000";
-const wchar_t kUiPort[] = L"C:\\kzt-tz1000.prn";
-
-std::wstring UiPortFile()
-{
-    return kUiPort;
-}
-
 bool UiLibrary::Load()
 {
     hModule = LoadLibraryW(ExePath(L"KZTTZUIF.DLL").c_str());
@@ -46,10 +38,7 @@ PrivateSettings DefaultSettings()
 void UiTest::SetUp()
 {
     std::string why;
-    ASSERT_TRUE(EnsurePrinterSetup({kUiPrinter, kUiPrinter, kUiPort, nullptr, L"KZTTZUIF.DLL",
-                                    L"samples\\tz\\KZTTZ1000.DAT"},
-                                   &why))
-        << why;
+    ASSERT_TRUE(EnsureUiPrinter(&why)) << why;
     ASSERT_TRUE(ui.Load());
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     ASSERT_TRUE(OpenPrinterW((LPWSTR)kUiPrinter, &hPrinter, &defaults));

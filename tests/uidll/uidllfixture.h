@@ -6,11 +6,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-// The queue carries its driver's name: the library prints raw jobs to the
-// printer named by the device mode, which holds the driver name.
-extern const wchar_t kUiPrinter[];
-extern const wchar_t kUiPort[];         // C:\..., a file in the prefix
-std::wstring UiPortFile();              // the same file
+#include "testenv.h"
 
 struct UiLibrary {
     HMODULE hModule = nullptr;
