@@ -167,6 +167,7 @@ TEST_F(UiTest, SimpleExports)
     EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
     EXPECT_TRUE(ui.pfnEntry(NULL, DLL_THREAD_ATTACH, NULL));
     EXPECT_EQ(-1, ui.pfnDevSheets(NULL, 0));
+    EXPECT_EQ(244, ui.pfnAdvDocProps(NULL, hPrinter, (LPWSTR)kUiPrinter, NULL, NULL));
 }
 
 // Device modes of every shape and claim, each in a buffer of exactly the size

@@ -13,6 +13,52 @@ namespace {
 const int kWidth = 202, kLength = 203, kMillimeters = 212, kInches = 213, kResolution = 215, kCompress = 216,
           kDither = 219, kInkGain = 221, kAbout = 222, kInfoText = 500, kSendData = 501;
 
+// A top-level window on a thread of its own that records the device name of
+// every WM_DEVMODECHANGE broadcast.
+class DevmodeChangeListener {
+public:
+    DevmodeChangeListener()
+    {
+        m_thread = std::thread([this] {
+            WNDCLASSW wc = {};
+            wc.lpfnWndProc = Proc;
+            wc.hInstance = GetModuleHandleW(NULL);
+            wc.lpszClassName = L"KztDevmodeListener";
+            RegisterClassW(&wc);
+            m_hwnd = CreateWindowW(wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, NULL, NULL, wc.hInstance, NULL);
+            SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, (LONG_PTR)this);
+            m_threadId = GetCurrentThreadId();
+            SetEvent(m_ready);
+            MSG msg;
+            while (GetMessageW(&msg, NULL, 0, 0) > 0)
+                DispatchMessageW(&msg);
+            DestroyWindow(m_hwnd);
+        });
+        WaitForSingleObject(m_ready, 10000);
+    }
+    ~DevmodeChangeListener()
+    {
+        PostThreadMessageW(m_threadId, WM_QUIT, 0, 0);
+        m_thread.join();
+        CloseHandle(m_ready);
+    }
+    std::wstring Received() const { return m_received; }
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        auto *self = (DevmodeChangeListener *)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
+        if (msg == WM_DEVMODECHANGE && self && lParam)
+            self->m_received = (const wchar_t *)lParam;
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    HANDLE m_ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+    HWND m_hwnd = nullptr;
+    DWORD m_threadId = 0;
+    std::wstring m_received;
+    std::thread m_thread;
+};
+
 std::string PortBytes()
 {
     return ReadTextFile(std::wstring(kUiPort));
@@ -103,6 +149,7 @@ TEST_F(SheetTest, SettingsPageShowsTheWorkingSettings)
 
 TEST_F(SheetTest, ApplyCommitsSettingsDefaultAndOutput)
 {
+    DevmodeChangeListener listener;
     ModalCall *call;
     DriverDevmode out = {};
     HWND page = OpenDocumentSheet(&call, &out, nullptr);
@@ -126,6 +173,7 @@ TEST_F(SheetTest, ApplyCommitsSettingsDefaultAndOutput)
     EXPECT_EQ(6100, out.dm.dmPaperWidth);
     EXPECT_EQ(180, out.dm.dmPrintQuality);
     EXPECT_EQ(PelsForLength(6100, 180), (LONG)out.dm.dmPelsWidth);
+    EXPECT_EQ(std::wstring(kUiPrinter), listener.Received());  // the change was broadcast
 
     // The printer's default device mode carries the same private part.
     PRINTER_INFO_2W *info = AllocPrinterInfo(hPrinter);
