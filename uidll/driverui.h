@@ -3,6 +3,7 @@
 // calling convention.
 #pragma once
 #include <windows.h>
+#include <stddef.h>
 #include <winspool.h>
 #include <winddiui.h>
 #include <compstui.h>
@@ -50,6 +51,13 @@ typedef struct _DEVQUERYPRINT_INFO {
     DWORD cchErrorStr;
     DWORD cchNeeded;
 } DEVQUERYPRINT_INFO, *PDEVQUERYPRINT_INFO;
+
+#ifndef _WIN64
+static_assert(sizeof(DOCUMENTPROPERTYHEADER) == 28, "documented 32-bit size");
+static_assert(sizeof(DEVICEPROPERTYHEADER) == 12, "documented 32-bit size");
+static_assert(offsetof(PROPSHEETPAGEW, pszHeaderSubTitle) + sizeof(LPCWSTR) == 48,
+              "the pages are 48-byte records");
+#endif
 
 // compstui.h declares the sheet function without WINAPI (cdecl on x86).
 typedef LONG(CALLBACK *PFNPROPSHEETUI_API)(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam);
