@@ -6,7 +6,7 @@
 
 BOOL CInstallContext::ParseCommand()
 {
-    char szPath[MAX_PATH];
+    char szPath[INF_PATH_MAX];
     DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof(szPath));
     DWORD dwError = GetLastError();
     if (!cch) {

@@ -23,7 +23,7 @@ static void SplitFields(char *pszLine, const char **apszFields, int nFields)
 
 BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
 {
-    char szDir[MAX_PATH];
+    char szDir[INF_PATH_MAX];
     if (pszItem[0] == '@') {
         if (!GetDestDir(NULL, szDir, sizeof(szDir)))
             return FALSE;

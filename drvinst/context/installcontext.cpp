@@ -64,7 +64,7 @@ CInstallContext::~CInstallContext()
 
 BOOL CInstallContext::SetLogFileName(const char *pszName)
 {
-    char szPath[MAX_PATH + 16];
+    char szPath[INF_PATH_MAX + 16];
     FreeSplStr(m_pLogFileName);
     if (!LogPathForNameA(pszName, szPath, sizeof(szPath)))
         return FALSE;
@@ -138,7 +138,7 @@ BOOL CInstallContext::SetQueueName(const char *psz) { return ReplaceString(m_pQu
 
 BOOL CInstallContext::SetInfDirBase()
 {
-    char szPath[MAX_PATH];
+    char szPath[INF_PATH_MAX];
     if (m_pInfFileName && lstrlenA(m_pInfFileName) >= (int)sizeof(szPath)) {
         LogErr("SetInfDirBase() Length\r\n");  // beyond every path buffer
         return FALSE;

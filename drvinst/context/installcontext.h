@@ -39,6 +39,7 @@ struct InfDirective {
 
 #define INF_SECTION_MAX 0x7FFF  // section text buffer of the reader's callers
 #define INF_LINE_MAX 256        // one entry, one value, one %key% name
+#define INF_PATH_MAX 256        // every path buffer of the context
 
 class InfCache;
 

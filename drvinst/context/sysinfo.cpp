@@ -67,7 +67,7 @@ BOOL CInstallContext::SetupSysInfo()
     m_bWinNT = m_osvi.dwPlatformId == VER_PLATFORM_WIN32_NT;
     LogDbg(m_bWinNT ? "::GetVersionEx VER_PLATFORM_WIN32_NT\r\n" : "::GetVersionEx VER_PLATFORM_WIN32_WINDOWS\r\n");
 
-    char szTemp[MAX_PATH];
+    char szTemp[INF_PATH_MAX];
     DWORD cch = GetTempPathA(sizeof(szTemp), szTemp);
     dwError = GetLastError();
     if (!cch || cch >= sizeof(szTemp)) {
@@ -79,7 +79,7 @@ BOOL CInstallContext::SetupSysInfo()
         return FALSE;
 
     std::string strFolder = std::string(szTemp) + "Ostrel" + LogStr(m_pInfBaseName);
-    if (strFolder.size() >= MAX_PATH) {
+    if (strFolder.size() >= INF_PATH_MAX) {
         LogErr("SetupSysInfo() m_pTempDirName\r\n");  // beyond every path buffer
         return FALSE;
     }
@@ -98,7 +98,7 @@ BOOL CInstallContext::SetupSysInfo()
     }
     LogDbg("SetupSysInfo() m_pDevicePath [%s]\r\n", m_pDevicePath);
 
-    char szDrvDir[MAX_PATH];
+    char szDrvDir[INF_PATH_MAX];
     DWORD cbNeeded = 0;
     BOOL bDrvDir = GetPrinterDriverDirectoryA(NULL, NULL, 1, (LPBYTE)szDrvDir, sizeof(szDrvDir), &cbNeeded);
     dwError = GetLastError();
@@ -122,11 +122,11 @@ char *CInstallContext::AllocCurrentDevicePath()
     }
     LogDbg("::RegOpenKeyEx([%s]) E %d %s", kKey, lStatus, SysErrorText(lStatus).c_str());
 
-    char szPath[MAX_PATH + 1];  // one spare byte keeps unterminated data terminated
-    DWORD cbPath = MAX_PATH;
+    char szPath[INF_PATH_MAX + 1];  // one spare byte keeps unterminated data terminated
+    DWORD cbPath = INF_PATH_MAX;
     LONG lQuery = RegQueryValueExA(hKey, kValue, NULL, NULL, (LPBYTE)szPath, &cbPath);
     if (lQuery == ERROR_SUCCESS) {
-        szPath[cbPath < MAX_PATH ? cbPath : MAX_PATH] = 0;
+        szPath[cbPath < INF_PATH_MAX ? cbPath : INF_PATH_MAX] = 0;
         LogDbg("::RegQueryValueEx([%s]) [%s] E %d %s", kValue, szPath, lQuery, SysErrorText(lQuery).c_str());
     } else {
         LogDbg("::RegQueryValueEx([%s]) E %d %s", kValue, lQuery, SysErrorText(lQuery).c_str());
@@ -139,15 +139,15 @@ char *CInstallContext::AllocCurrentDevicePath()
     LogDbg("::RegCloseKey E %d %s", lStatus, SysErrorText(lStatus).c_str());
 
     if (lQuery != ERROR_SUCCESS) {
-        UINT cch = GetWindowsDirectoryA(szPath, MAX_PATH);
+        UINT cch = GetWindowsDirectoryA(szPath, INF_PATH_MAX);
         DWORD dwError = GetLastError();
-        if (!cch || cch + 4 >= MAX_PATH) {
+        if (!cch || cch + 4 >= INF_PATH_MAX) {
             LogErr("::GetWindowsDirectory() E %d %s", dwError, SysErrorText(dwError).c_str());
             return NULL;
         }
         lstrcatA(szPath, "\\INF");
     }
-    char szExpanded[MAX_PATH];
+    char szExpanded[INF_PATH_MAX];
     DWORD cch = ExpandEnvironmentStringsA(szPath, szExpanded, sizeof(szExpanded));
     DWORD dwError = GetLastError();
     if (!cch || cch > sizeof(szExpanded)) {

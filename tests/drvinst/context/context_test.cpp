@@ -194,6 +194,24 @@ TEST_F(ContextTest, SetupSysInfoReportsMissingNamesAndABlockedFolder)
     DeleteFileA(blocker.c_str());
 }
 
+TEST_F(ContextTest, PathsBeyondTheBuffersFailWithAMessage)
+{
+    std::string longInf = "C:\\" + std::string(300, 'd') + "\\TZ.INF";
+    ctx.SetInfFileName(longInf.c_str());
+    EXPECT_FALSE(ctx.SetInfDirBase());
+    EXPECT_EQ("SetInfDirBase() Length\r\n", ctx.m_strError);
+    EXPECT_EQ(nullptr, ctx.m_pInfDirName);
+
+    // A relative name joined to a long program folder, the same.
+    CInstallContext other;
+    other.m_pExeDirName = AllocSplStr(("C:\\" + std::string(250, 'e')).c_str());
+    std::string line = "drvinst.exe TZ.INF";
+    ASSERT_TRUE(other.ParseArguments(&line[0]));
+    other.SetPrinterName("TZ");
+    EXPECT_FALSE(other.SetupSysInfo());
+    EXPECT_NE(std::string::npos, other.m_strError.find("SetInfDirBase() Length\r\n"));
+}
+
 TEST_F(ContextTest, DevicePathComesFromTheRegistryOrTheWindowsFolder)
 {
     HKEY hKey;
