@@ -22,22 +22,9 @@ BOOL CInstallContext::ParseCommand()
         LogErr("ParseCommand() m_pExeFileName\r\n");
         return FALSE;
     }
-    char *pLast = (char *)FindLastCharA(szPath, '\\');
-    if (!pLast) {
-        LogErr("ParseCommand() EXE pLast\r\n");
+    if (!SplitPathMembers(szPath, m_pExeDirName, m_pExeBaseName, "ParseCommand() EXE pLast\r\n",
+                          "ParseCommand() m_pExeDirName\r\n", "ParseCommand() m_pExeBaseName\r\n"))
         return FALSE;
-    }
-    *pLast = 0;
-    FreeSplStr(m_pExeDirName);
-    if (!(m_pExeDirName = AllocSplStr(szPath))) {
-        LogErr("ParseCommand() m_pExeDirName\r\n");
-        return FALSE;
-    }
-    FreeSplStr(m_pExeBaseName);
-    if (!(m_pExeBaseName = AllocSplStr(pLast + 1))) {
-        LogErr("ParseCommand() m_pExeBaseName\r\n");
-        return FALSE;
-    }
     FreeSplStr(m_pCommandLine);
     if (!(m_pCommandLine = AllocSplStr(GetCommandLineA()))) {
         LogErr("ParseCommand() m_pCommandLine\r\n");

@@ -156,15 +156,24 @@ static void CopyOut(char *pszOut, DWORD cbOut, const char *pszValue)
         lstrcpynA(pszOut, pszValue, cbOut);
 }
 
-BOOL CInstallContext::GetFirstLineTextW95(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut)
+// The section a query reads; a missing, empty or unreadable one is reported
+// as the section reader's error and gives NULL.
+InfSection *CInstallContext::ReadQueriedSection(const char *pszSection)
 {
     InfSection *pSection = ReadSection(m_pInfCache, m_pInfFileName, pszSection);
     DWORD dwError = GetLastError();
-    if (!pSection || !pSection->cbText) {
-        LogErr("GetPrivateProfileSectionReadOnly([%s]) R %d E %d %s", LogStr(pszSection), 0, dwError,
-               SysErrorText(dwError).c_str());
+    if (pSection && pSection->cbText)
+        return pSection;
+    LogErr("GetPrivateProfileSectionReadOnly([%s]) R %d E %d %s", LogStr(pszSection), 0, dwError,
+           SysErrorText(dwError).c_str());
+    return NULL;
+}
+
+BOOL CInstallContext::GetFirstLineTextW95(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut)
+{
+    InfSection *pSection = ReadQueriedSection(pszSection);
+    if (!pSection)
         return FALSE;
-    }
     try {
         std::string key;
         for (size_t i = 0; i < pSection->offsets.size(); i++) {
@@ -193,13 +202,9 @@ BOOL CInstallContext::GetFirstLineTextW95(const char *pszSection, const char *ps
 
 BOOL CInstallContext::GetIndexLineTextW95(const char *pszSection, int nIndex, char *pszOut, DWORD cbOut)
 {
-    InfSection *pSection = ReadSection(m_pInfCache, m_pInfFileName, pszSection);
-    DWORD dwError = GetLastError();
-    if (!pSection || !pSection->cbText) {
-        LogErr("GetPrivateProfileSectionReadOnly([%s]) R %d E %d %s", LogStr(pszSection), 0, dwError,
-               SysErrorText(dwError).c_str());
+    InfSection *pSection = ReadQueriedSection(pszSection);
+    if (!pSection)
         return FALSE;
-    }
     size_t nEntries = pSection->offsets.size();
     size_t nLast = (nIndex >= 0 && (size_t)nIndex < nEntries) ? (size_t)nIndex : nEntries - 1;
     try {
@@ -224,12 +229,8 @@ BOOL CInstallContext::GetIndexLineTextW95(const char *pszSection, int nIndex, ch
 
 int CInstallContext::GetLineCountW95(const char *pszSection)
 {
-    InfSection *pSection = ReadSection(m_pInfCache, m_pInfFileName, pszSection);
-    DWORD dwError = GetLastError();
-    if (!pSection || !pSection->cbText) {
-        LogErr("GetPrivateProfileSectionReadOnly([%s]) R %d E %d %s", LogStr(pszSection), 0, dwError,
-               SysErrorText(dwError).c_str());
+    InfSection *pSection = ReadQueriedSection(pszSection);
+    if (!pSection)
         return 0;
-    }
     return (int)pSection->offsets.size();
 }

@@ -80,48 +80,38 @@ BOOL CInstallContext::GetDestDir(const char *pszSection, char *pszOut, DWORD cbO
     for (; *p >= '0' && *p <= '9'; p++)
         ulId = ulId > 0xFFFFFFF ? ulId : ulId * 10 + (*p - '0');
 
+    // Each directory id names one system call; its failure is reported alike.
     pszOut[0] = 0;
     DWORD cch = 0, cbNeeded = 0;
-    DWORD dwError;
+    const char *pszFailure;
     switch (ulId) {
     case 10:
         cch = GetWindowsDirectoryA(pszOut, cbOut);
-        dwError = GetLastError();
-        if (!cch || cch >= cbOut) {
-            LogErr("::GetWindowsDirectory R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
-            return FALSE;
-        }
+        pszFailure = (cch && cch < cbOut) ? NULL : "::GetWindowsDirectory R %d E %d %s";
         break;
     case 11:
     case 66002:
         cch = GetSystemDirectoryA(pszOut, cbOut);
-        dwError = GetLastError();
-        if (!cch || cch >= cbOut) {
-            LogErr("::GetSystemDirectory R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
-            return FALSE;
-        }
+        pszFailure = (cch && cch < cbOut) ? NULL : "::GetSystemDirectory R %d E %d %s";
         break;
     case 66000:
         cch = GetPrinterDriverDirectoryA(NULL, NULL, 1, (LPBYTE)pszOut, cbOut, &cbNeeded);
-        dwError = GetLastError();
-        if (!cch) {
-            LogErr("::GetPrinterDriverDirectory R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
-            return FALSE;
-        }
+        pszFailure = cch ? NULL : "::GetPrinterDriverDirectory R %d E %d %s";
         break;
     case 66001:
         cch = GetPrintProcessorDirectoryA(NULL, NULL, 1, (LPBYTE)pszOut, cbOut, &cbNeeded);
-        dwError = GetLastError();
-        if (!cch) {
-            LogErr("::GetPrintProcessorDirectory R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
-            return FALSE;
-        }
+        pszFailure = cch ? NULL : "::GetPrintProcessorDirectory R %d E %d %s";
         break;
     case 66003:
         LogErr("GetDestDir() No MSCMS_LIB\r\n");
         return FALSE;
     default:
         LogErr("GetDestDir() DirectoryID\r\n");
+        return FALSE;
+    }
+    if (pszFailure) {
+        DWORD dwError = GetLastError();
+        LogErr(pszFailure, cch, dwError, SysErrorText(dwError).c_str());
         return FALSE;
     }
     const char *pComma = FindCharA(szValue, ',');

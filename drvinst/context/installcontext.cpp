@@ -138,26 +138,36 @@ BOOL CInstallContext::SetQueueName(const char *psz) { return ReplaceString(m_pQu
 
 BOOL CInstallContext::SetInfDirBase()
 {
-    char szPath[INF_PATH_MAX];
-    if (m_pInfFileName && lstrlenA(m_pInfFileName) >= (int)sizeof(szPath)) {
+    if (m_pInfFileName && lstrlenA(m_pInfFileName) >= INF_PATH_MAX) {
         LogErr("SetInfDirBase() Length\r\n");  // beyond every path buffer
         return FALSE;
     }
-    lstrcpynA(szPath, m_pInfFileName ? m_pInfFileName : "", sizeof(szPath));
+    return SplitPathMembers(m_pInfFileName ? m_pInfFileName : "", m_pInfDirName, m_pInfBaseName,
+                            "SetInfDirBase() INF pLast\r\n", "SetInfDirBase() m_pInfDirName\r\n",
+                            "SetInfDirBase() m_pInfBaseName\r\n");
+}
+
+// Splits a path (at most 255 characters) at its last backslash into a
+// directory and a file-name member; each failure is the caller's error.
+BOOL CInstallContext::SplitPathMembers(const char *pszPath, char *&pszDir, char *&pszBase, const char *pszNoLast,
+                                       const char *pszNoDir, const char *pszNoBase)
+{
+    char szPath[INF_PATH_MAX];
+    lstrcpynA(szPath, pszPath, sizeof(szPath));
     char *pLast = (char *)FindLastCharA(szPath, '\\');
     if (!pLast) {
-        LogErr("SetInfDirBase() INF pLast\r\n");
+        LogErr("%s", pszNoLast);
         return FALSE;
     }
     *pLast = 0;
-    FreeSplStr(m_pInfDirName);
-    if (!(m_pInfDirName = AllocSplStr(szPath))) {
-        LogErr("SetInfDirBase() m_pInfDirName\r\n");
+    FreeSplStr(pszDir);
+    if (!(pszDir = AllocSplStr(szPath))) {
+        LogErr("%s", pszNoDir);
         return FALSE;
     }
-    FreeSplStr(m_pInfBaseName);
-    if (!(m_pInfBaseName = AllocSplStr(pLast + 1))) {
-        LogErr("SetInfDirBase() m_pInfBaseName\r\n");
+    FreeSplStr(pszBase);
+    if (!(pszBase = AllocSplStr(pLast + 1))) {
+        LogErr("%s", pszNoBase);
         return FALSE;
     }
     return TRUE;

@@ -42,6 +42,7 @@ struct InfDirective {
 #define INF_PATH_MAX 256        // every path buffer of the context
 
 class InfCache;
+struct InfSection;
 
 class CInstallContext {
 public:
@@ -153,7 +154,9 @@ private:
     void LogLanguage();
     BOOL CheckOrCreateFolder(const char *pszFolder, BOOL bCreate);
     BOOL StoreSysString(char *&pszMember, const char *psz, const char *pszName);
-    BOOL ExpandEntry(const char *pszEntry, char *pszOut);
+    InfSection *ReadQueriedSection(const char *pszSection);
+    BOOL SplitPathMembers(const char *pszPath, char *&pszDir, char *&pszBase, const char *pszNoLast,
+                          const char *pszNoDir, const char *pszNoBase);
     void LogStringTable();
     BOOL ReadModelsSection(char *pszModels, DWORD cbModels, const char *pszFailure);
 

@@ -2,24 +2,11 @@
 // AddPrinterW and DocumentPropertiesW load a driver's configuration file and
 // call DrvDocumentPropertySheets; AddPrinterDriver calls DrvDriverEvent.
 // It answers with a plain public device mode and shows nothing.
-#include <windows.h>
+#include "driverui.h"
 
-// The platform's documented header passed to DrvDocumentPropertySheets
-// (MinGW's winddiui.h does not declare it).
-struct StubDocumentPropertyHeader {
-    WORD cbSize;
-    WORD Reserved;
-    HANDLE hPrinter;
-    LPWSTR pszPrinterName;
-    PDEVMODEW pdmIn;
-    PDEVMODEW pdmOut;
-    DWORD cbOut;
-    DWORD fMode;
-};
-
-extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(void *pPSUIInfo, LPARAM lParam)
+extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam)
 {
-    auto *header = (StubDocumentPropertyHeader *)lParam;
+    auto *header = (DOCUMENTPROPERTYHEADER *)lParam;
     if (pPSUIInfo || !header)
         return 1;
     if (header->fMode == 0 || !header->pdmOut)

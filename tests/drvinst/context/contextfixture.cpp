@@ -1,5 +1,6 @@
 #include "contextfixture.h"
 #include "splstr.h"
+#include "testenv.h"
 #include <windows.h>
 
 std::string TempPathA()
@@ -26,17 +27,7 @@ std::string PrinterDriverDirA()
 
 std::string ReadBytes(const std::string &path)
 {
-    std::string bytes;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                           NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buf[65536];
-    DWORD cb;
-    while (ReadFile(h, buf, sizeof(buf), &cb, NULL) && cb)
-        bytes.append(buf, cb);
-    CloseHandle(h);
-    return bytes;
+    return ReadTextFile(std::wstring(path.begin(), path.end()));  // the tests' paths are ASCII
 }
 
 bool FileExists(const std::string &path)

@@ -31,7 +31,7 @@ protected:
 void WaitNextTick();
 // Entries of a section buffer ("a\0b\0\0") joined with '|'.
 std::string JoinEntries(const char *pBuffer);
-std::string ReadBytes(const std::string &path);
+std::string ReadBytes(const std::string &path);  // a file's bytes, empty when missing
 bool FileExists(const std::string &path);
 void RemoveTree(const std::string &dir);
 // The prefix's directories as the system reports them.
