@@ -26,11 +26,13 @@ std::string ItemText(HWND hDlg, int id)
 {
     HWND item = GetDlgItem(hDlg, id);
     DWORD_PTR cch = 0;
-    if (!item || !SendMessageTimeoutA(item, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &cch))
+    // SMTO_NORMAL: a thread that has just come back from a long call counts as hung
+    // with SMTO_ABORTIFHUNG until it next reads a message, and would answer nothing.
+    if (!item || !SendMessageTimeoutA(item, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &cch))
         return std::string();
     std::string text(cch + 1, '\0');
     DWORD_PTR got = 0;
-    SendMessageTimeoutA(item, WM_GETTEXT, cch + 1, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 5000, &got);
+    SendMessageTimeoutA(item, WM_GETTEXT, cch + 1, (LPARAM)&text[0], SMTO_NORMAL, 5000, &got);
     text.resize(got);
     return text;
 }
@@ -68,9 +70,13 @@ HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs, std::string *text)
         Search search = {processId, nullptr};
         EnumWindows(FindBox, (LPARAM)&search);
         if (search.found) {
-            if (text)
-                *text = ItemText(search.found, 0xFFFF);
-            return search.found;
+            std::string found = ItemText(search.found, 0xFFFF);
+            // A box whose text cannot be read yet is looked at again.
+            if (!found.empty() || GetTickCount() - start >= timeoutMs) {
+                if (text)
+                    *text = found;
+                return search.found;
+            }
         }
         Sleep(50);
     } while (GetTickCount() - start < timeoutMs);
