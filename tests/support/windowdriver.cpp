@@ -2,24 +2,14 @@
 
 HWND WaitForWindow(const char *title, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    do {
-        if (HWND hwnd = FindWindowA(nullptr, title))
-            return hwnd;
-        Sleep(50);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
+    HWND hwnd = nullptr;
+    WaitUntil([&] { return (hwnd = FindWindowA(nullptr, title)) != nullptr; }, timeoutMs);
+    return hwnd;
 }
 
 bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    while (IsWindow(hwnd)) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
+    return WaitUntil([&] { return !IsWindow(hwnd); }, timeoutMs);
 }
 
 std::string ItemText(HWND hDlg, int id)
@@ -65,22 +55,20 @@ BOOL CALLBACK FindBox(HWND hwnd, LPARAM lParam)
 
 HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs, std::string *text)
 {
-    DWORD start = GetTickCount();
-    do {
-        Search search = {processId, nullptr};
-        EnumWindows(FindBox, (LPARAM)&search);
-        if (search.found) {
-            std::string found = ItemText(search.found, 0xFFFF);
-            // A box whose text cannot be read yet is looked at again.
-            if (!found.empty() || GetTickCount() - start >= timeoutMs) {
-                if (text)
-                    *text = found;
-                return search.found;
-            }
-        }
-        Sleep(50);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
+    Search search = {processId, nullptr};
+    std::string found;
+    // A box whose text cannot be read yet is looked at again.
+    WaitUntil(
+        [&] {
+            search.found = nullptr;
+            EnumWindows(FindBox, (LPARAM)&search);
+            found = search.found ? ItemText(search.found, 0xFFFF) : std::string();
+            return !found.empty();
+        },
+        timeoutMs);
+    if (search.found && text)
+        *text = found;
+    return search.found;
 }
 
 bool SaveScreenshot(const std::wstring &path, HWND window)
@@ -158,18 +146,11 @@ BOOL CALLBACK FindPageTop(HWND hwnd, LPARAM lParam)
 
 HWND WaitForPage(DWORD processId, int controlId, DWORD timeoutMs, HWND *pTopLevel)
 {
-    DWORD start = GetTickCount();
-    do {
-        PageSearch search = {processId, controlId, nullptr, nullptr};
-        EnumWindows(FindPageTop, (LPARAM)&search);
-        if (search.page) {
-            if (pTopLevel)
-                *pTopLevel = search.topLevel;
-            return search.page;
-        }
-        Sleep(50);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
+    PageSearch search = {processId, controlId, nullptr, nullptr};
+    WaitUntil([&] { return EnumWindows(FindPageTop, (LPARAM)&search), search.page != nullptr; }, timeoutMs);
+    if (search.page && pTopLevel)
+        *pTopLevel = search.topLevel;
+    return search.page;
 }
 
 void TypeAndLeave(HWND hPage, int id, const char *text)

@@ -6,6 +6,20 @@
 #include <string>
 #include <thread>
 
+// Polls the condition every 50 ms until it holds (true) or timeoutMs has
+// passed (false).
+template <class Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
 // The top-level window with this title, waiting up to timeoutMs; or null.
 HWND WaitForWindow(const char *title, DWORD timeoutMs);
 // Waits until the window is gone; false on timeout.
