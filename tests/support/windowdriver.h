@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <atomic>
 #include <thread>
 
 // Polls the condition every 50 ms until it holds (true) or timeoutMs has
@@ -52,7 +53,10 @@ void Press(HWND hWnd, int id);
 class ModalCall {
 public:
     template <class F>
-    explicit ModalCall(F call) : m_thread([this, call] { m_result = call(); })
+    explicit ModalCall(F call) : m_thread([this, call] {
+        m_result = call();
+        m_done = true;
+    })
     {
     }
     LONG Wait()
@@ -60,8 +64,16 @@ public:
         m_thread.join();
         return m_result;
     }
+    // Whether the call has returned already, and what it answered.
+    bool Done(LONG *pResult) const
+    {
+        if (m_done)
+            *pResult = m_result;
+        return m_done;
+    }
 
 private:
     LONG m_result = -99;
+    std::atomic<bool> m_done{false};
     std::thread m_thread;
 };

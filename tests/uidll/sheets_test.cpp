@@ -100,7 +100,12 @@ protected:
             return DocumentPropertiesW(NULL, hPrinter, (LPWSTR)kUiPrinter, &pOut->dm, pIn ? &pIn->dm : NULL,
                                        DM_IN_PROMPT | DM_OUT_BUFFER | (pIn ? DM_IN_BUFFER : 0));
         });
-        return WaitForPage(GetCurrentProcessId(), kWidth, 20000, &m_sheet);
+        HWND page = WaitForPage(GetCurrentProcessId(), kWidth, 20000, &m_sheet);
+        LONG result = 0;
+        if (!page)
+            ADD_FAILURE() << "no Settings page; DocumentPropertiesW "
+                          << ((*ppCall)->Done(&result) ? "answered " + std::to_string(result) : "has not returned");
+        return page;
     }
     HWND m_sheet = nullptr;
 };
