@@ -21,6 +21,25 @@ static void SplitFields(char *pszLine, const char **apszFields, int nFields)
     }
 }
 
+// Reads the section's nCount entries by index, skips empty ones and hands
+// each, cut into nFields fields, to add; stops at the first failure.
+template <int nFields, class Add>
+static BOOL ForEachLine(CInstallContext &ctx, const char *pszSection, int nCount, Add add)
+{
+    char szLine[INF_LINE_MAX];
+    for (int i = 0; i < nCount; i++) {
+        if (!ctx.GetIndexLineText(pszSection, i, szLine, sizeof(szLine)))
+            return FALSE;
+        if (!szLine[0])
+            continue;
+        const char *apszFields[nFields];
+        SplitFields(szLine, apszFields, nFields);
+        if (!add(apszFields))
+            return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
 {
     char szDir[INF_PATH_MAX];
@@ -32,18 +51,9 @@ BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
     int nCount = GetLineCountW95(pszItem);
     if (nCount <= 0 || !GetDestDir(pszItem, szDir, sizeof(szDir)))
         return FALSE;
-    char szLine[INF_LINE_MAX];
-    for (int i = 0; i < nCount; i++) {
-        if (!GetIndexLineText(pszItem, i, szLine, sizeof(szLine)))
-            return FALSE;
-        if (!szLine[0])
-            continue;
-        const char *apszFields[4];
-        SplitFields(szLine, apszFields, 4);
-        if (!AddFileLink(apszFields[0], apszFields[1], apszFields[2], apszFields[3], szDir))
-            return FALSE;
-    }
-    return TRUE;
+    return ForEachLine<4>(*this, pszItem, nCount, [&](const char **f) {
+        return AddFileLink(f[0], f[1], f[2], f[3], szDir) != NULL;
+    });
 }
 
 BOOL CInstallContext::ParseAddRegSection(const char *pszItem)
@@ -51,18 +61,9 @@ BOOL CInstallContext::ParseAddRegSection(const char *pszItem)
     int nCount = GetLineCountW95(pszItem);
     if (nCount <= 0)
         return FALSE;
-    char szLine[INF_LINE_MAX];
-    for (int i = 0; i < nCount; i++) {
-        if (!GetIndexLineText(pszItem, i, szLine, sizeof(szLine)))
-            return FALSE;
-        if (!szLine[0])
-            continue;
-        const char *apszFields[5];
-        SplitFields(szLine, apszFields, 5);
-        if (!AddRegLink(apszFields[0], apszFields[1], apszFields[2], apszFields[3], apszFields[4]))
-            return FALSE;
-    }
-    return TRUE;
+    return ForEachLine<5>(*this, pszItem, nCount, [&](const char **f) {
+        return AddRegLink(f[0], f[1], f[2], f[3], f[4]) != NULL;
+    });
 }
 
 BOOL CInstallContext::GetDestDir(const char *pszSection, char *pszOut, DWORD cbOut)
