@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <vector>
 
+/* Appends printf-formatted text of any length to *pstr. */
 static void Appendf(std::string *pstr, const char *pszFormat, ...)
 {
     va_list args, copy;
@@ -18,9 +19,14 @@ static void Appendf(std::string *pstr, const char *pszFormat, ...)
     va_end(args);
 }
 
+// Null strings print as "KztNull", pointers as their low 32 bits.
 static const char *Str(const char *psz) { return psz ? psz : "KztNull"; }
 static unsigned Ptr(const void *p) { return (unsigned)(UINT_PTR)p; }
 
+/* The Host Info line for the block's dwFlags (bit 0 printing, bit 1 write
+ * failed), "\r\n" included. With neither bit set it is "Shutdown %d" with
+ * 5 - idleCount and *pbIdle is TRUE: the caller then counts one idle tick.
+ * pbIdle must not be null. */
 std::string HostInfoLine(DWORD dwFlags, int idleCount, BOOL *pbIdle)
 {
     *pbIdle = FALSE;
@@ -37,6 +43,10 @@ std::string HostInfoLine(DWORD dwFlags, int idleCount, BOOL *pbIdle)
     return line;
 }
 
+/* The text a notification adds after the caller's time stamp, "\r\n"
+ * included: wParam 1 to 4 name the event (2 and 3 with dwJobId, which the
+ * caller takes from a fresh snapshot of the block); any other value shows
+ * wParam and lParam. */
 std::string NotificationLine(WPARAM wParam, LPARAM lParam, DWORD dwJobId)
 {
     std::string line;
@@ -61,6 +71,9 @@ static void AppendDeviceName(std::string *pstr, const DEVMODEA *pDevMode)
     Appendf(pstr, " pDevMode->dmDeviceName [%s]\r\n", szName);
 }
 
+/* The PRINTER_INFO_2 section of the Spool Info report. p is a record of the
+ * spooler (not null; its strings may be null and print as "KztNull"); the
+ * device name line follows when the record has a device mode. */
 std::string FormatPrinterInfo2(const PRINTER_INFO_2A *p)
 {
     std::string text;
@@ -79,6 +92,8 @@ std::string FormatPrinterInfo2(const PRINTER_INFO_2A *p)
     return text;
 }
 
+/* The PRINTER_INFO_5 section of the Spool Info report; p is not null, its
+ * strings may be. */
 std::string FormatPrinterInfo5(const PRINTER_INFO_5A *p)
 {
     std::string text;
@@ -90,6 +105,9 @@ std::string FormatPrinterInfo5(const PRINTER_INFO_5A *p)
     return text;
 }
 
+/* The JOB_INFO_2 section of the Spool Info report (without the submission
+ * time); j is not null, its strings may be. The device name line follows
+ * when the job has a device mode. */
 std::string FormatJobInfo2(const JOB_INFO_2A *j)
 {
     std::string text;
@@ -108,6 +126,8 @@ std::string FormatJobInfo2(const JOB_INFO_2A *j)
     return text;
 }
 
+/* The last of the cJobs records whose Status has JOB_STATUS_PRINTING, as a
+ * pointer into the caller's pJobs, or null (also for a null pJobs). */
 const JOB_INFO_2A *FindPrintingJob(const JOB_INFO_2A *pJobs, DWORD cJobs)
 {
     const JOB_INFO_2A *pFound = NULL;
@@ -117,8 +137,9 @@ const JOB_INFO_2A *FindPrintingJob(const JOB_INFO_2A *pJobs, DWORD cJobs)
     return pFound;
 }
 
-/* GetPrinterA at a level into a buffer sized by a first call, with room to
- * spare beyond the announced size (some spoolers write past it). */
+/* GetPrinterA at a level into *pBuffer, sized by a first call, with room to
+ * spare beyond the announced size (some spoolers write past it). False when
+ * either call fails or the record has no size. */
 static bool GetPrinterLevel(HANDLE hPrinter, DWORD dwLevel, std::vector<BYTE> *pBuffer)
 {
     DWORD cbNeeded = 0;
@@ -128,6 +149,10 @@ static bool GetPrinterLevel(HANDLE hPrinter, DWORD dwLevel, std::vector<BYTE> *p
     return cbNeeded && GetPrinterA(hPrinter, dwLevel, pBuffer->data(), cbNeeded, &cbNeeded);
 }
 
+/* The Spool Info report for an open printer handle (the caller's; not closed
+ * here): PRINTER_INFO_2, PRINTER_INFO_5, then the printing job among the
+ * first cJobs jobs. A failed query leaves its section out silently; the
+ * time line is the caller's. */
 std::string SpoolInfoReport(HANDLE hPrinter)
 {
     std::string text;

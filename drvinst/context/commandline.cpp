@@ -4,6 +4,10 @@
 #include "splstr.h"
 #include <string.h>
 
+/* Fills m_pExeFileName, m_pExeDirName, m_pExeBaseName and m_pCommandLine from
+ * the process, splits the line (ParseArguments), makes a relative INF name
+ * absolute against the program's directory and sets m_wLangID. FALSE after an
+ * error line, or silently when the line does not split. Before SetupSysInfo. */
 BOOL CInstallContext::ParseCommand()
 {
     char szPath[INF_PATH_MAX];
@@ -40,9 +44,10 @@ BOOL CInstallContext::ParseCommand()
     return TRUE;
 }
 
-// Splits the line into at most four positional arguments of up to 255
-// characters each (longer ones are cut) and sets the switches found anywhere.
-// Nothing is stored unless the whole line splits.
+// Splits the line (only read) into at most four positional arguments of up
+// to 255 characters each (longer ones are cut): slots 2 to 4 replace the INF,
+// printer and port names. Sets the switches found anywhere. FALSE for a blank
+// line or an unclosed quote; nothing is stored unless the whole line splits.
 BOOL CInstallContext::ParseArguments(char *pszCommandLine)
 {
     const int kSlots = 4;

@@ -4,6 +4,9 @@
 #include "splstr.h"
 #include <string>
 
+/* Copies pszSource over pszTarget; a read-only, hidden or system target is
+ * made normal first. Creates no directory. TRUE when copied, FALSE after an
+ * error line. */
 BOOL CInstallContext::CopyFileOverwrite(const char *pszSource, const char *pszTarget)
 {
     DWORD dwAttr = GetFileAttributesA(pszTarget);
@@ -39,11 +42,16 @@ BOOL CInstallContext::CopyFileOverwrite(const char *pszSource, const char *pszTa
     return bCopied;
 }
 
+// dir\name, with "KztNull" for an absent part.
 static std::string JoinPath(const char *pszDir, const char *pszName)
 {
     return std::string(LogStr(pszDir)) + "\\" + LogStr(pszName);
 }
 
+/* Copies the installer and its INF into the working folder and, for a
+ * reinstall (neither m_bInstall nor m_bUninstall), every plain file of the
+ * INF's directory. TRUE at once when the INF lies there already. After
+ * SetupSysInfo; FALSE at the first failed copy, earlier copies stay. */
 BOOL CInstallContext::CopyToTemp()
 {
     int nDiff = StrCmpI(LogStr(m_pInfDirName), LogStr(m_pTempDirName));

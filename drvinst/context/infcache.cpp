@@ -6,6 +6,7 @@
 // Files beyond this size are refused rather than read into memory.
 static const DWORD kMaxInfBytes = 64 * 1024 * 1024;
 
+// Same size, write time and attributes: the copy still answers for the file.
 static bool SameFile(const WIN32_FILE_ATTRIBUTE_DATA &a, const WIN32_FILE_ATTRIBUTE_DATA &b)
 {
     return a.nFileSizeLow == b.nFileSizeLow && a.nFileSizeHigh == b.nFileSizeHigh &&
@@ -13,6 +14,10 @@ static bool SameFile(const WIN32_FILE_ATTRIBUTE_DATA &a, const WIN32_FILE_ATTRIB
            a.dwFileAttributes == b.dwFileAttributes;
 }
 
+/* Makes the copy answer for pszPath as it is on disk, looking at the file at
+ * most once per clock tick; a new path or a changed file reloads it and
+ * drops every section laid out. False when the file is missing, a
+ * directory, or cannot be read. */
 bool InfCache::Refresh(const char *pszPath)
 {
     DWORD dwTick = GetTickCount();
@@ -35,6 +40,9 @@ bool InfCache::Refresh(const char *pszPath)
     return m_bLoaded;
 }
 
+/* Reads the file (at most 64 MB) as text mode reads it and cuts it into the
+ * pieces that 255-character line reads return, noting header candidates.
+ * False when it cannot be opened or read. */
 bool InfCache::Load(const char *pszPath)
 {
     m_strText.clear();
@@ -99,6 +107,7 @@ bool InfCache::Load(const char *pszPath)
     return true;
 }
 
+// Narrows [pBegin, pEnd) to exclude white space at both ends.
 static void Trim(const char *&pBegin, const char *&pEnd)
 {
     while (pBegin < pEnd && IsBlankA(*pBegin))
@@ -107,6 +116,9 @@ static void Trim(const char *&pBegin, const char *&pEnd)
         pEnd--;
 }
 
+/* Appends to section the entries of the pieces from iFirstPiece on, up to
+ * the first whose key part holds '['; comment lines and empty entries are
+ * left out. */
 void InfCache::ReadEntries(size_t iFirstPiece, InfSection &section) const
 {
     const char *pText = m_strText.data();

@@ -27,11 +27,13 @@ class InfCache {
 public:
     // The section whose header is the first to match pszSection, or NULL:
     // last error 2 when the file cannot be read, 0 when there is no such
-    // section (an empty one is returned with no entries).
+    // section (an empty one is returned with no entries). The cache owns the
+    // section; it stays valid until a call that reloads the changed file.
     InfSection *Section(const char *pszPath, const char *pszSection);
 
-    // Lays the entries out into a caller's buffer with the reader's capacity
-    // rule; returns the bytes placed before the closing NUL.
+    // Lays the entries out into pBuffer (cbBuffer bytes) with the reader's
+    // capacity rule; returns the bytes placed before the closing NUL.
+    // pOffsets, when given, receives the start of each entry placed.
     static DWORD Layout(const std::vector<std::string> &entries, char *pBuffer, DWORD cbBuffer,
                         std::vector<DWORD> *pOffsets);
 

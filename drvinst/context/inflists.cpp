@@ -37,6 +37,9 @@ static Node *AppendLink(CInstallContext &ctx, Node *&pHead, Node *&pTail, char *
     return pNode;
 }
 
+/* Appends a string-table node with copies of key and value (NULL stays NULL)
+ * and returns it; the context owns it. NULL after an error line when out of
+ * memory, the list unchanged. Expansions kept for the old table are dropped. */
 StringLink *CInstallContext::AddStringLinkW95(const char *pszKey, const char *pszValue)
 {
     static char *StringLink::*const fields[] = {&StringLink::pKey, &StringLink::pValue};
@@ -45,6 +48,9 @@ StringLink *CInstallContext::AddStringLinkW95(const char *pszKey, const char *ps
     return AppendLink(*this, m_pStringLink, m_pStringTail, fields, values, "AddStringLinkW95");
 }
 
+/* Appends a FileLink with copies of the five fields (NULL stays NULL,
+ * bNotDependent 0) and returns it; the context owns it. NULL after an error
+ * line when out of memory, the list unchanged. */
 FileLink *CInstallContext::AddFileLink(const char *pszDst, const char *pszSrc, const char *pszTmp,
                                        const char *pszFlag, const char *pszDir)
 {
@@ -54,6 +60,9 @@ FileLink *CInstallContext::AddFileLink(const char *pszDst, const char *pszSrc, c
     return AppendLink(*this, m_pFileLink, m_pFileTail, fields, values, "AddFileLink");
 }
 
+/* Appends a RegLink with copies of the five fields (NULL stays NULL) and
+ * returns it; the context owns it. NULL after an error line when out of
+ * memory, the list unchanged. */
 RegLink *CInstallContext::AddRegLink(const char *pszRoot, const char *pszSubKey, const char *pszValueName,
                                      const char *pszFlag, const char *pszValue)
 {
@@ -63,6 +72,8 @@ RegLink *CInstallContext::AddRegLink(const char *pszRoot, const char *pszSubKey,
     return AppendLink(*this, m_pRegLink, m_pRegTail, fields, values, "AddRegLink");
 }
 
+/* Frees the string table and sets m_pStringLink to NULL; expansions kept
+ * for the old table are dropped. */
 void CInstallContext::FreeStringLinks()
 {
     while (StringLink *p = m_pStringLink) {
@@ -75,6 +86,10 @@ void CInstallContext::FreeStringLinks()
     m_dwStringGeneration++;
 }
 
+/* Replaces the string table with [Strings.%04X] (the system's primary
+ * language, m_wLangID) or, when that has no entries, [Strings]; with neither,
+ * the table stays and the answer is TRUE. Values are unquoted, not expanded.
+ * FALSE after an error line (odd quotes, no '=', no memory); earlier entries stay. */
 BOOL CInstallContext::ListStringDirectiveW95()
 {
     char szSection[32];

@@ -12,6 +12,9 @@ static const InfDirective kDirectiveTemplate[] = {
     {"Ports", NULL, 1},           {"ComPortSettings", NULL, 1}, {NULL, NULL, 0},
 };
 
+/* Sets strPath to the full path of the first *.INF in the program's
+ * directory (ParseCommand first). FALSE after an error line when there is
+ * none; strPath is then unchanged. */
 BOOL CInstallContext::FindFirstInf(std::string &strPath)
 {
     std::string strPattern = std::string(LogStr(m_pExeDirName)) + "\\*.INF";
@@ -28,13 +31,15 @@ BOOL CInstallContext::FindFirstInf(std::string &strPath)
     return TRUE;
 }
 
+// Logs every string-table entry as "[key][value]".
 void CInstallContext::LogStringTable()
 {
     for (const StringLink *p = m_pStringLink; p; p = p->pNext)
         LogDbg("[%s][%s]\r\n", LogStr(p->pKey), LogStr(p->pValue));
 }
 
-// The models section: the first [Manufacturer] entry, cut at its first comma.
+// The models section: the first [Manufacturer] entry, cut at its first comma,
+// into pszModels (cbModels bytes). FALSE after the caller's pszFailure error.
 BOOL CInstallContext::ReadModelsSection(char *pszModels, DWORD cbModels, const char *pszFailure)
 {
     if (!GetFirstLineText("Manufacturer", NULL, pszModels, cbModels)) {
@@ -46,6 +51,9 @@ BOOL CInstallContext::ReadModelsSection(char *pszModels, DWORD cbModels, const c
     return TRUE;
 }
 
+/* Sets strList to the model names of the INF's models section, each followed
+ * by ",", loading the string table first. Needs only m_pInfFileName and
+ * m_wLangID. FALSE after an error line, with strList empty. */
 BOOL CInstallContext::FindInfPrinters(std::string &strList)
 {
     strList.clear();
@@ -147,6 +155,10 @@ static void ForEachItem(CInstallContext &ctx, const char *pszList, BOOL (CInstal
     }
 }
 
+/* Parses model m_pPrinterName: the string table, m_pInstallSection,
+ * m_pHardwareID, the 14-row directive table, and the file and registry lists
+ * of CopyFiles and AddReg (a failing item is logged and skipped). FALSE after
+ * an error line before the lists. Once per context, after SetupSysInfo. */
 BOOL CInstallContext::ParseInf()
 {
     if (!ListStringDirectiveW95()) {
@@ -209,6 +221,8 @@ BOOL CInstallContext::ParseInf()
     return TRUE;
 }
 
+/* The value of directive pszKey (names compared without case), owned by the
+ * context; NULL when absent, unknown, or before ParseInf succeeded. */
 const char *CInstallContext::GetDirective(const char *pszKey) const
 {
     if (!m_pInfDirective || !pszKey)

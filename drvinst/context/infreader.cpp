@@ -7,7 +7,8 @@
 #include <string.h>
 
 // The section whose header is the first to match, through the context's copy
-// of the INF; NULL when there is none (last error 2: no file, 0: no section).
+// of the INF (created here on first use, owned by the context); NULL when
+// there is none (last error 2: no file, 0: no section, 8: no memory).
 static InfSection *ReadSection(InfCache *&pCache, const char *pszPath, const char *pszSection)
 {
     try {
@@ -20,6 +21,10 @@ static InfSection *ReadSection(InfCache *&pCache, const char *pszPath, const cha
     }
 }
 
+/* Copies the section's entries into pBuffer (cbBuffer bytes, INF_SECTION_MAX
+ * from every caller), each NUL-terminated and closed by an empty one, cut at
+ * cbBuffer - 2. Returns the bytes before the closing NUL: 0 for no file (last
+ * error 2) or a missing or empty section (0). Writes no log line. */
 DWORD CInstallContext::GetPrivateProfileSectionReadOnly(const char *pszSection, char *pBuffer, DWORD cbBuffer,
                                                         const char *pszPath)
 {
@@ -38,6 +43,8 @@ DWORD CInstallContext::GetPrivateProfileSectionReadOnly(const char *pszSection, 
     return cb;
 }
 
+/* TRUE for an empty text, only white space, or a first non-blank ';'.
+ * psz must not be NULL. */
 BOOL CInstallContext::IsBlankOrComment(const char *psz)
 {
     while (IsBlankA(*psz))
@@ -45,6 +52,9 @@ BOOL CInstallContext::IsBlankOrComment(const char *psz)
     return !*psz || *psz == ';';
 }
 
+/* Copies pszIn without its double quotes into pszOut (INF_LINE_MAX bytes;
+ * cut at 255 characters). Returns the length; 0 for an odd number of quotes
+ * or when nothing is left. */
 int CInstallContext::RemoveQuotes(const char *pszIn, char *pszOut)
 {
     int cchOut = 0, nQuotes = 0;
@@ -71,6 +81,10 @@ static bool AppendBounded(char *pszOut, int &cchOut, const char *psz, size_t cch
     return true;
 }
 
+/* Writes pszIn into pszOut (INF_LINE_MAX bytes) with each %key% replaced by
+ * the string table's value (first key equal but for case; unknown keys stay
+ * as written). Returns the length; 0 for an unclosed %, a key or a result
+ * over 255 characters, or an empty result. Uses the table as loaded now. */
 int CInstallContext::ExpandStringKeys(const char *pszIn, char *pszOut)
 {
     int cchOut = 0;
@@ -107,6 +121,8 @@ int CInstallContext::ExpandStringKeys(const char *pszIn, char *pszOut)
     return cchOut;
 }
 
+/* RemoveQuotes, then ExpandStringKeys, into pszOut (INF_LINE_MAX bytes).
+ * Returns the length; 0 when either step fails. */
 int CInstallContext::ExpandLine(const char *pszIn, char *pszOut)
 {
     char szUnquoted[INF_LINE_MAX];
@@ -150,6 +166,7 @@ static void SplitEntry(const std::string &entry, std::string &key, const char *&
     pszValue = pEqual ? pEqual + 1 : psz;
 }
 
+// Copies pszValue into the caller's buffer, cut to cbOut - 1 characters.
 static void CopyOut(char *pszOut, DWORD cbOut, const char *pszValue)
 {
     if (pszOut && cbOut)
@@ -169,6 +186,10 @@ InfSection *CInstallContext::ReadQueriedSection(const char *pszSection)
     return NULL;
 }
 
+/* The value of the first entry of pszSection whose key equals pszKey but for
+ * case (NULL: any entry not blank or a comment), quotes removed and keys
+ * expanded, into pszOut (cbOut bytes; callers pass 256). FALSE after an error
+ * line (no section, an entry that will not expand) or a debug line (no match). */
 BOOL CInstallContext::GetFirstLineTextW95(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut)
 {
     InfSection *pSection = ReadQueriedSection(pszSection);
@@ -200,6 +221,10 @@ BOOL CInstallContext::GetFirstLineTextW95(const char *pszSection, const char *ps
     return FALSE;
 }
 
+/* The value of entry nIndex (from 0; every entry counts) of pszSection into
+ * pszOut (cbOut bytes; callers pass 256), "" when its key is blank or a
+ * comment. FALSE after an error line (no section, an entry up to nIndex that
+ * will not expand) or a debug line (nIndex out of range). */
 BOOL CInstallContext::GetIndexLineTextW95(const char *pszSection, int nIndex, char *pszOut, DWORD cbOut)
 {
     InfSection *pSection = ReadQueriedSection(pszSection);
@@ -227,6 +252,8 @@ BOOL CInstallContext::GetIndexLineTextW95(const char *pszSection, int nIndex, ch
     return TRUE;
 }
 
+/* The number of entries of pszSection, neither expanded nor filtered; 0
+ * after an error line when the section is missing or empty. */
 int CInstallContext::GetLineCountW95(const char *pszSection)
 {
     InfSection *pSection = ReadQueriedSection(pszSection);

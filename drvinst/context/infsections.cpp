@@ -40,6 +40,10 @@ static BOOL ForEachLine(CInstallContext &ctx, const char *pszSection, int nCount
     return TRUE;
 }
 
+/* Adds the files of one CopyFiles item, used as written: "@name" is one file
+ * of the default destination; any other item is a file-list section whose
+ * lines "dst,src,tmp,flags" share its directory. FALSE when the section, its
+ * directory or a line fails; nodes added before stay. */
 BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
 {
     char szDir[INF_PATH_MAX];
@@ -56,6 +60,9 @@ BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
     });
 }
 
+/* Adds a RegLink for each line "root,subkey,name,flags,value" of registry
+ * section pszItem (fields after the fifth dropped). FALSE when the section is
+ * missing or empty or a line fails; nodes added before stay. */
 BOOL CInstallContext::ParseAddRegSection(const char *pszItem)
 {
     int nCount = GetLineCountW95(pszItem);
@@ -66,6 +73,10 @@ BOOL CInstallContext::ParseAddRegSection(const char *pszItem)
     });
 }
 
+/* The directory of file-list section pszSection (NULL: the default) from
+ * [DestinationDirs]: the id's system directory, plus "\sub" when the value
+ * names one, into pszOut (cbOut bytes; callers pass 256). FALSE after an error
+ * line: no entry, an unsupported id, a failed call, or a result too long. */
 BOOL CInstallContext::GetDestDir(const char *pszSection, char *pszOut, DWORD cbOut)
 {
     char szValue[INF_LINE_MAX];
@@ -128,6 +139,10 @@ BOOL CInstallContext::GetDestDir(const char *pszSection, char *pszOut, DWORD cbO
     return TRUE;
 }
 
+/* The dependent files as "A.DLL,B.HLP,": each destination once (at its last
+ * occurrence), never the four main files; sets every bNotDependent. A heap
+ * string the caller frees with FreeSplMem; NULL for an empty file list (no
+ * message) or after an error line. After ParseInf. */
 char *CInstallContext::AllocDependentFiles()
 {
     if (!m_pFileLink)

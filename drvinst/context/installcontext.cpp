@@ -8,6 +8,9 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+/* The system's text for dwError, line break included, held in the object
+ * (512 bytes); "\r\n" alone for 0 or a code without text. Used as a
+ * temporary inside one log call: c_str() lives as long as the object. */
 SysErrorText::SysErrorText(DWORD dwError)
 {
     m_szText[0] = 0;
@@ -17,6 +20,9 @@ SysErrorText::SysErrorText(DWORD dwError)
         lstrcpyA(m_szText, "\r\n");
 }
 
+/* An empty context: flags 0, every string, list and table NULL. One context
+ * serves one operation on one thread: SetLogFileName, then ParseCommand (or
+ * the setters, for a nested context), SetupSysInfo, then the INF queries. */
 CInstallContext::CInstallContext()
     : m_bInstall(0), m_bUninstall(0), m_bReinstall(0), m_bCopy(0), m_bRunOnce(0), m_bDialogShown(0),
       m_pLogFileName(NULL), m_pExeFileName(NULL), m_pExeDirName(NULL), m_pExeBaseName(NULL),
@@ -30,6 +36,9 @@ CInstallContext::CInstallContext()
     ZeroMemory(&m_osvi, sizeof(m_osvi));
 }
 
+/* Frees every member string, the directive table, the three lists and the
+ * INF copy. Whatever the getters, GetDirective and GetErrorText handed out
+ * goes with it. */
 CInstallContext::~CInstallContext()
 {
     char **strings[] = {&m_pLogFileName, &m_pExeFileName, &m_pExeDirName, &m_pExeBaseName,
@@ -62,6 +71,10 @@ CInstallContext::~CInstallContext()
     delete m_pInfCache;
 }
 
+/* Sets m_pLogFileName to the Windows drive's root followed by pszName
+ * ("kztdebug.txt"). FALSE, logging off (NULL), when the name is NULL or empty,
+ * the Windows directory is unusable, or no memory. Call it first: error texts
+ * reach m_strError either way, but log lines need the path. */
 BOOL CInstallContext::SetLogFileName(const char *pszName)
 {
     char szPath[INF_PATH_MAX + 16];
@@ -72,11 +85,15 @@ BOOL CInstallContext::SetLogFileName(const char *pszName)
     return m_pLogFileName != NULL;
 }
 
+/* Appends pszText as it is (at most 4096 bytes) to the log file when the
+ * path is set and the file exists; never creates the file, never fails. */
 void CInstallContext::LogWrite(const char *pszText)
 {
     LogFileWriteA(m_pLogFileName, pszText);
 }
 
+/* Writes one stamped line when the file exists; an error's message also
+ * goes to m_strError. */
 void CInstallContext::LogLine(BOOL bError, const char *pszMessage)
 {
     if (LogFileExistsA(m_pLogFileName)) {
@@ -95,6 +112,9 @@ static void FormatMessageArgs(char *pszMessage, size_t cbMessage, const char *ps
     pszMessage[cbMessage - 1] = 0;
 }
 
+/* Debug line: a printf-style message that carries its own "\r\n", cut to
+ * fit 4096 bytes with its stamp, written only while the log file exists
+ * (looked up at most once per tick). The caller's last error is kept. */
 void CInstallContext::LogDbg(const char *pszFormat, ...)
 {
     DWORD dwError = GetLastError();
@@ -111,6 +131,8 @@ void CInstallContext::LogDbg(const char *pszFormat, ...)
     SetLastError(dwError);
 }
 
+/* Error line: written as LogDbg writes, and the message is always appended
+ * to m_strError (GetErrorText), file or not. The caller's last error is kept. */
 void CInstallContext::LogErr(const char *pszFormat, ...)
 {
     DWORD dwError = GetLastError();
@@ -131,11 +153,17 @@ static BOOL ReplaceString(char *&pszMember, const char *psz)
     return TRUE;
 }
 
+/* The four setters replace their member with a context-owned copy of psz
+ * (NULL clears it) and always answer TRUE; a failed copy leaves the member
+ * NULL for a later step to report. */
 BOOL CInstallContext::SetInfFileName(const char *psz) { return ReplaceString(m_pInfFileName, psz); }
 BOOL CInstallContext::SetPrinterName(const char *psz) { return ReplaceString(m_pPrinterName, psz); }
 BOOL CInstallContext::SetPortName(const char *psz) { return ReplaceString(m_pPortName, psz); }
 BOOL CInstallContext::SetQueueName(const char *psz) { return ReplaceString(m_pQueueName, psz); }
 
+/* Splits m_pInfFileName at its last backslash into m_pInfDirName and
+ * m_pInfBaseName. FALSE after an error line when there is no name, no
+ * backslash, 256 characters or more, or a failed copy. */
 BOOL CInstallContext::SetInfDirBase()
 {
     if (m_pInfFileName && lstrlenA(m_pInfFileName) >= INF_PATH_MAX) {
@@ -173,7 +201,8 @@ BOOL CInstallContext::SplitPathMembers(const char *pszPath, char *&pszDir, char 
     return TRUE;
 }
 
-// A relative INF name is taken relative to the installer's directory.
+// A relative INF name is taken relative to the installer's directory (set by
+// ParseCommand), then split by SetInfDirBase, whose result this is.
 BOOL CInstallContext::ResolveInfFileName()
 {
     if (m_pInfFileName && !IsAbsolutePathA(m_pInfFileName)) {
@@ -183,6 +212,7 @@ BOOL CInstallContext::ResolveInfFileName()
     return SetInfDirBase();
 }
 
+// Sets m_wLangID to the system's default language; logs it and the user's.
 void CInstallContext::LogLanguage()
 {
     m_wLangID = GetSystemDefaultLangID();

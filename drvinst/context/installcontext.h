@@ -50,6 +50,7 @@ public:
     virtual ~CInstallContext();
 
     // Diagnostic log: one formatted message each, ending in "\r\n".
+    // GetErrorText: every error message so far, owned by the context.
     BOOL SetLogFileName(const char *pszName);
     const char *GetErrorText() const { return m_strError.c_str(); }
     void LogDbg(const char *pszFormat, ...);
@@ -80,6 +81,7 @@ public:
     BOOL GetFirstLineTextW95(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut);
     BOOL GetIndexLineTextW95(const char *pszSection, int nIndex, char *pszOut, DWORD cbOut);
     int GetLineCountW95(const char *pszSection);
+    // The forms the INF parse calls; they forward to the W95 forms everywhere.
     BOOL GetFirstLineText(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut)
     {
         return GetFirstLineTextW95(pszSection, pszKey, pszOut, cbOut);

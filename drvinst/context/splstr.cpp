@@ -1,3 +1,4 @@
+// The installer's heap and string utilities; their contracts are in splstr.h.
 #include "splstr.h"
 #include <string.h>
 
@@ -33,6 +34,7 @@ void FreeSplStr(char *&psz)
     psz = NULL;
 }
 
+// ASCII letters to upper case; every other byte, trail bytes too, unchanged.
 static inline unsigned char UpperByte(char ch)
 {
     unsigned char c = (unsigned char)ch;

@@ -4,9 +4,11 @@
 #pragma once
 #include <windows.h>
 
+// Blocks come from the process heap and are the caller's to free with
+// FreeSplMem (or FreeSplStr, which also clears the pointer).
 void *AllocSplMem(size_t cb);                 // cb zero-filled bytes or NULL
 char *AllocSplStr(const char *psz);           // heap copy; NULL for NULL or no memory
-char *AllocSplStrN(const char *psz, size_t cch);  // copy of the first cch bytes, terminated
+char *AllocSplStrN(const char *psz, size_t cch);  // copy of the first cch bytes (psz holds them), terminated
 void FreeSplMem(void *p);                     // accepts NULL
 void FreeSplStr(char *&psz);                  // frees and clears
 
@@ -18,7 +20,8 @@ int StrNCmpI(const char *psz1, const char *psz2, size_t cch);
 const char *StrStrI(const char *psz, const char *pszFind);
 int StrCmpI(const char *psz1, const char *psz2);  // whole strings, same mapping
 
-// Character scans that never take a trail byte for the character sought.
+// Character scans that never take a trail byte for the character sought. psz
+// must not be NULL; the result points into it, or is NULL when ch is absent.
 const char *FindCharA(const char *psz, char ch);
 const char *FindLastCharA(const char *psz, char ch);
 // Position of the next character: one byte, or two for a double-byte one.

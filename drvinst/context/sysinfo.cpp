@@ -40,6 +40,10 @@ BOOL CInstallContext::StoreSysString(char *&pszMember, const char *psz, const ch
     return TRUE;
 }
 
+/* Resolves the INF name, then sets m_wLangID, m_osvi, m_bWinNT, the working
+ * folder m_pTempDirName (created when missing), m_pDrvSrcDir, m_pDevicePath
+ * and m_pPrnDrvDir. FALSE after an error line at the first failure, nothing
+ * undone. Needs ParseCommand or an absolute INF; precedes CopyToTemp, ParseInf. */
 BOOL CInstallContext::SetupSysInfo()
 {
     if (!m_pInfFileName || !*m_pInfFileName)
@@ -110,6 +114,9 @@ BOOL CInstallContext::SetupSysInfo()
     return StoreSysString(m_pPrnDrvDir, szDrvDir, "m_pPrnDrvDir");
 }
 
+/* The "OtherDevicePath" value, or the Windows directory followed by "\INF"
+ * without one, environment-expanded (at most 255 characters). A heap string
+ * the caller frees with FreeSplMem; NULL after an error line. */
 char *CInstallContext::AllocCurrentDevicePath()
 {
     static const char kKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
