@@ -277,11 +277,11 @@ StatusBlock *LmChannel::MyGetMapView()
     return bOk ? &g_MapViewCopy : NULL;
 }
 
-/* Waits for one event within the timeout (0: no limit); FALSE with the text
- * of the failed wait. */
-BOOL LmChannel::WaitFor(HANDLE hEvent, LPCSTR pszWhat)
+/* Waits for one event up to dwWaitMs (INFINITE allowed); FALSE with the text
+ * of the failed wait, pszWhat naming the step, appended to LastErrorText. */
+BOOL LmChannel::WaitFor(HANDLE hEvent, DWORD dwWaitMs, LPCSTR pszWhat)
 {
-    DWORD dwWait = WaitForSingleObject(hEvent, m_dwTimeout ? m_dwTimeout : INFINITE);
+    DWORD dwWait = WaitForSingleObject(hEvent, dwWaitMs);
     if (dwWait == WAIT_OBJECT_0)
         return TRUE;
     if (dwWait == WAIT_TIMEOUT) {
@@ -299,24 +299,73 @@ BOOL LmChannel::WaitFor(HANDLE hEvent, LPCSTR pszWhat)
     return FALSE;
 }
 
-/* One request under the lock. The lock is released after every request that
- * acquired it, whatever happened later. */
+/* The number the monitor's worker last echoed in dwReplyId, read before any
+ * reply field that it guards. */
+static DWORD ReadReplyId(const StatusBlock *pLm)
+{
+    DWORD dwReplyId = *(const volatile uint32_t *)&pLm->dwReplyId;
+    MemoryBarrier();
+    return dwReplyId;
+}
+
+/* The number of the next request: one more than the last one in the block,
+ * never 0 (a client that does not number) nor STATUS_REPLY_BUSY. */
+static DWORD NextRequestId(DWORD dwLastId)
+{
+    DWORD dwId = dwLastId + 1;
+    while (dwId == 0 || dwId == STATUS_REPLY_BUSY)
+        ++dwId;
+    return dwId;
+}
+
+/* Waits on the reply event until the worker's dwReplyId echoes dwId, within
+ * the timeout over all signals; a signal whose echo is another number is a
+ * late reply to an earlier request and is passed over. bSignalFirst: take one
+ * signal before the first look (a request just sent has no reply yet). */
+BOOL LmChannel::WaitForEcho(DWORD dwId, BOOL bSignalFirst, LPCSTR pszWhat)
+{
+    DWORD dwStart = GetTickCount();
+    if (!bSignalFirst && ReadReplyId(m_pView) == dwId)
+        return TRUE;
+    for (;;) {
+        DWORD dwWaitMs = INFINITE;
+        if (m_dwTimeout) {
+            DWORD dwSpent = GetTickCount() - dwStart;
+            dwWaitMs = dwSpent < m_dwTimeout ? m_dwTimeout - dwSpent : 0;
+        }
+        if (!WaitFor(m_hEventRet, dwWaitMs, pszWhat))
+            return FALSE;
+        if (ReadReplyId(m_pView) == dwId)
+            return TRUE;
+    }
+}
+
+/* One request under the lock. A request that timed out earlier may still be
+ * with the port monitor: its reply would land on this one, so this request
+ * starts only once that reply is in, and takes only the reply that echoes its
+ * own number. The lock is released after every request that acquired it,
+ * whatever happened later. */
 BOOL LmChannel::Request(DWORD dwCode, DWORD dwRequest, DWORD dwValue, LPBYTE pBuffer, DWORD cbBuffer,
                         LPDWORD pcbReturned)
 {
-    if (!WaitFor(m_hEventMap, "WaitForSingleObject_Map"))
+    if (!WaitFor(m_hEventMap, m_dwTimeout ? m_dwTimeout : INFINITE, "WaitForSingleObject_Map"))
         return FALSE;
     StatusBlock *pLm = m_pView;
+    DWORD dwLastId = pLm->dwRequestId;
     DWORD cbData = cbBuffer > LM_DATA_MAX ? LM_DATA_MAX : cbBuffer;
-    pLm->dwRequest = dwRequest & 0xFF;
-    pLm->dwIoControlCode = dwCode;
-    pLm->dwValue = dwValue & 0xFFFF;
-    pLm->cbData = cbData;
-    if (dwCode == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND && pBuffer)
-        memcpy(pLm->abData, pBuffer, cbData);
-    SetEvent(m_hEventCmd);
-
-    BOOL bOk = WaitFor(m_hEventRet, "WaitForSingleObject_Ret");
+    BOOL bOk = WaitForEcho(dwLastId, FALSE, "WaitForSingleObject_Busy");
+    if (bOk) {
+        DWORD dwId = NextRequestId(dwLastId);
+        pLm->dwRequest = dwRequest & 0xFF;
+        pLm->dwIoControlCode = dwCode;
+        pLm->dwValue = dwValue & 0xFFFF;
+        pLm->cbData = cbData;
+        if (dwCode == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND && pBuffer)
+            memcpy(pLm->abData, pBuffer, cbData);
+        pLm->dwRequestId = dwId;
+        SetEvent(m_hEventCmd);
+        bOk = WaitForEcho(dwId, TRUE, "WaitForSingleObject_Ret");
+    }
     if (bOk) {
         // The reply comes from another process: never copy more than the
         // caller's buffer or the block holds.

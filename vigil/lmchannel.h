@@ -39,7 +39,8 @@ private:
     BOOL CloseChannel();
     BOOL Request(DWORD dwCode, DWORD dwRequest, DWORD dwValue, LPBYTE pBuffer, DWORD cbBuffer,
                  LPDWORD pcbReturned);
-    BOOL WaitFor(HANDLE hEvent, LPCSTR pszWhat);
+    BOOL WaitFor(HANDLE hEvent, DWORD dwWaitMs, LPCSTR pszWhat);
+    BOOL WaitForEcho(DWORD dwId, BOOL bSignalFirst, LPCSTR pszWhat);
     void AddError(LPCSTR pszStep, DWORD dwError);
     void AddText(LPCSTR pszText) { m_strLastError += pszText; }
 

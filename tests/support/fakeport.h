@@ -41,6 +41,7 @@ public:
     std::wstring OutputPath(const std::wstring &portName);
     int OpenPorts();
     void ReleaseHungGets();
+    int GetsDone();                 // Get calls that have returned since Reset
     FakeScript script;
 
     // Implementation details used by the table's functions.
@@ -48,6 +49,7 @@ public:
     std::mutex lock;
     std::vector<FakeCall> calls;
     int cOpen = 0;
+    int cGetsDone = 0;
     HANDLE hRelease = nullptr;
 private:
     MONITOR table_{};
