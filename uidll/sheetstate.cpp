@@ -4,6 +4,16 @@
 
 HINSTANCE LibraryInstance;
 
+/* Copies the first cch characters of pszText into a new terminated block of
+ * hHeap (freed with the heap); NULL when the heap has no room. */
+static LPWSTR HeapCopy(HANDLE hHeap, LPCWSTR pszText, int cch)
+{
+    LPWSTR pszCopy = (LPWSTR)HeapAlloc(hHeap, HEAP_ZERO_MEMORY, (cch + 1) * sizeof(WCHAR));
+    if (pszCopy)
+        lstrcpynW(pszCopy, pszText, cch + 1);
+    return pszCopy;
+}
+
 SheetState *CreateSheetState(HANDLE hPrinter, const DEVMODEW *pdmInput)
 {
     HANDLE hHeap = HeapCreate(0, 8192, 0);
@@ -20,14 +30,17 @@ SheetState *CreateSheetState(HANDLE hPrinter, const DEVMODEW *pdmInput)
     pState->hHeap = hHeap;
     pState->dwApplied = 0;
     LPCWSTR pszDriver = pInfo->pDriverName ? pInfo->pDriverName : L"";
-    const int cchName = 32;  // the name is kept to 32 characters
-    pState->pszDriverName = (LPWSTR)HeapAlloc(hHeap, HEAP_ZERO_MEMORY, (cchName + 1) * sizeof(WCHAR));
-    if (!pState->pszDriverName) {
+    const int cchName = 32;  // the driver name is kept to 32 characters
+    pState->pszDriverName = HeapCopy(hHeap, pszDriver, cchName);
+    // The queue's name is kept whole: a cut name would send raw jobs to
+    // another queue or nowhere.
+    LPCWSTR pszQueue = pInfo->pPrinterName;
+    pState->pszPrinterName = pszQueue ? HeapCopy(hHeap, pszQueue, lstrlenW(pszQueue)) : NULL;
+    if (!pState->pszDriverName || (pszQueue && !pState->pszPrinterName)) {
         GlobalFree(pInfo);
         HeapDestroy(hHeap);
         return NULL;
     }
-    lstrcpynW(pState->pszDriverName, pszDriver, cchName + 1);
     BuildWorkingDevmode(&pState->devmode, hPrinter, pszDriver);
     MergeDevmode(&pState->devmode, pInfo->pDevMode);
     MergeDevmode(&pState->devmode, pdmInput);
