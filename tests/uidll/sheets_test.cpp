@@ -204,6 +204,8 @@ TEST_F(SheetTest, AboutBoxOpensFromTheSettingsPage)
     Click(page, kAbout);  // posted: the About box is modal
     HWND about = WaitForWindow("About", 20000);
     ASSERT_TRUE(about);
+    // The box is found as soon as it exists; its controls come a moment later.
+    EXPECT_TRUE(WaitUntil([&] { return GetDlgItem(about, 223) != nullptr; }, 10000));
     EXPECT_EQ("http://www.ostrel.example/", ItemText(about, 223));
     Press(about, IDOK);
     EXPECT_TRUE(WaitForWindowGone(about, 10000));
