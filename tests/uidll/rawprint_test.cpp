@@ -39,7 +39,7 @@ bool Exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) 
 
 // The message box of this process that reports a failed job: its text, once
 // OK has closed it; empty when none came.
-std::string AnswerFailureBox(DWORD timeoutMs = 10000)
+std::string AnswerFailureBox(DWORD timeoutMs = 20000)
 {
     std::string text;
     HWND box = WaitForMessageBox(GetCurrentProcessId(), timeoutMs, &text);
