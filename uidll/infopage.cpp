@@ -95,11 +95,10 @@ BOOL SendRawBuffer(SheetState *pState, const BYTE *pBytes, DWORD cbBytes)
     return EndRawJob(hPrinter);
 }
 
-/* PrintFileRaw: the file at pszPath, unchanged, as one raw job "FilePrint"
- * on the sheet's queue, in 1024-byte blocks. The file must exist and be
- * readable: no job is started otherwise. A block that can't be read or
- * spooled whole cancels the job. TRUE when the whole file was spooled and
- * the job ended; FALSE with the failed step's last error otherwise. */
+/* PrintFileRaw: the file at pszPath, unchanged, in 1024-byte blocks as raw
+ * job "FilePrint" on the sheet's queue; no job unless the file opens. A block
+ * not read or spooled whole cancels the job. TRUE when the job ended whole,
+ * else FALSE with the failed step's last error. */
 BOOL PrintFileRaw(SheetState *pState, LPCWSTR pszPath)
 {
     const DWORD cbTransfer = 1024;
@@ -203,6 +202,10 @@ static void PrintDroppedFile(HWND hDlg, HDROP hDrop, SheetState *pState)
         ReportPrintFailure(hDlg, pState, dwError);
 }
 
+/* InformationPageProc: WM_INITDIALOG keeps the page lParam's SheetState in
+ * DWLP_USER and shows the driver's name. "Send Data" and a dropped file each
+ * print one raw job on the sheet's queue, on this thread; a failure is shown
+ * in a message box. */
 INT_PTR CALLBACK InformationPageProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     SheetState *pState = (SheetState *)GetWindowLongPtrW(hDlg, DWLP_USER);
