@@ -47,6 +47,10 @@ static BOOL ForEachLine(CInstallContext &ctx, const char *pszSection, int nCount
 BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
 {
     char szDir[INF_PATH_MAX];
+    if (IsBlankOrComment(pszItem + (pszItem[0] == '@'))) {
+        LogDbg("ParseCopyFilesItem([%s]) Empty\r\n", pszItem);  // an empty name would match any header
+        return TRUE;
+    }
     if (pszItem[0] == '@') {
         if (!GetDestDir(NULL, szDir, sizeof(szDir)))
             return FALSE;
@@ -65,6 +69,10 @@ BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
  * missing or empty or a line fails; nodes added before stay. */
 BOOL CInstallContext::ParseAddRegSection(const char *pszItem)
 {
+    if (IsBlankOrComment(pszItem)) {
+        LogDbg("ParseAddRegSection([%s]) Empty\r\n", pszItem);  // an empty name would match any header
+        return TRUE;
+    }
     int nCount = GetLineCountW95(pszItem);
     if (nCount <= 0)
         return FALSE;
