@@ -5,6 +5,7 @@
 //   FILTER_PASS       bytes unchanged (for measuring the filter path)
 //   FILTER_NO_FLUSH   XOR without the "Flush" export (an incomplete library)
 //   FILTER_FAIL_WRITE "Write" refuses with ERROR_INVALID_DATA
+//   FILTER_FAIL_FLUSH XOR, but "Flush" fails without setting an error code
 // Calls are counted in a file beside the DLL, "<dll>.calls", one word a line.
 #include <windows.h>
 #include <vector>
@@ -115,7 +116,11 @@ extern "C" __declspec(dllexport) BOOL WINAPI Flush(void)
     Trace("Flush");
 #endif
     g_flushed = true;
+#ifdef FILTER_FAIL_FLUSH
+    return FALSE;
+#else
     return TRUE;
+#endif
 }
 #endif
 
