@@ -26,8 +26,10 @@ static void CopyBytes(void *pDst, const void *pSrc, size_t cb)
 static size_t g_offset;
 static bool g_flushed;
 
+// Keeps the caller's last error: the counting is no part of the filter.
 static void Trace(const char *word)
 {
+    DWORD dwError = GetLastError();
     char path[MAX_PATH];
     HMODULE self = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -35,12 +37,13 @@ static void Trace(const char *word)
     GetModuleFileNameA(self, path, MAX_PATH);
     lstrcatA(path, ".calls");
     HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    DWORD cb;
-    WriteFile(h, word, lstrlenA(word), &cb, nullptr);
-    WriteFile(h, "\n", 1, &cb, nullptr);
-    CloseHandle(h);
+    if (h != INVALID_HANDLE_VALUE) {
+        DWORD cb;
+        WriteFile(h, word, lstrlenA(word), &cb, nullptr);
+        WriteFile(h, "\n", 1, &cb, nullptr);
+        CloseHandle(h);
+    }
+    SetLastError(dwError);
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI Open(void)
