@@ -201,6 +201,18 @@ public:
     DWORD m_cEnumPrn2;
     DrvingLink *m_pDrvingLink;
 
+    // Port and device registry (engine/devreg.cpp): the queue records kept
+    // under the maker's key across a reinstall's restart, the model's
+    // parallel-port device entries, its Windows 95/98 USB entry. SetupSysInfo
+    // and ParseInf come first; each returns 1 or 0 and logs its steps.
+    // Paths are relative to HKEY_LOCAL_MACHINE.
+    BOOL SaveDrvingLink();
+    BOOL LoadDrvingLink();
+    BOOL DelRegUsbPrint();
+    BOOL AddRegLptEnum();
+    BOOL CreateEnumKey(const char *pszParent, const char *pszName);
+    BOOL SetEnumKeyValues(const char *pszPath);
+
 private:
     CInstallContext(const CInstallContext &) = delete;
     CInstallContext &operator=(const CInstallContext &) = delete;
