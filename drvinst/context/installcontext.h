@@ -213,6 +213,24 @@ public:
     BOOL CreateEnumKey(const char *pszParent, const char *pszName);
     BOOL SetEnumKeyValues(const char *pszPath);
 
+    // The execution sequence (engine/execute.cpp, engine/restart.cpp): an
+    // install, or one phase of an uninstall or reinstall, as the mode flags
+    // say, with the RunOnce entry of the second phase, the restart and the
+    // model's entry in the list of installed software. After ParseCommand (the
+    // working-folder copy and the RunOnce command name the program),
+    // SetupSysInfo, ParseInf and SetupSplInfo; m_pDialogs may be NULL (then
+    // no dialog, no restart). Each returns 1 or 0 and logs its steps; on 0
+    // m_strError holds the text to show.
+    BOOL Excecute();
+    BOOL AddRunOnce();
+    BOOL RestartWindows();
+    BOOL AddUninstallKey();
+    BOOL DelUninstallKey();
+    // The generic USB port, for a printer not plugged in yet ("USB"), gets
+    // no queue: "USB" in any case at the start, and not six characters ending
+    // in three digits (USB001 is a real port). NULL is no USB port.
+    static BOOL IsGenericUsbPort(const char *pszPort);
+
 private:
     CInstallContext(const CInstallContext &) = delete;
     CInstallContext &operator=(const CInstallContext &) = delete;
