@@ -74,9 +74,10 @@ static BOOL EndFirstPhase(CInstallContext &ctx)
         return FALSE;
     if (!ctx.m_pDialogs)
         return TRUE;  // nobody to ask: the second phase waits for the next start
-    if (ctx.m_pDialogs->AskRestart() == IDOK && !ctx.RestartWindows())
+    int nAnswer = ctx.m_pDialogs->AskRestart();
+    if (nAnswer == IDOK && !ctx.RestartWindows())
         return FALSE;
-    ctx.m_bDialogShown = TRUE;
+    ctx.m_bDialogShown = nAnswer != -1;  // a question that could not be shown was not asked
     return TRUE;
 }
 
@@ -174,8 +175,9 @@ static BOOL Install(CInstallContext &ctx)
         if (!ctx.AddQueue() || !ctx.AddReg() || !ctx.AddRegLptEnum())
             return FALSE;
     } else if (ctx.m_pDialogs) {
-        ctx.m_pDialogs->ShowPlugUsb(ctx.m_pPrinterName, ctx.m_pPortName);  // its answer changes nothing
-        ctx.m_bDialogShown = TRUE;
+        // Its answer changes nothing; a notice that could not be shown leaves
+        // the caller's completion dialog to say it.
+        ctx.m_bDialogShown = ctx.m_pDialogs->ShowPlugUsb(ctx.m_pPrinterName, ctx.m_pPortName) != -1;
     }
     return ctx.AddUninstallKey();
 }
