@@ -198,6 +198,22 @@ public:
     DWORD m_cEnumPrn2;
     DrvingLink *m_pDrvingLink;
 
+    // Driver files and registry lines (engine/files.cpp, engine/reglines.cpp):
+    // the file list copied to its directories with the INF, deleted again
+    // unless another driver uses it, the system's INF copies removed, the
+    // registry lines written and removed, installed files compared with the
+    // new ones. After SetupSysInfo, ParseInf and SetupSplInfo; each returns
+    // 1 or 0 and logs its steps. Paths are composed in 256-byte buffers.
+    BOOL CopyInfFiles();
+    BOOL CopyFileNoOverwrite(const char *pszSource, const char *pszTarget);
+    BOOL DelFile(const char *pszPath);
+    BOOL DelFiles();
+    BOOL DelOemInf();
+    BOOL AddReg();
+    BOOL DelReg();
+    BOOL DiffDriverFiles(char *pszName, DWORD cbName = INF_PATH_MAX);
+    BOOL DiffFile(const char *pszInstalled, const char *pszNew);
+
 private:
     CInstallContext(const CInstallContext &) = delete;
     CInstallContext &operator=(const CInstallContext &) = delete;
