@@ -213,6 +213,22 @@ public:
     BOOL CreateEnumKey(const char *pszParent, const char *pszName);
     BOOL SetEnumKeyValues(const char *pszPath);
 
+    // Driver files and registry lines (engine/files.cpp, engine/reglines.cpp):
+    // the file list copied to its directories with the INF, deleted again
+    // unless another driver uses it, the system's INF copies removed, the
+    // registry lines written and removed, installed files compared with the
+    // new ones. After SetupSysInfo, ParseInf and SetupSplInfo; each returns
+    // 1 or 0 and logs its steps. Paths are composed in 256-byte buffers.
+    BOOL CopyInfFiles();
+    BOOL CopyFileNoOverwrite(const char *pszSource, const char *pszTarget);
+    BOOL DelFile(const char *pszPath);
+    BOOL DelFiles();
+    BOOL DelOemInf();
+    BOOL AddReg();
+    BOOL DelReg();
+    BOOL DiffDriverFiles(char *pszName, DWORD cbName = INF_PATH_MAX);
+    BOOL DiffFile(const char *pszInstalled, const char *pszNew);
+
     // The execution sequence (engine/execute.cpp, engine/restart.cpp): an
     // install, or one phase of an uninstall or reinstall, as the mode flags
     // say, with the RunOnce entry of the second phase, the restart and the
