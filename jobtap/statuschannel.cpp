@@ -86,6 +86,7 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
         return FALSE;
 
     UINT uMsg = RegisterWindowMessageW(L"" STATUS_MSG_NAME);
+    pIniPort->uMsgMonitor = uMsg;          // the block's copy is for clients only
     pIniPort->pLm->uMsgMonitor = uMsg;
     LogDbg(L"Open RegisterWindowMessage R x%x E %d", uMsg, GetLastError());
     return uMsg != 0;
@@ -175,8 +176,8 @@ HWND FindStatusWindow(IniPort *pIniPort)
     return hWnd;
 }
 
-/* Looks up the status window anew and posts it one event; logs both steps
- * with the caller's texts. */
+/* Looks up the status window anew and posts it one event with the message
+ * Open registered; logs both steps with the caller's texts. */
 void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPostFormat, WPARAM wEvent)
 {
     HWND hWnd = FindStatusWindow(pIniPort);
@@ -184,7 +185,7 @@ void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPos
     LogDbg(pszFindFormat, LP(hWnd), dwError);
     if (!hWnd)
         return;
-    UINT uMsg = pIniPort->pLm->uMsgMonitor;
+    UINT uMsg = pIniPort->uMsgMonitor;
     BOOL bOk = PostMessageW(hWnd, uMsg, wEvent, 0);
     dwError = GetLastError();
     LogDbg(pszPostFormat, LP(hWnd), uMsg, (int)wEvent, 0, bOk, dwError);
@@ -201,9 +202,12 @@ static void PutRequestHeader(LPBYTE pb, DWORD dwRequest, DWORD dwValue)
 
 /* Runs one device request from the block through the port monitor and
  * writes the reply into the block. cbData comes from another process: it is
- * cut to the block's 4096 data bytes. */
+ * cut to the block's 4096 data bytes. dwReplyId says busy until the reply is
+ * complete, then echoes the request's dwRequestId (see statusblock.h). */
 static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
 {
+    DWORD dwRequestId = pLm->dwRequestId;
+    InterlockedExchange((LONG volatile *)&pLm->dwReplyId, (LONG)STATUS_REPLY_BUSY);
     DWORD dwCode = pLm->dwIoControlCode;
     DWORD dwRequest = pLm->dwRequest;
     DWORD dwValue = pLm->dwValue;
@@ -243,6 +247,7 @@ static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
                bOk, dwError, dwRequest, dwValue, cbData);
     }
     FreeSplMem(pbIn);
+    InterlockedExchange((LONG volatile *)&pLm->dwReplyId, (LONG)dwRequestId);   // last write of the reply
 }
 
 /* StatusThread: serves the port's device requests until its exit event is

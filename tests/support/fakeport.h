@@ -24,6 +24,7 @@ struct FakeScript {
     DWORD dwFailOpen = 0, dwFailStartDoc = 0, dwFailWrite = 0, dwFailRead = 0;
     DWORD dwFailEndDoc = 0, dwFailClose = 0, dwFailGet = 0;
     DWORD cbWriteMax = 0;           // accept at most this much per write (0: all)
+    DWORD cWritesBeforeFail = 0;    // with dwFailWrite: so many writes still succeed first
     bool bWriteZero = false;        // writes succeed but take nothing
     std::string deviceId = "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;";
     DWORD dwGetDelayMs = 0;
@@ -46,6 +47,7 @@ public:
     std::wstring OutputPath(const std::wstring &portName);
     int OpenPorts();
     void ReleaseHungGets();
+    int GetsDone();                 // Get calls that have returned since Reset
     FakeScript script;
 
     // Implementation details used by the table's functions.
@@ -54,6 +56,7 @@ public:
     std::vector<FakeCall> calls;
     std::vector<std::string> faults;
     int cOpen = 0;
+    int cGetsDone = 0;
     HANDLE hRelease = nullptr;
 private:
     MONITOR table_{};
