@@ -4,6 +4,7 @@
 #include "infcache.h"
 #include "loga.h"
 #include "splstr.h"
+#include "spoolrecord.h"
 #include "sysmsg.h"
 #include <stdarg.h>
 #include <stdio.h>
@@ -34,6 +35,13 @@ CInstallContext::CInstallContext()
       m_pStringTail(NULL), m_pFileTail(NULL), m_pRegTail(NULL)
 {
     ZeroMemory(&m_osvi, sizeof(m_osvi));
+    ZeroMemory(&m_MonitorInfo2, sizeof(m_MonitorInfo2));
+    ZeroMemory(&m_PrnProcInfo, sizeof(m_PrnProcInfo));
+    ZeroMemory(&m_DriverInfo3, sizeof(m_DriverInfo3));
+    ZeroMemory(&m_PrinterInfo2, sizeof(m_PrinterInfo2));
+    m_pEnumProc1 = m_pEnumDrv3 = m_pEnumPrn2 = NULL;
+    m_cEnumProc1 = m_cEnumDrv3 = m_cEnumPrn2 = 0;
+    m_pDrvingLink = NULL;
 }
 
 /* Frees every member string, the directive table, the three lists and the
@@ -69,6 +77,38 @@ CInstallContext::~CInstallContext()
     }
     FreeStringLinks();
     delete m_pInfCache;
+    FreeSplRecords();
+    FreeSpoolRecord(m_pEnumProc1);
+    FreeSpoolRecord(m_pEnumDrv3);
+    FreeSpoolRecord(m_pEnumPrn2);
+    FreeDrvingLink();
+}
+
+void CInstallContext::FreeSplRecords()
+{
+    char **strings[] = {&m_MonitorInfo2.pName, &m_MonitorInfo2.pEnvironment, &m_MonitorInfo2.pDLLName,
+                        &m_PrnProcInfo.pName, &m_PrnProcInfo.pEnvironment, &m_PrnProcInfo.pDLLName,
+                        &m_DriverInfo3.pName, &m_DriverInfo3.pEnvironment, &m_DriverInfo3.pDriverPath,
+                        &m_DriverInfo3.pDataFile, &m_DriverInfo3.pConfigFile, &m_DriverInfo3.pHelpFile,
+                        &m_DriverInfo3.pDependentFiles, &m_DriverInfo3.pMonitorName,
+                        &m_DriverInfo3.pDefaultDataType, &m_PrinterInfo2.pPrinterName,
+                        &m_PrinterInfo2.pPortName, &m_PrinterInfo2.pDriverName, &m_PrinterInfo2.pPrintProcessor,
+                        &m_PrinterInfo2.pDatatype};
+    for (char **ppsz : strings)
+        FreeSplStr(*ppsz);
+    ZeroMemory(&m_DriverInfo3, sizeof(m_DriverInfo3));
+    ZeroMemory(&m_PrinterInfo2, sizeof(m_PrinterInfo2));
+}
+
+void CInstallContext::FreeDrvingLink()
+{
+    while (DrvingLink *p = m_pDrvingLink) {
+        m_pDrvingLink = p->pNext;
+        FreeSplStr(p->pPrinterName);
+        FreeSplStr(p->pPortName);
+        FreeSplStr(p->pDriverName);
+        FreeSplMem(p);
+    }
 }
 
 /* Sets m_pLogFileName to the Windows drive's root followed by pszName

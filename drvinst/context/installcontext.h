@@ -37,6 +37,21 @@ struct InfDirective {
     BOOL bList;  // 1: the whole comma list; 0: cut at the first comma
 };
 
+// A printer queue that uses this driver; all three strings are owned copies.
+struct DrvingLink {
+    DrvingLink *pNext;
+    char *pPrinterName;
+    char *pPortName;
+    char *pDriverName;
+};
+
+// The installer's own record of a print processor, as AddPrintProcessor takes it.
+struct PRNPROC_INFO {
+    char *pName;
+    char *pEnvironment;
+    char *pDLLName;
+};
+
 #define INF_SECTION_MAX 0x7FFF  // section text buffer of the reader's callers
 #define INF_LINE_MAX 256        // one entry, one value, one %key% name
 #define INF_PATH_MAX 256        // every path buffer of the context
@@ -149,6 +164,42 @@ public:
     FileLink *m_pFileLink;
     RegLink *m_pRegLink;
     StringLink *m_pStringLink;
+
+    // Spooler components (engine/): the records built from the install
+    // section, the spooler's lists and the queues that use this driver. Every
+    // string of the four records is an owned copy. SetupSysInfo, ParseInf and
+    // SetupSplInfo come first; each operation returns 1 or 0 and logs its steps.
+    BOOL SetupSplInfo();
+    BOOL EnumProc();
+    BOOL EnumDrv();
+    BOOL EnumPrn();
+    const char *FindUsingDriver(const char *pszFile, char *pszName, DWORD cbName = INF_PATH_MAX);
+    BOOL AddMon();
+    BOOL AddProc();
+    BOOL AddDrv();
+    BOOL AddQueue();
+    BOOL AddQueueNamed(const char *pszName);
+    BOOL DelMon();
+    BOOL DelProc();
+    BOOL DelProcW95(const char *pszName);
+    BOOL DelDrv();
+    BOOL DelPrn();
+    BOOL DelQueueNamed(const char *pszName);
+    DrvingLink *AddDrvingLink(const char *pszPrinter, const char *pszPort, const char *pszDriver);
+    void FreeDrvingLink();
+    BOOL ListDrvingLink();
+    void FreeSplRecords();  // the four records' strings, records zeroed
+    MONITOR_INFO_2A m_MonitorInfo2;
+    PRNPROC_INFO m_PrnProcInfo;
+    DRIVER_INFO_3A m_DriverInfo3;
+    PRINTER_INFO_2A m_PrinterInfo2;
+    LPBYTE m_pEnumProc1;  // PRINTPROCESSOR_INFO_1A records
+    DWORD m_cEnumProc1;
+    LPBYTE m_pEnumDrv3;   // DRIVER_INFO_3A records
+    DWORD m_cEnumDrv3;
+    LPBYTE m_pEnumPrn2;   // PRINTER_INFO_2A records
+    DWORD m_cEnumPrn2;
+    DrvingLink *m_pDrvingLink;
 
 private:
     CInstallContext(const CInstallContext &) = delete;
