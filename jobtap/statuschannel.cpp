@@ -201,9 +201,12 @@ static void PutRequestHeader(LPBYTE pb, DWORD dwRequest, DWORD dwValue)
 
 /* Runs one device request from the block through the port monitor and
  * writes the reply into the block. cbData comes from another process: it is
- * cut to the block's 4096 data bytes. */
+ * cut to the block's 4096 data bytes. dwReplyId says busy until the reply is
+ * complete, then echoes the request's dwRequestId (see statusblock.h). */
 static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
 {
+    DWORD dwRequestId = pLm->dwRequestId;
+    InterlockedExchange((LONG volatile *)&pLm->dwReplyId, (LONG)STATUS_REPLY_BUSY);
     DWORD dwCode = pLm->dwIoControlCode;
     DWORD dwRequest = pLm->dwRequest;
     DWORD dwValue = pLm->dwValue;
@@ -243,6 +246,7 @@ static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
                bOk, dwError, dwRequest, dwValue, cbData);
     }
     FreeSplMem(pbIn);
+    InterlockedExchange((LONG volatile *)&pLm->dwReplyId, (LONG)dwRequestId);   // last write of the reply
 }
 
 /* StatusThread: serves the port's device requests until its exit event is

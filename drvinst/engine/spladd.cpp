@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
+// Registers the language monitor unless an installed driver names it. 1 when
+// it is there afterwards (the spooler already having it counts).
 BOOL CInstallContext::AddMon()
 {
     if (!m_MonitorInfo2.pName || !*m_MonitorInfo2.pName) {
@@ -21,7 +23,7 @@ BOOL CInstallContext::AddMon()
     }
     SetLastError(0);
     BOOL bAdded = AddMonitorA(NULL, 2, (LPBYTE)&m_MonitorInfo2);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bAdded);
     // A monitor that the spooler already has is there afterwards, as asked.
     BOOL bPresent = bAdded || dwError == ERROR_PRINT_MONITOR_ALREADY_INSTALLED;
     LogStep(*this, bPresent, "::AddMonitor([%s]) R %d E %d %s", m_MonitorInfo2.pName, bAdded, dwError,
@@ -30,6 +32,7 @@ BOOL CInstallContext::AddMon()
     return bPresent;
 }
 
+// Adds the print processor unless the spooler lists it; 1 when it is there.
 BOOL CInstallContext::AddProc()
 {
     if (!m_PrnProcInfo.pName || !*m_PrnProcInfo.pName) {
@@ -44,7 +47,7 @@ BOOL CInstallContext::AddProc()
     }
     SetLastError(0);
     BOOL bAdded = AddPrintProcessorA(NULL, m_PrnProcInfo.pEnvironment, m_PrnProcInfo.pDLLName, m_PrnProcInfo.pName);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bAdded);
     LogStep(*this, bAdded, "::AddPrintProcessor([%s]) R %d E %d %s", m_PrnProcInfo.pName, bAdded, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);
@@ -72,6 +75,8 @@ static char *AllocMultiString(const char *pszList)
     return pszMulti;
 }
 
+// Adds the driver unless one of its name is installed (never replaced here);
+// 1 when it is there. The driver's files must be in the driver directory.
 BOOL CInstallContext::AddDrv()
 {
     DRIVER_INFO_3A di = m_DriverInfo3;
@@ -82,7 +87,7 @@ BOOL CInstallContext::AddDrv()
     } else if (bResult) {
         SetLastError(0);
         bResult = AddPrinterDriverA(NULL, 3, (LPBYTE)&di);
-        DWORD dwError = GetLastError();
+        DWORD dwError = CallError(bResult);
         LogStep(*this, bResult, "::AddPrinterDriver([%s]) R %d E %d %s", LogStr(di.pName), bResult, dwError,
                 SysErrorText(dwError).c_str());
         SetLastError(dwError);
@@ -91,6 +96,8 @@ BOOL CInstallContext::AddDrv()
     return bResult;
 }
 
+// Adds a queue for the driver: under the template's name when no queue has
+// it, else under the first free "name (n)", n = 1 to 255.
 BOOL CInstallContext::AddQueue()
 {
     if (!EnumPrn())
@@ -109,19 +116,20 @@ BOOL CInstallContext::AddQueue()
         }
         HANDLE hPrinter = NULL;
         BOOL bOpened = OpenQueue(szName, &hPrinter);
-        DWORD dwError = GetLastError();
+        DWORD dwError = CallError(bOpened);
         LogDbg("::OpenPrinter([%s]) R %d E %d %s", szName, bOpened, dwError, SysErrorText(dwError).c_str());
         if (!bOpened)
             return AddQueueNamed(szName);
         SetLastError(0);
         BOOL bClosed = ClosePrinter(hPrinter);
-        dwError = GetLastError();
+        dwError = CallError(bClosed);
         LogStep(*this, bClosed, "::ClosePrinter R %d E %d %s", bClosed, dwError, SysErrorText(dwError).c_str());
     }
     LogErr("AddQueue() No Free Name [%s]\r\n", LogStr(pszBase));
     return FALSE;
 }
 
+// AddPrinter with the queue template under pszName; 1 when added and closed.
 BOOL CInstallContext::AddQueueNamed(const char *pszName)
 {
     PRINTER_INFO_2A pi = m_PrinterInfo2;
@@ -137,7 +145,7 @@ BOOL CInstallContext::AddQueueNamed(const char *pszName)
     }
     SetLastError(0);
     BOOL bClosed = ClosePrinter(hPrinter);
-    dwError = GetLastError();
+    dwError = CallError(bClosed);
     LogStep(*this, bClosed, "::ClosePrinter R %d E %d %s", bClosed, dwError, SysErrorText(dwError).c_str());
     SetLastError(dwError);
     return bClosed;

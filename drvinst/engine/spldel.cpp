@@ -5,6 +5,7 @@
 #include "splstr.h"
 #include "steplog.h"
 
+// Deletes the language monitor; always 1, a monitor still in use stays.
 BOOL CInstallContext::DelMon()
 {
     if (!m_MonitorInfo2.pName || !*m_MonitorInfo2.pName) {
@@ -13,13 +14,15 @@ BOOL CInstallContext::DelMon()
     }
     SetLastError(0);
     BOOL bDeleted = DeleteMonitorA(NULL, m_MonitorInfo2.pEnvironment, m_MonitorInfo2.pName);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bDeleted);
     LogStep(*this, bDeleted, "::DeleteMonitor([%s]) R %d E %d %s", m_MonitorInfo2.pName, bDeleted, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);
     return TRUE;  // a monitor still in use stays; the sequence goes on
 }
 
+// Deletes the print processor when the spooler lists it (through the registry
+// on Windows 95/98); 1 when it is gone or was not there.
 BOOL CInstallContext::DelProc()
 {
     const char *pszName = m_PrnProcInfo.pName;
@@ -38,7 +41,7 @@ BOOL CInstallContext::DelProc()
     if (m_bWinNT) {
         SetLastError(0);
         bDeleted = DeletePrintProcessorA(NULL, m_PrnProcInfo.pEnvironment, (LPSTR)pszName);
-        dwError = GetLastError();
+        dwError = CallError(bDeleted);
         LogStep(*this, bDeleted, "::DeletePrintProcessor([%s]) R %d E %d %s", pszName, bDeleted, dwError,
                 SysErrorText(dwError).c_str());
     } else {
@@ -51,6 +54,9 @@ BOOL CInstallContext::DelProc()
     return bDeleted;
 }
 
+// Removes a print processor's key from the Windows 95/98 spooler's registry;
+// a key already gone counts as removed. On failure the last error is the
+// registry's code.
 BOOL CInstallContext::DelProcW95(const char *pszName)
 {
     static const char kKey[] = "System\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors";
@@ -76,6 +82,7 @@ BOOL CInstallContext::DelProcW95(const char *pszName)
     return lStatus == ERROR_SUCCESS;
 }
 
+// Deletes the driver when it is installed; 1 when it is gone or was not there.
 BOOL CInstallContext::DelDrv()
 {
     if (!EnumDrv())
@@ -87,13 +94,14 @@ BOOL CInstallContext::DelDrv()
     }
     SetLastError(0);
     BOOL bDeleted = DeletePrinterDriverA(NULL, m_DriverInfo3.pEnvironment, (LPSTR)pszName);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bDeleted);
     LogStep(*this, bDeleted, "::DeletePrinterDriver([%s]) R %d E %d %s", pszName, bDeleted, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);
     return bDeleted;
 }
 
+// Deletes every queue whose driver is this driver; stops at the first failure.
 BOOL CInstallContext::DelPrn()
 {
     if (!EnumPrn())
@@ -112,11 +120,12 @@ BOOL CInstallContext::DelPrn()
     return TRUE;
 }
 
+// Opens, deletes and closes the queue pszName; 1 when all three succeeded.
 BOOL CInstallContext::DelQueueNamed(const char *pszName)
 {
     HANDLE hPrinter = NULL;
     BOOL bOpened = OpenQueue(pszName, &hPrinter);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bOpened);
     LogStep(*this, bOpened, "::OpenPrinter([%s]) R %d E %d %s", LogStr(pszName), bOpened, dwError,
             SysErrorText(dwError).c_str());
     if (!bOpened) {
@@ -125,12 +134,12 @@ BOOL CInstallContext::DelQueueNamed(const char *pszName)
     }
     SetLastError(0);
     BOOL bDeleted = DeletePrinter(hPrinter);
-    DWORD dwDeleteError = GetLastError();
+    DWORD dwDeleteError = CallError(bDeleted);
     LogStep(*this, bDeleted, "::DeletePrinter R %d E %d %s", bDeleted, dwDeleteError,
             SysErrorText(dwDeleteError).c_str());
     SetLastError(0);
     BOOL bClosed = ClosePrinter(hPrinter);
-    dwError = GetLastError();
+    dwError = CallError(bClosed);
     LogStep(*this, bClosed, "::ClosePrinter R %d E %d %s", bClosed, dwError, SysErrorText(dwError).c_str());
     SetLastError(bDeleted ? dwError : dwDeleteError);
     return bDeleted && bClosed;

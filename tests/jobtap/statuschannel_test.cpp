@@ -282,6 +282,74 @@ TEST_F(StatusChannelTest, PortsSharingTheirObjectsKeepTheBlockAndCloseInEitherOr
     }
 }
 
+// Reply numbering: a client may number its request in dwRequestId; the worker
+// says busy in dwReplyId while it owes the reply, then echoes the number.
+static bool WaitForReplyId(DWORD id)
+{
+    for (int i = 0; i < 2000; ++i) {
+        StatusBlock block = {};
+        if (ChannelSnapshot(kMonitorName, L"LPT1:", &block) && block.dwReplyId == id)
+            return true;
+        Sleep(5);
+    }
+    return false;
+}
+
+TEST_F(StatusChannelTest, ClientThatLeavesTheRequestIdAtZeroIsAnsweredAsBefore)
+{
+    HANDLE h = OpenPort();
+    const struct { DWORD code, request, value; const char *answer; } steps[] = {
+        {KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;"},
+        {KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 1, 2, "V1:2"},
+        {KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 3, 4, "V3:4"},
+    };
+    for (auto &step : steps) {
+        ChannelRequest request;
+        request.dwCode = step.code;
+        request.dwRequest = step.request;
+        request.dwValue = step.value;
+        ChannelReply reply;
+        ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", request, &reply)) << step.answer;
+        EXPECT_EQ(reply.bResult, 1u) << step.answer;
+        EXPECT_EQ(std::string(reply.data.begin(), reply.data.end()), step.answer);
+        StatusBlock b = Block();
+        EXPECT_EQ(b.dwRequestId, 0u) << step.answer;
+        EXPECT_EQ(b.dwReplyId, 0u) << step.answer << ": the echo of an unnumbered request";
+    }
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(StatusChannelTest, WorkerSaysBusyUntilTheReplyIsCompleteThenEchoesTheRequestId)
+{
+    HANDLE h = OpenPort();
+    const DWORD ids[] = {1, 0x7FFFFFFF, 0xFFFFFFFE, 2};
+    for (DWORD id : ids) {
+        ChannelRequest request;
+        request.dwRequestId = id;
+        ChannelReply reply;
+        ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", request, &reply)) << id;
+        EXPECT_EQ(reply.bResult, 1u) << id;
+        StatusBlock b = Block();
+        EXPECT_EQ(b.dwRequestId, id) << "the worker leaves the client's number alone";
+        EXPECT_EQ(b.dwReplyId, id);
+    }
+
+    fake.script.bGetHangs = true;
+    ChannelRequest late;
+    late.dwRequestId = 9;
+    late.dwTimeoutMs = 300;
+    ChannelReply reply;
+    EXPECT_FALSE(ChannelCall(kMonitorName, L"LPT1:", late, &reply));
+    for (int i = 0; i < 2000 && fake.CallsOf("Get").size() < 5; ++i)
+        Sleep(5);
+    ASSERT_EQ(fake.CallsOf("Get").size(), 5u);
+    EXPECT_EQ(Block().dwReplyId, STATUS_REPLY_BUSY) << "while the port monitor has the request";
+    fake.script.bGetHangs = false;
+    fake.ReleaseHungGets();
+    EXPECT_TRUE(WaitForReplyId(9)) << Block().dwReplyId;
+    ASSERT_TRUE(Close(h));
+}
+
 // Get, the monitor's printer-data entry point.
 struct NameCase {
     std::wstring name;

@@ -218,6 +218,22 @@ BOOL WINAPI FakeGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pVa
     return bOk;
 }
 
+/* The table's Get: the answer above, counted once it has been given, so a
+ * test can tell when a late answer has landed. */
+BOOL WINAPI FakeCountedGet(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer, DWORD cbInBuffer,
+                           LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned)
+{
+    BOOL bOk = FakeGetPrinterDataFromPort(hPort, ControlID, pValueName, lpInBuffer, cbInBuffer, lpOutBuffer,
+                                          cbOutBuffer, lpcbReturned);
+    DWORD dwError = GetLastError();
+    {
+        std::lock_guard<std::mutex> guard(Fake().lock);
+        ++Fake().cGetsDone;
+    }
+    SetLastError(dwError);
+    return bOk;
+}
+
 BOOL WINAPI FakeSetPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved)
 {
     FakePort *port = Enter(hPort, "SetTimeOuts");
@@ -252,6 +268,7 @@ void FakePortMonitor::Reset(const FakeScript &newScript)
     std::lock_guard<std::mutex> guard(lock);
     script = newScript;
     calls.clear();
+    cGetsDone = 0;
     if (!hRelease)
         hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ResetEvent(hRelease);
@@ -266,7 +283,7 @@ MONITOR *FakePortMonitor::Table()
     table_.pfnReadPort = FakeReadPort;
     table_.pfnEndDocPort = FakeEndDocPort;
     table_.pfnClosePort = FakeClosePort;
-    table_.pfnGetPrinterDataFromPort = script.bNoGet ? nullptr : FakeGetPrinterDataFromPort;
+    table_.pfnGetPrinterDataFromPort = script.bNoGet ? nullptr : FakeCountedGet;
     table_.pfnSetPortTimeOuts = script.bNoSetTimeOuts ? nullptr : FakeSetPortTimeOuts;
     return &table_;
 }
@@ -334,6 +351,12 @@ void FakePortMonitor::ClearFaults()
 {
     std::lock_guard<std::mutex> guard(lock);
     faults.clear();
+}
+
+int FakePortMonitor::GetsDone()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return cGetsDone;
 }
 
 void FakePortMonitor::ReleaseHungGets()

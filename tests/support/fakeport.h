@@ -46,6 +46,7 @@ public:
     std::wstring OutputPath(const std::wstring &portName);
     int OpenPorts();
     void ReleaseHungGets();
+    int GetsDone();                 // Get calls that have returned since Reset
     FakeScript script;
 
     // Implementation details used by the table's functions.
@@ -54,6 +55,7 @@ public:
     std::vector<FakeCall> calls;
     std::vector<std::string> faults;
     int cOpen = 0;
+    int cGetsDone = 0;
     HANDLE hRelease = nullptr;
 private:
     MONITOR table_{};
