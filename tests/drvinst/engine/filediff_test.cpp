@@ -52,7 +52,7 @@ protected:
         WriteFile("kztfhelp.bpd", "bpd");
         m_inf = WriteModelInf(kDriverInstall, kDriverFiles);
         CInstallContext c;
-        Prepare(c, m_inf);
+        ASSERT_NO_FATAL_FAILURE(PrepareInf(c, m_inf));
         ASSERT_TRUE(c.CopyInfFiles()) << c.GetErrorText();
         ASSERT_TRUE(c.AddDrv()) << c.GetErrorText();
     }
@@ -80,9 +80,9 @@ protected:
 // The same files as installed: no difference, each compared file logged.
 TEST_F(DiffFilesTest, UnchangedDriverFilesMakeNoDifference)
 {
-    InstallDriver();
+    ASSERT_NO_FATAL_FAILURE(InstallDriver());
     CInstallContext c;
-    Prepare(c, m_inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, m_inf));
     ASSERT_TRUE(c.EnumDrv());
     TakeLog();
     char name[256] = "";
@@ -101,7 +101,7 @@ TEST_F(DiffFilesTest, UnchangedDriverFilesMakeNoDifference)
 // a reinstall, and the comparison stops at that file.
 TEST_F(DiffFilesTest, ChangedDriverFileTurnsTheInstallIntoAReinstall)
 {
-    InstallDriver();
+    ASSERT_NO_FATAL_FAILURE(InstallDriver());
     struct Case {
         const char *file;
         bool size;         // else the time, by whole seconds
@@ -123,7 +123,7 @@ TEST_F(DiffFilesTest, ChangedDriverFileTurnsTheInstallIntoAReinstall)
         else
             SetWriteTime(Src(k.file), WriteTime(Installed(k.file)) + k.offset);
         CInstallContext c;
-        Prepare(c, m_inf);
+        ASSERT_NO_FATAL_FAILURE(PrepareInf(c, m_inf));
         ASSERT_TRUE(c.EnumDrv());
         TakeLog();
         char name[256];
@@ -142,7 +142,7 @@ TEST_F(DiffFilesTest, ChangedDriverFileTurnsTheInstallIntoAReinstall)
 // compared with.
 TEST_F(DiffFilesTest, BpdFilesAndFilesNoDriverNamesAreNotCompared)
 {
-    InstallDriver();
+    ASSERT_NO_FATAL_FAILURE(InstallDriver());
     std::string v2 = m_dir + "\\v2";
     CreateDirectoryA(v2.c_str(), NULL);
     for (const char *file : {"kztfdrv.dll", "kztfui.dll", "kztfdata.dat", "kztfhelp.bpd"})
@@ -152,7 +152,7 @@ TEST_F(DiffFilesTest, BpdFilesAndFilesNoDriverNamesAreNotCompared)
     CloseHandle(h);
     std::string inf = WriteModelInf(kDriverInstall, std::string(kDriverFiles) + "kztfnew.dat\n", "KZTFILES.INF", v2);
     CInstallContext c;
-    Prepare(c, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, inf));
     ASSERT_TRUE(c.EnumDrv());
     TakeLog();
     char name[256];
@@ -168,11 +168,11 @@ TEST_F(DiffFilesTest, BpdFilesAndFilesNoDriverNamesAreNotCompared)
 // An installed file removed by hand cannot be read: no difference.
 TEST_F(DiffFilesTest, InstalledFileRemovedByHandMakesNoDifference)
 {
-    InstallDriver();
+    ASSERT_NO_FATAL_FAILURE(InstallDriver());
     ASSERT_TRUE(DeleteFileA(Installed("kztfui.dll").c_str()));
     AppendByte(Src("kztfui.dll"));
     CInstallContext c;
-    Prepare(c, m_inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, m_inf));
     ASSERT_TRUE(c.EnumDrv());
     TakeLog();
     char name[256];
@@ -186,7 +186,7 @@ TEST_F(DiffFilesTest, InstalledFileRemovedByHandMakesNoDifference)
 // error line; it is never cut (the cut name is a file that differs).
 TEST_F(DiffFilesTest, NewPathBeyondTheBufferIsNotCompared)
 {
-    InstallDriver();
+    ASSERT_NO_FATAL_FAILURE(InstallDriver());
     std::string srcDir = m_dir + "\\" + std::string(243 - m_dir.size() - 1, 's');
     ASSERT_TRUE(CreateDirectoryA(srcDir.c_str(), NULL)) << GetLastError();
     for (const char *file : {"kztfdrv.dll", "kztfui.dll", "kztfdata.dat", "kztfhelp.bpd"})
@@ -197,7 +197,7 @@ TEST_F(DiffFilesTest, NewPathBeyondTheBufferIsNotCompared)
     CloseHandle(h);
     std::string inf = WriteModelInf(kDriverInstall, kDriverFiles, "K.INF", srcDir);
     CInstallContext c;
-    Prepare(c, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, inf));
     ASSERT_TRUE(c.EnumDrv());
     TakeLog();
     char name[256];

@@ -24,16 +24,6 @@ std::string Lines(const std::vector<std::string> &lines)
 
 class CopyFilesTest : public FilesTest {
 protected:
-    // A log line that begins so, among every line taken so far.
-    bool LogHasStart(const std::string &start)
-    {
-        TakeLog();
-        for (const std::string &line : m_logSeen) {
-            if (line.compare(0, start.size(), start) == 0)
-                return true;
-        }
-        return false;
-    }
     // Lines so far are left out of the next look-ups.
     void ForgetLog()
     {
@@ -75,7 +65,7 @@ TEST_F(CopyFilesTest, FlagSixteenKeepsAnExistingTargetAndEveryOtherFlagOverwrite
         WriteFile(c.file, std::string("new ") + c.file);
     }
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines(section));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     std::vector<std::string> attrBefore;
     for (const Case &c : cases) {
         if (c.exists) {
@@ -119,7 +109,7 @@ TEST_F(CopyFilesTest, MissingSourceFileFailsItsCopyAndTheRestIsStillCopied)
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files",
                                     kFilesDest + Lines({"[KZTF.Files]", "kztfmissing.dat", "kztfmissing16.dat,,,16",
                                                         "kztfthere.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(ctx.CopyInfFiles());
     std::string e2 = ErrorTail(ERROR_FILE_NOT_FOUND) + "\r\n";
@@ -140,7 +130,7 @@ TEST_F(CopyFilesTest, UnknownDirectoryIdLeavesItsSectionOutWithAnError)
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files,KZTF.Odd",
                                     Lines({"[DestinationDirs]", "KZTF.Files=10,kztfiles", "KZTF.Odd=12345",
                                            "[KZTF.Files]", "kztfok.dat", "[KZTF.Odd]", "kztfodd.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     EXPECT_EQ("GetDestDir() DirectoryID\r\n", ctx.m_strError);
     EXPECT_TRUE(ctx.CopyInfFiles());
     EXPECT_EQ("ok", ReadBytes(Dest("kztfok.dat")));
@@ -155,7 +145,7 @@ TEST_F(CopyFilesTest, MissingDestinationDirectoryFailsTheCopy)
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files",
                                     Lines({"[DestinationDirs]", "KZTF.Files=10,kztfiles\\none", "[KZTF.Files]",
                                            "kztfa.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     EXPECT_FALSE(ctx.CopyInfFiles());
     EXPECT_EQ("::CopyFile([" + Src("kztfa.dat") + "][" + m_dest + "\\none\\kztfa.dat]) R 0 " +
                   ErrorTail(ERROR_PATH_NOT_FOUND) + "\r\n",
@@ -268,7 +258,7 @@ TEST_F(DelFilesTest, UninstallRemovesTheFilesTheInfCopiesAndTheSystemCopies)
                                     Lines({"[DestinationDirs]", "KZTF.Files=10,kztfiles", "KZTF.Drv=66000",
                                            "[KZTF.Files]", "kztfa.dat", "kztfb.dat", "[KZTF.Drv]",
                                            "kztfdrvonly.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
     SetFileAttributesA(Dest("kztfb.dat").c_str(), FILE_ATTRIBUTE_READONLY);
     std::string inVersion3 = PutInDriverDir("\\3", "kztfdrvonly.dat");
@@ -310,7 +300,7 @@ TEST_F(DelFilesTest, FileStillUsedByAnotherDriverIsKept)
     std::string inf = WriteModelInf("CopyFiles=KZTF.Drv",
                                     Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfshared.dll",
                                            "kztfown.dll"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
     std::string shared2 = PutInDriverDir("\\2", "kztfshared.dll");
     std::string own3 = PutInDriverDir("\\3", "kztfown.dll");
@@ -338,15 +328,15 @@ TEST_F(DelFilesTest, QueueStillUsingTheDriverFileKeepsTheInfCopies)
                                     "DataFile=kztfdata.dat",
                                     Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfdrv.dll",
                                            "kztfui.dll", "kztfdata.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
     ASSERT_TRUE(ctx.AddDrv()) << ctx.GetErrorText();
-    ASSERT_TRUE(AddQueueFor("kztf Queue", kModel));
+    ASSERT_TRUE(AddTestQueue("kztf Queue", kModel));
     std::string companion = SystemInf("OstrelKZTFILES.PNF", "pnf");
     std::string oem = SystemInf("oemkztf2.inf", "\"kztf Model\"=KZTF.Install\r\n");
 
     CInstallContext c;
-    Prepare(c, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, inf));
     EXPECT_TRUE(c.DelFiles()) << c.GetErrorText();
     ASSERT_NE(nullptr, c.m_pDrvingLink);
     EXPECT_STREQ("kztf Queue", c.m_pDrvingLink->pPrinterName);
@@ -361,7 +351,7 @@ TEST_F(DelFilesTest, InfNameWithoutPeriodFailsAtTheCompanion)
     WriteFile("kztfa.dat", "a");
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines({"[KZTF.Files]", "kztfa.dat"}),
                                     "KZTFNOEXT");
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
     ASSERT_TRUE(FileExists(InfCopy("OstrelKZTFNOEXT")));
     EXPECT_FALSE(ctx.DelFiles());
@@ -377,7 +367,7 @@ TEST_F(DelFilesTest, Windows95FamilyLeavesVersionFoldersAloneAndSearchesEveryInf
     WriteFile("kztfw95.dat", "w");
     std::string inf = WriteModelInf("CopyFiles=KZTF.Drv",
                                     Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfw95.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     ctx.m_bWinNT = FALSE;
     ASSERT_TRUE(ctx.CopyInfFiles());
     std::string inVersion3 = PutInDriverDir("\\3", "kztfw95.dat");
@@ -416,7 +406,7 @@ TEST_F(DelFilesTest, DelOemInfRemovesTheSystemCopiesThatNameTheModel)
             SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
     }
     std::string inf = WriteModelInf("DriverFile=kztfdrv.dll", "");
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     EXPECT_TRUE(ctx.DelOemInf()) << ctx.GetErrorText();
     EXPECT_EQ("", ctx.m_strError);
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
@@ -438,7 +428,7 @@ TEST_F(DelFilesTest, DelOemInfRemovesTheSystemCopiesThatNameTheModel)
 TEST_F(DelFilesTest, DelOemInfSkipsUnreadableCopiesAndReportsAMissingDirectory)
 {
     std::string inf = WriteModelInf("DriverFile=kztfdrv.dll", "");
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     EXPECT_TRUE(ctx.DelOemInf());  // nothing of this kind in the prefix
     EXPECT_EQ("", ctx.m_strError);
 
@@ -452,7 +442,7 @@ TEST_F(DelFilesTest, DelOemInfSkipsUnreadableCopiesAndReportsAMissingDirectory)
 
     DevicePathOverride missing(m_dir + "\\noinf");
     CInstallContext c;
-    Prepare(c, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, inf));
     EXPECT_FALSE(c.DelOemInf());
     EXPECT_EQ("finder.FindFile R 0 " + ErrorTail(ERROR_PATH_NOT_FOUND) + "\r\n", c.m_strError);
 }
@@ -463,7 +453,7 @@ TEST_F(DelFilesTest, DelOemInfRefusesAnEmptyModelName)
 {
     std::string oem = SystemInf("oemkztf6.inf", "\"kztf Model\"=x\r\n");
     std::string inf = WriteModelInf("DriverFile=kztfdrv.dll", "");
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     ctx.SetPrinterName("");
     EXPECT_FALSE(ctx.DelOemInf());
     EXPECT_EQ("DelOemInf() m_pPrinterName\r\n", ctx.m_strError);
@@ -492,7 +482,7 @@ TEST_F(DelFilesTest, DestinationPathsBeyondTheBufferFailWithoutBeingCut)
     std::string inf = WriteModelInf("CopyFiles=KZTF.Long,KZTF.Files",
                                     Lines({"[DestinationDirs]", "KZTF.Long=10," + sub, "KZTF.Files=10,kztfiles",
                                            "[KZTF.Long]", "kztfv.datyyy", "[KZTF.Files]", "kztfok.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     std::string lengthLine = "() Length [" + longDir + "\\kztfv.datyyy]\r\n";
     EXPECT_FALSE(ctx.CopyInfFiles());
     EXPECT_EQ("CopyInfFiles" + lengthLine, ctx.m_strError);
@@ -524,7 +514,7 @@ TEST_F(DelFilesTest, SourcePathsBeyondTheBufferFailWithoutBeingCut)
     ASSERT_TRUE(CopyFileA(WriteFile("kztfcut.dat", "cut").c_str(), cutName.c_str(), FALSE));
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines({"[KZTF.Files]", "kztfcut.datxxxxx"}),
                                     "K.INF", srcDir);
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     EXPECT_FALSE(ctx.CopyInfFiles());
     EXPECT_EQ("CopyInfFiles() Length [" + srcDir + "\\kztfcut.datxxxxx]\r\n", ctx.m_strError);
     EXPECT_FALSE(FileExists(Dest("kztfcut.datxxxxx")));
@@ -540,7 +530,7 @@ TEST_F(DelFilesTest, LongSystemInfDirectoryFailsTheInfCopyAndTheSearch)
     DevicePathOverride path(longInfDir);
     WriteFile("kztfa.dat", "a");
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines({"[KZTF.Files]", "kztfa.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     ASSERT_STREQ(longInfDir.c_str(), ctx.m_pDevicePath);
     EXPECT_FALSE(ctx.CopyInfFiles());
     EXPECT_EQ("CopyInfFiles() Length [" + longInfDir + "\\OstrelKZTFILES.INF]\r\n", ctx.m_strError);

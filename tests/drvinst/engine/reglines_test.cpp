@@ -104,7 +104,7 @@ protected:
         std::string section = "[KZTF.Reg]\n";
         for (const std::string &line : lines)
             section += line + "\n";
-        Prepare(c, WriteModelInf("DriverFile=kztfdrv.dll\nAddReg=KZTF.Reg", section));
+        ASSERT_NO_FATAL_FAILURE(PrepareInf(c, WriteModelInf("DriverFile=kztfdrv.dll\nAddReg=KZTF.Reg", section)));
     }
 };
 
@@ -113,9 +113,9 @@ protected:
 // flags and value a string and an empty text.
 TEST_F(RegLinesTest, AddRegWritesStringValuesUnderExistingKeys)
 {
-    PrepareLines(ctx, {"HKLM," + kKey + ",kztf Program,0,vigil.exe", "hklm," + kKey + ",kztf Head,00,1B40",
-                       "HKLM," + kKey + ",,0,default text", "HKLM," + kKey + ",kztf Bare"});
-    SetLastError(0xdeadbeef);
+    ASSERT_NO_FATAL_FAILURE(PrepareLines(ctx, {"HKLM," + kKey + ",kztf Program,0,vigil.exe",
+                                               "hklm," + kKey + ",kztf Head,00,1B40", "HKLM," + kKey + ",,0,default text",
+                                               "HKLM," + kKey + ",kztf Bare"}));
     EXPECT_TRUE(ctx.AddReg()) << ctx.GetErrorText();
     EXPECT_EQ("", ctx.m_strError);
     EXPECT_EQ("vigil.exe", ReadValue(kKey, "kztf Program"));
@@ -130,7 +130,7 @@ TEST_F(RegLinesTest, AddRegWritesStringValuesUnderExistingKeys)
 
     // An empty list writes nothing and succeeds.
     CInstallContext none;
-    Prepare(none, WriteModelInf("DriverFile=kztfdrv.dll", ""));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(none, WriteModelInf("DriverFile=kztfdrv.dll", "")));
     EXPECT_EQ(nullptr, none.m_pRegLink);
     EXPECT_TRUE(none.AddReg());
 }
@@ -165,7 +165,7 @@ TEST_F(RegLinesTest, AddRegStopsAtALineItCannotWrite)
         SCOPED_TRACE(testing::Message() << "case " << i << " " << c.line);
         ClearValues();
         CInstallContext ci;
-        PrepareLines(ci, {"HKLM," + kKey + ",kztf Before,0,before", c.line, "HKLM," + kKey + ",kztf After,0,after"});
+        ASSERT_NO_FATAL_FAILURE(PrepareLines(ci, {"HKLM," + kKey + ",kztf Before,0,before", c.line, "HKLM," + kKey + ",kztf After,0,after"}));
         EXPECT_FALSE(ci.AddReg());
         EXPECT_EQ(c.error, ci.m_strError);
         EXPECT_EQ("before", ReadValue(kKey, "kztf Before"));
@@ -184,8 +184,9 @@ TEST_F(RegLinesTest, DelRegRemovesTheValuesAndKeepsTheKeys)
     SetValue(kKey, "kztf Program", "vigil.exe");
     SetValue(kKey, "kztf Head", "1B40");
     SetValue(kKey, "kztf Other", "stays");
-    PrepareLines(ctx, {"HKLM," + kKey + ",kztf Program,0,vigil.exe", "HKLM," + kKey + ",kztf Head,1,1B40",
-                       "HKLM," + kKey + ",kztf Gone,0,x", "HKLM," + kMissing + ",kztf Any,0,x"});
+    ASSERT_NO_FATAL_FAILURE(PrepareLines(ctx, {"HKLM," + kKey + ",kztf Program,0,vigil.exe",
+                                               "HKLM," + kKey + ",kztf Head,1,1B40", "HKLM," + kKey + ",kztf Gone,0,x",
+                                               "HKLM," + kMissing + ",kztf Any,0,x"}));
     EXPECT_TRUE(ctx.DelReg()) << ctx.GetErrorText();
     EXPECT_EQ("", ctx.m_strError);
     EXPECT_EQ("(none)", ReadValue(kKey, "kztf Program"));
@@ -200,7 +201,7 @@ TEST_F(RegLinesTest, DelRegRemovesTheValuesAndKeepsTheKeys)
 
     // Run again, on a system where everything is already gone.
     CInstallContext again;
-    PrepareLines(again, {"HKLM," + kKey + ",kztf Program,0,vigil.exe"});
+    ASSERT_NO_FATAL_FAILURE(PrepareLines(again, {"HKLM," + kKey + ",kztf Program,0,vigil.exe"}));
     EXPECT_TRUE(again.DelReg());
     EXPECT_EQ("", again.m_strError);
 }
@@ -225,7 +226,7 @@ TEST_F(RegLinesTest, DelRegStopsAtALineItCannotRemove)
         SetValue(kKey, "kztf Before", "x");
         SetValue(kKey, "kztf After", "x");
         CInstallContext ci;
-        PrepareLines(ci, {"HKLM," + kKey + ",kztf Before,0,x", c.line, "HKLM," + kKey + ",kztf After,0,x"});
+        ASSERT_NO_FATAL_FAILURE(PrepareLines(ci, {"HKLM," + kKey + ",kztf Before,0,x", c.line, "HKLM," + kKey + ",kztf After,0,x"}));
         EXPECT_FALSE(ci.DelReg());
         EXPECT_EQ(c.error, ci.m_strError);
         EXPECT_EQ("(none)", ReadValue(kKey, "kztf Before"));
@@ -245,9 +246,8 @@ TEST_F(RegLinesTest, SamplePackageLinesRoundTrip)
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, monitorKey.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
                                              NULL, &hKey, &disposition));
     RegCloseKey(hKey);
-    std::string inf = Narrow(ExeDirectory()) + "\\samples\\tz\\TZ.INF";
     CInstallContext c;
-    Prepare(c, inf, "Ostrel TZ-2000");
+    ASSERT_NO_FATAL_FAILURE(Prepare(c, "Ostrel TZ-2000"));
     ASSERT_TRUE(c.AddReg()) << c.GetErrorText();
     EXPECT_EQ("vigil.exe", ReadValue(monitorKey, "Ostrel TZ-2000"));
     EXPECT_EQ("1B401B2847", ReadValue(monitorKey, "Ostrel TZ-2000 Head"));
