@@ -24,15 +24,11 @@ std::string Lines(const std::vector<std::string> &lines)
 
 class CopyFilesTest : public FilesTest {
 protected:
-    // A log line that begins so, among every line taken so far.
-    bool LogHasStart(const std::string &start)
+    // Lines so far are left out of the next look-ups.
+    void ForgetLog()
     {
         TakeLog();
-        for (const std::string &line : m_logSeen) {
-            if (line.compare(0, start.size(), start) == 0)
-                return true;
-        }
-        return false;
+        m_logSeen.clear();
     }
     std::string Src(const std::string &name) { return m_dir + "\\" + name; }
     std::string Dest(const std::string &name) { return m_dest + "\\" + name; }
@@ -69,7 +65,7 @@ TEST_F(CopyFilesTest, FlagSixteenKeepsAnExistingTargetAndEveryOtherFlagOverwrite
         WriteFile(c.file, std::string("new ") + c.file);
     }
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines(section));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     std::vector<std::string> attrBefore;
     for (const Case &c : cases) {
         if (c.exists) {
@@ -113,7 +109,7 @@ TEST_F(CopyFilesTest, MissingSourceFileFailsItsCopyAndTheRestIsStillCopied)
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files",
                                     kFilesDest + Lines({"[KZTF.Files]", "kztfmissing.dat", "kztfmissing16.dat,,,16",
                                                         "kztfthere.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(ctx.CopyInfFiles());
     std::string e2 = ErrorTail(ERROR_FILE_NOT_FOUND) + "\r\n";
@@ -134,7 +130,7 @@ TEST_F(CopyFilesTest, UnknownDirectoryIdLeavesItsSectionOutWithAnError)
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files,KZTF.Odd",
                                     Lines({"[DestinationDirs]", "KZTF.Files=10,kztfiles", "KZTF.Odd=12345",
                                            "[KZTF.Files]", "kztfok.dat", "[KZTF.Odd]", "kztfodd.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     EXPECT_EQ("GetDestDir() DirectoryID\r\n", ctx.m_strError);
     EXPECT_TRUE(ctx.CopyInfFiles());
     EXPECT_EQ("ok", ReadBytes(Dest("kztfok.dat")));
@@ -149,7 +145,7 @@ TEST_F(CopyFilesTest, MissingDestinationDirectoryFailsTheCopy)
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files",
                                     Lines({"[DestinationDirs]", "KZTF.Files=10,kztfiles\\none", "[KZTF.Files]",
                                            "kztfa.dat"}));
-    Prepare(ctx, inf);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
     EXPECT_FALSE(ctx.CopyInfFiles());
     EXPECT_EQ("::CopyFile([" + Src("kztfa.dat") + "][" + m_dest + "\\none\\kztfa.dat]) R 0 " +
                   ErrorTail(ERROR_PATH_NOT_FOUND) + "\r\n",
@@ -225,4 +221,322 @@ TEST_F(CopyFilesTest, DelFileDeletesWhatIsThereAndFailsOnlyOnRealErrors)
     EXPECT_EQ("::DeleteFile([" + held + "]) R 0 " + ErrorTail(ERROR_SHARING_VIOLATION) + "\r\n" + "::DeleteFile([" +
                   folder + "]) R 0 " + ErrorTail(ERROR_ACCESS_DENIED) + "\r\n",
               ctx.m_strError);
+}
+
+class DelFilesTest : public CopyFilesTest {
+protected:
+    // Writes text as a file of the system INF directory.
+    std::string SystemInf(const std::string &name, const std::string &text)
+    {
+        std::string path = m_infDir + "\\" + name;
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        DWORD cb = 0;
+        ::WriteFile(h, text.data(), (DWORD)text.size(), &cb, NULL);
+        CloseHandle(h);
+        return path;
+    }
+    // Copies a source file to a folder of the driver directory ("" for the
+    // directory itself, "\\3" for a version folder), creating the folder.
+    std::string PutInDriverDir(const std::string &sub, const std::string &name)
+    {
+        std::string dir = m_drvDir + sub;
+        CreateDirectoryA(dir.c_str(), NULL);
+        CopyFileA(Src(name).c_str(), (dir + "\\" + name).c_str(), FALSE);
+        return dir + "\\" + name;
+    }
+};
+
+// Uninstall: every listed file goes, with its copies in the driver
+// directory's version folders; then the INF copy, its ".PNF" and the
+// system's own copies of the INF that name the model.
+TEST_F(DelFilesTest, UninstallRemovesTheFilesTheInfCopiesAndTheSystemCopies)
+{
+    WriteFile("kztfa.dat", "a");
+    WriteFile("kztfb.dat", "b");
+    WriteFile("kztfdrvonly.dat", "d");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Files,KZTF.Drv",
+                                    Lines({"[DestinationDirs]", "KZTF.Files=10,kztfiles", "KZTF.Drv=66000",
+                                           "[KZTF.Files]", "kztfa.dat", "kztfb.dat", "[KZTF.Drv]",
+                                           "kztfdrvonly.dat"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
+    SetFileAttributesA(Dest("kztfb.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+    std::string inVersion3 = PutInDriverDir("\\3", "kztfdrvonly.dat");
+    std::string companion = SystemInf("OstrelKZTFILES.PNF", "pnf");
+    std::string oem = SystemInf("oemkztf1.inf", "[Models]\r\n\"kztf Model\" = KZTF.Install\r\n");
+    std::string oemPnf = SystemInf("oemkztf1.PNF", "pnf");
+
+    EXPECT_TRUE(ctx.DelFiles()) << ctx.GetErrorText();
+    EXPECT_EQ("", ctx.m_strError);
+    for (const std::string &path : {Dest("kztfa.dat"), Dest("kztfb.dat"), m_drvDir + "\\kztfdrvonly.dat", inVersion3,
+                                    InfCopy(), companion, oem, oemPnf})
+        EXPECT_FALSE(FileExists(path)) << path;
+    EXPECT_TRUE(LogHas("DBG ::DeleteFile([" + Dest("kztfb.dat") + "]) R 1 E 0 "));
+    EXPECT_TRUE(LogHas("DBG ::DeleteFile([" + inVersion3 + "]) R 1 E 0 "));
+    EXPECT_TRUE(LogHasStart("DBG ::GetFileAttributes([" + m_drvDir + "\\2\\kztfdrvonly.dat]) R -1 E "));
+    EXPECT_TRUE(LogHas("DBG ::DeleteFile([" + companion + "]) R 1 E 0 "));
+    EXPECT_TRUE(LogHas("DBG ::DeleteFile([" + oemPnf + "]) R 1 E 0 "));
+    // Only the driver directory has version folders.
+    EXPECT_FALSE(LogHasStart("DBG ::GetFileAttributes([" + m_dest + "\\3\\"));
+}
+
+// A file that another installed driver names (a library several models
+// share) stays, in the driver directory and in its version folders.
+TEST_F(DelFilesTest, FileStillUsedByAnotherDriverIsKept)
+{
+    CopyStub(m_dir, "kztfshared.dll");
+    CopyStub(m_dir, "kztfown.dll");
+    CopyStub(m_dir, "kztfother.dll");
+    PutInDriverDir("", "kztfother.dll");
+    PutInDriverDir("", "kztfshared.dll");
+    DRIVER_INFO_3A other = {};
+    other.cVersion = 3;
+    other.pName = (LPSTR) "kztf Other";
+    other.pDriverPath = other.pDataFile = other.pConfigFile = (LPSTR) "kztfother.dll";
+    other.pDependentFiles = (LPSTR) "kztfshared.dll\0";
+    other.pDefaultDataType = (LPSTR) "RAW";
+    ASSERT_TRUE(AddPrinterDriverA(NULL, 3, (LPBYTE)&other)) << GetLastError();
+
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Drv",
+                                    Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfshared.dll",
+                                           "kztfown.dll"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
+    std::string shared2 = PutInDriverDir("\\2", "kztfshared.dll");
+    std::string own3 = PutInDriverDir("\\3", "kztfown.dll");
+    ASSERT_TRUE(FileExists(m_drvDir + "\\3\\kztfshared.dll"));  // the spooler's own copy
+
+    ForgetLog();
+    EXPECT_TRUE(ctx.DelFiles()) << ctx.GetErrorText();
+    EXPECT_TRUE(FileExists(m_drvDir + "\\kztfshared.dll"));
+    EXPECT_TRUE(FileExists(shared2));
+    EXPECT_TRUE(FileExists(m_drvDir + "\\3\\kztfshared.dll"));
+    EXPECT_FALSE(LogHasStart("DBG ::GetFileAttributes([" + m_drvDir + "\\kztfshared.dll"));
+    EXPECT_FALSE(FileExists(m_drvDir + "\\kztfown.dll"));
+    EXPECT_FALSE(FileExists(own3));
+    EXPECT_FALSE(FileExists(InfCopy()));  // no queue uses this model's driver file
+}
+
+// While a queue still uses the driver file, the INF copy, its ".PNF" and
+// the system's copies stay.
+TEST_F(DelFilesTest, QueueStillUsingTheDriverFileKeepsTheInfCopies)
+{
+    CopyStub(m_dir, "kztfdrv.dll");
+    CopyStub(m_dir, "kztfui.dll");
+    WriteFile("kztfdata.dat", "data");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Drv\nDriverFile=kztfdrv.dll\nConfigFile=kztfui.dll\n"
+                                    "DataFile=kztfdata.dat",
+                                    Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfdrv.dll",
+                                           "kztfui.dll", "kztfdata.dat"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
+    ASSERT_TRUE(ctx.AddDrv()) << ctx.GetErrorText();
+    ASSERT_TRUE(AddTestQueue("kztf Queue", kModel));
+    std::string companion = SystemInf("OstrelKZTFILES.PNF", "pnf");
+    std::string oem = SystemInf("oemkztf2.inf", "\"kztf Model\"=KZTF.Install\r\n");
+
+    CInstallContext c;
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, inf));
+    EXPECT_TRUE(c.DelFiles()) << c.GetErrorText();
+    ASSERT_NE(nullptr, c.m_pDrvingLink);
+    EXPECT_STREQ("kztf Queue", c.m_pDrvingLink->pPrinterName);
+    for (const std::string &path : {m_drvDir + "\\kztfdrv.dll", InfCopy(), companion, oem})
+        EXPECT_TRUE(FileExists(path)) << path;
+}
+
+// The ".PNF" name is made at the INF name's first period; a name without
+// one fails there, after the INF copy went.
+TEST_F(DelFilesTest, InfNameWithoutPeriodFailsAtTheCompanion)
+{
+    WriteFile("kztfa.dat", "a");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines({"[KZTF.Files]", "kztfa.dat"}),
+                                    "KZTFNOEXT");
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
+    ASSERT_TRUE(FileExists(InfCopy("OstrelKZTFNOEXT")));
+    EXPECT_FALSE(ctx.DelFiles());
+    EXPECT_EQ("DelFiles() pPeriod\r\n", ctx.m_strError);
+    EXPECT_FALSE(FileExists(InfCopy("OstrelKZTFNOEXT")));
+    EXPECT_FALSE(FileExists(Dest("kztfa.dat")));
+}
+
+// On Windows 95/98 the driver directory has no version folders, and every
+// INF of the system INF directory that names the model goes.
+TEST_F(DelFilesTest, Windows95FamilyLeavesVersionFoldersAloneAndSearchesEveryInf)
+{
+    WriteFile("kztfw95.dat", "w");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Drv",
+                                    Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfw95.dat"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ctx.m_bWinNT = FALSE;
+    ASSERT_TRUE(ctx.CopyInfFiles());
+    std::string inVersion3 = PutInDriverDir("\\3", "kztfw95.dat");
+    std::string named = SystemInf("kztfw95.inf", "[x]\r\nKZTF MODEL=yes\r\n");
+    std::string namedPnf = SystemInf("kztfw95.PNF", "pnf");
+
+    EXPECT_TRUE(ctx.DelFiles()) << ctx.GetErrorText();
+    EXPECT_FALSE(FileExists(m_drvDir + "\\kztfw95.dat"));
+    EXPECT_TRUE(FileExists(inVersion3));
+    EXPECT_FALSE(FileExists(named));
+    EXPECT_FALSE(FileExists(namedPnf));
+}
+
+// DelOemInf on Windows NT: the "oem*.inf" files with a line that holds "="
+// and the model name (in any case) go with their ".PNF"; others stay.
+TEST_F(DelFilesTest, DelOemInfRemovesTheSystemCopiesThatNameTheModel)
+{
+    struct Case {
+        const char *name;
+        const char *text;
+        bool readOnly;
+        bool deleted;
+    };
+    const Case cases[] = {
+        {"oemkztf1.inf", "[Kzt.Models]\r\n\"kztf Model\" = KZTF.Install\r\n", false, true},
+        {"oemkztf2.inf", "[Kzt.Models]\r\n\"KZTF MODEL\"=KZTF.Install\r\n", true, true},
+        {"oemkztf3.inf", "; kztf Model without an equals sign\r\n", false, false},
+        {"oemkztf4.inf", "[Other.Models]\r\n\"Other Model\" = Other.Install\r\n", false, false},
+        {"kztfnotoem.inf", "\"kztf Model\" = KZTF.Install\r\n", false, false},
+    };
+    for (const Case &c : cases) {
+        std::string path = SystemInf(c.name, c.text);
+        std::string pnf = path.substr(0, path.rfind('.')) + ".PNF";
+        SystemInf(pnf.substr(m_infDir.size() + 1), "pnf");
+        if (c.readOnly)
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    std::string inf = WriteModelInf("DriverFile=kztfdrv.dll", "");
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    EXPECT_TRUE(ctx.DelOemInf()) << ctx.GetErrorText();
+    EXPECT_EQ("", ctx.m_strError);
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(testing::Message() << "case " << i << " " << c.name);
+        std::string path = m_infDir + "\\" + c.name;
+        std::string pnf = path.substr(0, path.rfind('.')) + ".PNF";
+        EXPECT_EQ(c.deleted, !FileExists(path));
+        EXPECT_EQ(c.deleted, !FileExists(pnf));
+        if (c.deleted) {
+            EXPECT_TRUE(LogHas("DBG ::DeleteFile([" + path + "]) R 1 E 0 "));
+            EXPECT_TRUE(LogHas("DBG ::DeleteFile([" + pnf + "]) R 1 E 0 "));
+        }
+    }
+}
+
+// A copy that cannot be read (held open by another program) is skipped; no
+// copy at all, or a missing INF directory, are told apart.
+TEST_F(DelFilesTest, DelOemInfSkipsUnreadableCopiesAndReportsAMissingDirectory)
+{
+    std::string inf = WriteModelInf("DriverFile=kztfdrv.dll", "");
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    EXPECT_TRUE(ctx.DelOemInf());  // nothing of this kind in the prefix
+    EXPECT_EQ("", ctx.m_strError);
+
+    std::string held = SystemInf("oemkztf5.inf", "\"kztf Model\"=x\r\n");
+    HANDLE hHeld = CreateFileA(held.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+    EXPECT_TRUE(ctx.DelOemInf());
+    CloseHandle(hHeld);
+    EXPECT_TRUE(FileExists(held));
+    EXPECT_EQ("", ctx.m_strError);
+
+    DevicePathOverride missing(m_dir + "\\noinf");
+    CInstallContext c;
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, inf));
+    EXPECT_FALSE(c.DelOemInf());
+    EXPECT_EQ("finder.FindFile R 0 " + ErrorTail(ERROR_PATH_NOT_FOUND) + "\r\n", c.m_strError);
+}
+
+// An empty model name is in every line: it would take every system copy
+// with it, so it is refused.
+TEST_F(DelFilesTest, DelOemInfRefusesAnEmptyModelName)
+{
+    std::string oem = SystemInf("oemkztf6.inf", "\"kztf Model\"=x\r\n");
+    std::string inf = WriteModelInf("DriverFile=kztfdrv.dll", "");
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ctx.SetPrinterName("");
+    EXPECT_FALSE(ctx.DelOemInf());
+    EXPECT_EQ("DelOemInf() m_pPrinterName\r\n", ctx.m_strError);
+    EXPECT_TRUE(FileExists(oem));
+}
+
+// Paths are composed in 256-byte buffers. A path that does not fit fails
+// its copy or deletion with an error line that shows it whole; it is never
+// cut, so a file whose name is the cut path is neither copied nor deleted.
+TEST_F(DelFilesTest, DestinationPathsBeyondTheBufferFailWithoutBeingCut)
+{
+    // A folder of 245 characters: its 9-character file fills the buffer.
+    std::string sub = std::string(234 - 4, 'd') + "kztf";
+    std::string longDir = WindowsDirA() + "\\" + sub;
+    ASSERT_EQ(245u, longDir.size());
+    ASSERT_TRUE(CreateDirectoryA(longDir.c_str(), NULL)) << GetLastError();
+    std::string victim = longDir + "\\kztfv.dat";
+    ASSERT_EQ(255u, victim.size());
+    HANDLE h = CreateFileA(victim.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD cb;
+    ::WriteFile(h, "victim", 6, &cb, NULL);
+    CloseHandle(h);
+
+    WriteFile("kztfv.datyyy", "long");
+    WriteFile("kztfok.dat", "ok");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Long,KZTF.Files",
+                                    Lines({"[DestinationDirs]", "KZTF.Long=10," + sub, "KZTF.Files=10,kztfiles",
+                                           "[KZTF.Long]", "kztfv.datyyy", "[KZTF.Files]", "kztfok.dat"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    std::string lengthLine = "() Length [" + longDir + "\\kztfv.datyyy]\r\n";
+    EXPECT_FALSE(ctx.CopyInfFiles());
+    EXPECT_EQ("CopyInfFiles" + lengthLine, ctx.m_strError);
+    EXPECT_EQ("ok", ReadBytes(Dest("kztfok.dat")));
+    EXPECT_EQ("victim", ReadBytes(victim));
+    EXPECT_TRUE(FileExists(InfCopy()));
+
+    ctx.m_strError.clear();
+    EXPECT_FALSE(ctx.DelFiles());
+    EXPECT_EQ("DelFiles" + lengthLine, ctx.m_strError);
+    EXPECT_EQ("victim", ReadBytes(victim));
+    EXPECT_FALSE(FileExists(Dest("kztfok.dat")));  // the loop went on
+    EXPECT_FALSE(FileExists(InfCopy()));
+
+    SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(victim.c_str());
+    RemoveDirectoryA(longDir.c_str());
+}
+
+// The same for the source side, in a driver source folder of 243
+// characters (the INF named K.INF lies there): the name cut to fit would be
+// an existing file.
+TEST_F(DelFilesTest, SourcePathsBeyondTheBufferFailWithoutBeingCut)
+{
+    std::string srcDir = m_dir + "\\" + std::string(243 - m_dir.size() - 1, 's');
+    ASSERT_TRUE(CreateDirectoryA(srcDir.c_str(), NULL)) << GetLastError();
+    std::string cutName = srcDir + "\\kztfcut.dat";
+    ASSERT_EQ(255u, cutName.size());
+    ASSERT_TRUE(CopyFileA(WriteFile("kztfcut.dat", "cut").c_str(), cutName.c_str(), FALSE));
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines({"[KZTF.Files]", "kztfcut.datxxxxx"}),
+                                    "K.INF", srcDir);
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    EXPECT_FALSE(ctx.CopyInfFiles());
+    EXPECT_EQ("CopyInfFiles() Length [" + srcDir + "\\kztfcut.datxxxxx]\r\n", ctx.m_strError);
+    EXPECT_FALSE(FileExists(Dest("kztfcut.datxxxxx")));
+    EXPECT_FALSE(FileExists(Dest("kztfcut.dat")));
+    EXPECT_TRUE(FileExists(InfCopy("OstrelK.INF")));
+}
+
+// A system INF directory of 248 characters leaves no room for the INF copy's
+// name or the search pattern: both fail with their error lines.
+TEST_F(DelFilesTest, LongSystemInfDirectoryFailsTheInfCopyAndTheSearch)
+{
+    std::string longInfDir = "C:\\" + std::string(245, 'i');
+    DevicePathOverride path(longInfDir);
+    WriteFile("kztfa.dat", "a");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines({"[KZTF.Files]", "kztfa.dat"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ASSERT_STREQ(longInfDir.c_str(), ctx.m_pDevicePath);
+    EXPECT_FALSE(ctx.CopyInfFiles());
+    EXPECT_EQ("CopyInfFiles() Length [" + longInfDir + "\\OstrelKZTFILES.INF]\r\n", ctx.m_strError);
+    EXPECT_EQ("a", ReadBytes(Dest("kztfa.dat")));
+
+    ctx.m_strError.clear();
+    EXPECT_FALSE(ctx.DelOemInf());
+    EXPECT_EQ("DelOemInf() Length [" + longInfDir + "\\oem*.inf]\r\n", ctx.m_strError);
 }

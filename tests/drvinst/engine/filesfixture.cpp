@@ -1,8 +1,6 @@
 #include "filesfixture.h"
 #include "splstr.h"
-#include "spoolrecord.h"
 #include "testenv.h"
-#include <winspool.h>
 #include <vector>
 
 const char kModel[] = "kztf Model";
@@ -11,11 +9,6 @@ const char kTestKey[] = "SOFTWARE\\KztFilesTest";
 namespace {
 
 const char kCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-
-bool StartsWithKztf(const char *name)
-{
-    return name && !StrNCmpI(name, "kztf", 4);
-}
 
 // Deletes the files of dir whose names match pattern.
 void DeleteMatching(const std::string &dir, const std::string &pattern)
@@ -53,55 +46,6 @@ void DeleteKeyTree(HKEY hParent, const char *name)
 }
 
 }  // namespace
-
-void RemoveTestDrivers()
-{
-    SpoolCallArgs args = {};
-    SpoolRecordResult r;
-    args.dwFlags = PRINTER_ENUM_LOCAL;
-    args.dwLevel = 2;
-    if (LPBYTE p = AllocSpoolRecord(SpoolEnumPrintersA, &args, 0, &r)) {
-        for (DWORD i = 0; i < r.cReturned; i++) {
-            const PRINTER_INFO_2A &q = ((const PRINTER_INFO_2A *)p)[i];
-            if (!StartsWithKztf(q.pPrinterName) && !StartsWithKztf(q.pDriverName))
-                continue;
-            HANDLE h = NULL;
-            PRINTER_DEFAULTSA defaults = {NULL, NULL, PRINTER_ALL_ACCESS};
-            if (OpenPrinterA(q.pPrinterName, &h, &defaults)) {
-                DeletePrinter(h);
-                ClosePrinter(h);
-            }
-        }
-        FreeSpoolRecord(p);
-    }
-    args = {};
-    args.dwLevel = 3;
-    if (LPBYTE p = AllocSpoolRecord(SpoolEnumPrinterDriversA, &args, 0, &r)) {
-        for (DWORD i = 0; i < r.cReturned; i++) {
-            const DRIVER_INFO_3A &d = ((const DRIVER_INFO_3A *)p)[i];
-            if (StartsWithKztf(d.pName))
-                DeletePrinterDriverA(NULL, NULL, d.pName);
-        }
-        FreeSpoolRecord(p);
-    }
-    std::string drv = PrinterDriverDirA();
-    for (const char *sub : {"", "\\2", "\\3"})
-        DeleteMatching(drv + sub, "kztf*");
-}
-
-bool AddQueueFor(const std::string &name, const std::string &driver)
-{
-    PRINTER_INFO_2A pi = {};
-    pi.pPrinterName = (LPSTR)name.c_str();
-    pi.pPortName = (LPSTR) "LPT1:";
-    pi.pDriverName = (LPSTR)driver.c_str();
-    pi.pPrintProcessor = (LPSTR) "winprint";
-    pi.pDatatype = (LPSTR) "RAW";
-    HANDLE h = AddPrinterA(NULL, 2, (LPBYTE)&pi);
-    if (h)
-        ClosePrinter(h);
-    return h != NULL;
-}
 
 std::string ErrorTail(DWORD dwError)
 {
@@ -142,9 +86,13 @@ DevicePathOverride::~DevicePathOverride()
     RegCloseKey(hKey);
 }
 
+// The files and keys of a case; its drivers and queues go with the spooler's
+// reset.
 static void RemoveCaseLeftovers(const std::string &dest, const std::string &infDir)
 {
-    RemoveTestDrivers();
+    std::string drv = PrinterDriverDirA();
+    for (const char *sub : {"", "\\2", "\\3"})
+        DeleteMatching(drv + sub, "kztf*");
     RemoveTree(dest);
     DeleteMatching(infDir, "OstrelKZTF*");
     DeleteMatching(infDir, "oemkztf*");
@@ -154,7 +102,7 @@ static void RemoveCaseLeftovers(const std::string &dest, const std::string &infD
 
 void FilesTest::SetUp()
 {
-    ContextTest::SetUp();
+    EngineTest::SetUp();
     m_dest = WindowsDirA() + "\\kztfiles";
     m_drvDir = PrinterDriverDirA();
     m_infDir = WindowsDirA() + "\\INF";
@@ -164,8 +112,8 @@ void FilesTest::SetUp()
 
 void FilesTest::TearDown()
 {
+    EngineTest::TearDown();  // queues and drivers first, then their files
     RemoveCaseLeftovers(m_dest, m_infDir);
-    ContextTest::TearDown();
 }
 
 std::string FilesTest::WriteModelInf(const std::string &install, const std::string &sections, const std::string &name,
@@ -182,19 +130,6 @@ std::string FilesTest::WriteModelInf(const std::string &install, const std::stri
     MoveFileA(path.c_str(), moved.c_str());
     ctx.SetInfFileName(moved.c_str());
     return moved;
-}
-
-void FilesTest::Prepare(CInstallContext &c, const std::string &inf, const char *model)
-{
-    if (&c != &ctx) {
-        FreeSplStr(c.m_pLogFileName);
-        c.m_pLogFileName = AllocSplStr(m_logPath.c_str());
-    }
-    c.SetInfFileName(inf.c_str());
-    c.SetPrinterName(model);
-    ASSERT_TRUE(c.SetupSysInfo()) << c.GetErrorText();
-    ASSERT_TRUE(c.ParseInf()) << c.GetErrorText();
-    ASSERT_TRUE(c.SetupSplInfo());
 }
 
 std::string FilesTest::CopyStub(const std::string &dir, const std::string &name)

@@ -4,13 +4,13 @@
 // copies "OstrelKZTF*" and "oemkztf*.inf") and goes away before and after
 // each case, with the registry key kTestKey.
 #pragma once
-#include "contextfixture.h"
+#include "enginefixture.h"
 #include <string>
 
 extern const char kModel[];    // "kztf Model": the model of the test INFs
 extern const char kTestKey[];  // HKLM-relative key the registry cases write under
 
-class FilesTest : public ContextTest {
+class FilesTest : public EngineTest {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -20,9 +20,11 @@ protected:
     // folder by default), and makes it the fixture context's INF.
     std::string WriteModelInf(const std::string &install, const std::string &sections,
                               const std::string &name = "KZTFILES.INF", const std::string &dir = "");
-    // Readies a context for a model of an INF as the engine needs it: names,
-    // SetupSysInfo, ParseInf, SetupSplInfo; the log goes to the case's file.
-    void Prepare(CInstallContext &c, const std::string &inf, const char *model = kModel);
+    // Readies a context for a model of a test INF as the engine needs it.
+    void PrepareInf(CInstallContext &c, const std::string &inf, const char *model = kModel)
+    {
+        Prepare(c, model, "LPT1:", nullptr, inf);
+    }
     // A copy of the stand-in driver UI library (a real DLL with the exports
     // Wine's spooler calls) under another name, in dir.
     std::string CopyStub(const std::string &dir, const std::string &name);
@@ -31,12 +33,6 @@ protected:
     std::string m_drvDir;  // the spooler's printer-driver directory
     std::string m_infDir;  // the system INF directory
 };
-
-// Removes every queue and driver whose name starts with "kztf", and the
-// "kztf*" files of the driver directory and its version folders.
-void RemoveTestDrivers();
-// Adds a queue for an installed driver; false when Wine refuses it.
-bool AddQueueFor(const std::string &name, const std::string &driver);
 
 // "E <code> <system text>" as a log line shows it (line break removed).
 std::string ErrorTail(DWORD dwError);
