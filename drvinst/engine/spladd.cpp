@@ -21,7 +21,7 @@ BOOL CInstallContext::AddMon()
     }
     SetLastError(0);
     BOOL bAdded = AddMonitorA(NULL, 2, (LPBYTE)&m_MonitorInfo2);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bAdded);
     // A monitor that the spooler already has is there afterwards, as asked.
     BOOL bPresent = bAdded || dwError == ERROR_PRINT_MONITOR_ALREADY_INSTALLED;
     LogStep(*this, bPresent, "::AddMonitor([%s]) R %d E %d %s", m_MonitorInfo2.pName, bAdded, dwError,
@@ -44,7 +44,7 @@ BOOL CInstallContext::AddProc()
     }
     SetLastError(0);
     BOOL bAdded = AddPrintProcessorA(NULL, m_PrnProcInfo.pEnvironment, m_PrnProcInfo.pDLLName, m_PrnProcInfo.pName);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bAdded);
     LogStep(*this, bAdded, "::AddPrintProcessor([%s]) R %d E %d %s", m_PrnProcInfo.pName, bAdded, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);
@@ -82,7 +82,7 @@ BOOL CInstallContext::AddDrv()
     } else if (bResult) {
         SetLastError(0);
         bResult = AddPrinterDriverA(NULL, 3, (LPBYTE)&di);
-        DWORD dwError = GetLastError();
+        DWORD dwError = CallError(bResult);
         LogStep(*this, bResult, "::AddPrinterDriver([%s]) R %d E %d %s", LogStr(di.pName), bResult, dwError,
                 SysErrorText(dwError).c_str());
         SetLastError(dwError);
@@ -109,13 +109,13 @@ BOOL CInstallContext::AddQueue()
         }
         HANDLE hPrinter = NULL;
         BOOL bOpened = OpenQueue(szName, &hPrinter);
-        DWORD dwError = GetLastError();
+        DWORD dwError = CallError(bOpened);
         LogDbg("::OpenPrinter([%s]) R %d E %d %s", szName, bOpened, dwError, SysErrorText(dwError).c_str());
         if (!bOpened)
             return AddQueueNamed(szName);
         SetLastError(0);
         BOOL bClosed = ClosePrinter(hPrinter);
-        dwError = GetLastError();
+        dwError = CallError(bClosed);
         LogStep(*this, bClosed, "::ClosePrinter R %d E %d %s", bClosed, dwError, SysErrorText(dwError).c_str());
     }
     LogErr("AddQueue() No Free Name [%s]\r\n", LogStr(pszBase));
@@ -137,7 +137,7 @@ BOOL CInstallContext::AddQueueNamed(const char *pszName)
     }
     SetLastError(0);
     BOOL bClosed = ClosePrinter(hPrinter);
-    dwError = GetLastError();
+    dwError = CallError(bClosed);
     LogStep(*this, bClosed, "::ClosePrinter R %d E %d %s", bClosed, dwError, SysErrorText(dwError).c_str());
     SetLastError(dwError);
     return bClosed;

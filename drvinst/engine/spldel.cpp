@@ -13,7 +13,7 @@ BOOL CInstallContext::DelMon()
     }
     SetLastError(0);
     BOOL bDeleted = DeleteMonitorA(NULL, m_MonitorInfo2.pEnvironment, m_MonitorInfo2.pName);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bDeleted);
     LogStep(*this, bDeleted, "::DeleteMonitor([%s]) R %d E %d %s", m_MonitorInfo2.pName, bDeleted, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);
@@ -38,7 +38,7 @@ BOOL CInstallContext::DelProc()
     if (m_bWinNT) {
         SetLastError(0);
         bDeleted = DeletePrintProcessorA(NULL, m_PrnProcInfo.pEnvironment, (LPSTR)pszName);
-        dwError = GetLastError();
+        dwError = CallError(bDeleted);
         LogStep(*this, bDeleted, "::DeletePrintProcessor([%s]) R %d E %d %s", pszName, bDeleted, dwError,
                 SysErrorText(dwError).c_str());
     } else {
@@ -87,7 +87,7 @@ BOOL CInstallContext::DelDrv()
     }
     SetLastError(0);
     BOOL bDeleted = DeletePrinterDriverA(NULL, m_DriverInfo3.pEnvironment, (LPSTR)pszName);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bDeleted);
     LogStep(*this, bDeleted, "::DeletePrinterDriver([%s]) R %d E %d %s", pszName, bDeleted, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);
@@ -116,7 +116,7 @@ BOOL CInstallContext::DelQueueNamed(const char *pszName)
 {
     HANDLE hPrinter = NULL;
     BOOL bOpened = OpenQueue(pszName, &hPrinter);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(bOpened);
     LogStep(*this, bOpened, "::OpenPrinter([%s]) R %d E %d %s", LogStr(pszName), bOpened, dwError,
             SysErrorText(dwError).c_str());
     if (!bOpened) {
@@ -125,12 +125,12 @@ BOOL CInstallContext::DelQueueNamed(const char *pszName)
     }
     SetLastError(0);
     BOOL bDeleted = DeletePrinter(hPrinter);
-    DWORD dwDeleteError = GetLastError();
+    DWORD dwDeleteError = CallError(bDeleted);
     LogStep(*this, bDeleted, "::DeletePrinter R %d E %d %s", bDeleted, dwDeleteError,
             SysErrorText(dwDeleteError).c_str());
     SetLastError(0);
     BOOL bClosed = ClosePrinter(hPrinter);
-    dwError = GetLastError();
+    dwError = CallError(bClosed);
     LogStep(*this, bClosed, "::ClosePrinter R %d E %d %s", bClosed, dwError, SysErrorText(dwError).c_str());
     SetLastError(bDeleted ? dwError : dwDeleteError);
     return bDeleted && bClosed;

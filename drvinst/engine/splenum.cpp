@@ -36,7 +36,7 @@ static BOOL EnumRecords(CInstallContext &ctx, PFN_SPOOLFILL pfnFill, DWORD dwFla
     if (result.step == SPOOL_STEP_ALLOC)
         ctx.LogErr("%s", pszNoMemory);
     else if (pBuffer)
-        ctx.LogDbg(pszCall, result.bResult, result.dwError, SysErrorText(result.dwError).c_str());
+        ctx.LogDbg(pszCall, result.bResult, 0, SysErrorText(0).c_str());
     else
         ctx.LogErr(pszCall, result.bResult, result.dwError, SysErrorText(result.dwError).c_str());
     if (!pBuffer) {
