@@ -7,9 +7,18 @@
 
 #define STATUSBLOCK_DATA_MAX 4096
 
+// Reply numbering. A client that numbers its requests writes a non-zero
+// number into dwRequestId with each request; the worker sets dwReplyId to
+// STATUS_REPLY_BUSY when it takes a request and to that request's number once
+// the reply is complete. dwReplyId != dwRequestId thus means the worker still
+// owes a reply, and a reply belongs to the request whose number it echoes. A
+// client that leaves dwRequestId alone (0 in a fresh block) is served as
+// before.
+#define STATUS_REPLY_BUSY 0xFFFFFFFFu
+
 struct StatusBlock {
-    uint32_t dwReserved0;
-    uint32_t dwReserved1;
+    uint32_t dwRequestId;          // written by a numbering client with each request
+    uint32_t dwReplyId;            // written by the worker: busy, then the number it answered
     uint32_t dwSpoolerProcessId;
     uint32_t dwSpoolerThreadId;
     uint32_t hMonitorProcess;      // handle of the spooler process, 32-bit on every build
@@ -32,6 +41,8 @@ struct StatusBlock {
 };
 
 static_assert(sizeof(StatusBlock) == 4428, "StatusBlock is 4428 bytes");
+static_assert(offsetof(StatusBlock, dwRequestId) == 0, "layout");
+static_assert(offsetof(StatusBlock, dwReplyId) == 4, "layout");
 static_assert(offsetof(StatusBlock, dwSpoolerProcessId) == 8, "layout");
 static_assert(offsetof(StatusBlock, hMonitorProcess) == 16, "layout");
 static_assert(offsetof(StatusBlock, dwMonitorThreadId) == 28, "layout");

@@ -11,13 +11,6 @@ static BOOL RefuseHandle(LPCWSTR pszFormat, HANDLE hPort)
     return FALSE;
 }
 
-static void DeleteUnderLock(IniPort *pIniPort)
-{
-    EnterCriticalSection(&g_PortListLock);
-    DeletePortEntry(pIniPort);
-    LeaveCriticalSection(&g_PortListLock);
-}
-
 /* Open (pfnOpenPortEx): creates the port's record, opens the port below and
  * sets up the status channel. A port name already open is refused. */
 BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR pMonitor)
@@ -62,7 +55,7 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
     DWORD dwError = GetLastError();
     LogDbg(L"Open pfnOpen lm=x%x pm=x%x R %d E %d", LP(pIniPort), LP(pIniPort->hPort), bOk, dwError);
     if (!bOk) {
-        DeleteUnderLock(pIniPort);
+        DeletePortEntry(pIniPort);
         SetLastError(dwError);
         return FALSE;
     }
@@ -82,10 +75,12 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
     if (!CreateStatusChannel(pIniPort)) {
         dwError = GetLastError();
         // The port below was opened for this record: close it again, so the
-        // port is not left held by a handle nobody owns.
+        // port is not left held by a handle nobody owns; the worker, if it
+        // started, stops first, so no request reaches a closing port.
+        StopStatusThread(pIniPort);
         pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
         pIniPort->hPort = NULL;
-        DeleteUnderLock(pIniPort);
+        DeletePortEntry(pIniPort);
         *pHandle = NULL;
         SetLastError(dwError ? dwError : ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
@@ -326,8 +321,11 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
     return bOk;
 }
 
-/* Close: closes the port below, notifies, and deletes the record with its
- * channel and thread. When the port below refuses, the record stays. */
+/* Close: stops the port's worker, closes the port below, notifies, and
+ * deletes the record with its channel. The worker stops first, so no device
+ * request reaches the port monitor with a handle being closed; the port list
+ * is not locked while it stops. When the port below refuses, the record,
+ * its handle below and a new worker stay, and the handle stays valid. */
 BOOL WINAPI LmClosePort(HANDLE hPort)
 {
     IniPort *pIniPort = (IniPort *)hPort;
@@ -335,14 +333,17 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
         return RefuseHandle(L"Close pIniPort x%x magic x%x", hPort);
     LogDbg(L"Close(x%x)", LP(hPort));
 
+    StopStatusThread(pIniPort);
     BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
     DWORD dwError = GetLastError();
-    pIniPort->hPort = NULL;
     LogDbg(L"Close pfnClose R %d E %d", bOk, dwError);
     if (!bOk) {
+        // The port stays open: its channel serves again.
+        StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
         SetLastError(dwError);
         return FALSE;
     }
+    pIniPort->hPort = NULL;
     if (!pIniPort->pLm) {
         LogErr(L"Close pLm x%x", 0);
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -351,10 +352,7 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
     NotifyStatusWindow(pIniPort, L"Close FindWindow R x%x E %d", L"Close PostMessage(x%x x%x %d %d) R %d E %d",
                        STATUS_NOTIFY_PORT_CLOSE);
 
-    EnterCriticalSection(&g_PortListLock);
-    bOk = DeletePortEntry(pIniPort);
-    LeaveCriticalSection(&g_PortListLock);
-    if (!bOk) {
+    if (!DeletePortEntry(pIniPort)) {
         LogErr(L"Close DeletePortEntry R %d", 0);
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

@@ -40,6 +40,7 @@ struct IniPort {
     HANDLE hThread;
     uint32_t dwThreadId;
     volatile LONG bExit;
+    HANDLE hEventExit;                  // the worker's own exit signal, unnamed
     uint32_t bSkipJob;
     HMODULE hFilter;
     PFN_FILTER_OPEN pfnFilterOpen;
@@ -94,6 +95,8 @@ BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat);
 
 // statuschannel.cpp
 BOOL CreateStatusChannel(IniPort *pIniPort);
+BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat);
+void StopStatusThread(IniPort *pIniPort);
 HWND FindStatusWindow(IniPort *pIniPort);
 void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPostFormat, WPARAM wEvent);
 DWORD WINAPI StatusThread(LPVOID pParam);

@@ -99,34 +99,27 @@ static void CloseIfPresent(HANDLE *ph)
     }
 }
 
-/* Caller holds g_PortListLock. Stops the port's StatusThread (waiting without
- * limit; the thread never takes the lock), closes the channel and frees the
- * record. FALSE, touching nothing, when the record is not in the list. */
+/* Takes the record out of g_PortList under g_PortListLock, then, outside the
+ * lock, stops its StatusThread if one still runs, closes the channel and
+ * frees the record: a worker stuck in the port monitor holds up no other
+ * port's Open or Close. The caller does not hold the lock. FALSE, touching
+ * nothing, when the record is not in the list. */
 BOOL DeletePortEntry(IniPort *pIniPort)
 {
     LogDbg(L"DeletePortEntry(x%x)", LP(pIniPort));
 
+    EnterCriticalSection(&g_PortListLock);
     IniPort **ppLink = &g_PortList;
     while (*ppLink && *ppLink != pIniPort)
         ppLink = &(*ppLink)->pNext;
-    if (!*ppLink || !pIniPort)
+    BOOL bListed = pIniPort && *ppLink;
+    if (bListed)
+        *ppLink = pIniPort->pNext;
+    LeaveCriticalSection(&g_PortListLock);
+    if (!bListed)
         return FALSE;
-    *ppLink = pIniPort->pNext;
 
-    if (pIniPort->hThread) {
-        InterlockedExchange(&pIniPort->bExit, TRUE);
-        BOOL bOk = SetEvent(pIniPort->hEventCmd);
-        LogDbg(L"DeletePortEntry SetEvent_Cmd R %d E %d", bOk, GetLastError());
-        DWORD dwWait = WaitForSingleObject(pIniPort->hThread, INFINITE);
-        LogDbg(L"DeletePortEntry WaitForSingleObject_Thread R %d E %d", dwWait, GetLastError());
-        DWORD dwExit = 0;
-        bOk = GetExitCodeThread(pIniPort->hThread, &dwExit);
-        LogDbg(L"DeletePortEntry GetExitCodeThread %d R %d E %d", dwExit, bOk, GetLastError());
-        bOk = CloseHandle(pIniPort->hThread);
-        LogDbg(L"DeletePortEntry CloseHandle_Thread R %d E %d", bOk, GetLastError());
-        pIniPort->hThread = NULL;
-    }
-
+    StopStatusThread(pIniPort);
     CloseIfPresent(&pIniPort->hEventMap);
     CloseIfPresent(&pIniPort->hEventCmd);
     CloseIfPresent(&pIniPort->hEventRet);

@@ -3,9 +3,30 @@
 // window notifications, and the monitor's printer-data entry point (Get).
 #include "jobtap.h"
 
-/* Creates the port's named objects and StatusThread, clears the block and
- * registers the notification message. Logs every step; the first failure
- * ends the set-up (the caller deletes the record, which closes what exists). */
+/* Whether another open port of this monitor uses the same shared block:
+ * port names equal up to the first comma, equal in the part that fits the
+ * name buffer, or both empty give the same object names. Only records that
+ * have mapped their block count. The caller holds g_PortListLock. */
+static BOOL BlockSharedWithOpenPort(const IniPort *pIniPort)
+{
+    WCHAR szMine[STATUS_NAME_CCH], szOther[STATUS_NAME_CCH];
+    FormatStatusObjectName(szMine, STATUS_NAME_CCH, StatusFileMap, (LPCWSTR)g_LmName,
+                           (LPCWSTR)pIniPort->pszPortName);
+    for (const IniPort *p = g_PortList; p; p = p->pNext) {
+        if (p == pIniPort || !p->pLm)
+            continue;
+        FormatStatusObjectName(szOther, STATUS_NAME_CCH, StatusFileMap, (LPCWSTR)g_LmName,
+                               (LPCWSTR)p->pszPortName);
+        if (wcscmp(szMine, szOther) == 0)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+/* Creates the port's named objects and StatusThread, clears the block (unless
+ * another open port shares it) and registers the notification message. Logs
+ * every step; the first failure ends the set-up (the caller stops the thread,
+ * closes the port below and deletes the record, which closes what exists). */
 BOOL CreateStatusChannel(IniPort *pIniPort)
 {
     // A null DACL lets every user open the objects.
@@ -34,12 +55,20 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
     if (!pIniPort->hFileMap)
         return FALSE;
     // An existing section of that name is reused; mapping exactly the block's
-    // size fails safely if someone else created it smaller.
-    pIniPort->pLm = (StatusBlock *)MapViewOfFile(pIniPort->hFileMap, FILE_MAP_WRITE, 0, 0, sizeof(StatusBlock));
-    LogDbg(L"Open MapViewOfFile R x%x E %d", LP(pIniPort->pLm), GetLastError());
-    if (!pIniPort->pLm)
+    // size fails safely if someone else created it smaller. A block that only
+    // a client kept alive is stale and cleared; one that another open port
+    // shares holds that port's job state and is left alone. Mapping and the
+    // check share the lock, so only the first of two such Opens clears.
+    EnterCriticalSection(&g_PortListLock);
+    StatusBlock *pLm = (StatusBlock *)MapViewOfFile(pIniPort->hFileMap, FILE_MAP_WRITE, 0, 0, sizeof(StatusBlock));
+    DWORD dwError = GetLastError();
+    if (pLm && !BlockSharedWithOpenPort(pIniPort))
+        ZeroMemory(pLm, sizeof(StatusBlock));
+    pIniPort->pLm = pLm;
+    LeaveCriticalSection(&g_PortListLock);
+    LogDbg(L"Open MapViewOfFile R x%x E %d", LP(pLm), dwError);
+    if (!pLm)
         return FALSE;
-    ZeroMemory(pIniPort->pLm, sizeof(StatusBlock));
 
     static const struct { StatusObject object; BOOL bSignalled; } s_events[] = {
         {StatusEventMap, TRUE}, {StatusEventCmd, FALSE}, {StatusEventRet, FALSE}};
@@ -53,17 +82,74 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
             return FALSE;
     }
 
-    DWORD dwThreadId = 0;
-    pIniPort->hThread = CreateThread(&sa, 0, StatusThread, pIniPort, 0, &dwThreadId);
-    pIniPort->dwThreadId = dwThreadId;
-    LogDbg(L"Open CreateThread x%x R x%x E %d", LP(pIniPort), LP(pIniPort->hThread), GetLastError());
-    if (!pIniPort->hThread)
+    if (!StartStatusThread(pIniPort, L"Open CreateEvent_Exit R x%x E %d", L"Open CreateThread x%x R x%x E %d"))
         return FALSE;
 
     UINT uMsg = RegisterWindowMessageW(L"" STATUS_MSG_NAME);
     pIniPort->pLm->uMsgMonitor = uMsg;
     LogDbg(L"Open RegisterWindowMessage R x%x E %d", uMsg, GetLastError());
     return uMsg != 0;
+}
+
+/* Starts the port's StatusThread, with the null-DACL attributes of the
+ * port's objects, and an unnamed exit event of its own: the named command
+ * event may be shared with another port whose name gives the same object
+ * names, so it cannot tell one worker to end. The two formats log the event's
+ * and the thread's creation. FALSE, with nothing left running, on failure.
+ * Call order: the channel's events exist; StopStatusThread before the port
+ * below is closed. */
+BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat)
+{
+    pIniPort->hEventExit = CreateEventW(NULL, FALSE, FALSE, NULL);
+    DWORD dwError = GetLastError();
+    LogDbg(pszEventFormat, LP(pIniPort->hEventExit), dwError);
+    if (!pIniPort->hEventExit)
+        return FALSE;
+
+    InterlockedExchange(&pIniPort->bExit, FALSE);
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), pIniPort->pSecurityDescriptor, TRUE};
+    DWORD dwThreadId = 0;
+    pIniPort->hThread = CreateThread(&sa, 0, StatusThread, pIniPort, 0, &dwThreadId);
+    dwError = GetLastError();
+    pIniPort->dwThreadId = dwThreadId;
+    LogDbg(pszThreadFormat, LP(pIniPort), LP(pIniPort->hThread), dwError);
+    if (!pIniPort->hThread) {
+        CloseHandle(pIniPort->hEventExit);
+        pIniPort->hEventExit = NULL;
+        SetLastError(dwError);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+/* Stops the port's StatusThread, if one runs: sets its exit request, signals
+ * its own exit event and waits without limit until it ends (a request in
+ * progress completes first, so no request reaches the port below after this
+ * returns). Closes the thread and the event. The caller does not hold
+ * g_PortListLock, so a worker stuck in the port monitor holds up this port
+ * only. */
+void StopStatusThread(IniPort *pIniPort)
+{
+    if (!pIniPort->hThread)
+        return;
+    InterlockedExchange(&pIniPort->bExit, TRUE);
+    BOOL bOk = SetEvent(pIniPort->hEventExit);
+    DWORD dwError = GetLastError();
+    LogDbg(L"StopStatusThread SetEvent_Exit R %d E %d", bOk, dwError);
+    DWORD dwWait = WaitForSingleObject(pIniPort->hThread, INFINITE);
+    dwError = GetLastError();
+    LogDbg(L"StopStatusThread WaitForSingleObject_Thread R %d E %d", dwWait, dwError);
+    DWORD dwExit = 0;
+    bOk = GetExitCodeThread(pIniPort->hThread, &dwExit);
+    dwError = GetLastError();
+    LogDbg(L"StopStatusThread GetExitCodeThread %d R %d E %d", dwExit, bOk, dwError);
+    bOk = CloseHandle(pIniPort->hThread);
+    dwError = GetLastError();
+    LogDbg(L"StopStatusThread CloseHandle_Thread R %d E %d", bOk, dwError);
+    pIniPort->hThread = NULL;
+    pIniPort->dwThreadId = 0;
+    CloseHandle(pIniPort->hEventExit);
+    pIniPort->hEventExit = NULL;
 }
 
 /* The window whose title the status monitor stored in the block, or null;
@@ -115,9 +201,12 @@ static void PutRequestHeader(LPBYTE pb, DWORD dwRequest, DWORD dwValue)
 
 /* Runs one device request from the block through the port monitor and
  * writes the reply into the block. cbData comes from another process: it is
- * cut to the block's 4096 data bytes. */
+ * cut to the block's 4096 data bytes. dwReplyId says busy until the reply is
+ * complete, then echoes the request's dwRequestId (see statusblock.h). */
 static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
 {
+    DWORD dwRequestId = pLm->dwRequestId;
+    InterlockedExchange((LONG volatile *)&pLm->dwReplyId, (LONG)STATUS_REPLY_BUSY);
     DWORD dwCode = pLm->dwIoControlCode;
     DWORD dwRequest = pLm->dwRequest;
     DWORD dwValue = pLm->dwValue;
@@ -157,21 +246,24 @@ static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
                bOk, dwError, dwRequest, dwValue, cbData);
     }
     FreeSplMem(pbIn);
+    InterlockedExchange((LONG volatile *)&pLm->dwReplyId, (LONG)dwRequestId);   // last write of the reply
 }
 
-/* StatusThread: serves the port's device requests until the exit request is
- * set. A failed wait means the command event is unusable: the thread ends
- * rather than spin. Exit code 0. */
+/* StatusThread: serves the port's device requests until its exit event is
+ * signalled (StopStatusThread). The exit event comes first in the wait, so a
+ * flood of commands cannot keep the thread from ending. A failed wait means
+ * an event is unusable: the thread ends rather than spin. Exit code 0. */
 DWORD WINAPI StatusThread(LPVOID pParam)
 {
     IniPort *pIniPort = (IniPort *)pParam;
     StatusBlock *pLm = pIniPort->pLm;
+    HANDLE ahWait[2] = {pIniPort->hEventExit, pIniPort->hEventCmd};
     for (;;) {
-        DWORD dwWait = WaitForSingleObject(pIniPort->hEventCmd, INFINITE);
+        DWORD dwWait = WaitForMultipleObjects(2, ahWait, FALSE, INFINITE);
         DWORD dwError = GetLastError();
-        (dwWait == WAIT_FAILED ? LogErr : LogDbg)(L"Thread WaitForSingleObject bExit=%d R %d E %d",
+        (dwWait == WAIT_FAILED ? LogErr : LogDbg)(L"Thread WaitForMultipleObjects bExit=%d R %d E %d",
                                                    pIniPort->bExit, dwWait, dwError);
-        if (pIniPort->bExit || dwWait == WAIT_FAILED)
+        if (pIniPort->bExit || dwWait != WAIT_OBJECT_0 + 1)
             return 0;
         ServeRequest(pIniPort, pLm);
         if (SetEvent(pIniPort->hEventRet))

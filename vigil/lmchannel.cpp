@@ -9,12 +9,14 @@
 
 static StatusBlock g_MapViewCopy;   // program-wide snapshot area
 
+/* Nothing open; timeout 0 (no limit) until the window sets one. */
 LmChannel::LmChannel()
     : m_hPrinter(NULL), m_hFileMap(NULL), m_pView(NULL), m_hEventMap(NULL), m_hEventCmd(NULL),
       m_hEventRet(NULL), m_dwTimeout(0)
 {
 }
 
+/* Closes what an interrupted operation left open, then the printer. */
 LmChannel::~LmChannel()
 {
     CloseChannel();
@@ -22,6 +24,7 @@ LmChannel::~LmChannel()
         ClosePrinter(m_hPrinter);
 }
 
+/* Sets the wait limit in milliseconds (0: none); returns the previous one. */
 DWORD LmChannel::SetTimeout(DWORD dwTimeout)
 {
     DWORD dwPrevious = m_dwTimeout;
@@ -29,7 +32,7 @@ DWORD LmChannel::SetTimeout(DWORD dwTimeout)
     return dwPrevious;
 }
 
-/* Appends one formatted text to LastErrorText. */
+/* Appends one printf-formatted text to *pstr, cut at 1023 characters. */
 static void AppendFormat(std::string *pstr, LPCSTR pszFormat, ...)
 {
     char szText[1024];
@@ -41,7 +44,8 @@ static void AppendFormat(std::string *pstr, LPCSTR pszFormat, ...)
     *pstr += szText;
 }
 
-/* Appends "<step> E <code> <system text>": pszFormat holds "%d %s". */
+/* Appends "<step> E <code> <system text>" to LastErrorText: pszFormat holds
+ * "%d %s" for the code and the system's message text (trailing blanks cut). */
 void LmChannel::AddError(LPCSTR pszFormat, DWORD dwError)
 {
     char szMessage[512];
@@ -49,6 +53,9 @@ void LmChannel::AddError(LPCSTR pszFormat, DWORD dwError)
     AppendFormat(&m_strLastError, pszFormat, (int)dwError, szMessage);
 }
 
+/* The printer name in a command line: after the program token (quoted, or up
+ * to the first blank) and the blanks behind it, the rest of the trimmed line,
+ * blanks included. FALSE, *pstrName untouched, when nothing follows. */
 BOOL LmChannel::ParsePrinterName(LPCSTR pszCommandLine, std::string *pstrName)
 {
     std::string line = pszCommandLine ? pszCommandLine : "";
@@ -74,7 +81,9 @@ BOOL LmChannel::ParsePrinterName(LPCSTR pszCommandLine, std::string *pstrName)
     return TRUE;
 }
 
-/* MyGetPrinterName: the printer name from this process's command line. */
+/* MyGetPrinterName: the printer name from this process's command line into
+ * m_strPrinterName; FALSE with "MyGetPrinterName <trimmed line>" as
+ * LastErrorText. */
 BOOL LmChannel::MyGetPrinterName()
 {
     LPCSTR pszCommandLine = GetCommandLineA();
@@ -88,7 +97,9 @@ BOOL LmChannel::MyGetPrinterName()
     return FALSE;
 }
 
-/* Port, driver and monitor names of the printer; opens the printer. */
+/* Opens the printer (m_hPrinter, replacing an earlier handle) and reads its
+ * port, driver and monitor names; an unknown driver leaves the monitor name
+ * empty. FALSE with the failing step's text appended. */
 BOOL LmChannel::ReadPrinterInfo()
 {
     if (m_hPrinter)
@@ -137,9 +148,10 @@ BOOL LmChannel::ReadPrinterInfo()
     return TRUE;
 }
 
-/* Asks the spooler for the device id value, which the spooler passes to the
- * language monitor. Windows 2000/XP answer "not found" when the monitor does
- * not serve it, which counts as success there. */
+/* Asks the spooler for the device id value (into a 1024-byte buffer that is
+ * then dropped), which the spooler passes to the language monitor. Needs the
+ * printer opened by ReadPrinterInfo. Windows 2000/XP answer "not found" when
+ * the monitor does not serve it, which counts as success there. */
 BOOL LmChannel::QueryDeviceIdValue()
 {
     OSVERSIONINFOA osvi = {sizeof(osvi)};
@@ -172,7 +184,8 @@ BOOL LmChannel::QueryDeviceIdValue()
     return TRUE;
 }
 
-/* MyOpenTapline: the start-up check. */
+/* MyOpenTapline: the start-up check; LastErrorText starts empty and collects
+ * the failing step. */
 BOOL LmChannel::MyOpenTapline(LPCSTR pszPrinterName)
 {
     m_strLastError.clear();
@@ -183,7 +196,8 @@ BOOL LmChannel::MyOpenTapline(LPCSTR pszPrinterName)
     return ReadPrinterInfo() && QueryDeviceIdValue();
 }
 
-/* The name of one channel object. The rule is applied to wide text and the
+/* The name of one channel object (at most 255 characters before conversion),
+ * returned by value. The rule is applied to wide text and the
  * result converted back, so a double-byte character whose trail byte is a
  * backslash stays intact, as in the monitor's own (wide) names. */
 static std::string ChannelObjectName(StatusObject object, const std::string &lmName, const std::string &portName)
@@ -199,6 +213,9 @@ static std::string ChannelObjectName(StatusObject object, const std::string &lmN
     return szAnsi;
 }
 
+/* Opens the section, maps all of it and opens the lock, command and reply
+ * events, stopping at the first failure with its text appended. The caller
+ * calls CloseChannel in every case. */
 BOOL LmChannel::OpenChannel()
 {
     m_hFileMap = OpenFileMappingA(FILE_MAP_WRITE, TRUE,
@@ -228,6 +245,8 @@ BOOL LmChannel::OpenChannel()
     return TRUE;
 }
 
+/* Closes the events, the view and the section that are open, clearing each
+ * field; every failed close appends its text. FALSE when one failed. */
 BOOL LmChannel::CloseChannel()
 {
     BOOL bOk = TRUE;
@@ -253,6 +272,8 @@ BOOL LmChannel::CloseChannel()
     return bOk;
 }
 
+/* SetWindowName: at most 256 bytes of pszTitle into szWindowName, zeros
+ * behind; NULL clears the field. No lock: the monitor only reads it. */
 BOOL LmChannel::SetWindowName(LPCSTR pszTitle)
 {
     m_strLastError.clear();
@@ -267,6 +288,8 @@ BOOL LmChannel::SetWindowName(LPCSTR pszTitle)
     return CloseChannel() && bOk;
 }
 
+/* MyGetMapView: the 4428-byte block copied without the lock into the
+ * program-wide copy area, which the caller must not free; NULL on failure. */
 StatusBlock *LmChannel::MyGetMapView()
 {
     m_strLastError.clear();
@@ -277,11 +300,11 @@ StatusBlock *LmChannel::MyGetMapView()
     return bOk ? &g_MapViewCopy : NULL;
 }
 
-/* Waits for one event within the timeout (0: no limit); FALSE with the text
- * of the failed wait. */
-BOOL LmChannel::WaitFor(HANDLE hEvent, LPCSTR pszWhat)
+/* Waits for one event up to dwWaitMs (INFINITE allowed); FALSE with the text
+ * of the failed wait, pszWhat naming the step, appended to LastErrorText. */
+BOOL LmChannel::WaitFor(HANDLE hEvent, DWORD dwWaitMs, LPCSTR pszWhat)
 {
-    DWORD dwWait = WaitForSingleObject(hEvent, m_dwTimeout ? m_dwTimeout : INFINITE);
+    DWORD dwWait = WaitForSingleObject(hEvent, dwWaitMs);
     if (dwWait == WAIT_OBJECT_0)
         return TRUE;
     if (dwWait == WAIT_TIMEOUT) {
@@ -299,24 +322,74 @@ BOOL LmChannel::WaitFor(HANDLE hEvent, LPCSTR pszWhat)
     return FALSE;
 }
 
-/* One request under the lock. The lock is released after every request that
- * acquired it, whatever happened later. */
+/* The number the monitor's worker last echoed in dwReplyId, read before any
+ * reply field that it guards. */
+static DWORD ReadReplyId(const StatusBlock *pLm)
+{
+    DWORD dwReplyId = *(const volatile uint32_t *)&pLm->dwReplyId;
+    MemoryBarrier();
+    return dwReplyId;
+}
+
+/* The number of the next request: one more than the last one in the block,
+ * never 0 (a client that does not number) nor STATUS_REPLY_BUSY. */
+static DWORD NextRequestId(DWORD dwLastId)
+{
+    DWORD dwId = dwLastId + 1;
+    while (dwId == 0 || dwId == STATUS_REPLY_BUSY)
+        ++dwId;
+    return dwId;
+}
+
+/* Waits on the reply event until the worker's dwReplyId echoes dwId, within
+ * the timeout over all signals; a signal whose echo is another number is a
+ * late reply to an earlier request and is passed over. bSignalFirst: take one
+ * signal before the first look (a request just sent has no reply yet). */
+BOOL LmChannel::WaitForEcho(DWORD dwId, BOOL bSignalFirst, LPCSTR pszWhat)
+{
+    DWORD dwStart = GetTickCount();
+    if (!bSignalFirst && ReadReplyId(m_pView) == dwId)
+        return TRUE;
+    for (;;) {
+        DWORD dwWaitMs = INFINITE;
+        if (m_dwTimeout) {
+            DWORD dwSpent = GetTickCount() - dwStart;
+            dwWaitMs = dwSpent < m_dwTimeout ? m_dwTimeout - dwSpent : 0;
+        }
+        if (!WaitFor(m_hEventRet, dwWaitMs, pszWhat))
+            return FALSE;
+        if (ReadReplyId(m_pView) == dwId)
+            return TRUE;
+    }
+}
+
+/* One request under the lock, on a channel OpenChannel opened; arguments as
+ * MyGetPrinterDataIoCtl. A request that timed out earlier may still be with
+ * the port monitor: its reply would land on this one, so this request starts
+ * only once that reply is in, and takes only the reply that echoes its own
+ * number. The lock is released after every request that acquired it,
+ * whatever happened later. */
 BOOL LmChannel::Request(DWORD dwCode, DWORD dwRequest, DWORD dwValue, LPBYTE pBuffer, DWORD cbBuffer,
                         LPDWORD pcbReturned)
 {
-    if (!WaitFor(m_hEventMap, "WaitForSingleObject_Map"))
+    if (!WaitFor(m_hEventMap, m_dwTimeout ? m_dwTimeout : INFINITE, "WaitForSingleObject_Map"))
         return FALSE;
     StatusBlock *pLm = m_pView;
+    DWORD dwLastId = pLm->dwRequestId;
     DWORD cbData = cbBuffer > LM_DATA_MAX ? LM_DATA_MAX : cbBuffer;
-    pLm->dwRequest = dwRequest & 0xFF;
-    pLm->dwIoControlCode = dwCode;
-    pLm->dwValue = dwValue & 0xFFFF;
-    pLm->cbData = cbData;
-    if (dwCode == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND && pBuffer)
-        memcpy(pLm->abData, pBuffer, cbData);
-    SetEvent(m_hEventCmd);
-
-    BOOL bOk = WaitFor(m_hEventRet, "WaitForSingleObject_Ret");
+    BOOL bOk = WaitForEcho(dwLastId, FALSE, "WaitForSingleObject_Busy");
+    if (bOk) {
+        DWORD dwId = NextRequestId(dwLastId);
+        pLm->dwRequest = dwRequest & 0xFF;
+        pLm->dwIoControlCode = dwCode;
+        pLm->dwValue = dwValue & 0xFFFF;
+        pLm->cbData = cbData;
+        if (dwCode == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND && pBuffer)
+            memcpy(pLm->abData, pBuffer, cbData);
+        pLm->dwRequestId = dwId;
+        SetEvent(m_hEventCmd);
+        bOk = WaitForEcho(dwId, TRUE, "WaitForSingleObject_Ret");
+    }
     if (bOk) {
         // The reply comes from another process: never copy more than the
         // caller's buffer or the block holds.
@@ -339,6 +412,8 @@ BOOL LmChannel::Request(DWORD dwCode, DWORD dwRequest, DWORD dwValue, LPBYTE pBu
     return bOk;
 }
 
+/* MyGetPrinterDataIoCtl: opens the channel, runs one request, closes it.
+ * pBuffer holds cbBuffer bytes (up to 4094 used); *pcbReturned may be NULL. */
 BOOL LmChannel::MyGetPrinterDataIoCtl(DWORD dwCode, DWORD dwRequest, DWORD dwValue, LPBYTE pBuffer,
                                       DWORD cbBuffer, LPDWORD pcbReturned)
 {

@@ -84,6 +84,7 @@ CInstallContext::~CInstallContext()
     FreeDrvingLink();
 }
 
+// Frees every string of the four spooler records and zeroes the records.
 void CInstallContext::FreeSplRecords()
 {
     char **strings[] = {&m_MonitorInfo2.pName, &m_MonitorInfo2.pEnvironment, &m_MonitorInfo2.pDLLName,
@@ -100,6 +101,7 @@ void CInstallContext::FreeSplRecords()
     ZeroMemory(&m_PrinterInfo2, sizeof(m_PrinterInfo2));
 }
 
+// Frees every DrvingLink node with its strings; the list is empty afterwards.
 void CInstallContext::FreeDrvingLink()
 {
     while (DrvingLink *p = m_pDrvingLink) {

@@ -136,6 +136,9 @@ public:
     BOOL m_bCopy;
     BOOL m_bRunOnce;
     BOOL m_bDialogShown;
+    // The dialogs Excecute shows (enginedialogs.h): set by the program before
+    // Excecute, not owned; NULL until set.
+    class CEngineDialogs *m_pDialogs = NULL;
     char *m_pLogFileName;
     std::string m_strError;
     char *m_pExeFileName;

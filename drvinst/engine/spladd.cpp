@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
+// Registers the language monitor unless an installed driver names it. 1 when
+// it is there afterwards (the spooler already having it counts).
 BOOL CInstallContext::AddMon()
 {
     if (!m_MonitorInfo2.pName || !*m_MonitorInfo2.pName) {
@@ -30,6 +32,7 @@ BOOL CInstallContext::AddMon()
     return bPresent;
 }
 
+// Adds the print processor unless the spooler lists it; 1 when it is there.
 BOOL CInstallContext::AddProc()
 {
     if (!m_PrnProcInfo.pName || !*m_PrnProcInfo.pName) {
@@ -72,6 +75,8 @@ static char *AllocMultiString(const char *pszList)
     return pszMulti;
 }
 
+// Adds the driver unless one of its name is installed (never replaced here);
+// 1 when it is there. The driver's files must be in the driver directory.
 BOOL CInstallContext::AddDrv()
 {
     DRIVER_INFO_3A di = m_DriverInfo3;
@@ -91,6 +96,8 @@ BOOL CInstallContext::AddDrv()
     return bResult;
 }
 
+// Adds a queue for the driver: under the template's name when no queue has
+// it, else under the first free "name (n)", n = 1 to 255.
 BOOL CInstallContext::AddQueue()
 {
     if (!EnumPrn())
@@ -122,6 +129,7 @@ BOOL CInstallContext::AddQueue()
     return FALSE;
 }
 
+// AddPrinter with the queue template under pszName; 1 when added and closed.
 BOOL CInstallContext::AddQueueNamed(const char *pszName)
 {
     PRINTER_INFO_2A pi = m_PrinterInfo2;

@@ -5,6 +5,7 @@
 #include "splstr.h"
 #include "steplog.h"
 
+// Deletes the language monitor; always 1, a monitor still in use stays.
 BOOL CInstallContext::DelMon()
 {
     if (!m_MonitorInfo2.pName || !*m_MonitorInfo2.pName) {
@@ -20,6 +21,8 @@ BOOL CInstallContext::DelMon()
     return TRUE;  // a monitor still in use stays; the sequence goes on
 }
 
+// Deletes the print processor when the spooler lists it (through the registry
+// on Windows 95/98); 1 when it is gone or was not there.
 BOOL CInstallContext::DelProc()
 {
     const char *pszName = m_PrnProcInfo.pName;
@@ -51,6 +54,9 @@ BOOL CInstallContext::DelProc()
     return bDeleted;
 }
 
+// Removes a print processor's key from the Windows 95/98 spooler's registry;
+// a key already gone counts as removed. On failure the last error is the
+// registry's code.
 BOOL CInstallContext::DelProcW95(const char *pszName)
 {
     static const char kKey[] = "System\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors";
@@ -76,6 +82,7 @@ BOOL CInstallContext::DelProcW95(const char *pszName)
     return lStatus == ERROR_SUCCESS;
 }
 
+// Deletes the driver when it is installed; 1 when it is gone or was not there.
 BOOL CInstallContext::DelDrv()
 {
     if (!EnumDrv())
@@ -94,6 +101,7 @@ BOOL CInstallContext::DelDrv()
     return bDeleted;
 }
 
+// Deletes every queue whose driver is this driver; stops at the first failure.
 BOOL CInstallContext::DelPrn()
 {
     if (!EnumPrn())
@@ -112,6 +120,7 @@ BOOL CInstallContext::DelPrn()
     return TRUE;
 }
 
+// Opens, deletes and closes the queue pszName; 1 when all three succeeded.
 BOOL CInstallContext::DelQueueNamed(const char *pszName)
 {
     HANDLE hPrinter = NULL;

@@ -47,6 +47,9 @@ static BOOL EnumRecords(CInstallContext &ctx, PFN_SPOOLFILL pfnFill, DWORD dwFla
     return TRUE;
 }
 
+// EnumProc, EnumDrv, EnumPrn: refresh m_pEnumProc1 (level 1), m_pEnumDrv3
+// (level 3), m_pEnumPrn2 (level 2, local queues) and their counts. 0 on
+// failure, with the count 0 and the buffer NULL.
 BOOL CInstallContext::EnumProc()
 {
     return EnumRecords(*this, SpoolEnumPrintProcessorsA, 0, 1, m_pEnumProc1, m_cEnumProc1,
@@ -65,46 +68,6 @@ BOOL CInstallContext::EnumPrn()
                        "::EnumPrinters R %d E %d %s", "EnumPrn() m_pEnumPrn2\r\n");
 }
 
-const PRINTPROCESSOR_INFO_1A *FindEnumProc(const CInstallContext &ctx, const char *pszName)
-{
-    const PRINTPROCESSOR_INFO_1A *pProcs = (const PRINTPROCESSOR_INFO_1A *)ctx.m_pEnumProc1;
-    for (DWORD i = 0; i < ctx.m_cEnumProc1; i++) {
-        if (SameName(pProcs[i].pName, pszName))
-            return &pProcs[i];
-    }
-    return NULL;
-}
-
-const DRIVER_INFO_3A *FindEnumDrv(const CInstallContext &ctx, const char *pszName)
-{
-    const DRIVER_INFO_3A *pDrivers = (const DRIVER_INFO_3A *)ctx.m_pEnumDrv3;
-    for (DWORD i = 0; i < ctx.m_cEnumDrv3; i++) {
-        if (SameName(pDrivers[i].pName, pszName))
-            return &pDrivers[i];
-    }
-    return NULL;
-}
-
-const DRIVER_INFO_3A *FindEnumDrvByMonitor(const CInstallContext &ctx, const char *pszMonitor)
-{
-    const DRIVER_INFO_3A *pDrivers = (const DRIVER_INFO_3A *)ctx.m_pEnumDrv3;
-    for (DWORD i = 0; i < ctx.m_cEnumDrv3; i++) {
-        if (SameName(pDrivers[i].pMonitorName, pszMonitor))
-            return &pDrivers[i];
-    }
-    return NULL;
-}
-
-const PRINTER_INFO_2A *FindEnumPrn(const CInstallContext &ctx, const char *pszName)
-{
-    const PRINTER_INFO_2A *pPrinters = (const PRINTER_INFO_2A *)ctx.m_pEnumPrn2;
-    for (DWORD i = 0; i < ctx.m_cEnumPrn2; i++) {
-        if (SameName(pPrinters[i].pPrinterName, pszName))
-            return &pPrinters[i];
-    }
-    return NULL;
-}
-
 // The first of a driver's file strings that holds pszFile: the four main
 // files, then each entry of the dependent-file list.
 static const char *FindFileOfDriver(const DRIVER_INFO_3A &di, const char *pszFile)
@@ -121,6 +84,9 @@ static const char *FindFileOfDriver(const DRIVER_INFO_3A &di, const char *pszFil
     return NULL;
 }
 
+// The first string of an installed driver (in m_pEnumDrv3, which the caller
+// refreshes) that holds pszFile, or NULL; pszName (cbName bytes) receives the
+// name of the driver looked at last. The string lives as long as the list.
 const char *CInstallContext::FindUsingDriver(const char *pszFile, char *pszName, DWORD cbName)
 {
     if (!pszFile)
@@ -142,6 +108,8 @@ const char *CInstallContext::FindUsingDriver(const char *pszFile, char *pszName,
     return NULL;
 }
 
+// Appends a node with copies of the three strings to m_pDrvingLink; NULL
+// (logged) when a string is missing or memory is short.
 DrvingLink *CInstallContext::AddDrvingLink(const char *pszPrinter, const char *pszPort, const char *pszDriver)
 {
     DrvingLink *pLink = (DrvingLink *)AllocSplMem(sizeof(DrvingLink));
@@ -167,6 +135,8 @@ DrvingLink *CInstallContext::AddDrvingLink(const char *pszPrinter, const char *p
     return pLink;
 }
 
+// Rebuilds m_pDrvingLink from the installed queues whose driver's driver
+// file has the file name of this model's, in the spooler's order.
 BOOL CInstallContext::ListDrvingLink()
 {
     if (!EnumPrn() || !EnumDrv())

@@ -18,19 +18,19 @@ static const char *SplEnvironment(BOOL bWinNT)
 #endif
 }
 
-// Splits a "name,file" directive at its first comma into owned copies. A
-// value without a comma is all name, with no file. Absent: both stay NULL.
-static void SplitNameFile(const char *pszValue, char *&pszName, char *&pszFile)
+// Fills a name, environment and file record from a "name,file" directive:
+// owned copies of the text before the first comma, the environment, the text
+// after it. A value without a comma is all name, with no file; without the
+// directive all three stay NULL.
+static void SetupNameFile(const char *pszValue, const char *pszEnvironment, char *&pszName, char *&pszEnv,
+                          char *&pszFile)
 {
     if (!pszValue)
         return;
     const char *pComma = FindCharA(pszValue, ',');
-    if (!pComma) {
-        pszName = AllocSplStr(pszValue);
-        return;
-    }
-    pszName = AllocSplStrN(pszValue, pComma - pszValue);
-    pszFile = AllocSplStr(pComma + 1);
+    pszName = pComma ? AllocSplStrN(pszValue, pComma - pszValue) : AllocSplStr(pszValue);
+    pszEnv = AllocSplStr(pszEnvironment);
+    pszFile = pComma ? AllocSplStr(pComma + 1) : NULL;
 }
 
 // The directive's value, or the fallback when the directive is absent.
@@ -40,21 +40,21 @@ static char *CopyDirective(const CInstallContext &ctx, const char *pszKey, const
     return AllocSplStr(pszValue ? pszValue : pszFallback);
 }
 
+// Builds the four records from the parsed install section (after SetupSysInfo
+// and ParseInf) and logs every field; earlier records are freed. Always 1.
 BOOL CInstallContext::SetupSplInfo()
 {
     FreeSplRecords();
     const char *pszEnvironment = SplEnvironment(m_bWinNT);
 
-    SplitNameFile(GetDirective("LanguageMonitor"), m_MonitorInfo2.pName, m_MonitorInfo2.pDLLName);
-    if (m_MonitorInfo2.pName)
-        m_MonitorInfo2.pEnvironment = AllocSplStr(pszEnvironment);
+    SetupNameFile(GetDirective("LanguageMonitor"), pszEnvironment, m_MonitorInfo2.pName, m_MonitorInfo2.pEnvironment,
+                  m_MonitorInfo2.pDLLName);
     LogDbg("MONITOR_INFO_2.pName [%s]\r\n", LogStr(m_MonitorInfo2.pName));
     LogDbg("MONITOR_INFO_2.pEnvironment [%s]\r\n", LogStr(m_MonitorInfo2.pEnvironment));
     LogDbg("MONITOR_INFO_2.pDLLName [%s]\r\n", LogStr(m_MonitorInfo2.pDLLName));
 
-    SplitNameFile(GetDirective("PrintProcessor"), m_PrnProcInfo.pName, m_PrnProcInfo.pDLLName);
-    if (m_PrnProcInfo.pName)
-        m_PrnProcInfo.pEnvironment = AllocSplStr(pszEnvironment);
+    SetupNameFile(GetDirective("PrintProcessor"), pszEnvironment, m_PrnProcInfo.pName, m_PrnProcInfo.pEnvironment,
+                  m_PrnProcInfo.pDLLName);
     LogDbg("PRNPROC_INFO.pName [%s]\r\n", LogStr(m_PrnProcInfo.pName));
     LogDbg("PRNPROC_INFO.pEnvironment [%s]\r\n", LogStr(m_PrnProcInfo.pEnvironment));
     LogDbg("PRNPROC_INFO.pDLLName [%s]\r\n", LogStr(m_PrnProcInfo.pDLLName));

@@ -111,3 +111,68 @@ TEST(HandleCountTest, CountsAnOpenHandle)
     CloseHandle(e);
     EXPECT_EQ(HandleCount(), before);
 }
+
+namespace {
+
+struct OtherJob {
+    MONITOR *lm;
+    MONITOR *below;
+    std::string why;
+    bool ok = false;
+};
+
+DWORD WINAPI PrintOtherJob(LPVOID param)
+{
+    auto *job = (OtherJob *)param;
+    SpoolerHost host;
+    host.lm = job->lm;
+    SpoolerHost::Job j;
+    j.port = L"LPT2:";
+    j.data = PatternBytes(64 * 1024, 9);
+    job->ok = host.RunJob(j, job->below, &job->why) && FakePortMonitor::Instance().Output(j.port) == j.data;
+    return 0;
+}
+
+DWORD WINAPI HungDeviceRequest(LPVOID)
+{
+    ChannelRequest request;
+    request.dwTimeoutMs = 2 * kHangGuardMs;
+    ChannelReply reply;
+    ChannelCall(kMonitorName, L"LPT1:", request, &reply);
+    return 0;
+}
+
+} // namespace
+
+// A device request that hangs in the port monitor (a printer switched off)
+// holds up the Close of its own port only: meanwhile another port opens,
+// prints a job and closes.
+TEST_F(ConcurrencyTest, HungRequestHoldsUpOnlyTheCloseOfItsOwnPort)
+{
+    LogOn();
+    HANDLE hung = OpenPort(L"LPT1:");
+    fake.script.bGetHangs = true;
+    HANDLE client = CreateThread(nullptr, 0, HungDeviceRequest, nullptr, 0, nullptr);
+    for (int i = 0; i < 6000 && fake.CallsOf("Get").empty(); ++i)
+        Sleep(5);
+    ASSERT_EQ(fake.CallsOf("Get").size(), 1u) << "the request did not reach the port monitor";
+    AsyncClose closeHung(host.lm, hung);
+    for (int i = 0; i < 6000 && !LogHasPrefix("DBG Close(x"); ++i)
+        Sleep(5);
+
+    OtherJob other = {host.lm, fake.Table()};
+    HANDLE printer = CreateThread(nullptr, 0, PrintOtherJob, &other, 0, nullptr);
+    bool printed = WaitForSingleObject(printer, kHangGuardMs) == WAIT_OBJECT_0;
+    EXPECT_TRUE(printed) << "the other port's job waited for the hung port's Close";
+    EXPECT_FALSE(closeHung.Returned(0)) << "Close returned while its port's request still ran";
+
+    fake.ReleaseHungGets();
+    EXPECT_TRUE(closeHung.Returned(kHangGuardMs));
+    EXPECT_TRUE(closeHung.Result());
+    EXPECT_EQ(WaitForSingleObject(printer, kHangGuardMs), WAIT_OBJECT_0);
+    EXPECT_TRUE(other.ok) << other.why;
+    EXPECT_EQ(WaitForSingleObject(client, kHangGuardMs), WAIT_OBJECT_0);
+    CloseHandle(printer);
+    CloseHandle(client);
+    EXPECT_EQ(fake.OpenPorts(), 0);
+}

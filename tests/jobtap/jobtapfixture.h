@@ -1,11 +1,47 @@
 // Shared set-up of the language monitor tests: the monitor loaded by the
 // spooler host, the port monitor stand-in below it, the test printer in
-// Wine's spooler, no driver values and no log unless a test asks.
+// Wine's spooler, no driver values and no log unless a test asks. Every test
+// ends by checking that no port handle was misused (see fakeport.h).
 #pragma once
 #include <gtest/gtest.h>
 #include "channelclient.h"
 #include "fakeport.h"
 #include "testenv.h"
+
+// A Close of the monitor's table running on a thread of its own, so that a
+// Close that never returns fails a test instead of hanging it.
+class AsyncClose {
+public:
+    AsyncClose(MONITOR *lm, HANDLE hPort) : lm_(lm), hPort_(hPort)
+    {
+        hThread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    AsyncClose(const AsyncClose &) = delete;
+    AsyncClose &operator=(const AsyncClose &) = delete;
+    ~AsyncClose()
+    {
+        if (hThread_)
+            CloseHandle(hThread_);
+    }
+    // Whether Close has returned within ms; a guard against a hang, not a
+    // measurement.
+    bool Returned(DWORD ms) { return hThread_ && WaitForSingleObject(hThread_, ms) == WAIT_OBJECT_0; }
+    BOOL Result() const { return result_; }
+
+private:
+    static DWORD WINAPI Run(LPVOID param)
+    {
+        auto *self = (AsyncClose *)param;
+        self->result_ = self->lm_->pfnClosePort(self->hPort_);
+        return 0;
+    }
+    MONITOR *lm_;
+    HANDLE hPort_;
+    HANDLE hThread_ = nullptr;
+    volatile BOOL result_ = FALSE;
+};
+
+const DWORD kHangGuardMs = 30000;
 
 class JobtapTest : public ::testing::Test {
 protected:
@@ -17,13 +53,26 @@ protected:
     {
         LogOff();
         fake.Reset();
+        fake.ClearFaults();
         ClearDriverValues();
         std::string why;
         ASSERT_TRUE(EnsureTestPrinter(&why)) << why;
         ASSERT_TRUE(host.Init());
     }
 
-    void TearDown() override { LogOff(); }
+    void TearDown() override
+    {
+        LogOff();
+        ExpectNoHandleFaults();
+    }
+
+    void ExpectNoHandleFaults()
+    {
+        std::string text;
+        for (auto &fault : fake.Faults())
+            text += "\n  " + fault;
+        EXPECT_TRUE(text.empty()) << "the port monitor saw its handles misused:" << text;
+    }
 
     HANDLE OpenPort(const wchar_t *port = L"LPT1:")
     {

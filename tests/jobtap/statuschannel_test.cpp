@@ -205,6 +205,9 @@ TEST_F(StatusChannelTest, PortMonitorWithoutGetAnswersZeroes)
     EXPECT_TRUE(LogHas("DBG Thread pfnGet NotSupported R 0 E 0")) << LogText();
 }
 
+// The port below is closed only after the worker has finished the request it
+// was running: the port monitor never sees its handle closed under a request,
+// nor a request on a closed or NULL handle.
 TEST_F(StatusChannelTest, CloseWaitsForARequestInProgress)
 {
     HANDLE h = OpenPort();
@@ -217,6 +220,134 @@ TEST_F(StatusChannelTest, CloseWaitsForARequestInProgress)
     WaitForSingleObject(client, 10000);
     CloseHandle(client);
     EXPECT_EQ(fake.OpenPorts(), 0);
+    ExpectNoHandleFaults();
+}
+
+// A Close that the port monitor refuses leaves the port fully open: its
+// handle below and its channel's worker serve on, and a later Close works.
+TEST_F(StatusChannelTest, RefusedCloseKeepsThePortAndItsChannelServing)
+{
+    HANDLE h = OpenPort();
+    fake.script.dwFailClose = ERROR_BUSY;
+    EXPECT_FALSE(Close(h));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_BUSY);
+    ChannelRequest request;
+    ChannelReply reply;
+    ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", request, &reply));
+    EXPECT_EQ(reply.bResult, 1u);
+    EXPECT_EQ(std::string(reply.data.begin(), reply.data.end()), "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;");
+    fake.script.dwFailClose = 0;
+    EXPECT_TRUE(Close(h));
+    EXPECT_EQ(fake.OpenPorts(), 0);
+}
+
+// Port names that give the same object names: equal up to the first comma,
+// equal in the part that fits the name buffer, or empty. Both ports open at
+// once share one block; the second Open keeps what the first port wrote, and
+// each worker has its own exit signal, so either port closes first.
+TEST_F(StatusChannelTest, PortsSharingTheirObjectsKeepTheBlockAndCloseInEitherOrder)
+{
+    const std::wstring longName(300, L'P');
+    const struct { const char *what; std::wstring first, second; } cases[] = {
+        {"equal up to the comma", L"USB001,first", L"USB001,second"},
+        {"equal where the names are cut", longName + L"1", longName + L"2"},
+        {"empty", L"", L""},
+    };
+    for (auto &c : cases) {
+        for (bool firstClosesFirst : {true, false}) {
+            std::string what = std::string(c.what) + (firstClosesFirst ? ", first closes first" : ", second closes first");
+            HANDLE first = OpenPort(c.first.c_str());
+            ASSERT_NE(first, nullptr) << what;
+            ASSERT_TRUE(StartDoc(first, 77)) << what;
+            ASSERT_TRUE(ChannelSetWindowName(kMonitorName, c.first, "kept")) << what;
+            HANDLE second = OpenPort(c.second.c_str());
+            ASSERT_NE(second, nullptr) << what;
+            StatusBlock b = Block(c.first.c_str());
+            EXPECT_EQ(b.dwJobId, 77u) << what;
+            EXPECT_EQ(b.dwFlags, (DWORD)STATUS_FLAG_PRINTING) << what;
+            EXPECT_STREQ(b.szWindowName, "kept") << what;
+            ChannelRequest request;
+            ChannelReply reply;
+            EXPECT_TRUE(ChannelCall(kMonitorName, c.first, request, &reply) && reply.bResult) << what;
+            EndDoc(first);
+
+            AsyncClose closeEarlier(host.lm, firstClosesFirst ? first : second);
+            ASSERT_TRUE(closeEarlier.Returned(kHangGuardMs)) << what << ": the earlier Close hangs";
+            EXPECT_TRUE(closeEarlier.Result()) << what;
+            AsyncClose closeLater(host.lm, firstClosesFirst ? second : first);
+            ASSERT_TRUE(closeLater.Returned(kHangGuardMs)) << what << ": the later Close hangs";
+            EXPECT_TRUE(closeLater.Result()) << what;
+            EXPECT_EQ(fake.OpenPorts(), 0) << what;
+        }
+    }
+}
+
+// Reply numbering: a client may number its request in dwRequestId; the worker
+// says busy in dwReplyId while it owes the reply, then echoes the number.
+static bool WaitForReplyId(DWORD id)
+{
+    for (int i = 0; i < 2000; ++i) {
+        StatusBlock block = {};
+        if (ChannelSnapshot(kMonitorName, L"LPT1:", &block) && block.dwReplyId == id)
+            return true;
+        Sleep(5);
+    }
+    return false;
+}
+
+TEST_F(StatusChannelTest, ClientThatLeavesTheRequestIdAtZeroIsAnsweredAsBefore)
+{
+    HANDLE h = OpenPort();
+    const struct { DWORD code, request, value; const char *answer; } steps[] = {
+        {KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;"},
+        {KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 1, 2, "V1:2"},
+        {KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 3, 4, "V3:4"},
+    };
+    for (auto &step : steps) {
+        ChannelRequest request;
+        request.dwCode = step.code;
+        request.dwRequest = step.request;
+        request.dwValue = step.value;
+        ChannelReply reply;
+        ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", request, &reply)) << step.answer;
+        EXPECT_EQ(reply.bResult, 1u) << step.answer;
+        EXPECT_EQ(std::string(reply.data.begin(), reply.data.end()), step.answer);
+        StatusBlock b = Block();
+        EXPECT_EQ(b.dwRequestId, 0u) << step.answer;
+        EXPECT_EQ(b.dwReplyId, 0u) << step.answer << ": the echo of an unnumbered request";
+    }
+    ASSERT_TRUE(Close(h));
+}
+
+TEST_F(StatusChannelTest, WorkerSaysBusyUntilTheReplyIsCompleteThenEchoesTheRequestId)
+{
+    HANDLE h = OpenPort();
+    const DWORD ids[] = {1, 0x7FFFFFFF, 0xFFFFFFFE, 2};
+    for (DWORD id : ids) {
+        ChannelRequest request;
+        request.dwRequestId = id;
+        ChannelReply reply;
+        ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", request, &reply)) << id;
+        EXPECT_EQ(reply.bResult, 1u) << id;
+        StatusBlock b = Block();
+        EXPECT_EQ(b.dwRequestId, id) << "the worker leaves the client's number alone";
+        EXPECT_EQ(b.dwReplyId, id);
+    }
+
+    fake.script.bGetHangs = true;
+    ChannelRequest late;
+    late.dwRequestId = 9;
+    late.dwTimeoutMs = 300;
+    ChannelReply reply;
+    EXPECT_FALSE(ChannelCall(kMonitorName, L"LPT1:", late, &reply));
+    for (int i = 0; i < 2000 && fake.CallsOf("Get").size() < 5; ++i)
+        Sleep(5);
+    ASSERT_EQ(fake.CallsOf("Get").size(), 5u);
+    EXPECT_EQ(Block().dwReplyId, STATUS_REPLY_BUSY) << "while the port monitor has the request";
+    fake.script.bGetHangs = false;
+    fake.ReleaseHungGets();
+    EXPECT_TRUE(WaitForReplyId(9)) << Block().dwReplyId;
+    ASSERT_TRUE(Close(h));
 }
 
 // Get, the monitor's printer-data entry point.

@@ -49,6 +49,8 @@ bool ChannelCall(const std::wstring &lmName, const std::wstring &portName, const
         block->dwRequest = request.dwRequest;
         block->dwValue = request.dwValue;
         block->cbData = request.cbData;
+        if (request.dwRequestId)
+            block->dwRequestId = request.dwRequestId;
         if (!request.data.empty())
             memcpy(block->abData, request.data.data(), std::min<size_t>(request.data.size(), STATUSBLOCK_DATA_MAX));
         SetEvent(events.h[1]);

@@ -13,6 +13,7 @@ struct ChannelRequest {
     DWORD cbData = STATUSBLOCK_DATA_MAX;     // written as is, even above 4096
     std::vector<BYTE> data;                  // for a set command
     DWORD dwTimeoutMs = 5000;
+    DWORD dwRequestId = 0;                   // written when non-zero; 0 plays a client that leaves it alone
 };
 
 struct ChannelReply {

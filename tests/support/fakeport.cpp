@@ -1,13 +1,22 @@
 #include "fakeport.h"
 #include "statusblock.h"
 #include <stdio.h>
+#include <map>
 
 namespace {
 
 struct FakePort {
     std::wstring name;
     HANDLE hFile;
+    bool bOpen;
+    int cInUse;                     // calls running on this handle
 };
+
+// Every handle ever handed out, closed ones included, so that a stale handle
+// is told apart from one never opened. Handle values are never reused.
+// Guarded by FakePortMonitor::lock.
+std::map<HANDLE, FakePort *> g_ports;
+UINT_PTR g_lastHandle = 0x4B5A0000;
 
 FakePortMonitor &Fake() { return FakePortMonitor::Instance(); }
 
@@ -15,6 +24,40 @@ BOOL Fail(DWORD dwError)
 {
     SetLastError(dwError);
     return FALSE;
+}
+
+std::string HandleText(HANDLE h)
+{
+    char sz[32];
+    snprintf(sz, sizeof(sz), "x%llx", (unsigned long long)(UINT_PTR)h);
+    return sz;
+}
+
+// Caller holds the lock.
+void AddFault(const std::string &fault) { Fake().faults.push_back(fault); }
+
+/* Begins a call of op on h: the open port, marked busy until Leave, or null
+ * (a fault is recorded) when h is NULL, unknown or closed. */
+FakePort *Enter(HANDLE h, const char *op)
+{
+    std::lock_guard<std::mutex> guard(Fake().lock);
+    auto it = g_ports.find(h);
+    if (it == g_ports.end() || !it->second->bOpen) {
+        AddFault(std::string(op) + " on a " + (!h ? "NULL" : it == g_ports.end() ? "never-opened" : "closed") +
+                 " handle " + HandleText(h));
+        return nullptr;
+    }
+    ++it->second->cInUse;
+    return it->second;
+}
+
+/* Ends a call begun by Enter; a handle closed while the call ran is a fault. */
+void Leave(FakePort *port, HANDLE h, const char *op)
+{
+    std::lock_guard<std::mutex> guard(Fake().lock);
+    --port->cInUse;
+    if (!port->bOpen)
+        AddFault(std::string("handle ") + HandleText(h) + " closed while " + op + " was running on it");
 }
 
 BOOL WINAPI FakeOpenPort(LPWSTR pName, PHANDLE pHandle)
@@ -26,8 +69,11 @@ BOOL WINAPI FakeOpenPort(LPWSTR pName, PHANDLE pHandle)
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return FALSE;
-    *pHandle = new FakePort{pName, hFile};
     std::lock_guard<std::mutex> guard(Fake().lock);
+    g_lastHandle += 0x10;
+    HANDLE h = (HANDLE)g_lastHandle;
+    g_ports[h] = new FakePort{pName, hFile, true, 0};
+    *pHandle = h;
     ++Fake().cOpen;
     return TRUE;
 }
@@ -35,72 +81,100 @@ BOOL WINAPI FakeOpenPort(LPWSTR pName, PHANDLE pHandle)
 BOOL WINAPI FakeStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo)
 {
     Fake().Record({"StartDoc", pPrinterName ? pPrinterName : L"", {JobId, Level}, {}});
-    if (Fake().script.dwFailStartDoc)
-        return Fail(Fake().script.dwFailStartDoc);
-    return TRUE;
+    FakePort *port = Enter(hPort, "StartDoc");
+    if (!port)
+        return Fail(ERROR_INVALID_HANDLE);
+    BOOL bOk = Fake().script.dwFailStartDoc ? Fail(Fake().script.dwFailStartDoc) : TRUE;
+    Leave(port, hPort, "StartDoc");
+    return bOk;
 }
 
 BOOL WINAPI FakeWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten)
 {
-    FakePort *port = (FakePort *)hPort;
     *pcbWritten = 0;
+    FakePort *port = Enter(hPort, "Write");
+    if (!port) {
+        Fake().Record({"Write", L"", {cbBuf}, {}});
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    BOOL bOk;
     if (Fake().script.dwFailWrite) {
         Fake().Record({"Write", port->name, {cbBuf}, {}});
-        return Fail(Fake().script.dwFailWrite);
+        bOk = Fail(Fake().script.dwFailWrite);
+    } else {
+        DWORD cb = cbBuf;
+        if (Fake().script.cbWriteMax && cb > Fake().script.cbWriteMax)
+            cb = Fake().script.cbWriteMax;
+        if (Fake().script.bWriteZero)
+            cb = 0;
+        Fake().Record({"Write", port->name, {cbBuf}, std::vector<BYTE>(pBuffer, pBuffer + cb)});
+        bOk = WriteFile(port->hFile, pBuffer, cb, pcbWritten, nullptr);
     }
-    DWORD cb = cbBuf;
-    if (Fake().script.cbWriteMax && cb > Fake().script.cbWriteMax)
-        cb = Fake().script.cbWriteMax;
-    if (Fake().script.bWriteZero)
-        cb = 0;
-    Fake().Record({"Write", port->name, {cbBuf}, std::vector<BYTE>(pBuffer, pBuffer + cb)});
-    return WriteFile(port->hFile, pBuffer, cb, pcbWritten, nullptr);
+    Leave(port, hPort, "Write");
+    return bOk;
 }
 
 BOOL WINAPI FakeReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead)
 {
-    FakePort *port = (FakePort *)hPort;
-    Fake().Record({"Read", port->name, {cbBuffer}, {}});
-    if (Fake().script.dwFailRead)
-        return Fail(Fake().script.dwFailRead);
-    const std::string &reply = Fake().script.readReply;
-    DWORD cb = (DWORD)std::min<size_t>(reply.size(), cbBuffer);
-    memcpy(pBuffer, reply.data(), cb);
-    *pcbRead = cb;
-    return TRUE;
+    FakePort *port = Enter(hPort, "Read");
+    Fake().Record({"Read", port ? port->name : L"", {cbBuffer}, {}});
+    if (!port)
+        return Fail(ERROR_INVALID_HANDLE);
+    BOOL bOk = TRUE;
+    if (Fake().script.dwFailRead) {
+        bOk = Fail(Fake().script.dwFailRead);
+    } else {
+        const std::string &reply = Fake().script.readReply;
+        DWORD cb = (DWORD)std::min<size_t>(reply.size(), cbBuffer);
+        memcpy(pBuffer, reply.data(), cb);
+        *pcbRead = cb;
+    }
+    Leave(port, hPort, "Read");
+    return bOk;
 }
 
 BOOL WINAPI FakeEndDocPort(HANDLE hPort)
 {
-    Fake().Record({"EndDoc", ((FakePort *)hPort)->name, {}, {}});
-    if (Fake().script.dwFailEndDoc)
-        return Fail(Fake().script.dwFailEndDoc);
-    return TRUE;
+    FakePort *port = Enter(hPort, "EndDoc");
+    Fake().Record({"EndDoc", port ? port->name : L"", {}, {}});
+    if (!port)
+        return Fail(ERROR_INVALID_HANDLE);
+    BOOL bOk = Fake().script.dwFailEndDoc ? Fail(Fake().script.dwFailEndDoc) : TRUE;
+    Leave(port, hPort, "EndDoc");
+    return bOk;
 }
 
+/* Closing a handle that is not open, or one with a call still running on it,
+ * is a fault; a refused close (script) leaves the handle open. */
 BOOL WINAPI FakeClosePort(HANDLE hPort)
 {
-    FakePort *port = (FakePort *)hPort;
-    Fake().Record({"Close", port ? port->name : L"", {}, {}});
+    std::unique_lock<std::mutex> guard(Fake().lock);
+    auto it = g_ports.find(hPort);
+    FakePort *port = it == g_ports.end() ? nullptr : it->second;
+    Fake().calls.push_back({"Close", port ? port->name : L"", {}, {}});
+    if (!port || !port->bOpen) {
+        AddFault(std::string("Close on a ") + (!hPort ? "NULL" : !port ? "never-opened" : "closed") + " handle " +
+                 HandleText(hPort));
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (port->cInUse)
+        AddFault("Close of handle " + HandleText(hPort) + " while " + std::to_string(port->cInUse) +
+                 " call(s) run on it");
     if (Fake().script.dwFailClose)
         return Fail(Fake().script.dwFailClose);
-    CloseHandle(port->hFile);
-    delete port;
-    std::lock_guard<std::mutex> guard(Fake().lock);
+    port->bOpen = false;
     --Fake().cOpen;
+    guard.unlock();
+    CloseHandle(port->hFile);
     return TRUE;
 }
 
-/* Answers the device id for the parallel query, "V<request>:<value>" for a
- * vendor get (so the 3-byte header can be checked), nothing for a set. */
-BOOL WINAPI FakeGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer,
-                                       DWORD cbInBuffer, LPWSTR lpOutBuffer, DWORD cbOutBuffer,
-                                       LPDWORD lpcbReturned)
+/* The device's side of a Get: waits as the script says, then answers the
+ * device id for the parallel query, "V<request>:<value>" for a vendor get (so
+ * the 3-byte header can be checked), nothing for a set. */
+BOOL AnswerGet(DWORD ControlID, const BYTE *pbIn, DWORD cbInBuffer, LPWSTR lpOutBuffer, DWORD cbOutBuffer,
+               LPDWORD lpcbReturned)
 {
-    const BYTE *pbIn = (const BYTE *)lpInBuffer;
-    Fake().Record({"Get", pValueName ? pValueName : L"<null>",
-                   {ControlID, cbInBuffer, cbOutBuffer, lpOutBuffer ? 1u : 0u},
-                   pbIn ? std::vector<BYTE>(pbIn, pbIn + cbInBuffer) : std::vector<BYTE>()});
     if (Fake().script.bGetHangs)
         WaitForSingleObject(Fake().hRelease, INFINITE);
     if (Fake().script.dwGetDelayMs)
@@ -124,12 +198,52 @@ BOOL WINAPI FakeGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pVa
     return TRUE;
 }
 
+/* A device request: recorded, then answered on an open handle, which stays
+ * busy while the device answers. */
+BOOL WINAPI FakeGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer,
+                                       DWORD cbInBuffer, LPWSTR lpOutBuffer, DWORD cbOutBuffer,
+                                       LPDWORD lpcbReturned)
+{
+    const BYTE *pbIn = (const BYTE *)lpInBuffer;
+    Fake().Record({"Get", pValueName ? pValueName : L"<null>",
+                   {ControlID, cbInBuffer, cbOutBuffer, lpOutBuffer ? 1u : 0u},
+                   pbIn ? std::vector<BYTE>(pbIn, pbIn + cbInBuffer) : std::vector<BYTE>()});
+    FakePort *port = Enter(hPort, "Get");
+    if (!port)
+        return Fail(ERROR_INVALID_HANDLE);
+    BOOL bOk = AnswerGet(ControlID, pbIn, cbInBuffer, lpOutBuffer, cbOutBuffer, lpcbReturned);
+    DWORD dwError = GetLastError();
+    Leave(port, hPort, "Get");
+    SetLastError(dwError);
+    return bOk;
+}
+
+/* The table's Get: the answer above, counted once it has been given, so a
+ * test can tell when a late answer has landed. */
+BOOL WINAPI FakeCountedGet(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer, DWORD cbInBuffer,
+                           LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned)
+{
+    BOOL bOk = FakeGetPrinterDataFromPort(hPort, ControlID, pValueName, lpInBuffer, cbInBuffer, lpOutBuffer,
+                                          cbOutBuffer, lpcbReturned);
+    DWORD dwError = GetLastError();
+    {
+        std::lock_guard<std::mutex> guard(Fake().lock);
+        ++Fake().cGetsDone;
+    }
+    SetLastError(dwError);
+    return bOk;
+}
+
 BOOL WINAPI FakeSetPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved)
 {
-    Fake().Record({"SetTimeOuts", ((FakePort *)hPort)->name,
+    FakePort *port = Enter(hPort, "SetTimeOuts");
+    Fake().Record({"SetTimeOuts", port ? port->name : L"",
                    {lpCTO->ReadIntervalTimeout, lpCTO->ReadTotalTimeoutMultiplier, lpCTO->ReadTotalTimeoutConstant,
                     lpCTO->WriteTotalTimeoutMultiplier, lpCTO->WriteTotalTimeoutConstant, reserved},
                    {}});
+    if (!port)
+        return Fail(ERROR_INVALID_HANDLE);
+    Leave(port, hPort, "SetTimeOuts");
     return TRUE;
 }
 
@@ -154,6 +268,7 @@ void FakePortMonitor::Reset(const FakeScript &newScript)
     std::lock_guard<std::mutex> guard(lock);
     script = newScript;
     calls.clear();
+    cGetsDone = 0;
     if (!hRelease)
         hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ResetEvent(hRelease);
@@ -168,7 +283,7 @@ MONITOR *FakePortMonitor::Table()
     table_.pfnReadPort = FakeReadPort;
     table_.pfnEndDocPort = FakeEndDocPort;
     table_.pfnClosePort = FakeClosePort;
-    table_.pfnGetPrinterDataFromPort = script.bNoGet ? nullptr : FakeGetPrinterDataFromPort;
+    table_.pfnGetPrinterDataFromPort = script.bNoGet ? nullptr : FakeCountedGet;
     table_.pfnSetPortTimeOuts = script.bNoSetTimeOuts ? nullptr : FakeSetPortTimeOuts;
     return &table_;
 }
@@ -224,6 +339,24 @@ int FakePortMonitor::OpenPorts()
 {
     std::lock_guard<std::mutex> guard(lock);
     return cOpen;
+}
+
+std::vector<std::string> FakePortMonitor::Faults()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return faults;
+}
+
+void FakePortMonitor::ClearFaults()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    faults.clear();
+}
+
+int FakePortMonitor::GetsDone()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return cGetsDone;
 }
 
 void FakePortMonitor::ReleaseHungGets()

@@ -1,6 +1,9 @@
 // A port monitor table that stands below the language monitor in tests:
 // job bytes go to one file per port, every call is recorded with its
-// arguments, and device requests are answered from a script.
+// arguments, and device requests are answered from a script. It keeps the
+// lifetime of the handles it hands out, as a real port monitor would notice
+// it: a call on a NULL, unknown or closed handle, a close while a call is in
+// progress on the handle, or a handle closed under a running call is a fault.
 #pragma once
 #include <windows.h>
 #include <winspool.h>
@@ -37,17 +40,22 @@ public:
     MONITOR *Table();               // reflects the script's bNoGet / bNoSetTimeOuts
     std::vector<FakeCall> Calls();
     std::vector<FakeCall> CallsOf(const std::string &op);
+    std::vector<std::string> Faults();   // misuses of a handle, in the order seen
+    void ClearFaults();
     std::vector<BYTE> Output(const std::wstring &portName);   // bytes written to the port's file
     std::wstring OutputPath(const std::wstring &portName);
     int OpenPorts();
     void ReleaseHungGets();
+    int GetsDone();                 // Get calls that have returned since Reset
     FakeScript script;
 
     // Implementation details used by the table's functions.
     void Record(FakeCall call);
     std::mutex lock;
     std::vector<FakeCall> calls;
+    std::vector<std::string> faults;
     int cOpen = 0;
+    int cGetsDone = 0;
     HANDLE hRelease = nullptr;
 private:
     MONITOR table_{};

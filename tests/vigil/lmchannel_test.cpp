@@ -38,6 +38,67 @@ bool LockIsFree(const char *port = "FILE:")
     return free;
 }
 
+// One device request of a late-reply case and the answer it must get.
+struct ChannelStep {
+    DWORD code, request, value;
+    const char *payload;                // data of a set command
+    const char *answer;                 // the reply's bytes
+};
+
+const ChannelStep kGetDeviceId = {KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, "", kDeviceId};
+const ChannelStep kGet18 = {KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 0x12, 0x3456, "", "V18:13398"};
+const ChannelStep kGet1 = {KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 1, 2, "", "V1:2"};
+const ChannelStep kSetA = {KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND, 3, 4, "AAAA", ""};
+const ChannelStep kSetB = {KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND, 7, 0x0102, "PAYLOAD-B", ""};
+
+// A request times out while the port monitor still works on it; its reply
+// comes late, before the next request or while the next one waits.
+struct LateReplyCase {
+    const char *name;
+    bool unnumberedClientTimesOut;      // the timed-out request comes from a client that leaves dwRequestId alone
+    ChannelStep timedOut, next, last;
+    bool lateDuringNext;
+};
+
+const LateReplyCase kLateReplyCases[] = {
+    {"get times out, two gets follow", false, kGetDeviceId, kGet18, kGet1, false},
+    {"get times out, its reply comes while the next get waits", false, kGetDeviceId, kGet18, kGet1, true},
+    {"set times out, two gets follow", false, kSetA, kGet18, kGet1, false},
+    {"get times out, its reply comes while a set waits", false, kGetDeviceId, kSetB, kGet1, true},
+    {"set times out, its reply comes while a set waits", false, kSetA, kSetB, kGet1, true},
+    {"get times out, a set follows", false, kGetDeviceId, kSetB, kGet18, false},
+    {"unnumbered client's get times out, two gets follow", true, kGetDeviceId, kGet18, kGet1, false},
+    {"unnumbered client's get times out, its reply comes while a set waits", true, kGetDeviceId, kSetB, kGet1, true},
+};
+
+std::vector<BYTE> HeaderAndPayload(const ChannelStep &step)
+{
+    std::vector<BYTE> bytes = {(BYTE)step.request, (BYTE)(step.value >> 8), (BYTE)step.value};
+    std::string payload = step.payload;
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+// Lets the hung port monitor answer once a client has taken the lock.
+DWORD WINAPI ReleaseOnceTheLockIsTaken(LPVOID)
+{
+    for (int i = 0; i < 10000 && LockIsFree(); ++i)
+        Sleep(1);
+    FakePortMonitor::Instance().ReleaseHungGets();
+    return 0;
+}
+
+template <typename F>
+bool PollFor(F condition)
+{
+    for (int i = 0; i < 2000; ++i) {
+        if (condition())
+            return true;
+        Sleep(5);
+    }
+    return false;
+}
+
 } // namespace
 
 TEST(LmChannelNameTest, PrinterNameIsTheRestOfTheCommandLineAfterTheProgramToken)
@@ -81,6 +142,32 @@ protected:
         if (ok)
             *reply = std::string((char *)buffer.data(), cb);
         return ok;
+    }
+
+    // Sends one step through the channel; the answer is the reply's bytes.
+    BOOL Send(const ChannelStep &step, std::string *answer)
+    {
+        std::vector<BYTE> buffer(1024, 0);
+        memcpy(buffer.data(), step.payload, strlen(step.payload));
+        DWORD cbBuffer = step.code == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND ? (DWORD)strlen(step.payload) : 1024;
+        DWORD cb = 0;
+        BOOL ok = channel.MyGetPrinterDataIoCtl(step.code, step.request, step.value, buffer.data(), cbBuffer, &cb);
+        *answer = std::string((char *)buffer.data(), std::min<DWORD>(cb, 1024));
+        return ok;
+    }
+
+    // The step as a client sends it that does not number its requests.
+    bool SendUnnumbered(const ChannelStep &step, DWORD timeoutMs)
+    {
+        ChannelRequest request;
+        request.dwCode = step.code;
+        request.dwRequest = step.request;
+        request.dwValue = step.value;
+        request.cbData = step.code == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND ? (DWORD)strlen(step.payload) : 1024;
+        request.data.assign(step.payload, step.payload + strlen(step.payload));
+        request.dwTimeoutMs = timeoutMs;
+        ChannelReply reply;
+        return ChannelCall(kMonitorName, L"FILE:", request, &reply);
     }
 };
 
@@ -242,4 +329,72 @@ TEST_F(LmChannelTest, DriverWithoutMonitorGivesAnEmptyNameAndTwoBlanks)
     EXPECT_NE(bare.MyGetMapView(), nullptr) << bare.LastErrorText();
     unnamed.lm->pfnClosePort(lpt3);
     host.Init();                                        // the fixture's monitor name again
+}
+
+TEST_F(LmChannelTest, AfterATimedOutRequestEveryRequestGetsItsOwnReply)
+{
+    for (const LateReplyCase &c : kLateReplyCases) {
+        fake.Reset();
+        fake.script.bGetHangs = true;
+        channel.SetTimeout(300);
+        std::string answer;
+        if (c.unnumberedClientTimesOut) {
+            EXPECT_FALSE(SendUnnumbered(c.timedOut, 300)) << c.name;
+        } else {
+            EXPECT_FALSE(Send(c.timedOut, &answer)) << c.name;
+            EXPECT_STREQ(channel.LastErrorText(), "WaitForSingleObject_Ret WAIT_TIMEOUT") << c.name;
+        }
+        ASSERT_TRUE(PollFor([&] { return fake.CallsOf("Get").size() == 1; })) << c.name;
+        // The port monitor now answers slowly: a client that took a stale
+        // reply signal would read the block before its own answer is in.
+        fake.script.bGetHangs = false;
+        fake.script.dwGetDelayMs = 200;
+        channel.SetTimeout(5000);
+
+        HANDLE releaser = nullptr;
+        if (c.lateDuringNext) {
+            releaser = CreateThread(nullptr, 0, ReleaseOnceTheLockIsTaken, nullptr, 0, nullptr);
+        } else {
+            fake.ReleaseHungGets();
+            ASSERT_TRUE(PollFor([&] { return fake.GetsDone() == 1; })) << c.name;
+        }
+        EXPECT_TRUE(Send(c.next, &answer)) << c.name << ": " << channel.LastErrorText();
+        EXPECT_EQ(answer, c.next.answer) << c.name;
+        if (releaser) {
+            WaitForSingleObject(releaser, 15000);
+            CloseHandle(releaser);
+        }
+        EXPECT_TRUE(Send(c.last, &answer)) << c.name << ": " << channel.LastErrorText();
+        EXPECT_EQ(answer, c.last.answer) << c.name;
+
+        auto gets = fake.CallsOf("Get");
+        ASSERT_EQ(gets.size(), 3u) << c.name;
+        EXPECT_EQ(gets[1].data, HeaderAndPayload(c.next)) << c.name << ": the next request reaches the port whole";
+        EXPECT_EQ(gets[2].data, HeaderAndPayload(c.last)) << c.name;
+        EXPECT_TRUE(LockIsFree()) << c.name;
+    }
+}
+
+TEST_F(LmChannelTest, RequestWhileALateReplyIsOwedFailsWithoutTouchingTheBlock)
+{
+    fake.script.bGetHangs = true;
+    channel.SetTimeout(300);
+    std::string answer;
+    EXPECT_FALSE(Send(kGetDeviceId, &answer));
+    ASSERT_TRUE(PollFor([&] { return fake.CallsOf("Get").size() == 1; }));
+    StatusBlock before = Block(L"FILE:");
+
+    EXPECT_FALSE(Send(kSetB, &answer));
+    EXPECT_STREQ(channel.LastErrorText(), "WaitForSingleObject_Busy WAIT_TIMEOUT");
+    StatusBlock after = Block(L"FILE:");
+    EXPECT_EQ(memcmp(&before.dwIoControlCode, &after.dwIoControlCode, sizeof(StatusBlock) - 304), 0)
+        << "the request area stays as the timed-out request left it";
+    EXPECT_EQ(fake.CallsOf("Get").size(), 1u);
+    EXPECT_TRUE(LockIsFree());
+
+    fake.script.bGetHangs = false;
+    fake.ReleaseHungGets();
+    channel.SetTimeout(5000);
+    EXPECT_TRUE(Send(kGet18, &answer)) << channel.LastErrorText();
+    EXPECT_EQ(answer, kGet18.answer);
 }
