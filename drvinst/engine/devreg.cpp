@@ -102,10 +102,9 @@ static BOOL WriteRecord(CInstallContext &ctx, HKEY hRecords, int nRecord, const 
 }
 
 /* Replaces the records of this INF file (HKLM "SOFTWARE\\Ostrel\\<INF name>",
- * subkeys "0", "1" ... with "PrinterName", "PortName", "DriverName") by the
- * DrvingLink list, in list order. Needs m_pInfBaseName (SetupSysInfo). A list
- * whose names LoadDrvingLink could not read back (255 characters at most)
- * fails before anything is written. 1, or 0 after an error line. */
+ * subkeys "0", "1" ...) by the DrvingLink list, in order; needs m_pInfBaseName.
+ * A name LoadDrvingLink could not read back (over 255 characters) fails before
+ * anything is written. 1, or 0 after an error line. */
 BOOL CInstallContext::SaveDrvingLink()
 {
     char szPath[INF_PATH_MAX];
@@ -176,11 +175,10 @@ static BOOL ReadRecord(CInstallContext &ctx, HKEY hRecord)
     return ctx.AddDrvingLink(aszData[0], aszData[1], aszData[2]) != NULL;
 }
 
-/* Replaces the DrvingLink list by the records SaveDrvingLink wrote for this
- * INF file: "0", "1" ... up to the first number that cannot be opened. 0
- * after an error line when the records key cannot be opened (the list is
- * then left as it was) or a record lacks a value or holds one longer than
- * 255 characters. Needs m_pInfBaseName (SetupSysInfo). */
+/* Replaces the DrvingLink list by this INF file's records "0", "1" ... up to
+ * the first number that cannot be opened; needs m_pInfBaseName. 0 after an
+ * error line when there is no records key (the list stays as it was), or a
+ * record lacks a value or holds one over 255 characters. */
 BOOL CInstallContext::LoadDrvingLink()
 {
     char szPath[INF_PATH_MAX];
@@ -296,11 +294,10 @@ static BOOL AddLptEnumEntries(CInstallContext &ctx, HKEY hRawPort)
     }
 }
 
-/* Gives the model (m_pHardwareID) a device entry beside each raw parallel-
- * port instance of its port (m_pPortName) under HKLM "SYSTEM\\Current
- * ControlSet\\Enum\\LPTENUM". 1 when every entry is there, when the system
- * has no raw-port enumerator (Windows 95/98) or the model no hardware id; 0
- * after an error line. The access lists opened on the way are put back. */
+/* Gives the model (m_pHardwareID) an entry under HKLM "...\\Enum\\LPTENUM"
+ * beside each raw parallel-port instance of its port (m_pPortName). 1 when all
+ * are there, or there is no raw-port enumerator (Windows 95/98) or no hardware
+ * id; 0 after an error line. Access lists opened on the way are put back. */
 BOOL CInstallContext::AddRegLptEnum()
 {
     HKEY hRawPort = NULL;
@@ -405,10 +402,9 @@ static BOOL WriteEnumValues(CInstallContext &ctx, const char *pszPath)
     return lStatus == ERROR_SUCCESS && bClosed;
 }
 
-/* Writes "Class" = "Printer" (REG_SZ) and "ConfigFlags" = 0 (REG_DWORD) into
- * HKLM\pszPath, whose access list is open to everyone meanwhile. The list is
- * read and put back through one handle that holds WRITE_DAC and READ_CONTROL
- * for the whole time, so the restore never lacks access. 1, or 0 after an
+/* Writes "Class" = "Printer" and "ConfigFlags" = 0 into HKLM\pszPath while
+ * its access list is open to everyone. The list is read and put back through
+ * one handle holding WRITE_DAC and READ_CONTROL throughout. 1, or 0 after an
  * error line (also when the restore fails). */
 BOOL CInstallContext::SetEnumKeyValues(const char *pszPath)
 {

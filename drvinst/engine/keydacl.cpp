@@ -20,9 +20,8 @@ KeyDacl::~KeyDacl()
 // One call of the library by name; NULL after an error line.
 static FARPROC LookUpCall(CInstallContext &ctx, HMODULE hModule, const char *pszName)
 {
-    SetLastError(0);
     FARPROC pfn = GetProcAddress(hModule, pszName);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(pfn != NULL);
     if (!pfn)
         ctx.LogErr("::GetProcAddress([%s]) R x%x E %d %s", pszName, 0, dwError, SysErrorText(dwError).c_str());
     SetLastError(dwError);
@@ -33,9 +32,8 @@ static FARPROC LookUpCall(CInstallContext &ctx, HMODULE hModule, const char *psz
 // as a failed load does.
 BOOL KeyDacl::LoadSecurityCalls()
 {
-    SetLastError(0);
     m_hAdvapi = LoadLibraryA(kAdvapi);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(m_hAdvapi != NULL);
     LogStep(m_ctx, m_hAdvapi != NULL, "::LoadLibrary([%s]) R x%x E %d %s", kAdvapi, (UINT)(UINT_PTR)m_hAdvapi,
             dwError, SysErrorText(dwError).c_str());
     if (!m_hAdvapi)
@@ -72,9 +70,8 @@ BOOL KeyDacl::Restore()
         m_bRead = FALSE;
     }
     if (m_pSecurityDescriptor) {
-        SetLastError(0);
         HLOCAL hLeft = LocalFree(m_pSecurityDescriptor);
-        DWORD dwError = GetLastError();
+        DWORD dwError = CallError(hLeft == NULL);
         LogStep(m_ctx, hLeft == NULL, "::LocalFree R %d E %d %s", (int)(INT_PTR)hLeft, dwError,
                 SysErrorText(dwError).c_str());
         bResult = bResult && hLeft == NULL;
@@ -82,9 +79,8 @@ BOOL KeyDacl::Restore()
         m_pDacl = NULL;
     }
     if (m_hAdvapi) {
-        SetLastError(0);
         BOOL bFreed = FreeLibrary(m_hAdvapi);
-        DWORD dwError = GetLastError();
+        DWORD dwError = CallError(bFreed);
         LogStep(m_ctx, bFreed, "::FreeLibrary R %d E %d %s", bFreed, dwError, SysErrorText(dwError).c_str());
         bResult = bResult && bFreed;
         m_hAdvapi = NULL;
