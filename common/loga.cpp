@@ -1,5 +1,6 @@
 // Diagnostic log, ANSI form: the installer's file writer and line format.
 #include "loga.h"
+#include "logfile.h"
 
 BOOL LogPathForNameA(const char *pszName, char *pszPath, DWORD cchPath)
 {
@@ -38,20 +39,10 @@ void LogFileWriteA(const char *pszPath, const char *pszText)
 {
     if (!pszPath || !*pszPath || !pszText)
         return;
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return;
-    if (SetFilePointer(hFile, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER) {
-        char szBuffer[LOGA_TEXT_MAX];
-        int cb = lstrlenA(pszText);
-        if (cb > LOGA_TEXT_MAX)
-            cb = LOGA_TEXT_MAX;
-        memcpy(szBuffer, pszText, cb);
-        DWORD cbWritten = 0;
-        WriteFile(hFile, szBuffer, (DWORD)cb, &cbWritten, NULL);
-    }
-    CloseHandle(hFile);
+    int cb = lstrlenA(pszText);
+    if (cb > LOGA_TEXT_MAX)
+        cb = LOGA_TEXT_MAX;
+    LogAppendAndClose(LogOpenForAppendA(pszPath), pszText, (DWORD)cb);
 }
 
 void LogFormatLineA(char *pszLine, DWORD cchLine, BOOL bError, const char *pszMessage)

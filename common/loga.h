@@ -14,8 +14,9 @@ BOOL LogPathForNameA(const char *pszName, char *pszPath, DWORD cchPath);
 // clock tick for the same path (the installer logs from one thread).
 BOOL LogFileExistsA(const char *pszPath);
 
-// Appends pszText (cut to LOGA_TEXT_MAX bytes) to an existing file; never
-// creates it. A null or empty path does nothing.
+// Appends pszText (cut to LOGA_TEXT_MAX bytes) to an existing file in one
+// append, so a whole line never mixes with another writer's; never creates
+// the file. A null or empty path does nothing.
 void LogFileWriteA(const char *pszPath, const char *pszText);
 
 // Formats "<time stamp> DI DBG <message>" (or ERR) into pszLine, cut to

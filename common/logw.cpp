@@ -1,13 +1,17 @@
-// Diagnostic log, wide form. One line is three appends (prefix, message,
-// line end), each its own open/seek/write/close, so the file can be created
-// or deleted at any time and every reader sees whole pieces.
+// Diagnostic log, wide form. A line is formatted whole (prefix, message,
+// line end), converted, and written in one append on a handle opened for
+// appending, so lines of the spooler's threads and the port workers never
+// interleave; the file is opened and closed per line, so it can be created
+// or deleted at any time.
 #include "logw.h"
+#include "logfile.h"
 #include <stdarg.h>
 #include <stdlib.h>
 
-#define LOG_LINE_CCH   256   // formatting buffer, terminator included
-#define LOG_BYTES_MAX  512   // conversion buffer
-#define LOG_SCRATCH    1025  // wvsprintfW never writes more than 1024 characters
+#define LOG_LINE_CCH    256   // formatting buffer, terminator included
+#define LOG_BYTES_MAX   512   // converted bytes of one piece at most
+#define LOG_PREFIX_MAX  64    // converted bytes of the time stamp, tag and level
+#define LOG_SCRATCH     1025  // wvsprintfW never writes more than 1024 characters
 
 /* The log's path: the root of the Windows drive and "kztdebug.txt". */
 static BOOL LogPath(WCHAR *szPath)
@@ -19,28 +23,14 @@ static BOOL LogPath(WCHAR *szPath)
     return TRUE;
 }
 
-/* LogAppend: converts pszText with the C runtime's current locale and appends
- * it to the log. Every failure silently drops the text. */
-void LogAppend(const WCHAR *pszText)
+/* Converts one piece of a line with the C runtime's current locale and adds
+ * it at pb + *pcb, at most cbMax bytes. A piece that cannot be converted is
+ * left out; the rest of the line still goes out. */
+static void LogAddPiece(char *pb, DWORD *pcb, const WCHAR *pszText, DWORD cbMax)
 {
-    WCHAR szPath[MAX_PATH];
-    if (!LogPath(szPath))
-        return;
-
-    HANDLE hFile = CreateFileW(szPath, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return;
-    if (SetFilePointer(hFile, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER) {
-        char abBytes[LOG_BYTES_MAX];
-        size_t cb = wcstombs(abBytes, pszText, sizeof(abBytes));
-        if (cb != (size_t)-1) {
-            DWORD cbWritten = 0;
-            WriteFile(hFile, abBytes, (DWORD)cb, &cbWritten, NULL);
-        }
-    }
-    CloseHandle(hFile);
+    size_t cb = wcstombs(pb + *pcb, pszText, cbMax);
+    if (cb != (size_t)-1)
+        *pcb += (DWORD)cb;
 }
 
 /* Formats with the wsprintf rules and cuts the result to the line buffer. */
@@ -69,7 +59,7 @@ static BOOL LogFileExists(const WCHAR *szPath)
     return bExists;
 }
 
-/* One line in three appends. While the file is absent (the usual case)
+/* One line in one append. While the file is absent (the usual case)
  * nothing is formatted or opened. */
 static void LogLine(const WCHAR *pszLevel, const WCHAR *pszFormat, va_list args)
 {
@@ -78,14 +68,17 @@ static void LogLine(const WCHAR *pszLevel, const WCHAR *pszFormat, va_list args)
         return;
     SYSTEMTIME st;
     WCHAR szLine[LOG_LINE_CCH];
+    char abLine[LOG_PREFIX_MAX + LOG_BYTES_MAX + 2];
+    DWORD cbLine = 0;
     GetLocalTime(&st);
     wsprintfW(szLine, L"%4d/%02d/%02d %02d:%02d:%02d.%03d LM %s ",
               st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
               st.wMilliseconds, pszLevel);
-    LogAppend(szLine);
+    LogAddPiece(abLine, &cbLine, szLine, LOG_PREFIX_MAX);
     LogFormatCut(szLine, pszFormat, args);
-    LogAppend(szLine);
-    LogAppend(L"\r\n");
+    LogAddPiece(abLine, &cbLine, szLine, LOG_BYTES_MAX);
+    LogAddPiece(abLine, &cbLine, L"\r\n", 2);
+    LogAppendAndClose(LogOpenForAppendW(szPath), abLine, cbLine);
 }
 
 void LogDbg(const WCHAR *pszFormat, ...)

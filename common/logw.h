@@ -1,5 +1,6 @@
 // Diagnostic log, wide form, for the language monitor. Appends to
-// "kztdebug.txt" in the root of the Windows drive only when that file exists.
+// "kztdebug.txt" in the root of the Windows drive only when that file exists,
+// one whole line per call.
 #pragma once
 #include <windows.h>
 
@@ -8,6 +9,8 @@
 // Text for a string argument that may be null.
 inline const WCHAR *LogStr(const WCHAR *psz) { return psz ? psz : LOG_NULL_TEXT; }
 
-void LogAppend(const WCHAR *pszText);
+// Write one "LM DBG" or "LM ERR" line: a wsprintf format (wide strings) and its
+// arguments, the message cut to 255 characters. Safe from any thread; the
+// caller's last error is not kept (read it before logging).
 void LogDbg(const WCHAR *pszFormat, ...);
 void LogErr(const WCHAR *pszFormat, ...);

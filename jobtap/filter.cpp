@@ -12,11 +12,13 @@ static void ClearFilter(IniPort *pIniPort)
     pIniPort->pfnFilterClose = NULL;
 }
 
+/* Frees the drain buffer, with any bytes still pending in it. */
 static void FreeFilterBuffer(IniPort *pIniPort)
 {
     FreeSplMem(pIniPort->pFilterBuffer);
     pIniPort->pFilterBuffer = NULL;
     pIniPort->cbFilterAlloc = 0;
+    pIniPort->cbFilterPending = 0;
 }
 
 /* Loads the " Filter" library of the port's printer, if one is configured and
@@ -61,49 +63,62 @@ void LoadFilter(IniPort *pIniPort)
     }
 }
 
-/* Calls "Close" and frees the library and the drain buffer. */
-void UnloadFilter(IniPort *pIniPort)
+/* Calls "Close", frees the library and the drain buffer (bytes still
+ * pending in it are dropped) and logs the FreeLibrary with the caller's text
+ * ("End FreeLibrary R %d E %d" unless given). A filter must be loaded. */
+void UnloadFilter(IniPort *pIniPort, LPCWSTR pszFreeFormat)
 {
     FreeFilterBuffer(pIniPort);
     pIniPort->pfnFilterClose();
     BOOL bOk = FreeLibrary(pIniPort->hFilter);
     DWORD dwError = GetLastError();
-    LogDbg(L"End FreeLibrary R %d E %d", bOk, dwError);
+    LogDbg(pszFreeFormat, bOk, dwError);
     ClearFilter(pIniPort);
 }
 
-/* Writes all of pb to the port. A write that succeeds without progress would
- * loop forever; it fails the drain with ERROR_WRITE_FAULT instead. */
-static BOOL WriteAllToPort(IniPort *pIniPort, LPBYTE pb, DWORD cb, LPCWSTR pszLogFormat)
+/* Writes the first cb bytes of the drain buffer to the port, repeating with
+ * the remainder until all are out. Bytes the port reports written count as
+ * sent, also from a failed write. On failure the rest moves to the buffer's
+ * start and stays pending, to go out first at the next drain. A write that
+ * succeeds without progress would loop forever; it fails with
+ * ERROR_WRITE_FAULT instead. */
+static BOOL WriteBufferToPort(IniPort *pIniPort, DWORD cb, LPCWSTR pszLogFormat)
 {
+    LPBYTE pb = pIniPort->pFilterBuffer;
+    pIniPort->cbFilterPending = 0;
     while (cb) {
         DWORD cbWritten = 0;
         BOOL bOk = pIniPort->Monitor.pfnWritePort(pIniPort->hPort, pb, cb, &cbWritten);
         DWORD dwError = GetLastError();
         LogDbg(pszLogFormat, cb, cbWritten, bOk, dwError);
+        if (cbWritten > cb)
+            cbWritten = cb;
         if (bOk && cbWritten == 0) {
             bOk = FALSE;
             dwError = ERROR_WRITE_FAULT;
         }
-        if (!bOk) {
-            SetLastError(dwError);
-            return FALSE;
-        }
-        if (cbWritten > cb)
-            cbWritten = cb;
         pb += cbWritten;
         cb -= cbWritten;
+        if (!bOk) {
+            MoveMemory(pIniPort->pFilterBuffer, pb, cb);
+            pIniPort->cbFilterPending = cb;
+            SetLastError(dwError ? dwError : ERROR_WRITE_FAULT);
+            return FALSE;
+        }
     }
     return TRUE;
 }
 
-/* Reads everything the filter has ready and writes it to the port, through
- * a buffer of the job's largest write size. The buffer is allocated when the
- * largest write grows and kept until the job ends, so a job of equal writes
- * allocates once. FALSE with the last error set when a port write fails or
- * no memory. */
-BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
+/* Sends what an earlier failed port write left pending, then reads everything
+ * the filter has ready and writes it to the port, through a buffer of the
+ * job's largest write size. The buffer is allocated when the largest write
+ * grows (only once nothing is pending in it) and kept until the job ends, so
+ * a job of equal writes allocates once. FALSE with the last error set when a
+ * port write or the filter's "Read" fails or memory runs out. */
+static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
 {
+    if (pIniPort->cbFilterPending && !WriteBufferToPort(pIniPort, pIniPort->cbFilterPending, pszLogFormat))
+        return FALSE;
     if (!pIniPort->pFilterBuffer || pIniPort->cbFilterAlloc < pIniPort->cbFilterBuffer) {
         FreeFilterBuffer(pIniPort);
         pIniPort->pFilterBuffer = (LPBYTE)AllocSplMem(pIniPort->cbFilterBuffer);
@@ -126,7 +141,7 @@ BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
             break;
         if (cbRead > pIniPort->cbFilterBuffer)
             cbRead = pIniPort->cbFilterBuffer;   // never send past the buffer
-        bOk = WriteAllToPort(pIniPort, pIniPort->pFilterBuffer, cbRead, pszLogFormat);
+        bOk = WriteBufferToPort(pIniPort, cbRead, pszLogFormat);
         if (!bOk)
             break;
     }
@@ -134,22 +149,49 @@ BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
     return bOk;
 }
 
-/* Write through the filter: the filter takes the data, then is drained to
- * the port. Reports the accepted count, or 0 when anything failed. */
+/* Write through the filter: what an earlier failed drain left goes out
+ * first (until it has, the filter takes nothing new and the count is 0),
+ * then the filter takes the data and is drained to the port. *pcbWritten is
+ * what the filter took, also when the drain then fails: that data is the
+ * filter's now, and a spooler that sent it again would print it twice. The
+ * result is FALSE with the port's (or the filter's) error when anything
+ * failed. */
 BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten)
 {
+    static const WCHAR s_szLogFormat[] = L"Write pfnWrite %d %d R %d E %d";
+    if (pcbWritten)
+        *pcbWritten = 0;
     if (cbBuf > pIniPort->cbFilterBuffer)
         pIniPort->cbFilterBuffer = cbBuf;
+    if (pIniPort->cbFilterPending && !FilterDrain(pIniPort, s_szLogFormat))
+        return FALSE;
     DWORD cbAccepted = 0;
     BOOL bOk = pIniPort->pfnFilterWrite(pBuffer, cbBuf, &cbAccepted);
     if (!bOk) {
         // A refusal before any port write: keep the filter's code, or name one.
         if (GetLastError() == 0)
             SetLastError(ERROR_WRITE_FAULT);
-    } else {
-        bOk = FilterDrain(pIniPort, L"Write pfnWrite %d %d R %d E %d");
+        return FALSE;
     }
     if (pcbWritten)
-        *pcbWritten = bOk ? cbAccepted : 0;
+        *pcbWritten = cbAccepted < cbBuf ? cbAccepted : cbBuf;
+    return FilterDrain(pIniPort, s_szLogFormat);
+}
+
+/* At EndDoc: "Flush", then what an earlier failed port write left and all
+ * the filter hands out go to the port (only the pending bytes when "Flush"
+ * fails); then "Close" and the library is freed. FALSE with the port's (or
+ * the filter's) last error when job data did not reach the port. */
+BOOL FilterEndDoc(IniPort *pIniPort)
+{
+    static const WCHAR s_szLogFormat[] = L"End pfnWrite %d %d R %d E %d";
+    BOOL bOk = TRUE;
+    if (pIniPort->pfnFilterFlush())
+        bOk = FilterDrain(pIniPort, s_szLogFormat);
+    else if (pIniPort->cbFilterPending)
+        bOk = WriteBufferToPort(pIniPort, pIniPort->cbFilterPending, s_szLogFormat);
+    DWORD dwError = GetLastError();
+    UnloadFilter(pIniPort);
+    SetLastError(bOk ? 0 : dwError);
     return bOk;
 }

@@ -12,7 +12,8 @@ static BOOL RefuseHandle(LPCWSTR pszFormat, HANDLE hPort)
 }
 
 /* Open (pfnOpenPortEx): creates the port's record, opens the port below and
- * sets up the status channel. A port name already open is refused. */
+ * sets up the status channel. A port name already open, or none, is refused
+ * with ERROR_INVALID_PARAMETER. */
 BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR pMonitor)
 {
     if (!pMonitor || !pMonitor->pfnOpenPort || !pMonitor->pfnStartDocPort || !pMonitor->pfnWritePort ||
@@ -31,6 +32,11 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
     if (!pHandle) {
         // Nowhere to return the handle: refuse before anything is opened.
         LogErr(L"Open pHandle x%x", 0);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!pszPortName) {
+        LogErr(L"Open pszPortName x%x", 0);
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -92,12 +98,13 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
 }
 
 /* Starts the configured status monitor for the printer when no status window
- * exists yet, and waits (up to 10 s) until it is ready for input. */
-static void StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
+ * exists yet, and waits (up to 10 s) until it is ready for input. Returns
+ * the window then found by its title, or null. */
+static HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
 {
     LPWSTR pszProgram = Vigilstr(pszPrinterName);
     if (!pszProgram)
-        return;
+        return NULL;
     WCHAR szCommand[256];
     lstrcpynW(szCommand, pszPrinterName, 256 - 3);   // cut to fit "$X " in front
     WCHAR szName[256];
@@ -115,7 +122,7 @@ static void StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
     LogDbg(L"Start CreateProcess([%s] [%s]) R %d E %d", pszProgram, szCommand, bOk, dwError);
     FreeSplMem(pszProgram);
     if (!bOk)
-        return;
+        return NULL;
 
     // Handles of an earlier start by this port are no longer needed.
     if (pIniPort->hMonitorProcess)
@@ -133,16 +140,18 @@ static void StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
     DWORD dwWait = WaitForInputIdle(pi.hProcess, 10000);
     dwError = GetLastError();
     LogDbg(L"Start WaitForInputIdle R %d E %d", dwWait, dwError);
-    if (dwWait == 0) {
-        HWND hWnd = FindStatusWindow(pIniPort);
-        dwError = GetLastError();
-        LogDbg(L"Start FindWindow R x%x E %d", LP(hWnd), dwError);
-    }
+    if (dwWait != 0)
+        return NULL;
+    HWND hWnd = FindStatusWindow(pIniPort);
+    dwError = GetLastError();
+    LogDbg(L"Start FindWindow R x%x E %d", LP(hWnd), dwError);
+    return hWnd;
 }
 
 /* StartDoc: records the job, starts and notifies the status monitor, sends
  * the header and loads the filter. A document without name, output file and
- * data type is skipped: only its data reaches the port. */
+ * data type is skipped: only its data reaches the port. Follows Open or
+ * EndDoc; a job left without EndDoc is given up (its filter closed, freed). */
 BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo)
 {
     IniPort *pIniPort = (IniPort *)hPort;
@@ -159,10 +168,13 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
     LogDbg(L"Start(h=x%x [%s] id=%d lv=%d [%s] [%s] [%s])", LP(hPort), pszPrinterName, JobId, Level,
            LogStr(pInfo->pDocName), LogStr(pInfo->pOutputFile), LogStr(pInfo->pDatatype));
 
-    if (!pInfo->pDocName && !pInfo->pOutputFile && !pInfo->pDatatype) {
-        pIniPort->bSkipJob = TRUE;
+    // A job the spooler never ended is given up: its filter holds that job's
+    // data and must not see this one's.
+    if (pIniPort->hFilter)
+        UnloadFilter(pIniPort, L"Start FreeLibrary R %d E %d");
+    pIniPort->bSkipJob = !pInfo->pDocName && !pInfo->pOutputFile && !pInfo->pDatatype;
+    if (pIniPort->bSkipJob)
         return TRUE;
-    }
 
     if (!pIniPort->pszPrinterName || lstrcmpiW(pIniPort->pszPrinterName, pszPrinterName) != 0) {
         LPWSTR pszCopy = AllocSplStr(pszPrinterName);
@@ -195,15 +207,18 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
     pIniPort->dwJobId = JobId;
     pLm->dwFlags = (pLm->dwFlags | STATUS_FLAG_PRINTING) & ~STATUS_FLAG_WRITE_FAILED;
 
+    // The notice goes to the window this call found by title, with the
+    // message Open registered: the block's copies of both can be written by
+    // any process.
     HWND hWnd = FindStatusWindow(pIniPort);
     dwError = GetLastError();
     LogDbg(L"Start FindWindow R x%x E %d", LP(hWnd), dwError);
     if (!hWnd)
-        StartStatusMonitor(pIniPort, pszPrinterName);
-    if (pLm->hWndMonitor) {
-        bOk = PostMessageW((HWND)(UINT_PTR)pLm->hWndMonitor, pLm->uMsgMonitor, STATUS_NOTIFY_DOC_START, 0);
+        hWnd = StartStatusMonitor(pIniPort, pszPrinterName);
+    if (hWnd) {
+        bOk = PostMessageW(hWnd, pIniPort->uMsgMonitor, STATUS_NOTIFY_DOC_START, 0);
         dwError = GetLastError();
-        LogDbg(L"Start PostMessage(x%x x%x %d %d) R %d E %d", pLm->hWndMonitor, pLm->uMsgMonitor,
+        LogDbg(L"Start PostMessage(x%x x%x %d %d) R %d E %d", LP(hWnd), pIniPort->uMsgMonitor,
                STATUS_NOTIFY_DOC_START, 0, bOk, dwError);
     }
 
@@ -215,8 +230,9 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
     return TRUE;
 }
 
-/* Write: job data through the filter (if any) to the port. Bit 1 of the
- * block's flags tells whether the port write failed. */
+/* Write: job data through the filter (if any) to the port; *pcbWritten is
+ * what the port (or the filter) took, also on failure. Bit 1 of the block's
+ * flags tells whether the write failed. Between StartDoc and EndDoc. */
 BOOL WINAPI LmWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten)
 {
     IniPort *pIniPort = (IniPort *)hPort;
@@ -264,7 +280,9 @@ BOOL WINAPI LmReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcb
 }
 
 /* EndDoc: drains and frees the filter, sends the trailer, notifies, ends the
- * document below and tells the spooler the last page is out. */
+ * document below and tells the spooler the last page is out. Job data that
+ * did not reach the port fails the job: bit 1 set, FALSE with the port's
+ * error, and no last-page notice to the spooler. Follows StartDoc. */
 BOOL WINAPI LmEndDocPort(HANDLE hPort)
 {
     IniPort *pIniPort = (IniPort *)hPort;
@@ -277,10 +295,11 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
         return TRUE;
     }
 
+    BOOL bDataOut = TRUE;
+    DWORD dwDataError = 0;
     if (pIniPort->hFilter) {
-        if (pIniPort->pfnFilterFlush())
-            FilterDrain(pIniPort, L"End pfnWrite %d %d R %d E %d");
-        UnloadFilter(pIniPort);
+        bDataOut = FilterEndDoc(pIniPort);
+        dwDataError = GetLastError();
     }
 
     StatusBlock *pLm = pIniPort->pLm;
@@ -289,6 +308,8 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (!bDataOut)
+        pLm->dwFlags |= STATUS_FLAG_WRITE_FAILED;
     SendHeadOrTail(pIniPort, L" Tail", L"End RegStrTail %d %d R %d E %d", L"End RegStrTail %d");
     pLm->dwFlags &= ~STATUS_FLAG_PRINTING;
     NotifyStatusWindow(pIniPort, L"End FindWindow R x%x E %d", L"End PostMessage(x%x x%x %d %d) R %d E %d",
@@ -299,6 +320,10 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
     LogDbg(L"End pfnEnd R %d E %d", bOk, dwError);
     if (!bOk) {
         SetLastError(dwError);
+        return FALSE;
+    }
+    if (!bDataOut) {
+        SetLastError(dwDataError);
         return FALSE;
     }
 

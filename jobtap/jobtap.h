@@ -51,6 +51,8 @@ struct IniPort {
     uint32_t cbFilterBuffer;            // largest write of the current job
     LPBYTE pFilterBuffer;               // drain buffer, kept for the job
     uint32_t cbFilterAlloc;             // its allocated size
+    uint32_t cbFilterPending;           // drained bytes at its start that a failed port write left
+    UINT uMsgMonitor;                   // the notification message as Open registered it
     HANDLE hMonitorProcess;             // status monitor started by this port, closed with it
     HANDLE hMonitorThread;
 };
@@ -89,9 +91,9 @@ void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat,
 
 // filter.cpp
 void LoadFilter(IniPort *pIniPort);
-void UnloadFilter(IniPort *pIniPort);
+void UnloadFilter(IniPort *pIniPort, LPCWSTR pszFreeFormat = L"End FreeLibrary R %d E %d");
 BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
-BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat);
+BOOL FilterEndDoc(IniPort *pIniPort);
 
 // statuschannel.cpp
 BOOL CreateStatusChannel(IniPort *pIniPort);

@@ -86,6 +86,7 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
         return FALSE;
 
     UINT uMsg = RegisterWindowMessageW(L"" STATUS_MSG_NAME);
+    pIniPort->uMsgMonitor = uMsg;          // the block's copy is for clients only
     pIniPort->pLm->uMsgMonitor = uMsg;
     LogDbg(L"Open RegisterWindowMessage R x%x E %d", uMsg, GetLastError());
     return uMsg != 0;
@@ -175,8 +176,8 @@ HWND FindStatusWindow(IniPort *pIniPort)
     return hWnd;
 }
 
-/* Looks up the status window anew and posts it one event; logs both steps
- * with the caller's texts. */
+/* Looks up the status window anew and posts it one event with the message
+ * Open registered; logs both steps with the caller's texts. */
 void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPostFormat, WPARAM wEvent)
 {
     HWND hWnd = FindStatusWindow(pIniPort);
@@ -184,7 +185,7 @@ void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPos
     LogDbg(pszFindFormat, LP(hWnd), dwError);
     if (!hWnd)
         return;
-    UINT uMsg = pIniPort->pLm->uMsgMonitor;
+    UINT uMsg = pIniPort->uMsgMonitor;
     BOOL bOk = PostMessageW(hWnd, uMsg, wEvent, 0);
     dwError = GetLastError();
     LogDbg(pszPostFormat, LP(hWnd), uMsg, (int)wEvent, 0, bOk, dwError);

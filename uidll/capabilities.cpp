@@ -3,6 +3,10 @@
 #include "sheetstate.h"
 #include <string.h>
 
+/* One capability of the working device mode; (DWORD)-1 for an unknown index.
+ * pvOutput, if given, gets: a WORD (DC_PAPERS), two LONGs (DC_PAPERSIZE), five
+ * LONG pairs (DC_ENUMRESOLUTIONS), a WCHAR 0 (DC_FILEDEPENDENCIES), "User
+ * Size" in a 64-character name (DC_PAPERNAMES); other indexes write nothing. */
 static DWORD Capability(const DriverDevmode &work, WORD iDevCap, void *pvOutput)
 {
     const DEVMODEW &dm = work.dm;
@@ -60,6 +64,10 @@ static DWORD Capability(const DriverDevmode &work, WORD iDevCap, void *pvOutput)
     }
 }
 
+/* DrvDeviceCapabilities: capability iDevCap of the queue hPrinter (opened
+ * by pDeviceName for the call when hPrinter is NULL) with pDevMode merged
+ * in; pvOutput NULL or with room for what Capability writes. The answer, or
+ * (DWORD)-1 for an unknown index or without memory. */
 extern "C" __declspec(dllexport) DWORD WINAPI DrvDeviceCapabilities(HANDLE hPrinter, PWSTR pDeviceName, WORD iDevCap,
                                                                    VOID *pvOutput, PDEVMODEW pDevMode)
 {

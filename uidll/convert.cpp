@@ -4,6 +4,9 @@
 
 enum ConvertStep { CONVERT_FAILED = 0, CONVERT_DONE = 1, CONVERT_NOT_HANDLED = 2 };
 
+/* The conversion of one fMode: CONVERT_DONE with *pcbNeeded set to the
+ * bytes written, CONVERT_FAILED with the last error (and *pcbNeeded the room
+ * needed when it was too small), or CONVERT_NOT_HANDLED for the caller. */
 static ConvertStep ConvertCore(PDEVMODEW pdmIn, PDEVMODEW pdmOut, PLONG pcbNeeded, DWORD fMode)
 {
     const LONG cbHeader = offsetof(DEVMODEW, dmFields) + sizeof(DWORD);
@@ -56,6 +59,10 @@ static ConvertStep ConvertCore(PDEVMODEW pdmIn, PDEVMODEW pdmOut, PLONG pcbNeede
     }
 }
 
+/* DrvConvertDevMode: *pcbNeeded is the room at pdmOut in, the bytes written
+ * or needed out. CDM_CONVERT: pdmIn into pdmOut's own shape; CDM_CONVERT351:
+ * the 196-byte 3.51 shape; CDM_DRIVER_DEFAULT: pPrinterName's defaults, 244.
+ * FALSE with the last error; an unknown fMode leaves the last error alone. */
 extern "C" __declspec(dllexport) BOOL WINAPI DrvConvertDevMode(LPWSTR pPrinterName, PDEVMODEW pdmIn,
                                                               PDEVMODEW pdmOut, PLONG pcbNeeded, DWORD fMode)
 {

@@ -4,23 +4,30 @@
 
 const int16_t ResolutionTable[RESOLUTION_COUNT] = {720, 360, 180, 96, 90};
 
+/* ResolutionForIndex: dpi of ResolutionTable entry nIndex; 720 outside it. */
 int ResolutionForIndex(int nIndex)
 {
     return (nIndex >= 0 && nIndex < RESOLUTION_COUNT) ? ResolutionTable[nIndex] : 720;
 }
 
+/* PelsForLength: pixels, rounded, of nLength tenths of a mm at nDpi. */
 LONG PelsForLength(int16_t nLength, int16_t nDpi)
 {
     int32_t v = nLength, r = nDpi;
     return ((v * r * 10) / 254 + 5) / 10;
 }
 
+/* IsUsableDevmode: a device mode this library reads: present, with a public
+ * part at least up to its dmFields and at most a DEVMODEW. Anything else is
+ * refused or ignored by the callers. */
 BOOL IsUsableDevmode(const DEVMODEW *pdm)
 {
     return pdm && pdm->dmSize >= offsetof(DEVMODEW, dmFields) + sizeof(pdm->dmFields) &&
            pdm->dmSize <= sizeof(DEVMODEW);
 }
 
+/* SpecVersionForSize: the dmSpecVersion that goes with pdm's dmSize (188:
+ * 0x0320, 212: 0x0400, 220: 0x0401), else pdm's own; 0 without pdm. */
 WORD SpecVersionForSize(const DEVMODEW *pdm)
 {
     if (!pdm)
@@ -37,6 +44,10 @@ WORD SpecVersionForSize(const DEVMODEW *pdm)
     }
 }
 
+/* InitDefaultDevmode: all 244 bytes of *pdd set to the driver's defaults:
+ * the private part from the "def" section of hPrinter's data file (built-in
+ * defaults without a handle), user-size paper at 720 dpi, and dmDeviceName =
+ * pszDeviceName cut to 31 characters when given. */
 void InitDefaultDevmode(DriverDevmode *pdd, HANDLE hPrinter, LPCWSTR pszDeviceName)
 {
     static const struct {
@@ -88,6 +99,9 @@ void InitDefaultDevmode(DriverDevmode *pdd, HANDLE hPrinter, LPCWSTR pszDeviceNa
     dm.dmDisplayFrequency = 60;
 }
 
+/* ReadIniSetting: integer pszKey of section pszSection of hPrinter's driver
+ * data file (its path cut to 255 characters); nDefault when the key is
+ * missing, 0 when the driver's record can't be read. */
 int ReadIniSetting(HANDLE hPrinter, LPCWSTR pszSection, LPCWSTR pszKey, int nDefault)
 {
     DRIVER_INFO_2W *pInfo = AllocDriverInfo(hPrinter);
@@ -99,12 +113,16 @@ int ReadIniSetting(HANDLE hPrinter, LPCWSTR pszSection, LPCWSTR pszKey, int nDef
     return GetPrivateProfileIntW(pszSection, pszKey, nDefault, szDataFile);
 }
 
+/* BuildWorkingDevmode: the defaults with hPrinter's stored settings over
+ * them; hPrinter may be NULL. */
 void BuildWorkingDevmode(DriverDevmode *pdd, HANDLE hPrinter, LPCWSTR pszDeviceName)
 {
     InitDefaultDevmode(pdd, hPrinter, pszDeviceName);
     LoadPrivateSettings(hPrinter, &pdd->priv);
 }
 
+/* UpdateDerivedFields: the public fields that follow from the private part:
+ * paper width and length, resolution, pixel sizes. Always TRUE. */
 BOOL UpdateDerivedFields(DriverDevmode *pdd)
 {
     int16_t nDpi = (int16_t)ResolutionForIndex(pdd->priv.FrameDpiIdx);
@@ -122,6 +140,10 @@ BOOL UpdateDerivedFields(DriverDevmode *pdd)
 #define SOURCE_HAS(pdm, flag, field) \
     (((pdm)->dmFields & (flag)) && offsetof(DEVMODEW, field) + sizeof((pdm)->field) <= (pdm)->dmSize)
 
+/* MergeDevmode: the fields of pdmSource (the caller's, read only within its
+ * dmSize and dmDriverExtra) whose flags are set, scale and copies clamped,
+ * and its private part when it carries ours; an unusable or missing source
+ * changes nothing. Then the derived fields. Always TRUE. */
 BOOL MergeDevmode(DriverDevmode *pdd, const DEVMODEW *pdmSource)
 {
     if (!IsUsableDevmode(pdmSource))
@@ -169,6 +191,10 @@ BOOL MergeDevmode(DriverDevmode *pdd, const DEVMODEW *pdmSource)
     return UpdateDerivedFields(pdd);
 }
 
+/* ConvertDevmode: pdmSource copied into pdmTarget in the target's own shape
+ * (its dmSize, dmDriverExtra and dmDriverVersion stay; dmSpecVersion follows
+ * the size): as much of each part as both hold. pdmTarget has room for its
+ * dmSize + dmDriverExtra. The bytes copied, or -1 when either is unusable. */
 LONG ConvertDevmode(const DEVMODEW *pdmSource, DEVMODEW *pdmTarget)
 {
     if (!SpecVersionForSize(pdmSource) || !SpecVersionForSize(pdmTarget) || !IsUsableDevmode(pdmSource) ||
@@ -188,6 +214,10 @@ LONG ConvertDevmode(const DEVMODEW *pdmSource, DEVMODEW *pdmTarget)
     return cbPublic + cbExtra;
 }
 
+/* CopyDevmodeOut: *pdd written to pdmOut: all 244 bytes without a template;
+ * with one, in the smaller of its shape and ours (pdmOut holds the template's
+ * dmSize + dmDriverExtra). FALSE without pdmOut, with an unusable template,
+ * or when the conversion fails (pdmOut's header is written by then). */
 BOOL CopyDevmodeOut(const DriverDevmode *pdd, const DEVMODEW *pdmTemplate, DEVMODEW *pdmOut)
 {
     if (!pdmOut)

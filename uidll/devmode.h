@@ -70,8 +70,6 @@ extern const int16_t ResolutionTable[5];
 int ResolutionForIndex(int nIndex);
 LONG PelsForLength(int16_t nLength, int16_t nDpi);
 WORD SpecVersionForSize(const DEVMODEW *pdm);
-// A device mode this library reads: present, with a public part of at least
-// its dmFields and at most a DEVMODEW. Anything else is refused or ignored.
 BOOL IsUsableDevmode(const DEVMODEW *pdm);
 
 void InitDefaultDevmode(DriverDevmode *pdd, HANDLE hPrinter, LPCWSTR pszDeviceName);
@@ -88,7 +86,6 @@ LONG ConvertDevmode(const DEVMODEW *pdmSource, DEVMODEW *pdmTarget);
 void FormatLengthText(int nLength, int nUnit, WCHAR *pszText, int cchText);
 int ParseLengthText(LPCWSTR pszText, int nUnit, int nMin, int nMax);
 
-// The printer's DRIVER_INFO_2 or PRINTER_INFO_2 in a GlobalAlloc block (with
-// slack beyond the size the spooler asks for); NULL when it can't be had.
+// The printer's spooler records (settings.cpp).
 DRIVER_INFO_2W *AllocDriverInfo(HANDLE hPrinter);
 PRINTER_INFO_2W *AllocPrinterInfo(HANDLE hPrinter);

@@ -2,6 +2,10 @@
 #include "resource.h"
 #include "sheets.h"
 
+/* DrvDevicePropertySheets: the printer sheet's function for compstui; its
+ * lParamInit is the caller's DEVICEPROPERTYHEADER (hPrinter never closed).
+ * INIT creates the SheetState in UserData and adds the Information page;
+ * later reasons need it; DESTROY frees it. 1 if handled, else -1. */
 extern "C" __declspec(dllexport) LONG WINAPI DrvDevicePropertySheets(PPROPSHEETUI_INFO pInfo, LPARAM lParam)
 {
     if (!pInfo || !pInfo->lParamInit)
@@ -39,6 +43,10 @@ extern "C" __declspec(dllexport) LONG WINAPI DrvDevicePropertySheets(PPROPSHEETU
     }
 }
 
+/* PrinterProperties: shows hPrinter's printer sheet (the handle stays the
+ * caller's) owned by hWnd until it closes. Writing "Permission" = 1 probes
+ * the right to change the printer; a refusal sets DPS_NOPERMISSION. FALSE
+ * when the sheet reported no change or could not be shown, else TRUE. */
 extern "C" __declspec(dllexport) BOOL WINAPI PrinterProperties(HWND hWnd, HANDLE hPrinter)
 {
     DEVICEPROPERTYHEADER header;

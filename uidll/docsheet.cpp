@@ -3,8 +3,15 @@
 #include "resource.h"
 #include "sheets.h"
 
+// The header of the running document sheet when it asked for an output
+// device mode; the Settings page's release writes there. One document sheet
+// at a time in a process; forgotten when that sheet is destroyed.
 DOCUMENTPROPERTYHEADER *CurrentDocumentHeader;
 
+/* ShowCommonPropertySheet: loads compstui.dll for one CommonPropertySheetUIW
+ * call of pfnSheet with lParam, owned by hWndOwner, and frees it after; the
+ * call blocks until the sheet closes and leaves the sheet's result in
+ * *pdwResult. Its return value, or -1 without compstui or its export. */
 LONG ShowCommonPropertySheet(HWND hWndOwner, PFNPROPSHEETUI_API pfnSheet, LPARAM lParam, DWORD *pdwResult)
 {
     HMODULE hCompstui = LoadLibraryA("compstui.dll");
@@ -17,6 +24,10 @@ LONG ShowCommonPropertySheet(HWND hWndOwner, PFNPROPSHEETUI_API pfnSheet, LPARAM
     return lResult;
 }
 
+/* AddSheetPage: adds a 48-byte PROPSHEETPAGEW of template nTemplate (found
+ * in LibraryInstance) with dwFlags, pfnDlgProc, pfnCallback (or NULL) and
+ * pState as its lParam, through pInfo's pfnComPropSheet; its answer is not
+ * examined. Only at PROPSHEETUI_REASON_INIT; pState outlives the page. */
 void AddSheetPage(PPROPSHEETUI_INFO pInfo, int nTemplate, DWORD dwFlags, DLGPROC pfnDlgProc,
                   LPFNPSPCALLBACKW pfnCallback, SheetState *pState)
 {
@@ -32,6 +43,10 @@ void AddSheetPage(PPROPSHEETUI_INFO pInfo, int nTemplate, DWORD dwFlags, DLGPROC
     pInfo->pfnComPropSheet(pInfo->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW, (LPARAM)&page, 0);
 }
 
+/* DocumentPropertiesNoUi: sets pHeader->cbOut to 244; fMode 0 or no pdmOut:
+ * 244. Else with DM_UPDATE or DM_COPY the merged device mode goes to pdmOut
+ * in pdmIn's shape (244 bytes without pdmIn); 1, or -1 when no state block
+ * could be made. */
 LONG DocumentPropertiesNoUi(DOCUMENTPROPERTYHEADER *pHeader)
 {
     pHeader->cbOut = sizeof(DriverDevmode);
@@ -46,6 +61,10 @@ LONG DocumentPropertiesNoUi(DOCUMENTPROPERTYHEADER *pHeader)
     return 1;
 }
 
+/* DocumentPropertiesCore: builds the 28-byte DOCUMENTPROPERTYHEADER of its
+ * arguments for this call only. With DM_PROMPT it shows the document sheet
+ * owned by hWnd and blocks: 1 for OK, 0 for Cancel, -1 without compstui.
+ * Otherwise the result of DocumentPropertiesNoUi. */
 LONG DocumentPropertiesCore(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, PDEVMODEW pdmOut, PDEVMODEW pdmIn,
                             DWORD fMode)
 {
@@ -66,6 +85,10 @@ LONG DocumentPropertiesCore(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, PDEV
     return dwResult == CPSUI_OK ? 1 : 0;
 }
 
+/* DrvDocumentPropertySheets: the document sheet's function for compstui
+ * (lParamInit: the caller's DOCUMENTPROPERTYHEADER), or without pInfo the
+ * no-dialog path for the header in lParam. INIT makes the state, page, first
+ * output and CurrentDocumentHeader; DESTROY drops them. 1 if handled, -1. */
 extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEETUI_INFO pInfo, LPARAM lParam)
 {
     DOCUMENTPROPERTYHEADER *pHeader = (DOCUMENTPROPERTYHEADER *)(pInfo ? pInfo->lParamInit : lParam);
@@ -110,6 +133,9 @@ extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEE
     }
 }
 
+/* SettingsPageCallback: at PSPCB_RELEASE (before the sheet's DESTROY frees
+ * the state) commits the page's SheetState, if it was applied, into the
+ * remembered header's output device mode and the printer. Always 1. */
 UINT CALLBACK SettingsPageCallback(HWND hWnd, UINT uMsg, LPPROPSHEETPAGEW pPage)
 {
     if (uMsg == PSPCB_RELEASE && pPage) {

@@ -3,6 +3,9 @@
 #include "devmode.h"
 #include <stdio.h>
 
+/* FormatLengthText: nLength tenths of a mm as text in unit nUnit (0:
+ * millimetres, one decimal; else inches, two), into pszText of cchText
+ * characters, always terminated. */
 void FormatLengthText(int nLength, int nUnit, WCHAR *pszText, int cchText)
 {
     if (nUnit == 0) {
@@ -14,6 +17,10 @@ void FormatLengthText(int nLength, int nUnit, WCHAR *pszText, int cchText)
     pszText[cchText - 1] = 0;
 }
 
+/* ParseLengthText: a length typed in unit nUnit (0: mm, else inches), read
+ * from the first 9 characters of pszText at most, in tenths of a mm, rounded
+ * and clamped to nMin..nMax. A '-' makes it negative; the first other
+ * character ends it. Never fails: empty or stray text gives nMin. */
 int ParseLengthText(LPCWSTR pszText, int nUnit, int nMin, int nMax)
 {
     const int kMaxChars = 9;

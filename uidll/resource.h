@@ -30,3 +30,5 @@
 
 #define IDB_PRINTER 300
 #define IDB_LOGO 301
+
+#define IDS_PRINT_FAILED 600

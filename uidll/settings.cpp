@@ -7,6 +7,10 @@
 // announced; every record buffer gets this much room to spare.
 static const DWORD kRecordSlack = 2048;
 
+/* AllocDriverInfo: hPrinter's DRIVER_INFO_2W in a zeroed GlobalAlloc block
+ * with kRecordSlack bytes beyond the size the spooler asked for; the caller
+ * frees it with GlobalFree. NULL without a handle or when the spooler
+ * refuses. */
 DRIVER_INFO_2W *AllocDriverInfo(HANDLE hPrinter)
 {
     if (!hPrinter)
@@ -23,6 +27,7 @@ DRIVER_INFO_2W *AllocDriverInfo(HANDLE hPrinter)
     return (DRIVER_INFO_2W *)pBuffer;
 }
 
+/* AllocPrinterInfo: hPrinter's PRINTER_INFO_2W, as AllocDriverInfo. */
 PRINTER_INFO_2W *AllocPrinterInfo(HANDLE hPrinter)
 {
     if (!hPrinter)
@@ -78,6 +83,9 @@ static BOOL LoadSettingsBlock(HANDLE hPrinter, PrivateSettings *pSettings)
     return bLoaded;
 }
 
+/* LoadPrivateSettings: hPrinter's 24-byte private settings: the block
+ * pair when it counts, else each single value of exactly its width, else
+ * that value's default. Without a handle: all defaults. */
 void LoadPrivateSettings(HANDLE hPrinter, PrivateSettings *pSettings)
 {
     if (hPrinter && LoadSettingsBlock(hPrinter, pSettings))
@@ -95,6 +103,10 @@ void LoadPrivateSettings(HANDLE hPrinter, PrivateSettings *pSettings)
     }
 }
 
+/* SavePrivateSettings: every single value, then "PrinterDataSize" =
+ * cbSettings and "PrinterData" (cbSettings bytes of pSettings, 24), into
+ * hPrinter's printer data, which needs the right to change the printer.
+ * TRUE when the block pair was written; single values are not checked. */
 BOOL SavePrivateSettings(HANDLE hPrinter, const PrivateSettings *pSettings, DWORD cbSettings)
 {
     for (const auto &value : kSingleValues)

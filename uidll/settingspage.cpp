@@ -11,6 +11,9 @@ static const DWORD HelpIdTable[] = {
     IDC_INKGAIN, 1109, IDC_ABOUT, 1110, 0, 0,
 };
 
+/* GetHelpFilePath: the printer-driver directory followed by "\3\kzttzj.hlp"
+ * for a Japanese user, else "\3\kzttz.hlp", in a LocalAlloc block the
+ * caller frees with LocalFree; NULL when the directory can't be had. */
 LPWSTR GetHelpFilePath()
 {
     LPCWSTR pszSuffix = GetUserDefaultLangID() == 0x0411 ? L"\\3\\kzttzj.hlp" : L"\\3\\kzttz.hlp";
@@ -159,6 +162,10 @@ static INT_PTR OnSettingsNotify(SheetState *pState, const NMHDR *pHeader)
     }
 }
 
+/* SettingsPageProc: the Settings page's dialog procedure. At WM_INITDIALOG
+ * it keeps the SheetState of the page's lParam in DWLP_USER and fills the
+ * controls; the controls change only that state; PSN_APPLY marks it for the
+ * commit at the page's release. Help goes to WinHelpW. */
 INT_PTR CALLBACK SettingsPageProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     if (uMsg == WM_INITDIALOG) {
@@ -187,6 +194,9 @@ INT_PTR CALLBACK SettingsPageProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lP
     return FALSE;
 }
 
+/* PaintBitmapCentered: hWnd's WM_PAINT (BeginPaint to EndPaint): bitmap
+ * nBitmap of the library drawn with its centre on that of the control
+ * nPlaceholder, not clipped to it. Call only while handling WM_PAINT. */
 void PaintBitmapCentered(HWND hWnd, int nBitmap, int nPlaceholder)
 {
     PAINTSTRUCT ps;
@@ -217,6 +227,9 @@ void PaintBitmapCentered(HWND hWnd, int nBitmap, int nPlaceholder)
     EndPaint(hWnd, &ps);
 }
 
+/* AboutDialogProc: the modal About box (DialogBoxParamW, template 5). OK and
+ * Cancel end it; the web address button opens its own caption (at most 255
+ * characters) with ShellExecuteW. */
 INT_PTR CALLBACK AboutDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {

@@ -7,7 +7,6 @@ LONG ShowCommonPropertySheet(HWND hWndOwner, PFNPROPSHEETUI_API pfnSheet, LPARAM
 LONG DocumentPropertiesCore(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, PDEVMODEW pdmOut, PDEVMODEW pdmIn,
                             DWORD fMode);
 LONG DocumentPropertiesNoUi(DOCUMENTPROPERTYHEADER *pHeader);
-// Adds a page of template nTemplate to the sheet of pInfo.
 void AddSheetPage(PPROPSHEETUI_INFO pInfo, int nTemplate, DWORD dwFlags, DLGPROC pfnDlgProc,
                   LPFNPSPCALLBACKW pfnCallback, SheetState *pState);
 

@@ -2,8 +2,22 @@
 #include "driverui.h"
 #include <stdarg.h>
 
-HINSTANCE LibraryInstance;
+HINSTANCE LibraryInstance;  // set once at process attach, read everywhere after
 
+/* Copies the first cch characters of pszText into a new terminated block of
+ * hHeap (freed with the heap); NULL when the heap has no room. */
+static LPWSTR HeapCopy(HANDLE hHeap, LPCWSTR pszText, int cch)
+{
+    LPWSTR pszCopy = (LPWSTR)HeapAlloc(hHeap, HEAP_ZERO_MEMORY, (cch + 1) * sizeof(WCHAR));
+    if (pszCopy)
+        lstrcpynW(pszCopy, pszText, cch + 1);
+    return pszCopy;
+}
+
+/* CreateSheetState: one sheet's state for hPrinter (kept, never closed) in a
+ * heap of its own: driver and queue names, the device mode from defaults,
+ * stored settings, printer default and pdmInput. NULL when any part can't be
+ * had. Free it with DestroySheetState. */
 SheetState *CreateSheetState(HANDLE hPrinter, const DEVMODEW *pdmInput)
 {
     HANDLE hHeap = HeapCreate(0, 8192, 0);
@@ -20,14 +34,17 @@ SheetState *CreateSheetState(HANDLE hPrinter, const DEVMODEW *pdmInput)
     pState->hHeap = hHeap;
     pState->dwApplied = 0;
     LPCWSTR pszDriver = pInfo->pDriverName ? pInfo->pDriverName : L"";
-    const int cchName = 32;  // the name is kept to 32 characters
-    pState->pszDriverName = (LPWSTR)HeapAlloc(hHeap, HEAP_ZERO_MEMORY, (cchName + 1) * sizeof(WCHAR));
-    if (!pState->pszDriverName) {
+    const int cchName = 32;  // the driver name is kept to 32 characters
+    pState->pszDriverName = HeapCopy(hHeap, pszDriver, cchName);
+    // The queue's name is kept whole: a cut name would send raw jobs to
+    // another queue or nowhere.
+    LPCWSTR pszQueue = pInfo->pPrinterName;
+    pState->pszPrinterName = pszQueue ? HeapCopy(hHeap, pszQueue, lstrlenW(pszQueue)) : NULL;
+    if (!pState->pszDriverName || (pszQueue && !pState->pszPrinterName)) {
         GlobalFree(pInfo);
         HeapDestroy(hHeap);
         return NULL;
     }
-    lstrcpynW(pState->pszDriverName, pszDriver, cchName + 1);
     BuildWorkingDevmode(&pState->devmode, hPrinter, pszDriver);
     MergeDevmode(&pState->devmode, pInfo->pDevMode);
     MergeDevmode(&pState->devmode, pdmInput);
@@ -36,17 +53,26 @@ SheetState *CreateSheetState(HANDLE hPrinter, const DEVMODEW *pdmInput)
     return pState;
 }
 
+/* ValidateSheetState: TRUE when pState is present and both of its self
+ * fields hold its address, as CreateSheetState left them; a NULL or foreign
+ * pointer in a page's lParam or a sheet's UserData fails. */
 BOOL ValidateSheetState(const SheetState *pState)
 {
     return pState && pState->pSelf == pState && pState->pSelf2 == pState;
 }
 
+/* DestroySheetState: frees a valid state block and everything allocated
+ * from its heap; pointers into it are dead afterwards. Anything else: no-op. */
 void DestroySheetState(SheetState *pState)
 {
     if (ValidateSheetState(pState))
         HeapDestroy(pState->hHeap);
 }
 
+/* CommitSheetState: only for a valid block whose page was applied: the
+ * derived fields, pdmOut (if given) in pdmIn's shape, the printer data, a
+ * WM_DEVMODECHANGE broadcast and the printer's default device mode, in that
+ * order; failures are silent. Called once, when the Settings page goes. */
 void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOut)
 {
     if (!ValidateSheetState(pState) || pState->dwApplied != 1)
@@ -64,6 +90,8 @@ void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOu
     }
 }
 
+/* DebugPrint: wvsprintfW's text of pszFormat and its arguments, cut to 254
+ * characters, with a carriage return, to OutputDebugStringW. */
 void DebugPrint(LPCWSTR pszFormat, ...)
 {
     WCHAR szText[1025];  // wvsprintfW's own limit

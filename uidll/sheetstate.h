@@ -7,7 +7,8 @@ struct SheetState {
     SheetState *pSelf;
     HANDLE hPrinter;   // the caller's; never closed here
     HANDLE hHeap;
-    LPWSTR pszDriverName;
+    LPWSTR pszDriverName;   // at most 32 characters, shown on the Information page
+    LPWSTR pszPrinterName;  // the queue's own name, whole; raw jobs go there
     DriverDevmode devmode;
     DWORD dwApplied;   // 1 once the Settings page was applied
     SheetState *pSelf2;

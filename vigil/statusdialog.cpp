@@ -19,8 +19,11 @@ static std::string TimeText(BOOL bMilliseconds)
     return sz;
 }
 
+// uMsgMonitor: the registered id of the language monitor's notifications
+// (0: none). Registers the button handlers; DoModal then runs the window,
+// which shows the program icon.
 CStatusDialog::CStatusDialog(UINT uMsgMonitor)
-    : CDialog(IDD_STATUS), m_uMsgMonitor(uMsgMonitor), m_hIcon(NULL), m_idleCount(0), m_bEnding(FALSE), m_bClosed(FALSE)
+    : CDialog(IDD_STATUS, IDI_VIGIL), m_uMsgMonitor(uMsgMonitor), m_idleCount(0), m_bEnding(FALSE), m_bClosed(FALSE)
 {
     for (int i = 0; i < PanelCount; ++i) {
         m_bPaused[i] = FALSE;
@@ -34,6 +37,9 @@ CStatusDialog::CStatusDialog(UINT uMsgMonitor)
     OnCommandId(IDC_SPOOL_PAUSE, [this] { TogglePause(PanelSpool); });
 }
 
+// Start-up: binds the controls, adds the About entry, then runs the channel
+// check and starts the three timers; a failure or a second window for the
+// printer closes the dialog. Always TRUE (the system sets the focus).
 BOOL CStatusDialog::OnInitDialog()
 {
     static const int s_panelIds[] = {IDC_PRINTER_INFO, IDC_HOST_INFO, IDC_SPOOL_INFO};
@@ -53,9 +59,6 @@ BOOL CStatusDialog::OnInitDialog()
         AppendMenuA(hSysMenu, MF_SEPARATOR, 0, NULL);
         AppendMenuA(hSysMenu, MF_STRING, IDM_ABOUTBOX, szAbout);
     }
-    m_hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_VIGIL));
-    SendMessageA(Handle(), WM_SETICON, ICON_BIG, (LPARAM)m_hIcon);
-    SendMessageA(Handle(), WM_SETICON, ICON_SMALL, (LPARAM)m_hIcon);
 
     if (!m_channel.MyOpenTapline()) {
         Fail("MyOpenTapline %s");
@@ -226,6 +229,8 @@ void CStatusDialog::OnLanguageMonitor(WPARAM wParam, LPARAM lParam)
     AppendLine(m_panels[PanelHost], time + NotificationLine(wParam, lParam, pLm->dwJobId));
 }
 
+// The language monitor's notifications and the About entry of the system
+// menu; TRUE with *pResult 0 when handled, FALSE for the dialog's default.
 BOOL CStatusDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT *pResult)
 {
     if (msg == m_uMsgMonitor && m_uMsgMonitor) {
@@ -244,22 +249,6 @@ BOOL CStatusDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT *p
             return TRUE;
         }
         return FALSE;
-    case WM_PAINT:
-        if (IsIconic(Handle())) {
-            PAINTSTRUCT ps;
-            HDC hdc = BeginPaint(Handle(), &ps);
-            RECT rc;
-            GetClientRect(Handle(), &rc);
-            DrawIcon(hdc, (rc.right - GetSystemMetrics(SM_CXICON) + 1) / 2,
-                     (rc.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2, m_hIcon);
-            EndPaint(Handle(), &ps);
-            *pResult = 0;
-            return TRUE;
-        }
-        return FALSE;
-    case WM_QUERYDRAGICON:
-        *pResult = (LRESULT)m_hIcon;
-        return TRUE;
     }
     return FALSE;
 }

@@ -30,7 +30,6 @@ private:
 
     LmChannel m_channel;
     UINT m_uMsgMonitor;
-    HICON m_hIcon;
     CEditPanel m_panels[PanelCount];
     CControl m_labels[PanelCount];
     CControl m_devid;

@@ -42,11 +42,16 @@ static BOOL ForEachLine(CInstallContext &ctx, const char *pszSection, int nCount
 
 /* Adds the files of one CopyFiles item, used as written: "@name" is one file
  * of the default destination; any other item is a file-list section whose
- * lines "dst,src,tmp,flags" share its directory. FALSE when the section, its
- * directory or a line fails; nodes added before stay. */
+ * lines "dst,src,tmp,flags" share its directory. An empty or blank item, or
+ * a lone "@", adds nothing (TRUE). FALSE when the section, its directory or
+ * a line fails; nodes added before stay. */
 BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
 {
     char szDir[INF_PATH_MAX];
+    if (IsBlankOrComment(pszItem + (pszItem[0] == '@'))) {
+        LogDbg("ParseCopyFilesItem([%s]) Empty\r\n", pszItem);  // an empty name would match any header
+        return TRUE;
+    }
     if (pszItem[0] == '@') {
         if (!GetDestDir(NULL, szDir, sizeof(szDir)))
             return FALSE;
@@ -61,10 +66,15 @@ BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
 }
 
 /* Adds a RegLink for each line "root,subkey,name,flags,value" of registry
- * section pszItem (fields after the fifth dropped). FALSE when the section is
- * missing or empty or a line fails; nodes added before stay. */
+ * section pszItem (fields after the fifth dropped); an empty or blank item
+ * adds nothing (TRUE). FALSE when the section is missing or empty or a line
+ * fails; nodes added before stay. */
 BOOL CInstallContext::ParseAddRegSection(const char *pszItem)
 {
+    if (IsBlankOrComment(pszItem)) {
+        LogDbg("ParseAddRegSection([%s]) Empty\r\n", pszItem);  // an empty name would match any header
+        return TRUE;
+    }
     int nCount = GetLineCountW95(pszItem);
     if (nCount <= 0)
         return FALSE;

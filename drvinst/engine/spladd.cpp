@@ -81,6 +81,10 @@ BOOL CInstallContext::AddDrv()
 {
     DRIVER_INFO_3A di = m_DriverInfo3;
     di.pDependentFiles = AllocMultiString(m_DriverInfo3.pDependentFiles);
+    if (m_DriverInfo3.pDependentFiles && !di.pDependentFiles) {
+        LogErr("AddDrv() AllocSplMem\r\n");  // never a driver without its dependent files
+        return FALSE;
+    }
     BOOL bResult = EnumDrv();
     if (bResult && FindEnumDrv(*this, di.pName)) {
         LogDbg("AddDrv() Installed Driver [%s]\r\n", LogStr(di.pName));

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include "../jobtap/jobtapfixture.h"
 #include "loga.h"
+#include <map>
+#include <thread>
 
 namespace {
 
@@ -17,9 +19,115 @@ std::vector<std::string> MessagesStartingWith(const std::string &start)
     return out;
 }
 
+// The log's lines, each whole line without its "\r\n".
+std::vector<std::string> RawLines()
+{
+    std::vector<std::string> out;
+    std::string text = LogText();
+    for (size_t pos = 0; pos < text.size();) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos)
+            end = text.size();
+        out.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return out;
+}
+
+// "yyyy/mm/dd hh:mm:ss.mmm TG " followed by the message, or "" when the line
+// does not have that shape.
+std::string MessageOf(const std::string &line, const char *tag)
+{
+    const char *shape = "dddd/dd/dd dd:dd:dd.ddd ";
+    if (line.size() < 27 || line.compare(24, 2, tag) != 0 || line[26] != ' ')
+        return "";
+    for (int i = 0; shape[i]; ++i)
+        if (shape[i] == 'd' ? !isdigit((unsigned char)line[i]) : line[i] != shape[i])
+            return "";
+    return line.substr(27);
+}
+
+// One monitor thread: each rejected Get writes two lines, the first naming
+// the thread and the round.
+void MonitorLogger(MONITOR *lm, int thread, int cLines)
+{
+    for (int i = 0; i < cLines; ++i) {
+        std::wstring name = L"t" + std::to_wstring(thread) + L"-" + std::to_wstring(i);
+        lm->pfnGetPrinterDataFromPort(nullptr, 0, (LPWSTR)name.c_str(), nullptr, 0, nullptr, 0, nullptr);
+    }
+}
+
+// One installer-side writer: whole lines through the ANSI writer.
+void InstallerLogger(const std::string &path, int thread, int cLines)
+{
+    for (int i = 0; i < cLines; ++i) {
+        char line[256];
+        std::string message = "a" + std::to_string(thread) + "-" + std::to_string(i) + "\r\n";
+        LogFormatLineA(line, sizeof(line), FALSE, message.c_str());
+        LogFileWriteA(path.c_str(), line);
+    }
+}
+
+// Runs the loggers at once, then checks that every line of the log is whole
+// and each expected line is there exactly once.
+void ExpectWholeLines(MONITOR *lm, int cMonitorThreads, int cInstallerThreads, int cLines)
+{
+    LogOn();
+    std::string path = Narrow(LogPath());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < cMonitorThreads; ++t)
+        threads.emplace_back(MonitorLogger, lm, t, cLines);
+    for (int t = 0; t < cInstallerThreads; ++t)
+        threads.emplace_back(InstallerLogger, path, t, cLines);
+    for (auto &thread : threads)
+        thread.join();
+
+    std::map<std::string, int> seen;
+    int cRejected = 0, cBroken = 0;
+    std::string firstBroken;
+    for (auto &line : RawLines()) {
+        std::string lm = MessageOf(line, "LM"), di = MessageOf(line, "DI");
+        if (lm == "ERR Get pIniPort x0 magic x0 pfnGet x0")
+            ++cRejected;
+        else if (!lm.empty() || !di.empty())
+            ++seen[lm.empty() ? di : lm];
+        else if (cBroken++ == 0)
+            firstBroken = line;
+    }
+    EXPECT_EQ(cBroken, 0) << "first broken line: [" << firstBroken << "]";
+    EXPECT_EQ(cRejected, cMonitorThreads * cLines);
+    for (int t = 0; t < cMonitorThreads; ++t)
+        for (int i = 0; i < cLines; ++i) {
+            std::string get = "DBG Get(h=x0 id=0 [t" + std::to_string(t) + "-" + std::to_string(i) +
+                              "] x0 cbIn=0 x0 cbOut=0 x0)";
+            ASSERT_EQ(seen[get], 1) << get;
+        }
+    for (int t = 0; t < cInstallerThreads; ++t)
+        for (int i = 0; i < cLines; ++i) {
+            std::string line = "DBG a" + std::to_string(t) + "-" + std::to_string(i);
+            ASSERT_EQ(seen[line], 1) << line;
+        }
+}
+
 } // namespace
 
 using LogTest = JobtapTest;
+
+// The spooler's threads and the port workers log at once: every line is
+// written whole, in one append.
+TEST_F(LogTest, LinesOfManyThreadsNeverInterleave)
+{
+    ExpectWholeLines(host.lm, 4, 0, 100);
+}
+
+// The installer's writer appends whole lines too, also while the monitor
+// writes the same file.
+TEST_F(LogTest, InstallerLinesWrittenAtOnceWithOthersStayWholeAndAllThere)
+{
+    ExpectWholeLines(host.lm, 0, 6, 150);
+    LogOff();
+    ExpectWholeLines(host.lm, 2, 2, 100);
+}
 
 TEST_F(LogTest, AbsentFileMeansNothingWrittenAndNothingCreated)
 {

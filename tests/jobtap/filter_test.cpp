@@ -110,20 +110,89 @@ TEST_F(FilterTest, FilterRefusingDataFailsTheWriteWithNothingWritten)
     EXPECT_TRUE(Output().empty());
 }
 
-TEST_F(FilterTest, PortFailingWhileDrainingFailsTheWrite)
+// The filter took the data, the port failed while draining it. The Write
+// fails and reports what the filter took: a spooler that goes on after the
+// reported count sends nothing twice, and what the port did not take goes
+// out first once it is back (at the next Write, or at EndDoc).
+TEST_F(FilterTest, PortFailingWhileDrainingReportsWhatTheFilterTookAndLosesNothing)
+{
+    struct Case {
+        DWORD cbPortTakesFirst;             // bytes the port takes before it fails
+        bool bMoreData;                     // another Write follows, or EndDoc at once
+    } cases[] = {{0, false}, {1000, false}, {1000, true}, {0, true}};
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        UseFilter(L"filter_xor.dll");
+        fake.Reset();
+        auto data = PatternBytes(3000, 4);
+        auto more = PatternBytes(500, 5);
+        HANDLE h = OpenPort();
+        ASSERT_TRUE(StartDoc(h));
+        fake.script.dwFailWrite = ERROR_NOT_READY;
+        fake.script.cbWriteMax = cases[i].cbPortTakesFirst;
+        fake.script.cWritesBeforeFail = cases[i].cbPortTakesFirst ? 1 : 0;
+        DWORD written = 0xdeadbeef;
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(Write(h, data, &written)) << "case " << i;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_READY) << "case " << i;
+        EXPECT_EQ(written, 3000u) << "case " << i;
+        EXPECT_EQ(Block().dwFlags, (DWORD)(STATUS_FLAG_PRINTING | STATUS_FLAG_WRITE_FAILED)) << "case " << i;
+
+        // The port is back; the spooler sends what was not reported written.
+        fake.script = FakeScript();
+        if (written < data.size()) {
+            ASSERT_TRUE(Write(h, std::vector<BYTE>(data.begin() + written, data.end()))) << "case " << i;
+        }
+        if (cases[i].bMoreData) {
+            ASSERT_TRUE(Write(h, more, &written)) << "case " << i;
+            EXPECT_EQ(written, 500u) << "case " << i;
+            EXPECT_EQ(Block().dwFlags, (DWORD)STATUS_FLAG_PRINTING) << "case " << i;
+        }
+        EndDoc(h);
+        ASSERT_TRUE(Close(h));
+        EXPECT_EQ(Output(), Xor(cases[i].bMoreData ? Concat({data, more}) : data)) << "case " << i;
+    }
+}
+
+// Data the filter releases at EndDoc that the port refuses is a failed job:
+// EndDoc fails with the port's code and sets the write-failed bit, the
+// document still ends at the port monitor and the filter is closed, but the
+// spooler is not told that the last page came out.
+TEST_F(FilterTest, PortFailingWhileDrainingAtEndDocFailsTheJob)
+{
+    UseFilter(L"filter_hold.dll");
+    LogOn();
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h, 987654));        // unknown to Wine's spooler: a SetJob would log its failure
+    ASSERT_TRUE(Write(h, Bytes("held until EndDoc")));
+    fake.script.dwFailWrite = ERROR_NOT_READY;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(EndDoc(h));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_READY);
+    EXPECT_EQ(Block().dwFlags, (DWORD)STATUS_FLAG_WRITE_FAILED);
+    EXPECT_EQ(fake.CallsOf("EndDoc").size(), 1u);
+    EXPECT_EQ(FilterCalls(L"filter_hold.dll"), "Open\nFlush\nClose\n");
+    EXPECT_FALSE(LogHasPrefix("ERR End SetJob")) << LogText();
+    EXPECT_FALSE(LogHasPrefix("ERR End OpenPrinter")) << LogText();
+    fake.script.dwFailWrite = 0;
+    ASSERT_TRUE(Close(h));
+    EXPECT_TRUE(Output().empty());
+}
+
+// A job the spooler never ended: the next StartDoc closes and frees its
+// filter before it loads the library again.
+TEST_F(FilterTest, SecondStartDocWithoutEndDocClosesAndFreesTheFirstFilter)
 {
     UseFilter(L"filter_xor.dll");
     HANDLE h = OpenPort();
-    ASSERT_TRUE(StartDoc(h));
-    fake.script.dwFailWrite = ERROR_NOT_READY;
-    DWORD written = 1;
-    EXPECT_FALSE(Write(h, Bytes("abc"), &written));
-    EXPECT_EQ(written, 0u);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_READY);
-    EXPECT_TRUE(Block().dwFlags & STATUS_FLAG_WRITE_FAILED);
-    fake.script.dwFailWrite = 0;
+    ASSERT_TRUE(StartDoc(h, 1));
+    ASSERT_TRUE(Write(h, Bytes("first")));
+    ASSERT_TRUE(StartDoc(h, 2));
+    ASSERT_TRUE(Write(h, Bytes("second")));
     EndDoc(h);
     ASSERT_TRUE(Close(h));
+    EXPECT_EQ(FilterCalls(L"filter_xor.dll"), "Open\nClose\nOpen\nFlush\nClose\n");
+    EXPECT_EQ(GetModuleHandleW(ExePath(L"filter_xor.dll").c_str()), nullptr) << "a load was never freed";
+    EXPECT_EQ(Output(), Xor(Concat({Bytes("first"), Bytes("second")})));
 }
 
 TEST_F(FilterTest, PartialPortWritesAreRepeatedUntilEverythingIsOut)

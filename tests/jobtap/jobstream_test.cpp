@@ -2,6 +2,8 @@
 // skipped jobs, job state in the block, the status monitor's start and
 // notifications, and the spooler's SetJob at the end.
 #include "jobtapfixture.h"
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -21,9 +23,56 @@ const HexCase kHexCases[] = {
     {L"4", {}},
 };
 
+// The port's block as any other process can map and write it.
+struct WritableBlock {
+    HANDLE hMap = nullptr;
+    StatusBlock *p = nullptr;
+    explicit WritableBlock(const wchar_t *port = L"LPT1:")
+    {
+        hMap = OpenFileMappingW(FILE_MAP_WRITE, FALSE, ChannelObjectName(StatusFileMap, kMonitorName, port).c_str());
+        if (hMap)
+            p = (StatusBlock *)MapViewOfFile(hMap, FILE_MAP_WRITE, 0, 0, sizeof(StatusBlock));
+    }
+    ~WritableBlock()
+    {
+        if (p)
+            UnmapViewOfFile(p);
+        if (hMap)
+            CloseHandle(hMap);
+    }
+};
+
+// A hidden top-level window of this thread; posted messages wait in its queue.
+struct QueueWindow {
+    HWND hWnd;
+    explicit QueueWindow(const wchar_t *title)
+        : hWnd(CreateWindowW(L"STATIC", title, WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr)) {}
+    ~QueueWindow() { DestroyWindow(hWnd); }
+    // Every posted (message, wParam) waiting for the window, taken out of the queue.
+    std::vector<std::pair<UINT, WPARAM>> Posted()
+    {
+        std::vector<std::pair<UINT, WPARAM>> out;
+        MSG msg;
+        while (PeekMessageW(&msg, hWnd, 0, 0, PM_REMOVE))
+            if (msg.message != WM_PAINT)
+                out.push_back({msg.message, msg.wParam});
+        return out;
+    }
+};
+
 } // namespace
 
 using JobStreamTest = JobtapTest;
+
+TEST_F(JobStreamTest, OpenRefusesANullPortName)
+{
+    HANDLE h = nullptr;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(host.lm->pfnOpenPortEx(nullptr, (LPWSTR)kTestPrinter, &h, fake.Table()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_TRUE(fake.Calls().empty());
+}
 
 TEST_F(JobStreamTest, OpenRefusesAPortMonitorTableWithoutTheJobFunctions)
 {
@@ -359,4 +408,62 @@ TEST_F(JobStreamTest, UnterminatedWindowNameInTheBlockIsNeverReadPastItsEnd)
     UnmapViewOfFile(block);
     CloseHandle(map);
     ASSERT_TRUE(Close(h));
+}
+
+// A document with a description after a skipped one that never ended is a
+// real job: its EndDoc ends the document at the port monitor.
+TEST_F(JobStreamTest, DescribedDocumentAfterAnUnendedSkippedOneIsEndedInFull)
+{
+    HANDLE h = OpenPort();
+    DOC_INFO_1W empty = {};
+    ASSERT_TRUE(host.lm->pfnStartDocPort(h, (LPWSTR)kTestPrinter, 9, 1, (LPBYTE)&empty));
+    ASSERT_TRUE(StartDoc(h, 10));
+    EXPECT_EQ(Block().dwFlags, (DWORD)STATUS_FLAG_PRINTING);
+    EndDoc(h);
+    EXPECT_EQ(fake.CallsOf("EndDoc").size(), 1u);
+    EXPECT_EQ(Block().dwFlags, 0u);
+    ASSERT_TRUE(Close(h));
+}
+
+// The block is writable by any process: the notifications go with the
+// message the monitor registered itself, to the window it found by title.
+TEST_F(JobStreamTest, NotificationsUseTheMessageTheMonitorRegisteredNotTheBlocksCopy)
+{
+    const UINT uMsg = RegisterWindowMessageW(L"" STATUS_MSG_NAME);
+    QueueWindow status(L"KZT forged - Status Monitor");
+    ASSERT_NE(status.hWnd, nullptr);
+    HANDLE h = OpenPort();
+    WritableBlock block;
+    ASSERT_NE(block.p, nullptr);
+    strcpy((char *)block.p->szWindowName, "KZT forged - Status Monitor");
+    block.p->uMsgMonitor = WM_CLOSE;
+    ASSERT_TRUE(StartDoc(h));
+    EndDoc(h);
+    auto posted = status.Posted();
+    ASSERT_TRUE(Close(h));
+    std::vector<std::pair<UINT, WPARAM>> expected = {{uMsg, STATUS_NOTIFY_DOC_START}, {uMsg, STATUS_NOTIFY_DOC_END}};
+    EXPECT_EQ(posted, expected);
+}
+
+// No status window is found by title; whatever window handle another process
+// writes into the block meanwhile gets no document-started notification.
+TEST_F(JobStreamTest, StartDocNeverPostsToAWindowOnlyTheBlockNames)
+{
+    QueueWindow victim(L"KZT not a status window");
+    ASSERT_NE(victim.hWnd, nullptr);
+    HANDLE h = OpenPort();
+    WritableBlock block;
+    ASSERT_NE(block.p, nullptr);
+    std::atomic<bool> stop{false};
+    std::thread forger([&] {
+        while (!stop)
+            *(volatile uint32_t *)&block.p->hWndMonitor = (uint32_t)(UINT_PTR)victim.hWnd;
+    });
+    BOOL bStarted = StartDoc(h);
+    stop = true;
+    forger.join();
+    ASSERT_TRUE(bStarted);
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    EXPECT_TRUE(victim.Posted().empty());
 }

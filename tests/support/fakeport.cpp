@@ -98,7 +98,12 @@ BOOL WINAPI FakeWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcb
         return Fail(ERROR_INVALID_HANDLE);
     }
     BOOL bOk;
-    if (Fake().script.dwFailWrite) {
+    bool bFail = Fake().script.dwFailWrite != 0;
+    if (bFail && Fake().script.cWritesBeforeFail) {
+        --Fake().script.cWritesBeforeFail;
+        bFail = false;
+    }
+    if (bFail) {
         Fake().Record({"Write", port->name, {cbBuf}, {}});
         bOk = Fail(Fake().script.dwFailWrite);
     } else {

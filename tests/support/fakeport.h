@@ -24,6 +24,7 @@ struct FakeScript {
     DWORD dwFailOpen = 0, dwFailStartDoc = 0, dwFailWrite = 0, dwFailRead = 0;
     DWORD dwFailEndDoc = 0, dwFailClose = 0, dwFailGet = 0;
     DWORD cbWriteMax = 0;           // accept at most this much per write (0: all)
+    DWORD cWritesBeforeFail = 0;    // with dwFailWrite: so many writes still succeed first
     bool bWriteZero = false;        // writes succeed but take nothing
     std::string deviceId = "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;";
     DWORD dwGetDelayMs = 0;

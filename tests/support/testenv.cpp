@@ -222,12 +222,13 @@ bool EnsurePrinter(const wchar_t *printer, const wchar_t *driver, const wchar_t 
 const wchar_t kUiPrinter[] = L"Ostrel TZ-1000";
 const wchar_t kUiPort[] = L"C:\\kzt-tz1000.prn";
 
-bool EnsureUiPrinter(std::string *why)
+bool EnsureUiQueue(const wchar_t *printer, const wchar_t *port, std::string *why)
 {
-    return EnsurePrinterSetup({kUiPrinter, kUiPrinter, kUiPort, nullptr, L"KZTTZUIF.DLL",
-                               L"samples\\tz\\KZTTZ1000.DAT"},
+    return EnsurePrinterSetup({printer, kUiPrinter, port, nullptr, L"KZTTZUIF.DLL", L"samples\\tz\\KZTTZ1000.DAT"},
                               why);
 }
+
+bool EnsureUiPrinter(std::string *why) { return EnsureUiQueue(kUiPrinter, kUiPort, why); }
 
 bool EnsureTestPrinter(std::string *why)
 {

@@ -46,12 +46,13 @@ struct PrinterSetup {
 };
 bool EnsurePrinterSetup(const PrinterSetup &setup, std::string *why);
 
-// The queue of the driver UI library: named after its driver (the library
-// prints raw jobs to the printer its device mode names, which holds the
-// driver name), the sample TZ-1000 data file, a port that is a file.
+// The queue of the driver UI library: named after its driver, the sample
+// TZ-1000 data file, a port that is a file.
 extern const wchar_t kUiPrinter[];
 extern const wchar_t kUiPort[];
 bool EnsureUiPrinter(std::string *why);
+// Another queue of that driver, with a name and a port of its own.
+bool EnsureUiQueue(const wchar_t *printer, const wchar_t *port, std::string *why);
 
 // A printer exists with that driver (whose language monitor is monitor, or
 // none for null) on that port.

@@ -1,4 +1,6 @@
 #include "windowdriver.h"
+#include <cstring>
+#include <vector>
 
 HWND WaitForWindow(const char *title, DWORD timeoutMs)
 {
@@ -108,6 +110,81 @@ bool SaveScreenshot(const std::wstring &path, HWND window)
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+namespace {
+// A 32-bit bitmap of cx by cy pixels in a memory DC.
+struct Pixels {
+    Pixels(int cx, int cy) : cx(cx), cy(cy), bits(cx * cy)
+    {
+        dc = CreateCompatibleDC(nullptr);
+        BITMAPINFO bi = {};
+        bi.bmiHeader = {sizeof(bi.bmiHeader), cx, -cy, 1, 32, BI_RGB};
+        bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+        old = SelectObject(dc, bmp);
+    }
+    ~Pixels()
+    {
+        SelectObject(dc, old);
+        DeleteObject(bmp);
+        DeleteDC(dc);
+    }
+    // Takes what was drawn into dc into bits.
+    void Keep()
+    {
+        GdiFlush();
+        memcpy(bits.data(), pBits, bits.size() * sizeof(DWORD));
+    }
+    // Where the block's colours (not alpha) appear, top-left first.
+    bool Find(const Pixels &block, POINT *pAt) const
+    {
+        for (int y = 0; y + block.cy <= cy; y++) {
+            for (int x = 0; x + block.cx <= cx; x++) {
+                bool same = true;
+                for (int i = 0; same && i < block.cy; i++) {
+                    for (int j = 0; same && j < block.cx; j++)
+                        same = ((bits[(y + i) * cx + x + j] ^ block.bits[i * block.cx + j]) & 0xFFFFFF) == 0;
+                }
+                if (same) {
+                    *pAt = {x, y};
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+    int cx, cy;
+    std::vector<DWORD> bits;
+    HDC dc;
+    HBITMAP bmp;
+    HGDIOBJ old;
+    void *pBits = nullptr;
+};
+} // namespace
+
+bool FindIconWhileMinimised(HWND window, HICON icon, DWORD timeoutMs, POINT *pAt)
+{
+    const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    Pixels iconOnFace(cx, cy);
+    RECT face = {0, 0, cx, cy};
+    FillRect(iconOnFace.dc, &face, GetSysColorBrush(COLOR_3DFACE));
+    DrawIcon(iconOnFace.dc, 0, 0, icon);
+    iconOnFace.Keep();
+
+    SetWindowLongPtrA(window, GWL_STYLE, GetWindowLongPtrA(window, GWL_STYLE) | WS_MINIMIZE);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    RECT rc;
+    GetWindowRect(window, &rc);
+    Pixels shown(rc.right - rc.left, rc.bottom - rc.top);
+    return WaitUntil(
+        [&] {
+            HDC screen = GetDC(nullptr);
+            BitBlt(shown.dc, 0, 0, shown.cx, shown.cy, screen, rc.left, rc.top, SRCCOPY);
+            ReleaseDC(nullptr, screen);
+            shown.Keep();
+            return shown.Find(iconOnFace, pAt);
+        },
+        timeoutMs);
 }
 
 namespace {

@@ -33,6 +33,14 @@ HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs, std::string *text);
 // Saves the screen, or only the rectangle of a window, as a 24-bit BMP
 // file; false on failure.
 bool SaveScreenshot(const std::wstring &path, HWND window = nullptr);
+// Marks a window minimised (WS_MINIMIZE, what IsIconic reads) while it
+// keeps its size, has it repaint, and looks on the screen for the icon drawn
+// over the dialog background (COLOR_3DFACE) until timeoutMs has passed. A
+// minimised window of Wine, as of Windows since 95, has no client area, so
+// this is how its minimised painting is seen. True when found, with the
+// icon's top-left corner relative to the window's in *pAt; the window stays
+// marked.
+bool FindIconWhileMinimised(HWND window, HICON icon, DWORD timeoutMs, POINT *pAt);
 
 // Property sheets and their pages, driven through messages as a person would
 // drive them with mouse and keyboard.

@@ -41,6 +41,16 @@ TEST_F(UiTest, DialogsSpeakJapanese)
     page = WaitForPage(GetCurrentProcessId(), 500, 20000, &sheet);
     ASSERT_TRUE(page);
     EXPECT_EQ(L"\u30c7\u30fc\u30bf\u3092\u304a\u304f\u308b", ItemTextW(page, 501));  // Send Data
+    // A job that fails is reported in Japanese: a dropped file that is gone.
+    std::wstring missing = ExePath(L"kzt-drop-missing-ja.bin");
+    DeleteFileW(missing.c_str());
+    PostMessageW(page, WM_DROPFILES, (WPARAM)MakeDrop({missing}), 0);
+    HWND box = WaitForMessageBox(GetCurrentProcessId(), 20000, nullptr);
+    ASSERT_TRUE(box);
+    std::wstring text = ItemTextW(box, 0xFFFF);
+    EXPECT_NE(std::wstring::npos, text.find(L"\u300cOstrel TZ-1000\u300d\u306b\u5370\u5237\u3067\u304d\u307e\u305b\u3093"))
+        << Narrow(text);  // could not print on
+    Press(box, IDOK);
     Press(sheet, IDCANCEL);
     props.Wait();
 }

@@ -64,25 +64,6 @@ std::string PortBytes()
     return ReadTextFile(std::wstring(kUiPort));
 }
 
-// A drop of files as the shell hands it to a window.
-HDROP MakeDrop(const std::vector<std::wstring> &files)
-{
-    size_t cch = 1;
-    for (const auto &f : files)
-        cch += f.size() + 1;
-    HGLOBAL h = GlobalAlloc(GHND, sizeof(DROPFILES) + cch * sizeof(WCHAR));
-    auto *drop = (DROPFILES *)GlobalLock(h);
-    drop->pFiles = sizeof(DROPFILES);
-    drop->fWide = TRUE;
-    WCHAR *p = (WCHAR *)(drop + 1);
-    for (const auto &f : files) {
-        lstrcpyW(p, f.c_str());
-        p += f.size() + 1;
-    }
-    GlobalUnlock(h);
-    return (HDROP)h;
-}
-
 }  // namespace
 
 class SheetTest : public UiTest {
@@ -223,6 +204,8 @@ TEST_F(SheetTest, AboutBoxOpensFromTheSettingsPage)
     Click(page, kAbout);  // posted: the About box is modal
     HWND about = WaitForWindow("About", 20000);
     ASSERT_TRUE(about);
+    // The box is found as soon as it exists; its controls come a moment later.
+    EXPECT_TRUE(WaitUntil([&] { return GetDlgItem(about, 223) != nullptr; }, 10000));
     EXPECT_EQ("http://www.ostrel.example/", ItemText(about, 223));
     Press(about, IDOK);
     EXPECT_TRUE(WaitForWindowGone(about, 10000));

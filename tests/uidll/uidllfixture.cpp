@@ -1,5 +1,6 @@
 #include "uidllfixture.h"
 #include "testenv.h"
+#include <shlobj.h>
 
 bool UiLibrary::Load()
 {
@@ -91,4 +92,22 @@ void UiTest::StoreSettings(const PrivateSettings &settings)
     DWORD size = sizeof(settings);
     SetPrinterDataW(hPrinter, (LPWSTR)L"PrinterDataSize", REG_DWORD, (LPBYTE)&size, sizeof(size));
     SetPrinterDataW(hPrinter, (LPWSTR)L"PrinterData", REG_BINARY, (LPBYTE)&settings, sizeof(settings));
+}
+
+HDROP MakeDrop(const std::vector<std::wstring> &files)
+{
+    size_t cch = 1;
+    for (const auto &f : files)
+        cch += f.size() + 1;
+    HGLOBAL h = GlobalAlloc(GHND, sizeof(DROPFILES) + cch * sizeof(WCHAR));
+    auto *drop = (DROPFILES *)GlobalLock(h);
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    WCHAR *p = (WCHAR *)(drop + 1);
+    for (const auto &f : files) {
+        lstrcpyW(p, f.c_str());
+        p += f.size() + 1;
+    }
+    GlobalUnlock(h);
+    return (HDROP)h;
 }

@@ -3,8 +3,10 @@
 #pragma once
 #include "driverui.h"
 #include "devmode.h"
+#include <shellapi.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "testenv.h"
 
@@ -40,3 +42,6 @@ protected:
 
 PrivateSettings DefaultSettings();
 void DeletePrinterValue(const wchar_t *name);  // a printer-data value of kUiPrinter
+// A drop of files as the shell hands it to a window (WM_DROPFILES); the
+// window's DragFinish frees it.
+HDROP MakeDrop(const std::vector<std::wstring> &files);

@@ -2,6 +2,7 @@
 // shipped sample INF and on small INFs made for one rule each.
 #include "contextfixture.h"
 #include "splstr.h"
+#include <algorithm>
 
 namespace {
 
@@ -249,4 +250,54 @@ TEST_F(ContextTest, FirstInfBesideTheProgram)
     ctx.m_pExeDirName = AllocSplStr(m_dir.c_str());
     EXPECT_FALSE(ctx.FindFirstInf(path));
     EXPECT_EQ(0u, ctx.m_strError.find("CFileFind.FindFile([" + m_dir + "\\*.INF]) R 0 E "));
+}
+
+TEST_F(ContextTest, EmptyListItemsAreSkippedNotReadAsTheFirstSection)
+{
+    // An empty name would match the first header ([Version]) and turn its
+    // lines into files and registry lines.
+    std::string inf = UseInf("[Version]\nSignature=\"$Windows NT$\"\nClass=Printer\n"
+                             "[Manufacturer]\nM=Models\n"
+                             "[Models]\nTrail=Trail\nDouble=Double\nLead=Lead\nBlanks=Blanks\nAt=At\n"
+                             "[Trail]\nCopyFiles=Files1,\nAddReg=Reg1,\n"
+                             "[Double]\nCopyFiles=Files1,,Files2\nAddReg=Reg1,,Reg2\n"
+                             "[Lead]\nCopyFiles=,Files2\nAddReg=,Reg2\n"
+                             "[Blanks]\nCopyFiles=Files1, ,Files2\nAddReg=Reg1,\t,Reg2\n"
+                             "[At]\nCopyFiles=@,Files1,@ ,@x.dll\n"
+                             "[DestinationDirs]\nDefaultDestDir=11\n"
+                             "[Files1]\nF1.DLL\n[Files2]\nF2.DLL\n"
+                             "[Reg1]\nHKLM,K,V1,0,a\n[Reg2]\nHKLM,K,V2,0,b\n");
+    struct {
+        const char *model;
+        const char *files, *regs;
+        std::vector<std::string> skipped;
+    } cases[] = {
+        {"Trail", "F1.DLL|", "V1|", {"DBG ParseCopyFilesItem([]) Empty", "DBG ParseAddRegSection([]) Empty"}},
+        {"Double", "F1.DLL|F2.DLL|", "V1|V2|",
+         {"DBG ParseCopyFilesItem([]) Empty", "DBG ParseAddRegSection([]) Empty"}},
+        {"Lead", "F2.DLL|", "V2|", {"DBG ParseCopyFilesItem([]) Empty", "DBG ParseAddRegSection([]) Empty"}},
+        {"Blanks", "F1.DLL|F2.DLL|", "V1|V2|",
+         {"DBG ParseCopyFilesItem([ ]) Empty", "DBG ParseAddRegSection([\t]) Empty"}},
+        {"At", "F1.DLL|x.dll|", "", {"DBG ParseCopyFilesItem([@]) Empty", "DBG ParseCopyFilesItem([@ ]) Empty"}},
+    };
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
+        const auto &c = cases[i];
+        CInstallContext fresh;
+        fresh.m_pLogFileName = AllocSplStr(m_logPath.c_str());
+        fresh.SetInfFileName(inf.c_str());
+        fresh.SetPrinterName(c.model);
+        TakeLog();
+        ASSERT_TRUE(fresh.ParseInf()) << i << ": " << fresh.GetErrorText();
+        std::string files, regs;
+        for (const FileLink *p = fresh.m_pFileLink; p; p = p->pNext)
+            files += std::string(LogStr(p->pDst)) + "|";
+        for (const RegLink *p = fresh.m_pRegLink; p; p = p->pNext)
+            regs += std::string(LogStr(p->pValueName)) + "|";
+        EXPECT_EQ(c.files, files) << i;
+        EXPECT_EQ(c.regs, regs) << i;
+        EXPECT_EQ("", fresh.m_strError) << i;  // an empty item is no error
+        std::vector<std::string> log = TakeLog();
+        for (const std::string &line : c.skipped)
+            EXPECT_TRUE(std::find(log.begin(), log.end(), line) != log.end()) << i << ": " << line;
+    }
 }

@@ -1,0 +1,148 @@
+#include "spoolstandin.h"
+#include "windowdriver.h"
+#include <winspool.h>
+#include <string.h>
+
+namespace {
+
+// What the stand-in was told and what it saw; the library calls it on its
+// sheet's thread while a test reads it on its own.
+struct StandInState {
+    volatile LONG bUserRights;
+    volatile LONG nFailAt;       // WritePrinter call number that fails; 0 none
+    volatile LONG dwFailError;
+    volatile LONG nWrites;
+    volatile LONG nWritesAfterFailure;
+    volatile LONG nAborts;
+    volatile LONG nEndDocs;
+    volatile LONG nRefusedOpens;
+};
+StandInState g_state;
+
+// Rights a user without administer rights is given on a queue.
+const DWORD kUserRights = PRINTER_ACCESS_USE | READ_CONTROL | SYNCHRONIZE | GENERIC_READ | GENERIC_EXECUTE;
+
+BOOL WINAPI StandInOpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault)
+{
+    DWORD dwAccess = pDefault ? pDefault->DesiredAccess : PRINTER_ACCESS_USE;
+    if (g_state.bUserRights && (dwAccess & ~kUserRights)) {
+        InterlockedIncrement(&g_state.nRefusedOpens);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return OpenPrinterW(pPrinterName, phPrinter, pDefault);
+}
+
+BOOL WINAPI StandInWritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten)
+{
+    LONG n = InterlockedIncrement(&g_state.nWrites);
+    LONG nFailAt = g_state.nFailAt;
+    if (nFailAt && n > nFailAt)
+        InterlockedIncrement(&g_state.nWritesAfterFailure);
+    if (n == nFailAt) {
+        if (pcWritten)
+            *pcWritten = 0;
+        SetLastError((DWORD)g_state.dwFailError);
+        return FALSE;
+    }
+    return WritePrinter(hPrinter, pBuf, cbBuf, pcWritten);
+}
+
+BOOL WINAPI StandInAbortPrinter(HANDLE hPrinter)
+{
+    InterlockedIncrement(&g_state.nAborts);
+    return AbortPrinter(hPrinter);
+}
+
+BOOL WINAPI StandInEndDocPrinter(HANDLE hPrinter)
+{
+    InterlockedIncrement(&g_state.nEndDocs);
+    return EndDocPrinter(hPrinter);
+}
+
+struct Replacement {
+    const char *pszName;
+    ULONG_PTR pfnStandIn;
+    ULONG_PTR pfnOriginal;  // the slot's value before the stand-in came
+};
+Replacement g_replacements[] = {
+    {"OpenPrinterW", (ULONG_PTR)StandInOpenPrinterW, 0},
+    {"WritePrinter", (ULONG_PTR)StandInWritePrinter, 0},
+    {"AbortPrinter", (ULONG_PTR)StandInAbortPrinter, 0},
+    {"EndDocPrinter", (ULONG_PTR)StandInEndDocPrinter, 0},
+};
+
+// An imported name matches with or without a "@n" decoration.
+bool SameName(const char *pszImported, const char *pszName)
+{
+    size_t cch = strlen(pszName);
+    return strncmp(pszImported, pszName, cch) == 0 && (pszImported[cch] == 0 || pszImported[cch] == '@');
+}
+
+// Points every winspool import of hModule that has a replacement at the
+// stand-in (bInstall) or back at Wine's function; the number of slots changed.
+int PatchImports(HMODULE hModule, bool bInstall)
+{
+    BYTE *pBase = (BYTE *)hModule;
+    auto *pDos = (IMAGE_DOS_HEADER *)pBase;
+    auto *pNt = (IMAGE_NT_HEADERS *)(pBase + pDos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    int nPatched = 0;
+    for (auto *pImport = (IMAGE_IMPORT_DESCRIPTOR *)(pBase + dir.VirtualAddress); dir.VirtualAddress && pImport->Name;
+         ++pImport) {
+        if (lstrcmpiA((const char *)(pBase + pImport->Name), "WINSPOOL.DRV") != 0)
+            continue;
+        auto *pNames = (IMAGE_THUNK_DATA *)(pBase + pImport->OriginalFirstThunk);
+        auto *pSlots = (IMAGE_THUNK_DATA *)(pBase + pImport->FirstThunk);
+        for (; pNames->u1.AddressOfData; ++pNames, ++pSlots) {
+            if (IMAGE_SNAP_BY_ORDINAL(pNames->u1.Ordinal))
+                continue;
+            auto *pByName = (IMAGE_IMPORT_BY_NAME *)(pBase + pNames->u1.AddressOfData);
+            for (Replacement &r : g_replacements) {
+                if (!SameName((const char *)pByName->Name, r.pszName))
+                    continue;
+                DWORD dwOld;
+                VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), PAGE_READWRITE, &dwOld);
+                if (bInstall)
+                    r.pfnOriginal = pSlots->u1.Function;
+                pSlots->u1.Function = bInstall ? r.pfnStandIn : r.pfnOriginal;
+                VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), dwOld, &dwOld);
+                ++nPatched;
+            }
+        }
+    }
+    return nPatched;
+}
+
+}  // namespace
+
+SpoolerStandIn::SpoolerStandIn(HMODULE hLibrary) : m_hLibrary(hLibrary)
+{
+    ZeroMemory((void *)&g_state, sizeof(g_state));
+    m_installed = hLibrary && PatchImports(hLibrary, true) > 0;
+}
+
+SpoolerStandIn::~SpoolerStandIn()
+{
+    if (m_installed)
+        PatchImports(m_hLibrary, false);
+}
+
+void SpoolerStandIn::UserWithoutAdministerRights() { InterlockedExchange(&g_state.bUserRights, 1); }
+
+void SpoolerStandIn::FailWrite(LONG nth, DWORD dwError)
+{
+    InterlockedExchange(&g_state.dwFailError, (LONG)dwError);
+    InterlockedExchange(&g_state.nFailAt, g_state.nWrites + nth);
+}
+
+LONG SpoolerStandIn::Writes() const { return g_state.nWrites; }
+LONG SpoolerStandIn::WritesAfterFailure() const { return g_state.nWritesAfterFailure; }
+LONG SpoolerStandIn::Aborts() const { return g_state.nAborts; }
+LONG SpoolerStandIn::EndDocs() const { return g_state.nEndDocs; }
+LONG SpoolerStandIn::RefusedOpens() const { return g_state.nRefusedOpens; }
+
+bool SpoolerStandIn::WaitForWrites(LONG n, DWORD timeoutMs) const
+{
+    return WaitUntil([&] { return g_state.nWrites >= n; }, timeoutMs);
+}
