@@ -63,19 +63,28 @@ BOOL CInstallContext::CopyInfFiles()
  * CopyFile error line. No directory is created. */
 BOOL CInstallContext::CopyFileNoOverwrite(const char *pszSource, const char *pszTarget)
 {
-    SetLastError(0);
     DWORD dwAttr = GetFileAttributesA(pszTarget);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(dwAttr != INVALID_FILE_ATTRIBUTES);
     LogAttributes(*this, TRUE, pszTarget, dwAttr, dwError);
     if (dwAttr != INVALID_FILE_ATTRIBUTES)
         return TRUE;
-    SetLastError(0);
     BOOL bCopied = CopyFileA(pszSource, pszTarget, FALSE);
-    dwError = GetLastError();
+    dwError = CallError(bCopied);
     LogStep(*this, bCopied, "::CopyFile([%s][%s]) R %d E %d %s", LogStr(pszSource), LogStr(pszTarget), bCopied,
             dwError, SysErrorText(dwError).c_str());
     SetLastError(dwError);
     return bCopied;
+}
+
+// Logs a call on one file with its message (the path, the result, the last
+// error and its text) at the level the result picks. Passes the result on
+// and leaves the call's last error set.
+static BOOL LogFileCall(CInstallContext &ctx, BOOL bResult, const char *pszFormat, const char *pszPath)
+{
+    DWORD dwError = CallError(bResult);
+    LogStep(ctx, bResult, pszFormat, LogStr(pszPath), bResult, dwError, SysErrorText(dwError).c_str());
+    SetLastError(dwError);
+    return bResult;
 }
 
 /* Deletes the file pszPath, read-only or not. 1 when deleted or absent (file
@@ -83,9 +92,8 @@ BOOL CInstallContext::CopyFileNoOverwrite(const char *pszSource, const char *psz
  * call's. */
 BOOL CInstallContext::DelFile(const char *pszPath)
 {
-    SetLastError(0);
     DWORD dwAttr = GetFileAttributesA(pszPath);
-    DWORD dwError = GetLastError();
+    DWORD dwError = CallError(dwAttr != INVALID_FILE_ATTRIBUTES);
     if (dwAttr == INVALID_FILE_ATTRIBUTES) {
         BOOL bAbsent = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
         LogAttributes(*this, bAbsent, pszPath, dwAttr, dwError);
@@ -93,22 +101,9 @@ BOOL CInstallContext::DelFile(const char *pszPath)
         return bAbsent;
     }
     LogAttributes(*this, TRUE, pszPath, dwAttr, dwError);
-    SetLastError(0);
-    BOOL bNormal = SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL);
-    dwError = GetLastError();
-    LogStep(*this, bNormal, "::SetFileAttributes([%s]) R %d E %d %s", LogStr(pszPath), bNormal, dwError,
-            SysErrorText(dwError).c_str());
-    if (!bNormal) {
-        SetLastError(dwError);
-        return FALSE;
-    }
-    SetLastError(0);
-    BOOL bDeleted = DeleteFileA(pszPath);
-    dwError = GetLastError();
-    LogStep(*this, bDeleted, "::DeleteFile([%s]) R %d E %d %s", LogStr(pszPath), bDeleted, dwError,
-            SysErrorText(dwError).c_str());
-    SetLastError(dwError);
-    return bDeleted;
+    return LogFileCall(*this, SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL),
+                       "::SetFileAttributes([%s]) R %d E %d %s", pszPath) &&
+           LogFileCall(*this, DeleteFileA(pszPath), "::DeleteFile([%s]) R %d E %d %s", pszPath);
 }
 
 // DelFile on the path formed from pszFormat; a path too long is a failure.
@@ -215,7 +210,6 @@ BOOL CInstallContext::DelOemInf()
                     m_bWinNT ? "oem*.inf" : "*.inf"))
         return FALSE;
     WIN32_FIND_DATAA fdNext;
-    SetLastError(0);
     HANDLE hFind = FindFirstFileA(szPattern, &fdNext);
     DWORD dwError = GetLastError();
     if (hFind == INVALID_HANDLE_VALUE) {
@@ -229,9 +223,8 @@ BOOL CInstallContext::DelOemInf()
     BOOL bResult = TRUE;
     for (BOOL bMore = TRUE; bMore && bResult;) {
         WIN32_FIND_DATAA fd = fdNext;
-        SetLastError(0);
         bMore = FindNextFileA(hFind, &fdNext);
-        dwError = GetLastError();
+        dwError = CallError(bMore);
         if (!bMore && dwError != ERROR_NO_MORE_FILES) {
             LogErr("finder.FindNextFile R %d E %d %s", 0, dwError, SysErrorText(dwError).c_str());
             bResult = FALSE;

@@ -36,6 +36,22 @@ static BOOL IsStringFlag(const char *pszFlag)
     return !pszRest || !*pszRest;
 }
 
+// Closes a line's key after the step on its value (lStep, already logged):
+// the key is closed on every path. FALSE, with the registry status as the
+// last error, when the step or the logged close failed.
+static BOOL CloseLineKey(CInstallContext &ctx, HKEY hKey, LONG lStep)
+{
+    if (lStep != ERROR_SUCCESS) {
+        RegCloseKey(hKey);
+        SetLastError(lStep);
+        return FALSE;
+    }
+    LONG lStatus = RegCloseKey(hKey);
+    LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegCloseKey E %d %s", lStatus, SysErrorText(lStatus).c_str());
+    SetLastError(lStatus);
+    return lStatus == ERROR_SUCCESS;
+}
+
 /* Writes each registry line as the string value pValueName = pValue under
  * the existing key HKLM\pSubKey, in list order. The first failure stops it
  * with 0 after its error line; lines written before stay. An absent value
@@ -61,20 +77,10 @@ BOOL CInstallContext::AddReg()
         }
         const char *pszValue = p->pValue ? p->pValue : "";
         lStatus = RegSetValueExA(hKey, p->pValueName, 0, REG_SZ, (const BYTE *)pszValue, (DWORD)strlen(pszValue) + 1);
-        if (lStatus != ERROR_SUCCESS)
-            RegCloseKey(hKey);
         LogStep(*this, lStatus == ERROR_SUCCESS, "::RegSetValueEx([%s][%s]) E %d %s", LogStr(p->pValueName),
                 LogStr(p->pValue), lStatus, SysErrorText(lStatus).c_str());
-        if (lStatus != ERROR_SUCCESS) {
-            SetLastError(lStatus);
+        if (!CloseLineKey(*this, hKey, lStatus))
             return FALSE;
-        }
-        lStatus = RegCloseKey(hKey);
-        LogStep(*this, lStatus == ERROR_SUCCESS, "::RegCloseKey E %d %s", lStatus, SysErrorText(lStatus).c_str());
-        if (lStatus != ERROR_SUCCESS) {
-            SetLastError(lStatus);
-            return FALSE;
-        }
     }
     return TRUE;
 }
@@ -100,20 +106,10 @@ BOOL CInstallContext::DelReg()
         }
         lStatus = RegDeleteValueA(hKey, p->pValueName);
         BOOL bGone = lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND;
-        if (!bGone)
-            RegCloseKey(hKey);
         LogStep(*this, bGone, "::RegDeleteValue([%s]) E %d %s", LogStr(p->pValueName), lStatus,
                 SysErrorText(lStatus).c_str());
-        if (!bGone) {
-            SetLastError(lStatus);
+        if (!CloseLineKey(*this, hKey, bGone ? ERROR_SUCCESS : lStatus))
             return FALSE;
-        }
-        lStatus = RegCloseKey(hKey);
-        LogStep(*this, lStatus == ERROR_SUCCESS, "::RegCloseKey E %d %s", lStatus, SysErrorText(lStatus).c_str());
-        if (lStatus != ERROR_SUCCESS) {
-            SetLastError(lStatus);
-            return FALSE;
-        }
     }
     return TRUE;
 }

@@ -68,6 +68,26 @@ protected:
         }
         return lines;
     }
+    // DiffDriverFiles on a fresh context for an INF, after EnumDrv: its
+    // result, the driver name it left, its Diff lines and its error text.
+    struct DiffRun {
+        BOOL result = FALSE;
+        std::string name;
+        std::vector<std::string> lines;
+        std::string error;
+    };
+    void RunDiff(const std::string &inf, DiffRun *run)
+    {
+        CInstallContext c;
+        ASSERT_NO_FATAL_FAILURE(PrepareInf(c, inf));
+        ASSERT_TRUE(c.EnumDrv());
+        TakeLog();
+        char name[256] = "";
+        run->result = c.DiffDriverFiles(name);
+        run->name = name;
+        run->lines = DiffLines();
+        run->error = c.m_strError;
+    }
     std::string CompareLine(const std::string &name, int result, const std::string &srcDir = "")
     {
         return "Diff [" + name + "] [" + Installed(name) + "] [" + (srcDir.empty() ? m_dir : srcDir) + "\\" + name +
@@ -81,20 +101,17 @@ protected:
 TEST_F(DiffFilesTest, UnchangedDriverFilesMakeNoDifference)
 {
     ASSERT_NO_FATAL_FAILURE(InstallDriver());
-    CInstallContext c;
-    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, m_inf));
-    ASSERT_TRUE(c.EnumDrv());
-    TakeLog();
-    char name[256] = "";
-    EXPECT_FALSE(c.DiffDriverFiles(name));
-    EXPECT_STREQ(kModel, name);
-    std::vector<std::string> lines = DiffLines();
+    DiffRun run;
+    ASSERT_NO_FATAL_FAILURE(RunDiff(m_inf, &run));
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(kModel, run.name);
+    const std::vector<std::string> &lines = run.lines;
     ASSERT_EQ(4u, lines.size());
     EXPECT_EQ(CompareLine("kztfdrv.dll", 0), lines[0]);
     EXPECT_EQ(CompareLine("kztfui.dll", 0), lines[1]);
     EXPECT_EQ(CompareLine("kztfdata.dat", 0), lines[2]);
     EXPECT_EQ(0u, lines[3].find("Diff [kztfhelp.bpd] ["));
-    EXPECT_EQ("", c.m_strError);
+    EXPECT_EQ("", run.error);
 }
 
 // A new size or a new time of one file is a difference: the install becomes
@@ -122,13 +139,10 @@ TEST_F(DiffFilesTest, ChangedDriverFileTurnsTheInstallIntoAReinstall)
             AppendByte(Src(k.file));
         else
             SetWriteTime(Src(k.file), WriteTime(Installed(k.file)) + k.offset);
-        CInstallContext c;
-        ASSERT_NO_FATAL_FAILURE(PrepareInf(c, m_inf));
-        ASSERT_TRUE(c.EnumDrv());
-        TakeLog();
-        char name[256];
-        EXPECT_TRUE(c.DiffDriverFiles(name));
-        std::vector<std::string> lines = DiffLines();
+        DiffRun run;
+        ASSERT_NO_FATAL_FAILURE(RunDiff(m_inf, &run));
+        EXPECT_TRUE(run.result);
+        const std::vector<std::string> &lines = run.lines;
         ASSERT_EQ(k.lines, lines.size());
         for (size_t n = 0; n < k.lines; n++)
             EXPECT_EQ(CompareLine(order[n], n + 1 == k.lines), lines[n]);
@@ -151,13 +165,10 @@ TEST_F(DiffFilesTest, BpdFilesAndFilesNoDriverNamesAreNotCompared)
     HANDLE h = CreateFileA((v2 + "\\kztfnew.dat").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     CloseHandle(h);
     std::string inf = WriteModelInf(kDriverInstall, std::string(kDriverFiles) + "kztfnew.dat\n", "KZTFILES.INF", v2);
-    CInstallContext c;
-    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, inf));
-    ASSERT_TRUE(c.EnumDrv());
-    TakeLog();
-    char name[256];
-    EXPECT_FALSE(c.DiffDriverFiles(name));
-    std::vector<std::string> lines = DiffLines();
+    DiffRun run;
+    ASSERT_NO_FATAL_FAILURE(RunDiff(inf, &run));
+    EXPECT_FALSE(run.result);
+    const std::vector<std::string> &lines = run.lines;
     ASSERT_EQ(5u, lines.size());
     EXPECT_EQ(0u, lines[3].find("Diff [kztfhelp.bpd] ["));
     EXPECT_EQ(std::string::npos, lines[3].find(" R "));
@@ -171,13 +182,10 @@ TEST_F(DiffFilesTest, InstalledFileRemovedByHandMakesNoDifference)
     ASSERT_NO_FATAL_FAILURE(InstallDriver());
     ASSERT_TRUE(DeleteFileA(Installed("kztfui.dll").c_str()));
     AppendByte(Src("kztfui.dll"));
-    CInstallContext c;
-    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, m_inf));
-    ASSERT_TRUE(c.EnumDrv());
-    TakeLog();
-    char name[256];
-    EXPECT_FALSE(c.DiffDriverFiles(name));
-    std::vector<std::string> lines = DiffLines();
+    DiffRun run;
+    ASSERT_NO_FATAL_FAILURE(RunDiff(m_inf, &run));
+    EXPECT_FALSE(run.result);
+    const std::vector<std::string> &lines = run.lines;
     ASSERT_EQ(4u, lines.size());
     EXPECT_EQ(CompareLine("kztfui.dll", 0), lines[1]);
 }
@@ -196,14 +204,11 @@ TEST_F(DiffFilesTest, NewPathBeyondTheBufferIsNotCompared)
     HANDLE h = CreateFileA(cut.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     CloseHandle(h);
     std::string inf = WriteModelInf(kDriverInstall, kDriverFiles, "K.INF", srcDir);
-    CInstallContext c;
-    ASSERT_NO_FATAL_FAILURE(PrepareInf(c, inf));
-    ASSERT_TRUE(c.EnumDrv());
-    TakeLog();
-    char name[256];
-    EXPECT_FALSE(c.DiffDriverFiles(name));
-    EXPECT_EQ("DiffDriverFiles() Length [" + srcDir + "\\kztfdata.dat]\r\n", c.m_strError);
-    std::vector<std::string> lines = DiffLines();
+    DiffRun run;
+    ASSERT_NO_FATAL_FAILURE(RunDiff(inf, &run));
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ("DiffDriverFiles() Length [" + srcDir + "\\kztfdata.dat]\r\n", run.error);
+    const std::vector<std::string> &lines = run.lines;
     ASSERT_EQ(3u, lines.size());
     EXPECT_EQ(CompareLine("kztfdrv.dll", 0, srcDir), lines[0]);
     EXPECT_EQ(CompareLine("kztfui.dll", 0, srcDir), lines[1]);

@@ -38,13 +38,10 @@ void SetValue(const std::string &key, const char *name, const char *value)
     RegCloseKey(hKey);
 }
 
-bool KeyExists(const std::string &key)
+// An HKLM line of a registry section: root, key, then name, flags, value.
+std::string Hklm(const std::string &key, const std::string &rest)
 {
-    HKEY hKey;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &hKey))
-        return false;
-    RegCloseKey(hKey);
-    return true;
+    return "HKLM," + key + "," + rest;
 }
 
 }  // namespace
@@ -113,9 +110,9 @@ protected:
 // flags and value a string and an empty text.
 TEST_F(RegLinesTest, AddRegWritesStringValuesUnderExistingKeys)
 {
-    ASSERT_NO_FATAL_FAILURE(PrepareLines(ctx, {"HKLM," + kKey + ",kztf Program,0,vigil.exe",
-                                               "hklm," + kKey + ",kztf Head,00,1B40", "HKLM," + kKey + ",,0,default text",
-                                               "HKLM," + kKey + ",kztf Bare"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareLines(ctx, {Hklm(kKey, "kztf Program,0,vigil.exe"),
+                                               "hklm," + kKey + ",kztf Head,00,1B40", Hklm(kKey, ",0,default text"),
+                                               Hklm(kKey, "kztf Bare")}));
     EXPECT_TRUE(ctx.AddReg()) << ctx.GetErrorText();
     EXPECT_EQ("", ctx.m_strError);
     EXPECT_EQ("vigil.exe", ReadValue(kKey, "kztf Program"));
@@ -150,14 +147,14 @@ TEST_F(RegLinesTest, AddRegStopsAtALineItCannotWrite)
     const Case cases[] = {
         {"HKCU," + kKey + ",kztf Bad,0,x", "AddReg() pRoot\r\n"},
         {"HKEY_LOCAL_MACHINE," + kKey + ",kztf Bad,0,x", "AddReg() pRoot\r\n"},
-        {"HKLM," + kKey + ",kztf Bad,1,00ff", "AddReg() pFlag\r\n"},                // binary
-        {"HKLM," + kKey + ",kztf Bad,65537,1", "AddReg() pFlag\r\n"},               // DWORD
-        {"HKLM," + kKey + ",kztf Bad,0x00010001,1", "AddReg() pFlag\r\n"},          // DWORD, as INFs write it
-        {"HKLM," + kKey + ",kztf Bad,0x00020000,%SystemRoot%", "AddReg() pFlag\r\n"},  // expandable string
-        {"HKLM," + kKey + ",kztf Bad,0x00010000,a", "AddReg() pFlag\r\n"},          // multi-string
-        {"HKLM," + kKey + ",kztf Bad,2,x", "AddReg() pFlag\r\n"},                   // keep an existing value
-        {"HKLM," + kMissing + ",kztf Bad,0,x", "::RegOpenKeyEx([" + kMissing + "]) " + e2},
-        {"HKLM," + kDenied + ",kztf Bad,0,x", "::RegOpenKeyEx([" + kDenied + "]) " + e5},
+        {Hklm(kKey, "kztf Bad,1,00ff"), "AddReg() pFlag\r\n"},                // binary
+        {Hklm(kKey, "kztf Bad,65537,1"), "AddReg() pFlag\r\n"},               // DWORD
+        {Hklm(kKey, "kztf Bad,0x00010001,1"), "AddReg() pFlag\r\n"},          // DWORD, as INFs write it
+        {Hklm(kKey, "kztf Bad,0x00020000,%SystemRoot%"), "AddReg() pFlag\r\n"},  // expandable string
+        {Hklm(kKey, "kztf Bad,0x00010000,a"), "AddReg() pFlag\r\n"},          // multi-string
+        {Hklm(kKey, "kztf Bad,2,x"), "AddReg() pFlag\r\n"},                   // keep an existing value
+        {Hklm(kMissing, "kztf Bad,0,x"), "::RegOpenKeyEx([" + kMissing + "]) " + e2},
+        {Hklm(kDenied, "kztf Bad,0,x"), "::RegOpenKeyEx([" + kDenied + "]) " + e5},
         {"HKLM,,kztf Bad,0,x", "AddReg() pSubKey\r\n"},  // never HKLM itself
     };
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
@@ -165,7 +162,8 @@ TEST_F(RegLinesTest, AddRegStopsAtALineItCannotWrite)
         SCOPED_TRACE(testing::Message() << "case " << i << " " << c.line);
         ClearValues();
         CInstallContext ci;
-        ASSERT_NO_FATAL_FAILURE(PrepareLines(ci, {"HKLM," + kKey + ",kztf Before,0,before", c.line, "HKLM," + kKey + ",kztf After,0,after"}));
+        ASSERT_NO_FATAL_FAILURE(
+            PrepareLines(ci, {Hklm(kKey, "kztf Before,0,before"), c.line, Hklm(kKey, "kztf After,0,after")}));
         EXPECT_FALSE(ci.AddReg());
         EXPECT_EQ(c.error, ci.m_strError);
         EXPECT_EQ("before", ReadValue(kKey, "kztf Before"));
@@ -184,15 +182,15 @@ TEST_F(RegLinesTest, DelRegRemovesTheValuesAndKeepsTheKeys)
     SetValue(kKey, "kztf Program", "vigil.exe");
     SetValue(kKey, "kztf Head", "1B40");
     SetValue(kKey, "kztf Other", "stays");
-    ASSERT_NO_FATAL_FAILURE(PrepareLines(ctx, {"HKLM," + kKey + ",kztf Program,0,vigil.exe",
-                                               "HKLM," + kKey + ",kztf Head,1,1B40", "HKLM," + kKey + ",kztf Gone,0,x",
-                                               "HKLM," + kMissing + ",kztf Any,0,x"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareLines(ctx, {Hklm(kKey, "kztf Program,0,vigil.exe"),
+                                               Hklm(kKey, "kztf Head,1,1B40"), Hklm(kKey, "kztf Gone,0,x"),
+                                               Hklm(kMissing, "kztf Any,0,x")}));
     EXPECT_TRUE(ctx.DelReg()) << ctx.GetErrorText();
     EXPECT_EQ("", ctx.m_strError);
     EXPECT_EQ("(none)", ReadValue(kKey, "kztf Program"));
     EXPECT_EQ("(none)", ReadValue(kKey, "kztf Head"));
     EXPECT_EQ("stays", ReadValue(kKey, "kztf Other"));
-    EXPECT_TRUE(KeyExists(kKey));
+    EXPECT_NE("(no key)", ReadValue(kKey, "kztf Other"));
     EXPECT_TRUE(LogHas("DBG ::RegOpenKeyEx([" + kKey + "]) [kztf Program] E 0 "));
     EXPECT_TRUE(LogHas("DBG ::RegDeleteValue([kztf Program]) E 0 "));
     EXPECT_TRUE(LogHas("DBG ::RegDeleteValue([kztf Gone]) " + ErrorTail(ERROR_FILE_NOT_FOUND)));
@@ -201,7 +199,7 @@ TEST_F(RegLinesTest, DelRegRemovesTheValuesAndKeepsTheKeys)
 
     // Run again, on a system where everything is already gone.
     CInstallContext again;
-    ASSERT_NO_FATAL_FAILURE(PrepareLines(again, {"HKLM," + kKey + ",kztf Program,0,vigil.exe"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareLines(again, {Hklm(kKey, "kztf Program,0,vigil.exe")}));
     EXPECT_TRUE(again.DelReg());
     EXPECT_EQ("", again.m_strError);
 }
@@ -216,7 +214,7 @@ TEST_F(RegLinesTest, DelRegStopsAtALineItCannotRemove)
     };
     const Case cases[] = {
         {"HKCU," + kKey + ",kztf Bad,0,x", "DelReg() pRoot\r\n"},
-        {"HKLM," + kDenied + ",kztf Bad,0,x",
+        {Hklm(kDenied, "kztf Bad,0,x"),
          "::RegOpenKeyEx([" + kDenied + "]) [kztf Bad] " + ErrorTail(ERROR_ACCESS_DENIED) + "\r\n"},
         {"HKLM,,kztf Bad,0,x", "DelReg() pSubKey\r\n"},
     };
@@ -226,7 +224,8 @@ TEST_F(RegLinesTest, DelRegStopsAtALineItCannotRemove)
         SetValue(kKey, "kztf Before", "x");
         SetValue(kKey, "kztf After", "x");
         CInstallContext ci;
-        ASSERT_NO_FATAL_FAILURE(PrepareLines(ci, {"HKLM," + kKey + ",kztf Before,0,x", c.line, "HKLM," + kKey + ",kztf After,0,x"}));
+        ASSERT_NO_FATAL_FAILURE(
+            PrepareLines(ci, {Hklm(kKey, "kztf Before,0,x"), c.line, Hklm(kKey, "kztf After,0,x")}));
         EXPECT_FALSE(ci.DelReg());
         EXPECT_EQ(c.error, ci.m_strError);
         EXPECT_EQ("(none)", ReadValue(kKey, "kztf Before"));
@@ -255,7 +254,7 @@ TEST_F(RegLinesTest, SamplePackageLinesRoundTrip)
     ASSERT_TRUE(c.DelReg()) << c.GetErrorText();
     for (const char *name : {"Ostrel TZ-2000", "Ostrel TZ-2000 Head", "Ostrel TZ-2000 Tail"})
         EXPECT_EQ("(none)", ReadValue(monitorKey, name)) << name;
-    EXPECT_TRUE(KeyExists(monitorKey));
+    EXPECT_NE("(no key)", ReadValue(monitorKey, "Ostrel TZ-2000"));
     if (disposition == REG_CREATED_NEW_KEY)
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, monitorKey.c_str());
 }
