@@ -1,0 +1,308 @@
+// The driver files of a model: copied from the driver source directory to
+// their destinations together with the INF, deleted again at uninstall
+// unless another installed driver still names them, the system's own copies
+// of the INF removed, and the installed files compared with the new ones.
+#include "fixedtext.h"
+#include "spooler.h"
+#include "splstr.h"
+#include "steplog.h"
+#include <stdio.h>
+#include <string.h>
+
+static const char kMaker[] = "Ostrel";  // the INF copy is "Ostrel" + the INF's own name
+static const DWORD kCopyNoOverwrite = 16;  // the CopyFiles flag that keeps an existing file
+
+// The GetFileAttributes line of a copy or deletion, at the level bOk picks.
+static void LogAttributes(CInstallContext &ctx, BOOL bOk, const char *pszPath, DWORD dwAttr, DWORD dwError)
+{
+    LogStep(ctx, bOk, "::GetFileAttributes([%s]) R %d E %d %s", LogStr(pszPath), dwAttr, dwError,
+            SysErrorText(dwError).c_str());
+}
+
+// "<INF directory>\Ostrel<INF name>", the INF's copy, into a 256-byte buffer.
+static BOOL FormatInfCopy(CInstallContext &ctx, char *pszOut, size_t cbOut, const char *pszOwner)
+{
+    return FormatPath(ctx, pszOut, cbOut, pszOwner, "%s\\%s%s", LogStr(ctx.m_pDevicePath), kMaker,
+                      LogStr(ctx.m_pInfBaseName));
+}
+
+/* Copies every file of the file list from m_pDrvSrcDir to its directory
+ * (flag 16 keeps an existing target, any other flag overwrites), then the INF
+ * to its copy in the system INF directory. A failed copy is logged and the
+ * rest still copied; 1 only when all succeeded. After SetupSysInfo, ParseInf. */
+BOOL CInstallContext::CopyInfFiles()
+{
+    BOOL bResult = TRUE;
+    char szSource[INF_PATH_MAX];
+    char szTarget[INF_PATH_MAX];
+    for (const FileLink *p = m_pFileLink; p; p = p->pNext) {
+        if (!p->pDst || !p->pDir) {
+            LogErr("CopyInfFiles() p->pDst\r\n");
+            bResult = FALSE;
+            continue;
+        }
+        if (!FormatPath(*this, szSource, sizeof(szSource), "CopyInfFiles", "%s\\%s", LogStr(m_pDrvSrcDir), p->pDst) ||
+            !FormatPath(*this, szTarget, sizeof(szTarget), "CopyInfFiles", "%s\\%s", p->pDir, p->pDst)) {
+            bResult = FALSE;
+            continue;
+        }
+        // The flag is a decimal number: "0x10" reads as 0 and overwrites.
+        BOOL bCopied = p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite
+                           ? CopyFileNoOverwrite(szSource, szTarget)
+                           : CopyFileOverwrite(szSource, szTarget);
+        bResult &= bCopied;
+    }
+    if (!FormatInfCopy(*this, szTarget, sizeof(szTarget), "CopyInfFiles") ||
+        !CopyFileOverwrite(LogStr(m_pInfFileName), szTarget))
+        bResult = FALSE;
+    return bResult;
+}
+
+/* Copies pszSource to pszTarget unless the target exists. 1 when copied or
+ * already there (only its GetFileAttributes line is logged), 0 after the
+ * CopyFile error line. No directory is created. */
+BOOL CInstallContext::CopyFileNoOverwrite(const char *pszSource, const char *pszTarget)
+{
+    DWORD dwAttr = GetFileAttributesA(pszTarget);
+    DWORD dwError = CallError(dwAttr != INVALID_FILE_ATTRIBUTES);
+    LogAttributes(*this, TRUE, pszTarget, dwAttr, dwError);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES)
+        return TRUE;
+    BOOL bCopied = CopyFileA(pszSource, pszTarget, FALSE);
+    dwError = CallError(bCopied);
+    LogStep(*this, bCopied, "::CopyFile([%s][%s]) R %d E %d %s", LogStr(pszSource), LogStr(pszTarget), bCopied,
+            dwError, SysErrorText(dwError).c_str());
+    SetLastError(dwError);
+    return bCopied;
+}
+
+// Logs a call on one file with its message (the path, the result, the last
+// error and its text) at the level the result picks. Passes the result on
+// and leaves the call's last error set.
+static BOOL LogFileCall(CInstallContext &ctx, BOOL bResult, const char *pszFormat, const char *pszPath)
+{
+    DWORD dwError = CallError(bResult);
+    LogStep(ctx, bResult, pszFormat, LogStr(pszPath), bResult, dwError, SysErrorText(dwError).c_str());
+    SetLastError(dwError);
+    return bResult;
+}
+
+/* Deletes the file pszPath, read-only or not. 1 when deleted or absent (file
+ * or path not found), 0 after an error line; the last error is the failing
+ * call's. */
+BOOL CInstallContext::DelFile(const char *pszPath)
+{
+    DWORD dwAttr = GetFileAttributesA(pszPath);
+    DWORD dwError = CallError(dwAttr != INVALID_FILE_ATTRIBUTES);
+    if (dwAttr == INVALID_FILE_ATTRIBUTES) {
+        BOOL bAbsent = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+        LogAttributes(*this, bAbsent, pszPath, dwAttr, dwError);
+        SetLastError(dwError);
+        return bAbsent;
+    }
+    LogAttributes(*this, TRUE, pszPath, dwAttr, dwError);
+    return LogFileCall(*this, SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL),
+                       "::SetFileAttributes([%s]) R %d E %d %s", pszPath) &&
+           LogFileCall(*this, DeleteFileA(pszPath), "::DeleteFile([%s]) R %d E %d %s", pszPath);
+}
+
+// DelFile on the path formed from pszFormat; a path too long is a failure.
+template <class... Args>
+static BOOL DelFileAt(CInstallContext &ctx, const char *pszOwner, const char *pszFormat, Args... args)
+{
+    char szPath[INF_PATH_MAX];
+    return FormatPath(ctx, szPath, sizeof(szPath), pszOwner, pszFormat, args...) && ctx.DelFile(szPath);
+}
+
+/* Removes the model's installed files at uninstall: each listed file that no
+ * installed driver names (with its copies in the driver directory's version
+ * folders "2" and "3" on Windows NT); then, when no queue uses the driver
+ * file any more, the INF copy, its ".PNF" and the system's copies
+ * (DelOemInf). Failed deletions are logged and the rest still done; 1 when
+ * all succeeded. Refreshes the DrvingLink list and the spooler's lists. */
+BOOL CInstallContext::DelFiles()
+{
+    if (!ListDrvingLink())
+        return FALSE;
+    BOOL bResult = TRUE;
+    char szDriver[INF_PATH_MAX];
+    for (const FileLink *p = m_pFileLink; p; p = p->pNext) {
+        if (!p->pDst) {
+            LogErr("DelFiles() p->pDst\r\n");
+            return FALSE;
+        }
+        if (FindUsingDriver(p->pDst, szDriver, sizeof(szDriver)))
+            continue;  // another installed driver still uses the file
+        const char *pszDir = LogStr(p->pDir);
+        bResult &= DelFileAt(*this, "DelFiles", "%s\\%s", pszDir, p->pDst);
+        if (m_bWinNT && SameName(p->pDir, m_pPrnDrvDir)) {
+            bResult &= DelFileAt(*this, "DelFiles", "%s\\2\\%s", pszDir, p->pDst);
+            bResult &= DelFileAt(*this, "DelFiles", "%s\\3\\%s", pszDir, p->pDst);
+        }
+    }
+    if (m_pDrvingLink)
+        return bResult;  // a queue still uses the driver file: the INF copies stay
+
+    char szPath[INF_PATH_MAX];
+    bResult &= FormatInfCopy(*this, szPath, sizeof(szPath), "DelFiles") && DelFile(szPath);
+
+    // The precompiled companion: the text after the name's first period
+    // becomes "PNF".
+    char szName[INF_PATH_MAX];
+    lstrcpynA(szName, LogStr(m_pInfBaseName), sizeof(szName));
+    char *pPeriod = (char *)FindCharA(szName, '.');
+    if (!pPeriod) {
+        LogErr("DelFiles() pPeriod\r\n");
+        return FALSE;
+    }
+    pPeriod[1] = 0;
+    bResult &= DelFileAt(*this, "DelFiles", "%s\\%s%sPNF", LogStr(m_pDevicePath), kMaker, szName);
+    bResult &= DelOemInf();
+    return bResult;
+}
+
+// TRUE when the INF file holds a line with "=" and the model name (compared
+// without regard to case), read in pieces of at most 255 characters. A file
+// that cannot be opened never matches.
+static BOOL InfNamesModel(const char *pszPath, const char *pszModel)
+{
+    FILE *pFile = fopen(pszPath, "r");
+    if (!pFile)
+        return FALSE;
+    char szLine[INF_LINE_MAX];
+    BOOL bMatch = FALSE;
+    while (!bMatch && fgets(szLine, sizeof(szLine), pFile))
+        bMatch = FindCharA(szLine, '=') && StrStrI(szLine, pszModel);
+    fclose(pFile);
+    return bMatch;
+}
+
+// Examines one file found in the INF directory: when it names the model it
+// is deleted with its ".PNF" (the name from its last period on replaced).
+// 0 when a deletion fails or a path does not fit.
+static BOOL DelOemInfFile(CInstallContext &ctx, const char *pszName)
+{
+    char szPath[INF_PATH_MAX];
+    if (!FormatPath(ctx, szPath, sizeof(szPath), "DelOemInf", "%s\\%s", LogStr(ctx.m_pDevicePath), pszName))
+        return FALSE;
+    if (!InfNamesModel(szPath, ctx.m_pPrinterName))
+        return TRUE;
+    if (!ctx.DelFile(szPath))
+        return FALSE;
+    const char *pPeriod = FindLastCharA(pszName, '.');
+    int cchStem = (int)(pPeriod ? pPeriod - pszName : strlen(pszName));
+    return DelFileAt(ctx, "DelOemInf", "%s\\%.*s.PNF", LogStr(ctx.m_pDevicePath), cchStem, pszName);
+}
+
+/* Deletes the copies of the INF that the system's own installation made in
+ * m_pDevicePath ("oem*.inf" on Windows NT, every "*.inf" on Windows 95/98):
+ * each that has a line with "=" and the model name, with its ".PNF".
+ * 1 when all are gone (none found included), 0 after an error line. A NULL
+ * or empty model name would match every such line: it is refused. */
+BOOL CInstallContext::DelOemInf()
+{
+    if (!m_pPrinterName || !*m_pPrinterName) {
+        LogErr("DelOemInf() m_pPrinterName\r\n");
+        return FALSE;
+    }
+    char szPattern[INF_PATH_MAX];
+    if (!FormatPath(*this, szPattern, sizeof(szPattern), "DelOemInf", "%s\\%s", LogStr(m_pDevicePath),
+                    m_bWinNT ? "oem*.inf" : "*.inf"))
+        return FALSE;
+    WIN32_FIND_DATAA fdNext;
+    HANDLE hFind = FindFirstFileA(szPattern, &fdNext);
+    DWORD dwError = GetLastError();
+    if (hFind == INVALID_HANDLE_VALUE) {
+        if (dwError == ERROR_FILE_NOT_FOUND)
+            return TRUE;
+        LogErr("finder.FindFile R %d E %d %s", 0, dwError, SysErrorText(dwError).c_str());
+        SetLastError(dwError);
+        return FALSE;
+    }
+    // The search moves on before a file is examined, as that file may go.
+    BOOL bResult = TRUE;
+    for (BOOL bMore = TRUE; bMore && bResult;) {
+        WIN32_FIND_DATAA fd = fdNext;
+        bMore = FindNextFileA(hFind, &fdNext);
+        dwError = CallError(bMore);
+        if (!bMore && dwError != ERROR_NO_MORE_FILES) {
+            LogErr("finder.FindNextFile R %d E %d %s", 0, dwError, SysErrorText(dwError).c_str());
+            bResult = FALSE;
+            break;
+        }
+        bResult = DelOemInfFile(*this, fd.cFileName);
+    }
+    FindClose(hFind);
+    return bResult;
+}
+
+// Size and last-write time, in whole seconds, of a file opened for reading
+// without locking it; FALSE when it cannot be opened or read.
+static BOOL ReadFileStamp(const char *pszPath, BOOL bWinNT, ULONGLONG *pullSize, ULONGLONG *pullSeconds)
+{
+    // Windows 95/98 refuse FILE_SHARE_DELETE.
+    DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE | (bWinNT ? FILE_SHARE_DELETE : 0);
+    HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, dwShare, NULL, OPEN_EXISTING, 0, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return FALSE;
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL bRead = GetFileInformationByHandle(hFile, &info);
+    CloseHandle(hFile);
+    if (!bRead)
+        return FALSE;
+    *pullSize = ((ULONGLONG)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    ULONGLONG ullTime = ((ULONGLONG)info.ftLastWriteTime.dwHighDateTime << 32) | info.ftLastWriteTime.dwLowDateTime;
+    *pullSeconds = ullTime / 10000000;
+    return TRUE;
+}
+
+/* 1 when the two files differ in size or in last-write time (whole seconds);
+ * 0 when both are equal or either cannot be opened or read. Contents are
+ * not compared; neither file is locked. */
+BOOL CInstallContext::DiffFile(const char *pszInstalled, const char *pszNew)
+{
+    DWORD dwError = GetLastError();
+    ULONGLONG ullSize1, ullSeconds1, ullSize2, ullSeconds2;
+    BOOL bDiff = ReadFileStamp(pszInstalled, m_bWinNT, &ullSize1, &ullSeconds1) &&
+                 ReadFileStamp(pszNew, m_bWinNT, &ullSize2, &ullSeconds2) &&
+                 (ullSize1 != ullSize2 || ullSeconds1 != ullSeconds2);
+    SetLastError(dwError);
+    return bDiff;
+}
+
+/* 1 when an installed copy of a listed file differs from the new one in
+ * m_pDrvSrcDir: the comparison stops at the first difference. Files no
+ * installed driver names and files with the extension "BPD" are not
+ * compared. pszName (cbName bytes, at least 256) receives the name of the
+ * last driver looked at. Needs a fresh EnumDrv. */
+BOOL CInstallContext::DiffDriverFiles(char *pszName, DWORD cbName)
+{
+    char szInstalled[INF_PATH_MAX];
+    char szNew[INF_PATH_MAX];
+    for (const FileLink *p = m_pFileLink; p; p = p->pNext) {
+        const char *pszFound = FindUsingDriver(p->pDst, pszName, cbName);
+        if (!pszFound) {
+            LogDbg("Diff [%s] [%s]\r\n", LogStr(p->pDst), LogStr(NULL));
+            continue;
+        }
+        const char *pPeriod = FindCharA(p->pDst, '.');
+        if (pPeriod && !StrCmpI(pPeriod + 1, "BPD")) {
+            LogDbg("Diff [%s] [%s]\r\n", p->pDst, pszFound);
+            continue;
+        }
+        // The spooler names installed files by full path; a bare name lies
+        // in the file's destination directory.
+        BOOL bPaths = strlen(pszFound) >= 3 && IsAbsolutePathA(pszFound)
+                          ? FormatPath(*this, szInstalled, sizeof(szInstalled), "DiffDriverFiles", "%s", pszFound)
+                          : FormatPath(*this, szInstalled, sizeof(szInstalled), "DiffDriverFiles", "%s\\%s",
+                                       LogStr(p->pDir), p->pDst);
+        if (!bPaths ||
+            !FormatPath(*this, szNew, sizeof(szNew), "DiffDriverFiles", "%s\\%s", LogStr(m_pDrvSrcDir), p->pDst))
+            continue;  // not comparable; the error line says why
+        BOOL bDiff = DiffFile(szInstalled, szNew);
+        LogDbg("Diff [%s] [%s] [%s] R %d\r\n", p->pDst, szInstalled, szNew, bDiff);
+        if (bDiff)
+            return TRUE;
+    }
+    return FALSE;
+}
