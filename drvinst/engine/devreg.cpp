@@ -35,16 +35,16 @@ static BOOL ComposeName(char *pszOut, std::initializer_list<const char *> parts)
 }
 
 // The records key of this INF file, "SOFTWARE\\Ostrel\\<INF name>", into a
-// name buffer; FALSE after pszCaller's error line when there is no INF name
-// or the path does not fit.
-static BOOL RecordsKeyPath(CInstallContext &ctx, char *pszPath, const char *pszCaller)
+// name buffer; FALSE after the caller's error line when there is no INF name
+// (pszNoName) or the path does not fit (pszLength).
+static BOOL RecordsKeyPath(CInstallContext &ctx, char *pszPath, const char *pszNoName, const char *pszLength)
 {
     if (!ctx.m_pInfBaseName) {
-        ctx.LogErr("%s m_pInfBaseName\r\n", pszCaller);
+        ctx.LogErr("%s", pszNoName);
         return FALSE;
     }
     if (!ComposeName(pszPath, {kRecordsRoot, "\\", ctx.m_pInfBaseName})) {
-        ctx.LogErr("%s Length\r\n", pszCaller);
+        ctx.LogErr("%s", pszLength);
         return FALSE;
     }
     return TRUE;
@@ -108,7 +108,7 @@ static BOOL WriteRecord(CInstallContext &ctx, HKEY hRecords, int nRecord, const 
 BOOL CInstallContext::SaveDrvingLink()
 {
     char szPath[INF_PATH_MAX];
-    if (!RecordsKeyPath(*this, szPath, "SaveDrvingLink()"))
+    if (!RecordsKeyPath(*this, szPath, "SaveDrvingLink() m_pInfBaseName\r\n", "SaveDrvingLink() Length\r\n"))
         return FALSE;
     for (const DrvingLink *p = m_pDrvingLink; p; p = p->pNext) {
         for (const char *psz : {p->pPrinterName, p->pPortName, p->pDriverName}) {
@@ -182,7 +182,7 @@ static BOOL ReadRecord(CInstallContext &ctx, HKEY hRecord)
 BOOL CInstallContext::LoadDrvingLink()
 {
     char szPath[INF_PATH_MAX];
-    if (!RecordsKeyPath(*this, szPath, "LoadDrvingLink()"))
+    if (!RecordsKeyPath(*this, szPath, "LoadDrvingLink() m_pInfBaseName\r\n", "LoadDrvingLink() Length\r\n"))
         return FALSE;
     HKEY hRecords = NULL;
     LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szPath, 0, KEY_READ, &hRecords);

@@ -183,6 +183,18 @@ TEST_F(DevRegTest, NamesBeyondTheBuffersFailUncut)
     EXPECT_EQ((std::vector<std::string>{"KZT Q1|LPT1:|KZT TZ-1000"}), Queues(longInf));
 }
 
+// Without the INF's name (no SetupSysInfo) there is no records key to name:
+// nothing is written under a made-up one.
+TEST_F(DevRegTest, NoInfNameNoRecords)
+{
+    CInstallContext bare;
+    ASSERT_TRUE(bare.AddDrvingLink("KZT Q1", "LPT1:", "KZT TZ-1000"));
+    EXPECT_FALSE(bare.SaveDrvingLink());
+    EXPECT_FALSE(bare.LoadDrvingLink());
+    EXPECT_EQ("SaveDrvingLink() m_pInfBaseName\r\nLoadDrvingLink() m_pInfBaseName\r\n", bare.m_strError);
+    EXPECT_EQ((std::vector<std::string>{"KZT Q1|LPT1:|KZT TZ-1000"}), Queues(bare));
+}
+
 // ---- The USB entry ----------------------------------------------------------
 
 TEST_F(DevRegTest, DelRegUsbPrintLeavesWindowsNtAlone)
