@@ -244,6 +244,22 @@ protected:
         CopyFileA(Src(name).c_str(), (dir + "\\" + name).c_str(), FALSE);
         return dir + "\\" + name;
     }
+    // Another model's driver, "kztf Other", installed with the spooler: its
+    // files kztfother.dll and the dependent file kztfshared.dll.
+    void AddOtherDriver()
+    {
+        CopyStub(m_dir, "kztfother.dll");
+        CopyStub(m_dir, "kztfshared.dll");
+        PutInDriverDir("", "kztfother.dll");
+        PutInDriverDir("", "kztfshared.dll");
+        DRIVER_INFO_3A other = {};
+        other.cVersion = 3;
+        other.pName = (LPSTR) "kztf Other";
+        other.pDriverPath = other.pDataFile = other.pConfigFile = (LPSTR) "kztfother.dll";
+        other.pDependentFiles = (LPSTR) "kztfshared.dll\0";
+        other.pDefaultDataType = (LPSTR) "RAW";
+        ASSERT_TRUE(AddPrinterDriverA(NULL, 3, (LPBYTE)&other)) << GetLastError();
+    }
 };
 
 // Uninstall: every listed file goes, with its copies in the driver
@@ -284,18 +300,8 @@ TEST_F(DelFilesTest, UninstallRemovesTheFilesTheInfCopiesAndTheSystemCopies)
 // share) stays, in the driver directory and in its version folders.
 TEST_F(DelFilesTest, FileStillUsedByAnotherDriverIsKept)
 {
-    CopyStub(m_dir, "kztfshared.dll");
+    ASSERT_NO_FATAL_FAILURE(AddOtherDriver());
     CopyStub(m_dir, "kztfown.dll");
-    CopyStub(m_dir, "kztfother.dll");
-    PutInDriverDir("", "kztfother.dll");
-    PutInDriverDir("", "kztfshared.dll");
-    DRIVER_INFO_3A other = {};
-    other.cVersion = 3;
-    other.pName = (LPSTR) "kztf Other";
-    other.pDriverPath = other.pDataFile = other.pConfigFile = (LPSTR) "kztfother.dll";
-    other.pDependentFiles = (LPSTR) "kztfshared.dll\0";
-    other.pDefaultDataType = (LPSTR) "RAW";
-    ASSERT_TRUE(AddPrinterDriverA(NULL, 3, (LPBYTE)&other)) << GetLastError();
 
     std::string inf = WriteModelInf("CopyFiles=KZTF.Drv",
                                     Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfshared.dll",
@@ -539,4 +545,35 @@ TEST_F(DelFilesTest, LongSystemInfDirectoryFailsTheInfCopyAndTheSearch)
     ctx.m_strError.clear();
     EXPECT_FALSE(ctx.DelOemInf());
     EXPECT_EQ("DelOemInf() Length [" + longInfDir + "\\oem*.inf]\r\n", ctx.m_strError);
+}
+
+// A file-list line with an empty name (",source") names no file: the copy,
+// the removal and the comparison leave it out with their error line, never
+// acting on the folder itself.
+TEST_F(DelFilesTest, EmptyFileNameNamesNoFile)
+{
+    ASSERT_NO_FATAL_FAILURE(AddOtherDriver());
+    WriteFile("kztfa.dat", "a");
+    WriteFile("kztfsrc.dat", "src");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines({"[KZTF.Files]", "kztfa.dat",
+                                                                                ",kztfsrc.dat"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    SetFileAttributesA(m_dest.c_str(), FILE_ATTRIBUTE_READONLY);
+    std::string destAttr = AttrText(m_dest);
+    EXPECT_FALSE(ctx.CopyInfFiles());
+    EXPECT_EQ("CopyInfFiles() p->pDst\r\n", ctx.m_strError);
+    EXPECT_EQ("a", ReadBytes(Dest("kztfa.dat")));
+
+    ASSERT_TRUE(ctx.EnumDrv());
+    char name[256];
+    EXPECT_FALSE(ctx.DiffDriverFiles(name));
+    EXPECT_TRUE(LogHas("DBG Diff [] [KztNull]"));
+
+    ctx.m_strError.clear();
+    EXPECT_FALSE(ctx.DelFiles());
+    EXPECT_EQ("DelFiles() p->pDst\r\n", ctx.m_strError);
+    EXPECT_FALSE(FileExists(Dest("kztfa.dat")));
+    EXPECT_EQ(destAttr, AttrText(m_dest));
+    EXPECT_FALSE(LogHasStart("DBG ::SetFileAttributes([" + m_dest + "\\])"));
+    SetFileAttributesA(m_dest.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
