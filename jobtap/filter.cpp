@@ -72,7 +72,7 @@ void UnloadFilter(IniPort *pIniPort, LPCWSTR pszFreeFormat)
     pIniPort->pfnFilterClose();
     BOOL bOk = FreeLibrary(pIniPort->hFilter);
     DWORD dwError = GetLastError();
-    LogDbg(pszFreeFormat, bOk, dwError);
+    (bOk ? LogDbg : LogErr)(pszFreeFormat, bOk, dwError);
     ClearFilter(pIniPort);
 }
 
@@ -131,6 +131,7 @@ static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
     BOOL bOk = TRUE;
     for (;;) {
         DWORD cbRead = 0;
+        SetLastError(0);                      // a filter failing without a code gets ERROR_READ_FAULT
         if (!pIniPort->pfnFilterRead(pIniPort->pFilterBuffer, pIniPort->cbFilterBuffer, &cbRead)) {
             if (GetLastError() == 0)
                 SetLastError(ERROR_READ_FAULT);
@@ -166,6 +167,7 @@ BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
     if (pIniPort->cbFilterPending && !FilterDrain(pIniPort, s_szLogFormat))
         return FALSE;
     DWORD cbAccepted = 0;
+    SetLastError(0);                          // not what the log's calls left
     BOOL bOk = pIniPort->pfnFilterWrite(pBuffer, cbBuf, &cbAccepted);
     if (!bOk) {
         // A refusal before any port write: keep the filter's code, or name one.
@@ -179,18 +181,26 @@ BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
 }
 
 /* At EndDoc: "Flush", then what an earlier failed port write left and all
- * the filter hands out go to the port (only the pending bytes when "Flush"
- * fails); then "Close" and the library is freed. FALSE with the port's (or
- * the filter's) last error when job data did not reach the port. */
+ * the filter hands out go to the port; then "Close" and the library is
+ * freed. FALSE with the port's (or the filter's) last error when job data did
+ * not reach the port. A failed "Flush" holds back data of the job: only the
+ * pending bytes go out, and the result is FALSE with the filter's code, or
+ * ERROR_WRITE_FAULT when it set none. */
 BOOL FilterEndDoc(IniPort *pIniPort)
 {
     static const WCHAR s_szLogFormat[] = L"End pfnWrite %d %d R %d E %d";
-    BOOL bOk = TRUE;
-    if (pIniPort->pfnFilterFlush())
-        bOk = FilterDrain(pIniPort, s_szLogFormat);
-    else if (pIniPort->cbFilterPending)
-        bOk = WriteBufferToPort(pIniPort, pIniPort->cbFilterPending, s_szLogFormat);
+    SetLastError(0);
+    BOOL bOk = pIniPort->pfnFilterFlush();
     DWORD dwError = GetLastError();
+    if (bOk) {
+        bOk = FilterDrain(pIniPort, s_szLogFormat);
+        dwError = GetLastError();
+    } else {
+        if (dwError == 0)
+            dwError = ERROR_WRITE_FAULT;
+        if (pIniPort->cbFilterPending)
+            WriteBufferToPort(pIniPort, pIniPort->cbFilterPending, s_szLogFormat);
+    }
     UnloadFilter(pIniPort);
     SetLastError(bOk ? 0 : dwError);
     return bOk;

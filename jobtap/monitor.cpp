@@ -129,7 +129,7 @@ BOOL DeletePortEntry(IniPort *pIniPort)
     CloseIfPresent(&pIniPort->hMonitorProcess);
     CloseIfPresent(&pIniPort->hMonitorThread);
     if (pIniPort->hFilter)
-        UnloadFilter(pIniPort);
+        UnloadFilter(pIniPort, L"Close FreeLibrary R %d E %d");
     FreeSplMem(pIniPort->pSecurityDescriptor);
     FreeSplMem(pIniPort->pszPrinterName);
     FreeSplMem(pIniPort->pszPortName);

@@ -23,6 +23,14 @@ static BOOL BlockSharedWithOpenPort(const IniPort *pIniPort)
     return FALSE;
 }
 
+/* Sets the last error a failed set-up step read before it logged (the log's
+ * own calls change it) and returns FALSE. */
+static BOOL FailWith(DWORD dwError)
+{
+    SetLastError(dwError);
+    return FALSE;
+}
+
 /* Creates the port's named objects and StatusThread, clears the block (unless
  * another open port shares it) and registers the notification message. Logs
  * every step; the first failure ends the set-up (the caller stops the thread,
@@ -31,18 +39,21 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
 {
     // A null DACL lets every user open the objects.
     pIniPort->pSecurityDescriptor = AllocSplMem(SECURITY_DESCRIPTOR_MIN_LENGTH);
+    DWORD dwError = GetLastError();
     if (!pIniPort->pSecurityDescriptor) {
-        LogErr(L"Open pSecurityDescriptor R x%x E %d", 0, GetLastError());
-        return FALSE;
+        LogErr(L"Open pSecurityDescriptor R x%x E %d", 0, dwError);
+        return FailWith(dwError);
     }
     BOOL bOk = InitializeSecurityDescriptor(pIniPort->pSecurityDescriptor, SECURITY_DESCRIPTOR_REVISION);
-    LogDbg(L"Open InitializeSecurityDescriptor R %d E %d", bOk, GetLastError());
+    dwError = GetLastError();
+    LogDbg(L"Open InitializeSecurityDescriptor R %d E %d", bOk, dwError);
     if (!bOk)
-        return FALSE;
+        return FailWith(dwError);
     bOk = SetSecurityDescriptorDacl(pIniPort->pSecurityDescriptor, TRUE, NULL, FALSE);
-    LogDbg(L"Open SetSecurityDescriptorDacl R %d E %d", bOk, GetLastError());
+    dwError = GetLastError();
+    LogDbg(L"Open SetSecurityDescriptorDacl R %d E %d", bOk, dwError);
     if (!bOk)
-        return FALSE;
+        return FailWith(dwError);
     SECURITY_ATTRIBUTES sa = {sizeof(sa), pIniPort->pSecurityDescriptor, TRUE};
 
     WCHAR szName[STATUS_NAME_CCH];
@@ -51,9 +62,10 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
                            (LPCWSTR)pIniPort->pszPortName);
     pIniPort->hFileMap = CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0,
                                             sizeof(StatusBlock), szName);
-    LogDbg(L"Open CreateFileMapping([%s]) R x%x E %d", szName, LP(pIniPort->hFileMap), GetLastError());
+    dwError = GetLastError();
+    LogDbg(L"Open CreateFileMapping([%s]) R x%x E %d", szName, LP(pIniPort->hFileMap), dwError);
     if (!pIniPort->hFileMap)
-        return FALSE;
+        return FailWith(dwError);
     // An existing section of that name is reused; mapping exactly the block's
     // size fails safely if someone else created it smaller. A block that only
     // a client kept alive is stale and cleared; one that another open port
@@ -61,14 +73,14 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
     // check share the lock, so only the first of two such Opens clears.
     EnterCriticalSection(&g_PortListLock);
     StatusBlock *pLm = (StatusBlock *)MapViewOfFile(pIniPort->hFileMap, FILE_MAP_WRITE, 0, 0, sizeof(StatusBlock));
-    DWORD dwError = GetLastError();
+    dwError = GetLastError();
     if (pLm && !BlockSharedWithOpenPort(pIniPort))
         ZeroMemory(pLm, sizeof(StatusBlock));
     pIniPort->pLm = pLm;
     LeaveCriticalSection(&g_PortListLock);
     LogDbg(L"Open MapViewOfFile R x%x E %d", LP(pLm), dwError);
     if (!pLm)
-        return FALSE;
+        return FailWith(dwError);
 
     static const struct { StatusObject object; BOOL bSignalled; } s_events[] = {
         {StatusEventMap, TRUE}, {StatusEventCmd, FALSE}, {StatusEventRet, FALSE}};
@@ -77,19 +89,23 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
         FormatStatusObjectName(szName, STATUS_NAME_CCH, s_events[i].object, (LPCWSTR)g_LmName,
                                (LPCWSTR)pIniPort->pszPortName);
         *phEvents[i] = CreateEventW(&sa, FALSE, s_events[i].bSignalled, szName);
-        LogDbg(L"Open CreateEvent([%s]) R x%x E %d", szName, LP(*phEvents[i]), GetLastError());
+        dwError = GetLastError();
+        LogDbg(L"Open CreateEvent([%s]) R x%x E %d", szName, LP(*phEvents[i]), dwError);
         if (!*phEvents[i])
-            return FALSE;
+            return FailWith(dwError);
     }
 
     if (!StartStatusThread(pIniPort, L"Open CreateEvent_Exit R x%x E %d", L"Open CreateThread x%x R x%x E %d"))
         return FALSE;
 
     UINT uMsg = RegisterWindowMessageW(L"" STATUS_MSG_NAME);
+    dwError = GetLastError();
     pIniPort->uMsgMonitor = uMsg;          // the block's copy is for clients only
     pIniPort->pLm->uMsgMonitor = uMsg;
-    LogDbg(L"Open RegisterWindowMessage R x%x E %d", uMsg, GetLastError());
-    return uMsg != 0;
+    LogDbg(L"Open RegisterWindowMessage R x%x E %d", uMsg, dwError);
+    if (!uMsg)
+        return FailWith(dwError);
+    return TRUE;
 }
 
 /* Starts the port's StatusThread, with the null-DACL attributes of the
@@ -105,7 +121,7 @@ BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThr
     DWORD dwError = GetLastError();
     LogDbg(pszEventFormat, LP(pIniPort->hEventExit), dwError);
     if (!pIniPort->hEventExit)
-        return FALSE;
+        return FailWith(dwError);
 
     InterlockedExchange(&pIniPort->bExit, FALSE);
     SECURITY_ATTRIBUTES sa = {sizeof(sa), pIniPort->pSecurityDescriptor, TRUE};
@@ -136,17 +152,17 @@ void StopStatusThread(IniPort *pIniPort)
     InterlockedExchange(&pIniPort->bExit, TRUE);
     BOOL bOk = SetEvent(pIniPort->hEventExit);
     DWORD dwError = GetLastError();
-    LogDbg(L"StopStatusThread SetEvent_Exit R %d E %d", bOk, dwError);
+    LogDbg(L"DeletePortEntry SetEvent_Exit R %d E %d", bOk, dwError);
     DWORD dwWait = WaitForSingleObject(pIniPort->hThread, INFINITE);
     dwError = GetLastError();
-    LogDbg(L"StopStatusThread WaitForSingleObject_Thread R %d E %d", dwWait, dwError);
+    LogDbg(L"DeletePortEntry WaitForSingleObject_Thread R %d E %d", dwWait, dwError);
     DWORD dwExit = 0;
     bOk = GetExitCodeThread(pIniPort->hThread, &dwExit);
     dwError = GetLastError();
-    LogDbg(L"StopStatusThread GetExitCodeThread %d R %d E %d", dwExit, bOk, dwError);
+    LogDbg(L"DeletePortEntry GetExitCodeThread %d R %d E %d", dwExit, bOk, dwError);
     bOk = CloseHandle(pIniPort->hThread);
     dwError = GetLastError();
-    LogDbg(L"StopStatusThread CloseHandle_Thread R %d E %d", bOk, dwError);
+    LogDbg(L"DeletePortEntry CloseHandle_Thread R %d E %d", bOk, dwError);
     pIniPort->hThread = NULL;
     pIniPort->dwThreadId = 0;
     CloseHandle(pIniPort->hEventExit);
@@ -252,8 +268,13 @@ static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
 
 /* StatusThread: serves the port's device requests until its exit event is
  * signalled (StopStatusThread). The exit event comes first in the wait, so a
- * flood of commands cannot keep the thread from ending. A failed wait means
- * an event is unusable: the thread ends rather than spin. Exit code 0. */
+ * flood of commands cannot keep the thread from ending. A command that woke
+ * the thread has been taken off its event and is always served, even when the
+ * exit request was set meanwhile: its client waits for the reply, and the
+ * numbering of later requests on the channel relies on it (StopStatusThread
+ * runs before the port below is closed, so serving it is safe). A failed
+ * wait means an event is unusable: the thread ends rather than spin. Exit
+ * code 0. */
 DWORD WINAPI StatusThread(LPVOID pParam)
 {
     IniPort *pIniPort = (IniPort *)pParam;
@@ -262,9 +283,11 @@ DWORD WINAPI StatusThread(LPVOID pParam)
     for (;;) {
         DWORD dwWait = WaitForMultipleObjects(2, ahWait, FALSE, INFINITE);
         DWORD dwError = GetLastError();
-        (dwWait == WAIT_FAILED ? LogErr : LogDbg)(L"Thread WaitForMultipleObjects bExit=%d R %d E %d",
-                                                   pIniPort->bExit, dwWait, dwError);
-        if (pIniPort->bExit || dwWait != WAIT_OBJECT_0 + 1)
+        // Logged as one wait for "an event": 0 when either woke the thread.
+        BOOL bWoken = dwWait == WAIT_OBJECT_0 || dwWait == WAIT_OBJECT_0 + 1;
+        (bWoken ? LogDbg : LogErr)(L"Thread WaitForSingleObject bExit=%d R %d E %d", pIniPort->bExit,
+                                   bWoken ? WAIT_OBJECT_0 : dwWait, dwError);
+        if (dwWait != WAIT_OBJECT_0 + 1)
             return 0;
         ServeRequest(pIniPort, pLm);
         if (SetEvent(pIniPort->hEventRet))

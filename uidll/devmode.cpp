@@ -216,8 +216,8 @@ LONG ConvertDevmode(const DEVMODEW *pdmSource, DEVMODEW *pdmTarget)
 
 /* CopyDevmodeOut: *pdd written to pdmOut: all 244 bytes without a template;
  * with one, in the smaller of its shape and ours (pdmOut holds the template's
- * dmSize + dmDriverExtra). FALSE without pdmOut, with an unusable template,
- * or when the conversion fails (pdmOut's header is written by then). */
+ * dmSize + dmDriverExtra). FALSE, pdmOut untouched, without pdmOut, with an
+ * unusable template, or with a shape of an unknown size and no version. */
 BOOL CopyDevmodeOut(const DriverDevmode *pdd, const DEVMODEW *pdmTemplate, DEVMODEW *pdmOut)
 {
     if (!pdmOut)
@@ -229,13 +229,20 @@ BOOL CopyDevmodeOut(const DriverDevmode *pdd, const DEVMODEW *pdmTemplate, DEVMO
     if (!IsUsableDevmode(pdmTemplate))
         return FALSE;
     const DEVMODEW &d = pdd->dm;
-    WORD wSpec = pdmTemplate->dmSize < d.dmSize ? pdmTemplate->dmSpecVersion : d.dmSpecVersion;
-    WORD wSize = pdmTemplate->dmSize < d.dmSize ? pdmTemplate->dmSize : d.dmSize;
-    WORD wVersion = pdmTemplate->dmDriverExtra < d.dmDriverExtra ? pdmTemplate->dmDriverVersion : d.dmDriverVersion;
-    WORD wExtra = pdmTemplate->dmDriverExtra < d.dmDriverExtra ? pdmTemplate->dmDriverExtra : d.dmDriverExtra;
-    pdmOut->dmSpecVersion = wSpec;
-    pdmOut->dmSize = wSize;
-    pdmOut->dmDriverVersion = wVersion;
-    pdmOut->dmDriverExtra = wExtra;
+    // The output's header is settled first: the conversion would refuse it
+    // only after the caller's header had been overwritten.
+    DEVMODEW shape;
+    ZeroMemory(&shape, sizeof(shape));
+    shape.dmSpecVersion = pdmTemplate->dmSize < d.dmSize ? pdmTemplate->dmSpecVersion : d.dmSpecVersion;
+    shape.dmSize = pdmTemplate->dmSize < d.dmSize ? pdmTemplate->dmSize : d.dmSize;
+    shape.dmDriverVersion =
+        pdmTemplate->dmDriverExtra < d.dmDriverExtra ? pdmTemplate->dmDriverVersion : d.dmDriverVersion;
+    shape.dmDriverExtra = pdmTemplate->dmDriverExtra < d.dmDriverExtra ? pdmTemplate->dmDriverExtra : d.dmDriverExtra;
+    if (!SpecVersionForSize(&shape))
+        return FALSE;
+    pdmOut->dmSpecVersion = shape.dmSpecVersion;
+    pdmOut->dmSize = shape.dmSize;
+    pdmOut->dmDriverVersion = shape.dmDriverVersion;
+    pdmOut->dmDriverExtra = shape.dmDriverExtra;
     return ConvertDevmode(&d, pdmOut) > 0;
 }

@@ -11,7 +11,7 @@ DOCUMENTPROPERTYHEADER *CurrentDocumentHeader;
 /* ShowCommonPropertySheet: loads compstui.dll for one CommonPropertySheetUIW
  * call of pfnSheet with lParam, owned by hWndOwner, and frees it after; the
  * call blocks until the sheet closes and leaves the sheet's result in
- * *pdwResult. Its return value, or -1 without compstui or its export. */
+ * *pdwResult. Its result and last error; -1 without compstui or its export. */
 LONG ShowCommonPropertySheet(HWND hWndOwner, PFNPROPSHEETUI_API pfnSheet, LPARAM lParam, DWORD *pdwResult)
 {
     HMODULE hCompstui = LoadLibraryA("compstui.dll");
@@ -20,7 +20,9 @@ LONG ShowCommonPropertySheet(HWND hWndOwner, PFNPROPSHEETUI_API pfnSheet, LPARAM
     PFNCOMMONPROPERTYSHEETUIW pfnCommon =
         (PFNCOMMONPROPERTYSHEETUIW)GetProcAddress(hCompstui, "CommonPropertySheetUIW");
     LONG lResult = pfnCommon ? pfnCommon(hWndOwner, pfnSheet, lParam, pdwResult) : -1;
+    DWORD dwError = GetLastError();  // a sheet that failed to start says why
     FreeLibrary(hCompstui);
+    SetLastError(dwError);
     return lResult;
 }
 
@@ -43,10 +45,19 @@ void AddSheetPage(PPROPSHEETUI_INFO pInfo, int nTemplate, DWORD dwFlags, DLGPROC
     pInfo->pfnComPropSheet(pInfo->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW, (LPARAM)&page, 0);
 }
 
+/* CopyAskedOutput: when pHeader->fMode has DM_UPDATE or DM_COPY, pState's
+ * device mode to pHeader->pdmOut in pdmIn's shape. TRUE when written or not
+ * asked; FALSE, pdmOut untouched, when pdmIn's shape is refused. */
+static BOOL CopyAskedOutput(const SheetState *pState, const DOCUMENTPROPERTYHEADER *pHeader)
+{
+    return !(pHeader->fMode & (DM_UPDATE | DM_COPY)) ||
+           CopyDevmodeOut(&pState->devmode, pHeader->pdmIn, pHeader->pdmOut);
+}
+
 /* DocumentPropertiesNoUi: sets pHeader->cbOut to 244; fMode 0 or no pdmOut:
  * 244. Else with DM_UPDATE or DM_COPY the merged device mode goes to pdmOut
- * in pdmIn's shape (244 bytes without pdmIn); 1, or -1 when no state block
- * could be made. */
+ * in pdmIn's shape (244 bytes without pdmIn); 1, or -1 with the last error
+ * when no state block could be made or pdmIn's shape is refused. */
 LONG DocumentPropertiesNoUi(DOCUMENTPROPERTYHEADER *pHeader)
 {
     pHeader->cbOut = sizeof(DriverDevmode);
@@ -55,16 +66,19 @@ LONG DocumentPropertiesNoUi(DOCUMENTPROPERTYHEADER *pHeader)
     SheetState *pState = CreateSheetState(pHeader->hPrinter, pHeader->pdmIn);
     if (!pState)
         return -1;
-    if (pHeader->fMode & (DM_UPDATE | DM_COPY))
-        CopyDevmodeOut(&pState->devmode, pHeader->pdmIn, pHeader->pdmOut);
+    BOOL bWritten = CopyAskedOutput(pState, pHeader);
     DestroySheetState(pState);
+    if (!bWritten) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
     return 1;
 }
 
 /* DocumentPropertiesCore: builds the 28-byte DOCUMENTPROPERTYHEADER of its
  * arguments for this call only. With DM_PROMPT it shows the document sheet
- * owned by hWnd and blocks: 1 for OK, 0 for Cancel, -1 without compstui.
- * Otherwise the result of DocumentPropertiesNoUi. */
+ * owned by hWnd and blocks: 1 for OK, 0 for Cancel, -1 without compstui or
+ * when the sheet did not start. Otherwise DocumentPropertiesNoUi's result. */
 LONG DocumentPropertiesCore(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, PDEVMODEW pdmOut, PDEVMODEW pdmIn,
                             DWORD fMode)
 {
@@ -87,8 +101,9 @@ LONG DocumentPropertiesCore(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, PDEV
 
 /* DrvDocumentPropertySheets: the document sheet's function for compstui
  * (lParamInit: the caller's DOCUMENTPROPERTYHEADER), or without pInfo the
- * no-dialog path for the header in lParam. INIT makes the state, page, first
- * output and CurrentDocumentHeader; DESTROY drops them. 1 if handled, -1. */
+ * no-dialog path for the header in lParam. INIT makes the state, first output
+ * (else -1, last error set, no page), page, CurrentDocumentHeader; DESTROY
+ * drops them. 1 if handled, else -1. */
 extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEETUI_INFO pInfo, LPARAM lParam)
 {
     DOCUMENTPROPERTYHEADER *pHeader = (DOCUMENTPROPERTYHEADER *)(pInfo ? pInfo->lParamInit : lParam);
@@ -101,13 +116,18 @@ extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEE
         SheetState *pState = CreateSheetState(pHeader->hPrinter, pHeader->pdmIn);
         if (!pState)
             return -1;
+        // The first output before the page: a sheet that can't answer in
+        // the caller's shape does not start, and no page holds its state.
+        if (!CopyAskedOutput(pState, pHeader)) {
+            DestroySheetState(pState);
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return -1;
+        }
         pInfo->UserData = (ULONG_PTR)pState;
         AddSheetPage(pInfo, IDD_SETTINGS, PSP_USEICONID | PSP_HASHELP | PSP_USECALLBACK, SettingsPageProc,
                      SettingsPageCallback, pState);
-        if (pHeader->fMode & (DM_UPDATE | DM_COPY)) {
-            CopyDevmodeOut(&pState->devmode, pHeader->pdmIn, pHeader->pdmOut);
+        if (pHeader->fMode & (DM_UPDATE | DM_COPY))
             CurrentDocumentHeader = pHeader;
-        }
         return 1;
     }
     case PROPSHEETUI_REASON_GET_INFO_HEADER: {

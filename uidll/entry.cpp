@@ -22,7 +22,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD dwReason, LPVOID pReserv
 /* DrvDocumentProperties: document properties with the sheet (DM_PROMPT) or
  * without, on the caller's hPrinter. fMode 0 or no pdmOutput: 244, the size
  * pdmOutput needs, nothing written. Else DocumentPropertiesCore's result:
- * above 0 is IDOK, 0 IDCANCEL, a negative one is passed on. */
+ * above 0 is IDOK, 0 IDCANCEL, a negative one (last error set) passed on. */
 extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentProperties(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName,
                                                                   PDEVMODEW pdmOutput, PDEVMODEW pdmInput,
                                                                   DWORD fMode)

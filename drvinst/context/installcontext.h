@@ -201,6 +201,18 @@ public:
     DWORD m_cEnumPrn2;
     DrvingLink *m_pDrvingLink;
 
+    // Port and device registry (engine/devreg.cpp): the queue records kept
+    // under the maker's key across a reinstall's restart, the model's
+    // parallel-port device entries, its Windows 95/98 USB entry. SetupSysInfo
+    // and ParseInf come first; each returns 1 or 0 and logs its steps.
+    // Paths are relative to HKEY_LOCAL_MACHINE.
+    BOOL SaveDrvingLink();
+    BOOL LoadDrvingLink();
+    BOOL DelRegUsbPrint();
+    BOOL AddRegLptEnum();
+    BOOL CreateEnumKey(const char *pszParent, const char *pszName);
+    BOOL SetEnumKeyValues(const char *pszPath);
+
     // Driver files and registry lines (engine/files.cpp, engine/reglines.cpp):
     // the file list copied to its directories with the INF, deleted again
     // unless another driver uses it, the system's INF copies removed, the
@@ -216,6 +228,24 @@ public:
     BOOL DelReg();
     BOOL DiffDriverFiles(char *pszName, DWORD cbName = INF_PATH_MAX);
     BOOL DiffFile(const char *pszInstalled, const char *pszNew);
+
+    // The execution sequence (engine/execute.cpp, engine/restart.cpp): an
+    // install, or one phase of an uninstall or reinstall, as the mode flags
+    // say, with the RunOnce entry of the second phase, the restart and the
+    // model's entry in the list of installed software. After ParseCommand (the
+    // working-folder copy and the RunOnce command name the program),
+    // SetupSysInfo, ParseInf and SetupSplInfo; m_pDialogs may be NULL (then
+    // no dialog, no restart). Each returns 1 or 0 and logs its steps; on 0
+    // m_strError holds the text to show.
+    BOOL Excecute();
+    BOOL AddRunOnce();
+    BOOL RestartWindows();
+    BOOL AddUninstallKey();
+    BOOL DelUninstallKey();
+    // The generic USB port, for a printer not plugged in yet ("USB"), gets
+    // no queue: "USB" in any case at the start, and not six characters ending
+    // in three digits (USB001 is a real port). NULL is no USB port.
+    static BOOL IsGenericUsbPort(const char *pszPort);
 
 private:
     CInstallContext(const CInstallContext &) = delete;

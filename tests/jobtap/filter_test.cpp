@@ -178,6 +178,33 @@ TEST_F(FilterTest, PortFailingWhileDrainingAtEndDocFailsTheJob)
     EXPECT_TRUE(Output().empty());
 }
 
+// A filter whose "Flush" fails holds back data of the job: the printout is
+// cut. EndDoc still sends what a failed port write left pending, then fails
+// the job like a failed drain: the write-failed bit, ERROR_WRITE_FAULT for a
+// filter that set no code (not what the log's own calls left), the document
+// ends at the port monitor, the filter is closed, and no last-page notice.
+TEST_F(FilterTest, FilterFailingToFlushFailsTheJobButSendsWhatWasPending)
+{
+    UseFilter(L"filter_failflush.dll");
+    LogOn();
+    auto data = PatternBytes(3000, 6);
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h, 987654));        // unknown to Wine's spooler: a SetJob would log its failure
+    fake.script.dwFailWrite = ERROR_NOT_READY;
+    EXPECT_FALSE(Write(h, data));            // the filter took it all, the port nothing
+    fake.script = FakeScript();
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(EndDoc(h));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_WRITE_FAULT);
+    EXPECT_EQ(Block().dwFlags, (DWORD)STATUS_FLAG_WRITE_FAILED);
+    EXPECT_EQ(fake.CallsOf("EndDoc").size(), 1u);
+    EXPECT_EQ(FilterCalls(L"filter_failflush.dll"), "Open\nFlush\nClose\n");
+    EXPECT_FALSE(LogHasPrefix("ERR End SetJob")) << LogText();
+    EXPECT_FALSE(LogHasPrefix("ERR End OpenPrinter")) << LogText();
+    ASSERT_TRUE(Close(h));
+    EXPECT_EQ(Output(), Xor(data));
+}
+
 // A job the spooler never ended: the next StartDoc closes and frees its
 // filter before it loads the library again.
 TEST_F(FilterTest, SecondStartDocWithoutEndDocClosesAndFreesTheFirstFilter)

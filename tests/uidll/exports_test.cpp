@@ -1,6 +1,7 @@
 // The library's exports, called directly and through Wine's own spooler
 // functions as an application calls them.
 #include "uidllfixture.h"
+#include <algorithm>
 #include <random>
 #include <string.h>
 #include <vector>
@@ -147,6 +148,114 @@ TEST_F(UiTest, DocumentPropertiesWithoutDialog)
     EXPECT_EQ(1, ui.pfnDocSheets(NULL, (LPARAM)&header));
 }
 
+namespace {
+
+// Input device modes whose shape the library refuses for its answer: a
+// header cut short, a public part larger than ours, an unknown size without
+// a spec version.
+struct InputShape {
+    WORD size, spec, extra;
+};
+const InputShape kInputShapes[] = {
+    {0, 0x0401, 0}, {60, 0x0401, 0}, {75, 0x0401, 24}, {221, 0x0401, 24}, {300, 0x0401, 0}, {200, 0, 24},
+};
+
+// A device mode of the driver's own in the given header shape, in a buffer
+// large enough for any of them.
+struct ShapedInput {
+    BYTE bytes[512];
+    explicit ShapedInput(const InputShape &shape)
+    {
+        memset(bytes, 0, sizeof(bytes));
+        BuildWorkingDevmode((DriverDevmode *)bytes, NULL, kUiPrinter);
+        DEVMODEW *pdm = Devmode();
+        pdm->dmSize = shape.size;
+        pdm->dmSpecVersion = shape.spec;
+        pdm->dmDriverExtra = shape.extra;
+    }
+    DEVMODEW *Devmode() { return (DEVMODEW *)bytes; }
+};
+
+// Records what a document sheet's function asks of the sheet library.
+int g_pagesAdded;
+LONG_PTR CALLBACK RecordSheetCall(HANDLE, UINT uFunction, LPARAM, LPARAM)
+{
+    if (uFunction == CPSFUNC_ADD_PROPSHEETPAGEW)
+        g_pagesAdded++;
+    return 1;
+}
+
+}  // namespace
+
+TEST_F(UiTest, DocumentPropertiesFailWhenTheOutputCannotBeWritten)
+{
+    for (const auto &shape : kInputShapes) {
+        ShapedInput in(shape);
+        for (DWORD mode : {(DWORD)DM_COPY, (DWORD)DM_UPDATE, (DWORD)(DM_UPDATE | DM_COPY)}) {
+            BYTE out[sizeof(DriverDevmode)], before[sizeof(DriverDevmode)];
+            memset(out, 0xCC, sizeof(out));
+            memcpy(before, out, sizeof(out));
+            SetLastError(0xdeadbeef);
+            EXPECT_LT(ui.pfnDocProps(NULL, hPrinter, (LPWSTR)kUiPrinter, (DEVMODEW *)out, in.Devmode(), mode), 0)
+                << shape.size << " mode " << mode;
+            EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError()) << shape.size << " mode " << mode;
+            EXPECT_EQ(0, memcmp(before, out, sizeof(out))) << shape.size << " mode " << mode;
+
+            // The sheet function without a sheet: the same answer.
+            DOCUMENTPROPERTYHEADER header = {sizeof(header), 0, hPrinter, (LPWSTR)kUiPrinter,
+                                             in.Devmode(), (DEVMODEW *)out, 0, mode};
+            SetLastError(0xdeadbeef);
+            EXPECT_LT(ui.pfnDocSheets(NULL, (LPARAM)&header), 0) << shape.size << " mode " << mode;
+            EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError()) << shape.size << " mode " << mode;
+            EXPECT_EQ(0, memcmp(before, out, sizeof(out))) << shape.size << " mode " << mode;
+        }
+    }
+}
+
+TEST_F(UiTest, DocumentSheetStartFailsWhenTheOutputCannotBeWritten)
+{
+    // The sheet library's calls as it makes them: INIT, and DESTROY also
+    // after a failed INIT. A sheet that starts adds its page and writes the
+    // first output; one that can't write it adds nothing.
+    InputShape good = {188, 0x0320, 8};
+    std::vector<InputShape> shapes(std::begin(kInputShapes), std::end(kInputShapes));
+    shapes.push_back(good);
+    for (const auto &shape : shapes) {
+        bool starts = shape.size == good.size;
+        ShapedInput in(shape);
+        BYTE out[sizeof(DriverDevmode)], before[sizeof(DriverDevmode)];
+        memset(out, 0xCC, sizeof(out));
+        memcpy(before, out, sizeof(out));
+        DOCUMENTPROPERTYHEADER header = {sizeof(header), 0, hPrinter, (LPWSTR)kUiPrinter,
+                                         in.Devmode(), (DEVMODEW *)out, 0, DM_PROMPT | DM_COPY};
+        PROPSHEETUI_INFO info = {};
+        info.cbSize = sizeof(info);
+        info.Version = PROPSHEETUI_INFO_VERSION;
+        info.Flags = PSUIINFO_UNICODE;
+        info.Reason = PROPSHEETUI_REASON_INIT;
+        info.hComPropSheet = (HANDLE)0x43440001;
+        info.pfnComPropSheet = RecordSheetCall;
+        info.lParamInit = (LPARAM)&header;
+        g_pagesAdded = 0;
+        SetLastError(0xdeadbeef);
+        LONG result = ui.pfnDocSheets(&info, 0);
+        if (starts) {
+            EXPECT_EQ(1, result);
+            EXPECT_EQ(1, g_pagesAdded);
+            EXPECT_EQ(188, ((DEVMODEW *)out)->dmSize);
+            EXPECT_EQ(8, ((DEVMODEW *)out)->dmDriverExtra);
+            EXPECT_EQ(2100, *(int16_t *)(out + 188));
+        } else {
+            EXPECT_LT(result, 0) << shape.size;
+            EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError()) << shape.size;
+            EXPECT_EQ(0, g_pagesAdded) << shape.size;
+            EXPECT_EQ(0, memcmp(before, out, sizeof(out))) << shape.size;
+        }
+        info.Reason = PROPSHEETUI_REASON_DESTROY;
+        EXPECT_EQ(1, ui.pfnDocSheets(&info, starts ? 0x100 : 0)) << shape.size;
+    }
+}
+
 TEST_F(UiTest, DocumentPropertiesThroughWine)
 {
     EXPECT_EQ(244, DocumentPropertiesW(NULL, hPrinter, (LPWSTR)kUiPrinter, NULL, NULL, 0));
@@ -202,11 +311,88 @@ public:
                 return false;
         return true;
     }
+    // No byte from offset on was written since construction.
+    bool UntouchedFrom(size_t offset)
+    {
+        for (size_t i = offset; i < m_cb; i++)
+            if (Bytes()[i] != kFill)
+                return false;
+        return true;
+    }
 
 private:
     size_t m_cb, m_cbUsable;
     BYTE *m_pBase;
 };
+
+// The spec version a converted device mode of a public size carries; other
+// sizes carry the source's.
+WORD SpecForSize(WORD size, WORD source)
+{
+    return size == 188 ? 0x0320 : size == 212 ? 0x0400 : size == 220 ? 0x0401 : source;
+}
+
+// What a call that reports success must have written into a fresh buffer
+// of 244 bytes for the template (the caller's input device mode, or none):
+// the template's shape where it is smaller than ours, the spec version of
+// that size (ours for an unlisted one), our private part as far as it fits,
+// its signature when there is room for it, nothing beyond; public fields as
+// the library's rules make them: colour, scale 1 to 1000, copies 1 to 99,
+// one resolution of the table throughout, paper and pixels from the private
+// part, a terminated name.
+::testing::AssertionResult IsDriverOutput(GuardedDevmode &g, const DEVMODEW *pTemplate)
+{
+    const DEVMODEW *o = g.Devmode();
+    bool smaller = pTemplate && pTemplate->dmSize < 220, shorter = pTemplate && pTemplate->dmDriverExtra < 24;
+    WORD size = smaller ? pTemplate->dmSize : 220, extra = shorter ? pTemplate->dmDriverExtra : 24;
+    WORD version = shorter ? pTemplate->dmDriverVersion : 0x0100;
+    WORD spec = SpecForSize(size, 0x0401);
+    if (o->dmSize != size || o->dmDriverExtra != extra || o->dmDriverVersion != version ||
+        o->dmSpecVersion != spec)
+        return ::testing::AssertionFailure()
+               << "shape " << o->dmSize << "+" << o->dmDriverExtra << " version " << o->dmDriverVersion << " spec "
+               << o->dmSpecVersion << ", want " << size << "+" << extra << " " << version << " " << spec;
+    if (size < offsetof(DEVMODEW, dmFields) + sizeof(DWORD))
+        return ::testing::AssertionFailure() << "public part of " << size << " bytes";
+    if (!g.UntouchedFrom(size + extra))
+        return ::testing::AssertionFailure() << "written beyond " << size << "+" << extra;
+    PrivateSettings priv = {};
+    memcpy(&priv, g.Bytes() + size, extra);
+    if (extra >= offsetof(PrivateSettings, dwPrivData) + 4 && priv.dwPrivData != PRIV_SIGNATURE)
+        return ::testing::AssertionFailure() << "no signature: " << std::hex << priv.dwPrivData;
+    bool named = false;
+    for (int i = 0; i < CCHDEVICENAME; i++)
+        named = named || !o->dmDeviceName[i];
+    if (!named)
+        return ::testing::AssertionFailure() << "device name without end";
+#define HAS(field) (offsetof(DEVMODEW, field) + sizeof(o->field) <= size)
+#define PRIV_HAS(field) (offsetof(PrivateSettings, field) + sizeof(priv.field) <= extra)
+    if (!(o->dmFields & DM_COLOR) || (HAS(dmColor) && o->dmColor != DMCOLOR_COLOR))
+        return ::testing::AssertionFailure() << "colour " << o->dmColor << " fields " << std::hex << o->dmFields;
+    if (HAS(dmScale) && (o->dmScale < 1 || o->dmScale > 1000))
+        return ::testing::AssertionFailure() << "scale " << o->dmScale;
+    if (HAS(dmCopies) && (o->dmCopies < 1 || o->dmCopies > 99))
+        return ::testing::AssertionFailure() << "copies " << o->dmCopies;
+    if (HAS(dmPrintQuality)) {
+        int dpi = o->dmPrintQuality;
+        bool listed = std::find(ResolutionTable, ResolutionTable + RESOLUTION_COUNT, dpi) !=
+                      ResolutionTable + RESOLUTION_COUNT;
+        if (!listed || (PRIV_HAS(FrameDpiIdx) && dpi != ResolutionForIndex(priv.FrameDpiIdx)) ||
+            (HAS(dmYResolution) && o->dmYResolution != dpi) || (HAS(dmLogPixels) && o->dmLogPixels != dpi))
+            return ::testing::AssertionFailure() << "resolution " << dpi << " " << o->dmYResolution << " "
+                                                 << o->dmLogPixels << " index " << priv.FrameDpiIdx;
+        if (PRIV_HAS(UserDefinedY) && HAS(dmPelsHeight) &&
+            (o->dmPelsWidth != (DWORD)PelsForLength(priv.UserDefinedX, (int16_t)dpi) ||
+             o->dmPelsHeight != (DWORD)PelsForLength(priv.UserDefinedY, (int16_t)dpi)))
+            return ::testing::AssertionFailure() << "pixels " << o->dmPelsWidth << " x " << o->dmPelsHeight;
+    }
+    if (PRIV_HAS(UserDefinedY) && HAS(dmPaperWidth) &&
+        (o->dmPaperWidth != priv.UserDefinedX || o->dmPaperLength != priv.UserDefinedY))
+        return ::testing::AssertionFailure() << "paper " << o->dmPaperWidth << " x " << o->dmPaperLength;
+#undef HAS
+#undef PRIV_HAS
+    return ::testing::AssertionSuccess();
+}
 
 }  // namespace
 
@@ -220,7 +406,8 @@ TEST_F(UiTest, GeneratedDevmodesStayInsideTheirBuffers)
         DEVMODEW *pdm = g.Devmode();
         pdm->dmSize = dmSize;
         pdm->dmDriverExtra = dmExtra;
-        pdm->dmSpecVersion = pick(0, 2) ? 0x0401 : (WORD)pick(0, 0xFFFF);
+        int spec = pick(0, 3);  // a quarter none, a quarter any, half ours
+        pdm->dmSpecVersion = spec == 0 ? 0 : spec == 1 ? (WORD)pick(0, 0xFFFF) : 0x0401;
         pdm->dmFields = (DWORD)pick(0, 0x7FFFFFFF);
         if (validPrivate && dmExtra >= 24 && (size_t)dmSize + 24 <= g.Size()) {
             PrivateSettings s = DefaultSettings();
@@ -235,7 +422,7 @@ TEST_F(UiTest, GeneratedDevmodesStayInsideTheirBuffers)
     static const WORD kSizes[] = {0, 1, 60, 76, 100, 156, 188, 212, 220, 221, 300, 4000};
     static const WORD kExtras[] = {0, 8, 23, 24, 25, 200};
     static const DWORD kModes[] = {CDM_CONVERT, CDM_CONVERT351, CDM_DRIVER_DEFAULT, 8};
-    int converted = 0;
+    int converted = 0, answered = 0, refused = 0;
     for (int round = 0; round < 3000; round++) {
         WORD inSize = kSizes[pick(0, 11)], inExtra = kExtras[pick(0, 5)];
         WORD outSize = kSizes[pick(0, 11)], outExtra = kExtras[pick(0, 5)];
@@ -247,17 +434,54 @@ TEST_F(UiTest, GeneratedDevmodesStayInsideTheirBuffers)
         MergeDevmode(&dd, in.Devmode());
         converted += ConvertDevmode(in.Devmode(), out.Devmode()) > 0;
         // The caller's output for its own device mode is of the size the
-        // library announces (244), whatever the template's shape.
+        // library announces (244), whatever the template's shape; a copy
+        // that fails writes nothing.
         GuardedDevmode full(sizeof(DriverDevmode));
-        CopyDevmodeOut(&dd, in.Devmode(), full.Devmode());
+        if (CopyDevmodeOut(&dd, in.Devmode(), full.Devmode()))
+            EXPECT_TRUE(IsDriverOutput(full, in.Devmode())) << "round " << round;
+        else
+            EXPECT_TRUE(full.UntouchedFrom(0)) << "round " << round;
+        // The same through the export, every 16th round (each call reads
+        // the spooler's records, about 50 ms under Wine): IDOK only with that
+        // output written, else a negative answer with the reason and nothing
+        // written.
+        GuardedDevmode answer(sizeof(DriverDevmode));
+        if (round % 16 == 0) {
+            SetLastError(0xdeadbeef);
+            LONG lAnswer =
+                ui.pfnDocProps(NULL, hPrinter, (LPWSTR)kUiPrinter, answer.Devmode(), in.Devmode(), DM_COPY);
+            if (lAnswer == IDOK) {
+                answered++;
+                EXPECT_TRUE(IsDriverOutput(answer, in.Devmode())) << "round " << round;
+            } else {
+                refused++;
+                EXPECT_LT(lAnswer, 0) << "round " << round;
+                EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError()) << "round " << round;
+                EXPECT_TRUE(answer.UntouchedFrom(0)) << "round " << round;
+            }
+        }
         fill(out, outSize, outExtra, false);
         LONG cb = (LONG)out.Size() - pick(0, 1) * pick(0, 80);
-        ui.pfnConvert((LPWSTR)L"No Such Printer", in.Devmode(), out.Devmode(), &cb, kModes[pick(0, 3)]);
+        DWORD mode = kModes[pick(0, 3)];
+        if (ui.pfnConvert((LPWSTR)L"No Such Printer", in.Devmode(), out.Devmode(), &cb, mode)) {
+            // Only the conversions can succeed without a printer: the
+            // output's own shape, or the 3.51 one.
+            WORD size = mode == CDM_CONVERT351 ? 188 : outSize, extra = mode == CDM_CONVERT351 ? 8 : outExtra;
+            EXPECT_TRUE(mode == CDM_CONVERT || mode == CDM_CONVERT351) << "round " << round;
+            EXPECT_EQ(size, out.Devmode()->dmSize) << "round " << round;
+            EXPECT_EQ(extra, out.Devmode()->dmDriverExtra) << "round " << round;
+            EXPECT_EQ(SpecForSize(size, in.Devmode()->dmSpecVersion), out.Devmode()->dmSpecVersion)
+                << "round " << round;
+            EXPECT_EQ(size + extra, cb) << "round " << round;
+        }
         ui.pfnCaps(NULL, NULL, (WORD)pick(0, 20), NULL, in.Devmode());
         ASSERT_TRUE(in.GuardIntact()) << "round " << round;
         ASSERT_TRUE(out.GuardIntact()) << "round " << round;
         ASSERT_TRUE(full.GuardIntact()) << "round " << round;
+        ASSERT_TRUE(answer.GuardIntact()) << "round " << round;
         EXPECT_GE(dd.dm.dmPrintQuality, 90);
     }
     RecordProperty("converted", converted);
+    RecordProperty("answered", answered);
+    RecordProperty("refused", refused);
 }

@@ -195,6 +195,39 @@ TEST_F(SheetTest, DriverDocumentPropertiesPromptCancelled)
     EXPECT_EQ(2100, loaded.UserDefinedX);
 }
 
+TEST_F(SheetTest, DriverDocumentPropertiesPromptWithRefusedInputShowsNoSheet)
+{
+    // An input whose header is cut short: the sheet can't give an answer in
+    // its shape, so it does not start.
+    DriverDevmode in;
+    BuildWorkingDevmode(&in, NULL, kUiPrinter);
+    in.dm.dmSize = 60;
+    BYTE out[sizeof(DriverDevmode)], before[sizeof(DriverDevmode)];
+    memset(out, 0xCC, sizeof(out));
+    memcpy(before, out, sizeof(out));
+    DWORD error = 0;
+    auto *call = new ModalCall([&] {
+        SetLastError(0xdeadbeef);
+        LONG result = ui.pfnDocProps(NULL, hPrinter, (LPWSTR)kUiPrinter, (DEVMODEW *)out, &in.dm,
+                                     DM_PROMPT | DM_COPY);
+        error = GetLastError();
+        return result;
+    });
+    LONG result = 0;
+    HWND page = nullptr;
+    WaitUntil([&] { return call->Done(&result) || (page = WaitForPage(GetCurrentProcessId(), kWidth, 0, &m_sheet)); },
+              20000);
+    if (page) {
+        ADD_FAILURE() << "a sheet was shown";
+        Press(m_sheet, IDCANCEL);
+    }
+    result = call->Wait();
+    delete call;
+    EXPECT_LT(result, 0);
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, error);
+    EXPECT_EQ(0, memcmp(before, out, sizeof(out)));
+}
+
 TEST_F(SheetTest, AboutBoxOpensFromTheSettingsPage)
 {
     ModalCall *call;

@@ -5,6 +5,7 @@
 //   FILTER_PASS       bytes unchanged (for measuring the filter path)
 //   FILTER_NO_FLUSH   XOR without the "Flush" export (an incomplete library)
 //   FILTER_FAIL_WRITE "Write" refuses with ERROR_INVALID_DATA
+//   FILTER_FAIL_FLUSH XOR, but "Flush" fails without setting an error code
 // Calls are counted in a file beside the DLL, "<dll>.calls", one word a line.
 #include <windows.h>
 #include <vector>
@@ -25,8 +26,10 @@ static void CopyBytes(void *pDst, const void *pSrc, size_t cb)
 static size_t g_offset;
 static bool g_flushed;
 
+// Keeps the caller's last error: the counting is no part of the filter.
 static void Trace(const char *word)
 {
+    DWORD dwError = GetLastError();
     char path[MAX_PATH];
     HMODULE self = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -34,12 +37,13 @@ static void Trace(const char *word)
     GetModuleFileNameA(self, path, MAX_PATH);
     lstrcatA(path, ".calls");
     HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    DWORD cb;
-    WriteFile(h, word, lstrlenA(word), &cb, nullptr);
-    WriteFile(h, "\n", 1, &cb, nullptr);
-    CloseHandle(h);
+    if (h != INVALID_HANDLE_VALUE) {
+        DWORD cb;
+        WriteFile(h, word, lstrlenA(word), &cb, nullptr);
+        WriteFile(h, "\n", 1, &cb, nullptr);
+        CloseHandle(h);
+    }
+    SetLastError(dwError);
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI Open(void)
@@ -115,7 +119,11 @@ extern "C" __declspec(dllexport) BOOL WINAPI Flush(void)
     Trace("Flush");
 #endif
     g_flushed = true;
+#ifdef FILTER_FAIL_FLUSH
+    return FALSE;
+#else
     return TRUE;
+#endif
 }
 #endif
 

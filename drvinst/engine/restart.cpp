@@ -1,0 +1,208 @@
+// What spans the restart and outlives the installer: the RunOnce entry that
+// starts the second phase, the restart itself, and the model's entry in the
+// system's list of installed software.
+#include "installcontext.h"
+#include "fixedtext.h"
+#include "splstr.h"
+#include "steplog.h"
+
+static const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+static const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+static const REGSAM kRunOnceAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;  // 0x2001F
+
+// The names a command of the working folder is made of: the folder, the
+// program, the INF and the model. FALSE after "<pszOwner>() <member>\r\n" for
+// the first that is missing or empty, since a command without it would start
+// nothing (and an empty model would name the parent key itself).
+static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner)
+{
+    const struct {
+        const char *psz;
+        const char *pszMember;
+    } names[] = {{ctx.m_pTempDirName, "m_pTempDirName"},
+                 {ctx.m_pExeBaseName, "m_pExeBaseName"},
+                 {ctx.m_pInfBaseName, "m_pInfBaseName"},
+                 {ctx.m_pPrinterName, "m_pPrinterName"}};
+    for (const auto &name : names) {
+        if (!name.psz || !*name.psz) {
+            ctx.LogErr("%s() %s\r\n", pszOwner, name.pszMember);
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+/* Writes the value m_pInfBaseName under HKLM RunOnce: the working folder's
+ * copy of the program with the copy of the INF, the model, the port (empty
+ * when none), "/RunOnce" and the mode switches. The command must fit in 256
+ * bytes and is never cut: a longer one fails before the key is opened. 1, or
+ * 0 after an error line. */
+BOOL CInstallContext::AddRunOnce()
+{
+    char szCommand[INF_PATH_MAX];
+    if (!HasCommandNames(*this, "AddRunOnce") ||
+        !FormatPath(*this, szCommand, sizeof(szCommand), "AddRunOnce",
+                    "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s", m_pTempDirName, m_pExeBaseName,
+                    m_pTempDirName, m_pInfBaseName, m_pPrinterName, m_pPortName ? m_pPortName : "",
+                    m_bInstall ? " /Install" : "", m_bUninstall ? " /Uninstall" : "",
+                    m_bReinstall ? " /Reinstall" : "", m_bCopy ? " /Copy" : ""))
+        return FALSE;
+
+    HKEY hKey = NULL;
+    LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, kRunOnceAccess, &hKey);
+    LogStep(*this, lStatus == ERROR_SUCCESS, "::RegOpenKeyEx([%s]) E %d %s", kRunOnceKey, lStatus,
+            SysErrorText(lStatus).c_str());
+    if (lStatus != ERROR_SUCCESS) {
+        SetLastError(lStatus);
+        return FALSE;
+    }
+    lStatus = RegSetValueExA(hKey, m_pInfBaseName, 0, REG_SZ, (const BYTE *)szCommand, lstrlenA(szCommand) + 1);
+    if (lStatus != ERROR_SUCCESS)
+        RegCloseKey(hKey);
+    LogStep(*this, lStatus == ERROR_SUCCESS, "::RegSetValueEx([%s][%s]) E %d %s", m_pInfBaseName, szCommand,
+            lStatus, SysErrorText(lStatus).c_str());
+    if (lStatus != ERROR_SUCCESS) {
+        SetLastError(lStatus);
+        return FALSE;
+    }
+    lStatus = RegCloseKey(hKey);
+    LogStep(*this, lStatus == ERROR_SUCCESS, "::RegCloseKey E %d %s", lStatus, SysErrorText(lStatus).c_str());
+    SetLastError(lStatus);
+    return lStatus == ERROR_SUCCESS;
+}
+
+// A restart step failed: "<call> R 0 E <code> <text>\r\n" as an error line,
+// the code left as the last error. Always FALSE.
+static BOOL RestartFailed(CInstallContext &ctx, const char *pszCall, DWORD dwError)
+{
+    ctx.LogErr("%s R %d E %d %s\r\n", pszCall, 0, dwError, SysErrorText(dwError).c_str());
+    SetLastError(dwError);
+    return FALSE;
+}
+
+/* Asks Windows to restart the computer: on Windows NT after enabling the
+ * shutdown privilege of the process token (the token is closed on every
+ * path). 1 when ExitWindowsEx accepted (the process ends soon after), 0
+ * after an error line naming the first step that failed. */
+BOOL CInstallContext::RestartWindows()
+{
+    if (!m_bWinNT) {
+        if (ExitWindowsEx(EWX_REBOOT, 0))
+            return TRUE;
+        return RestartFailed(*this, "::ExitWindowsEx", GetLastError());
+    }
+    HANDLE hToken = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken))
+        return RestartFailed(*this, "::OpenProcessToken", GetLastError());
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    const char *pszFailed = NULL;
+    if (!LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &privileges.Privileges[0].Luid))
+        pszFailed = "::LookupPrivilegeValue";
+    else if (!AdjustTokenPrivileges(hToken, FALSE, &privileges, 0, NULL, NULL))
+        pszFailed = "::AdjustTokenPrivileges";
+    else if (!ExitWindowsEx(EWX_REBOOT, 0))
+        pszFailed = "::ExitWindowsEx";
+    DWORD dwError = GetLastError();
+    CloseHandle(hToken);
+    if (pszFailed)
+        return RestartFailed(*this, pszFailed, dwError);
+    SetLastError(dwError);
+    return TRUE;
+}
+
+// Writes one text value of the model's Uninstall entry, logged with its data.
+static BOOL SetUninstallValue(CInstallContext &ctx, HKEY hKey, const char *pszName, const char *pszData)
+{
+    LONG lStatus = RegSetValueExA(hKey, pszName, 0, REG_SZ, (const BYTE *)pszData, lstrlenA(pszData) + 1);
+    LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegSetValueEx([%s],[%s]) E %d %s", pszName, pszData, lStatus,
+            SysErrorText(lStatus).c_str());
+    SetLastError(lStatus);
+    return lStatus == ERROR_SUCCESS;
+}
+
+// Closes a key of the Uninstall entry, logged with its handle.
+static BOOL CloseUninstallKey(CInstallContext &ctx, HKEY hKey)
+{
+    LONG lStatus = RegCloseKey(hKey);
+    LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegCloseKey(x%x) E %d %s", (unsigned)(ULONG_PTR)hKey, lStatus,
+            SysErrorText(lStatus).c_str());
+    SetLastError(lStatus);
+    return lStatus == ERROR_SUCCESS;
+}
+
+// Opens HKLM's Uninstall key with every right, logged with the handle.
+static BOOL OpenUninstallKey(CInstallContext &ctx, HKEY *phKey)
+{
+    *phKey = NULL;
+    LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ALL_ACCESS, phKey);
+    LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegOpenKeyEx([%s]) h x%x E %d %s", kUninstallKey,
+            (unsigned)(ULONG_PTR)*phKey, lStatus, SysErrorText(lStatus).c_str());
+    SetLastError(lStatus);
+    return lStatus == ERROR_SUCCESS;
+}
+
+/* Writes the model's entry under HKLM's Uninstall key: "DisplayName" the
+ * model, "UninstallString" the working folder's program with its INF, the
+ * model and "/uninstall" (composed in 256 bytes, never cut: a longer one
+ * fails before anything is opened). Every key opened is closed. 1 when every
+ * step succeeded, else 0 after its error line. */
+BOOL CInstallContext::AddUninstallKey()
+{
+    char szUninstall[INF_PATH_MAX];
+    if (!HasCommandNames(*this, "AddUninstallKey") ||
+        !FormatPath(*this, szUninstall, sizeof(szUninstall), "AddUninstallKey", "\"%s\\%s\" \"%s\\%s\" \"%s\" /uninstall",
+                    m_pTempDirName, m_pExeBaseName, m_pTempDirName, m_pInfBaseName, m_pPrinterName))
+        return FALSE;
+    HKEY hUninstall;
+    if (!OpenUninstallKey(*this, &hUninstall))
+        return FALSE;
+
+    HKEY hModel = NULL;
+    LONG lStatus = RegCreateKeyExA(hUninstall, m_pPrinterName, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                   NULL, &hModel, NULL);
+    LogStep(*this, lStatus == ERROR_SUCCESS, "::RegCreateKeyEx([%s]) h x%x E %d %s", m_pPrinterName,
+            (unsigned)(ULONG_PTR)hModel, lStatus, SysErrorText(lStatus).c_str());
+    BOOL bResult = lStatus == ERROR_SUCCESS;
+    DWORD dwError = lStatus;
+    if (bResult) {
+        bResult = SetUninstallValue(*this, hModel, "DisplayName", m_pPrinterName) &&
+                  SetUninstallValue(*this, hModel, "UninstallString", szUninstall);
+        dwError = GetLastError();
+        if (!CloseUninstallKey(*this, hModel) && bResult) {
+            bResult = FALSE;
+            dwError = GetLastError();
+        }
+    }
+    if (!CloseUninstallKey(*this, hUninstall) && bResult) {
+        bResult = FALSE;
+        dwError = GetLastError();
+    }
+    SetLastError(dwError);
+    return bResult;
+}
+
+/* Deletes the model's entry under HKLM's Uninstall key; an entry that is not
+ * there counts as deleted. 1 when every step succeeded, else 0 after its
+ * error line. */
+BOOL CInstallContext::DelUninstallKey()
+{
+    if (!m_pPrinterName || !*m_pPrinterName) {
+        LogErr("DelUninstallKey() m_pPrinterName\r\n");  // an empty name would delete the Uninstall key itself
+        return FALSE;
+    }
+    HKEY hUninstall;
+    if (!OpenUninstallKey(*this, &hUninstall))
+        return FALSE;
+    LONG lStatus = RegDeleteKeyA(hUninstall, m_pPrinterName);
+    BOOL bResult = lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND;
+    LogStep(*this, bResult, "::RegDeleteKey(x%x,[%s]) E %d %s", (unsigned)(ULONG_PTR)hUninstall, m_pPrinterName,
+            lStatus, SysErrorText(lStatus).c_str());
+    if (!CloseUninstallKey(*this, hUninstall) && bResult) {
+        bResult = FALSE;
+        lStatus = GetLastError();
+    }
+    SetLastError(lStatus);
+    return bResult;
+}

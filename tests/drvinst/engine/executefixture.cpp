@@ -1,0 +1,189 @@
+// The execution sequence's test fixture: the package's operations as the
+// program runs them, the second phase from the RunOnce command, and what the
+// cases read back from the registry.
+#include "executefixture.h"
+#include "regkeys.h"
+#include "splstr.h"
+#include "testenv.h"
+
+const char kModel[] = "Ostrel TZ-1000";
+const char kProcessor[] = "KZT TZ Print Processor";
+const char kMonitorKey[] = "System\\CurrentControlSet\\Control\\Print\\Monitors\\jobtap";
+const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kRecordsKey[] = "SOFTWARE\\Ostrel\\TZ.INF";
+const char *const kModelFiles[5] = {"KZTTZDRV.DLL", "KZTTZUIF.DLL", "KZTTZRES.DLL", "KZTTZ1000.DAT", "KZTTZ.HLP"};
+
+// A text value of an HKLM key without its terminator, or "(none)" when the
+// key or value is missing.
+std::string RegText(const std::string &key, const char *value)
+{
+    RegValue v = GetValue(key, value);
+    if (!v.found)
+        return "(none)";
+    return v.bytes.substr(0, v.bytes.find('\0'));
+}
+
+// The names of the values under HKLM RunOnce.
+std::vector<std::string> RunOnceNames()
+{
+    std::vector<std::string> names;
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_READ, &h))
+        return names;
+    char name[512];
+    for (DWORD i = 0;; i++) {
+        DWORD cch = sizeof(name);
+        if (RegEnumValueA(h, i, name, &cch, NULL, NULL, NULL, NULL))
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(h);
+    return names;
+}
+
+// The saved queue records, "queue|port|driver" each, in record order.
+std::vector<std::string> Records()
+{
+    std::vector<std::string> records;
+    for (int n = 0; KeyExists(std::string(kRecordsKey) + "\\" + std::to_string(n)); n++) {
+        std::string key = std::string(kRecordsKey) + "\\" + std::to_string(n);
+        records.push_back(RegText(key, "PrinterName") + "|" + RegText(key, "PortName") + "|" +
+                          RegText(key, "DriverName"));
+    }
+    return records;
+}
+
+static void DeleteFileIfThere(const std::string &path)
+{
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+}
+
+std::string Quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
+}
+
+std::string Queue(const char *name, const char *port)
+{
+    return std::string(name) + "|" + port + "|" + kModel + "|" + kProcessor + "|RAW";
+}
+
+void ExecuteTest::SetUp()
+{
+    EngineTest::SetUp();
+    RemoveRunOnceEntries();
+    RemoveWhatTheSequenceLeaves();
+    // The nested contexts write the log the program writes, C:\kztdebug.txt:
+    // the outer context writes there too, so that the case sees all of it.
+    m_logPath = Narrow(LogPath());
+    LogOn();
+    FreeSplStr(ctx.m_pLogFileName);
+    ctx.m_pLogFileName = AllocSplStr(m_logPath.c_str());
+    m_work = TempPathA() + "OstrelTZ.INF";
+    m_program = Narrow(ExePath(L"execute_test.exe"));
+}
+
+void ExecuteTest::TearDown()
+{
+    if (HasFailure()) {  // the whole log of the case, nested contexts included
+        TakeLog();
+        for (const std::string &line : m_logSeen)
+            printf("log: %s\n", line.c_str());
+    }
+    RemoveRunOnceEntries();
+    RemoveWhatTheSequenceLeaves();
+    LogOff();
+    EngineTest::TearDown();
+}
+
+void ExecuteTest::RemoveWhatTheSequenceLeaves()
+{
+    DeleteKeyTree(std::string(kUninstallKey) + "\\" + kModel);
+    DeleteKeyTree("SOFTWARE\\Ostrel");
+    std::string drvDir = PrinterDriverDirA();
+    for (const char *file : kModelFiles) {
+        for (const char *sub : {"\\", "\\2\\", "\\3\\"})
+            DeleteFileIfThere(drvDir + sub + file);
+    }
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof(system));
+    for (const char *file : {"jobtap.dll", "vigil.exe"})
+        DeleteFileIfThere(std::string(system) + "\\" + file);
+    DeleteFileIfThere(WindowsDirA() + "\\INF\\OstrelTZ.INF");
+    DeleteFileIfThere(WindowsDirA() + "\\INF\\OstrelTZ.PNF");
+    RemoveTree(TempPathA() + "OstrelTZ.INF");
+}
+
+void ExecuteTest::PrepareOperation(CInstallContext &c, const char *port, BOOL *mode)
+{
+    ASSERT_NO_FATAL_FAILURE(Prepare(c, kModel, port));
+    SetProgram(c);
+    *mode = TRUE;
+    c.m_pDialogs = &m_dialogs;
+}
+
+void ExecuteTest::SetProgram(CInstallContext &c)
+{
+    FreeSplStr(c.m_pExeFileName);
+    FreeSplStr(c.m_pExeDirName);
+    FreeSplStr(c.m_pExeBaseName);
+    c.m_pExeFileName = AllocSplStr(m_program.c_str());
+    c.m_pExeDirName = AllocSplStr(m_program.substr(0, m_program.rfind('\\')).c_str());
+    c.m_pExeBaseName = AllocSplStr(m_program.substr(m_program.rfind('\\') + 1).c_str());
+}
+
+void ExecuteTest::Install(const char *port)
+{
+    CInstallContext c;
+    ASSERT_NO_FATAL_FAILURE(PrepareOperation(c, port, &c.m_bInstall));
+    ASSERT_TRUE(c.Excecute()) << c.GetErrorText();
+    m_dialogs.calls.clear();
+}
+
+BOOL ExecuteTest::RunSecondPhase(CInstallContext &c, const std::string &command)
+{
+    RemoveRunOnceEntries();
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back(0);
+    EXPECT_TRUE(c.ParseArguments(line.data()));
+    FreeSplStr(c.m_pLogFileName);
+    c.m_pLogFileName = AllocSplStr(m_logPath.c_str());
+    EXPECT_TRUE(c.m_bRunOnce);
+    EXPECT_TRUE(c.SetupSysInfo()) << c.GetErrorText();
+    EXPECT_TRUE(c.ParseInf()) << c.GetErrorText();
+    EXPECT_TRUE(c.SetupSplInfo());
+    c.m_pDialogs = &m_dialogs;
+    return c.Excecute();
+}
+
+std::string ExecuteTest::SecondPhaseCommand(const char *port, const char *switches)
+{
+    return Quoted(m_work + "\\execute_test.exe") + " " + Quoted(m_work + "\\TZ.INF") + " " + Quoted(kModel) +
+           " " + Quoted(port) + " /RunOnce" + switches;
+}
+
+void ExecuteTest::FillWorkingFolder()
+{
+    CreateDirectoryA(m_work.c_str(), NULL);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((m_package + "\\*").c_str(), &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            std::string name = fd.cFileName;
+            EXPECT_TRUE(CopyFileA((m_package + "\\" + name).c_str(), (m_work + "\\" + name).c_str(), FALSE));
+        }
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+bool ExecuteTest::ModelFilesInstalled()
+{
+    for (const char *file : kModelFiles) {
+        if (!FileExists(PrinterDriverDirA() + "\\" + file))
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,76 @@
+// The execution sequence's tests run the sample package's model through
+// Excecute against Wine's spooler, files and registry, in the installer
+// tests' prefix. The engine's dialogs are a stand-in that answers and records
+// each call and never answers the restart question with Yes: a Yes would
+// make Wine play the restart. RunOnce entries and everything the sequence
+// leaves (Uninstall entry, records key, files, INF copies, working folder)
+// go before and after each case.
+#pragma once
+#include "enginedialogs.h"
+#include "enginefixture.h"
+#include <string>
+#include <vector>
+
+extern const char kModel[];          // "Ostrel TZ-1000", the package's first model
+extern const char kProcessor[];      // its print processor's name
+extern const char kMonitorKey[];     // HKLM-relative key of jobtap's values
+extern const char kRunOnceKey[];     // HKLM RunOnce
+extern const char kUninstallKey[];   // HKLM's list of installed software
+extern const char kRecordsKey[];     // the saved queue records of TZ.INF
+extern const char *const kModelFiles[5];  // the model's files in the driver directory
+
+class RecordingDialogs : public CEngineDialogs {
+public:
+    int AskRestart() override
+    {
+        calls.push_back("restart");
+        return restartAnswer;
+    }
+    int ShowPlugUsb(const char *model, const char *port) override
+    {
+        calls.push_back(std::string("usb ") + (model ? model : "(null)") + "|" + (port ? port : "(null)"));
+        return usbAnswer;
+    }
+    int restartAnswer = IDCANCEL;  // never IDOK
+    int usbAnswer = IDOK;
+    std::vector<std::string> calls;  // "restart", "usb <model>|<port>"
+};
+
+// A text value of an HKLM key without its terminator, or "(none)" when the
+// key or value is missing.
+std::string RegText(const std::string &key, const char *value);
+std::vector<std::string> RunOnceNames();  // the value names under HKLM RunOnce
+std::vector<std::string> Records();       // saved queue records, "queue|port|driver", in record order
+std::string Quoted(const std::string &text);
+// A queue of the model as ReadSpooler lists it.
+std::string Queue(const char *name, const char *port);
+
+class ExecuteTest : public EngineTest {
+protected:
+    // The case's log is C:\kztdebug.txt, which the nested contexts write too.
+    void SetUp() override;
+    void TearDown() override;  // prints the whole log of a failed case
+
+    void RemoveWhatTheSequenceLeaves();
+    // Readies c for an operation on the model as the program does: the
+    // program's location (this test program stands for it), the names,
+    // SetupSysInfo, ParseInf, SetupSplInfo, the dialogs, and *mode set.
+    void PrepareOperation(CInstallContext &c, const char *port, BOOL *mode);
+    void SetProgram(CInstallContext &c);
+    void Install(const char *port = "LPT1:");  // a fresh install that must succeed
+    // The second phase as Windows starts it after the restart: the command
+    // the first phase registered, read back by the command-line parser and
+    // removed from RunOnce (Wine would run it at its next start), then the
+    // program's steps and Excecute's result.
+    BOOL RunSecondPhase(CInstallContext &c, const std::string &command);
+    // What the first phase registers for the model on port with its switches.
+    std::string SecondPhaseCommand(const char *port, const char *switches);
+    // The working folder as a reinstall's first phase leaves it: every file
+    // of the package.
+    void FillWorkingFolder();
+    bool ModelFilesInstalled();
+
+    RecordingDialogs m_dialogs;
+    std::string m_work;     // the working folder of TZ.INF
+    std::string m_program;  // this test program, standing for the installer
+};

@@ -1,0 +1,171 @@
+// What spans the restart and outlives the installer: the RunOnce command of
+// the second phase with its switches and its 256-byte limit, and the model's
+// entry in the list of installed software.
+#include "executefixture.h"
+#include "regkeys.h"
+#include "splstr.h"
+
+// --- RunOnce ---------------------------------------------------------------------------
+
+TEST_F(ExecuteTest, RunOnceCommandNamesTheWorkingFolderCopiesAndEverySwitch)
+{
+    ctx.SetPrinterName(kModel);
+    ctx.m_pTempDirName = AllocSplStr("C:\\T\\OstrelTZ.INF");
+    ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
+    ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
+    TakeLog();
+    const struct {
+        const char *port;
+        BOOL install, uninstall, reinstall, copy;
+        const char *tail;
+    } cases[] = {
+        {"LPT1:", 1, 0, 0, 0, "\"LPT1:\" /RunOnce /Install"},
+        {nullptr, 0, 1, 0, 0, "\"\" /RunOnce /Uninstall"},
+        {"USB", 0, 0, 1, 0, "\"USB\" /RunOnce /Reinstall"},
+        {"COM1:", 1, 1, 1, 1, "\"COM1:\" /RunOnce /Install /Uninstall /Reinstall /Copy"},
+    };
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
+        ctx.SetPortName(cases[i].port);
+        ctx.m_bInstall = cases[i].install;
+        ctx.m_bUninstall = cases[i].uninstall;
+        ctx.m_bReinstall = cases[i].reinstall;
+        ctx.m_bCopy = cases[i].copy;
+        SetLastError(0xdeadbeef);
+        ASSERT_TRUE(ctx.AddRunOnce()) << i << ctx.GetErrorText();
+        EXPECT_EQ(0u, GetLastError()) << i;
+        std::string command = "\"C:\\T\\OstrelTZ.INF\\drvinst.exe\" \"C:\\T\\OstrelTZ.INF\\TZ.INF\" "
+                              "\"Ostrel TZ-1000\" " +
+                              std::string(cases[i].tail);
+        EXPECT_EQ(command, RegText(kRunOnceKey, "TZ.INF")) << i;
+        EXPECT_EQ((std::vector<std::string>{"DBG ::RegOpenKeyEx([SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce]) E 0 ",
+                                            "DBG ::RegSetValueEx([TZ.INF][" + command + "]) E 0 ",
+                                            "DBG ::RegCloseKey E 0 "}),
+                  TakeLog())
+            << i;
+    }
+    EXPECT_EQ((std::vector<std::string>{"TZ.INF"}), RunOnceNames());
+}
+
+TEST_F(ExecuteTest, RunOnceCommandThatDoesNotFitIn256BytesIsNeverCut)
+{
+    // A working folder of n characters: the command holds it twice, with
+    // 48 characters more for the names, quotes, blanks and switches.
+    auto folder = [](size_t n) { return "C:\\" + std::string(n - 3, 'w'); };
+    ctx.SetPrinterName("M");
+    ctx.SetPortName("LPT1:");
+    ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
+    ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
+    ctx.m_bUninstall = TRUE;
+    const size_t kRest = std::string("\"\\drvinst.exe\" \"\\TZ.INF\" \"M\" \"LPT1:\" /RunOnce /Uninstall").size();
+    const struct {
+        size_t length;  // the whole command's length
+        bool fits;
+    } cases[] = {{254, true}, {255, true}, {256, false}, {300, false}};
+    for (const auto &c : cases) {
+        size_t n = (c.length - kRest) / 2;
+        std::string dir = folder(n);
+        std::string exe = std::string(c.length - kRest - 2 * n, 'e') + "drvinst.exe";
+        FreeSplStr(ctx.m_pTempDirName);
+        FreeSplStr(ctx.m_pExeBaseName);
+        ctx.m_pTempDirName = AllocSplStr(dir.c_str());
+        ctx.m_pExeBaseName = AllocSplStr(exe.c_str());
+        std::string command = "\"" + dir + "\\" + exe + "\" \"" + dir + "\\TZ.INF\" \"M\" \"LPT1:\" /RunOnce /Uninstall";
+        ASSERT_EQ(c.length, command.size());
+        RemoveRunOnceEntries();
+        ctx.m_strError.clear();
+        EXPECT_EQ(c.fits, !!ctx.AddRunOnce()) << c.length;
+        if (c.fits) {
+            EXPECT_EQ(command, RegText(kRunOnceKey, "TZ.INF")) << c.length;
+            EXPECT_EQ("", ctx.m_strError);
+        } else {
+            EXPECT_TRUE(RunOnceNames().empty()) << c.length;
+            EXPECT_EQ("AddRunOnce() Length [" + command + "]\r\n", ctx.m_strError);
+        }
+    }
+}
+
+TEST_F(ExecuteTest, FirstPhaseFromALongWorkingFolderFailsAtTheRunOnceCommand)
+{
+    // The working folder takes its name from the INF: a long INF name gives a
+    // folder that fits, and a command (which holds it twice) that does not.
+    std::string name = std::string(80, 'L') + ".INF";
+    std::string inf = m_package + "\\" + name;
+    ASSERT_TRUE(CopyFileA((m_package + "\\TZ.INF").c_str(), inf.c_str(), FALSE));
+    CInstallContext c;
+    ASSERT_NO_FATAL_FAILURE(Prepare(c, kModel, "LPT1:", nullptr, inf));
+    SetProgram(c);
+    c.m_bUninstall = TRUE;
+    c.m_pDialogs = &m_dialogs;
+    std::string work = TempPathA() + "Ostrel" + name;
+    EXPECT_FALSE(c.Excecute());
+    RemoveTree(work);
+    EXPECT_EQ(0u, c.m_strError.find("AddRunOnce() Length [\"" + work + "\\execute_test.exe\" \"" + work + "\\" + name))
+        << c.m_strError;
+    EXPECT_TRUE(RunOnceNames().empty());
+    EXPECT_TRUE(m_dialogs.calls.empty());
+}
+
+// --- the Uninstall entry -----------------------------------------------------------------
+
+TEST_F(ExecuteTest, UninstallEntryIsWrittenAndDeleted)
+{
+    ctx.SetPrinterName(kModel);
+    ctx.m_pTempDirName = AllocSplStr("C:\\T\\OstrelTZ.INF");
+    ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
+    ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
+    std::string entry = std::string(kUninstallKey) + "\\" + kModel;
+    TakeLog();
+    SetLastError(0xdeadbeef);
+    ASSERT_TRUE(ctx.AddUninstallKey()) << ctx.GetErrorText();
+    EXPECT_EQ(0u, GetLastError());
+    EXPECT_EQ(kModel, RegText(entry, "DisplayName"));
+    EXPECT_EQ("\"C:\\T\\OstrelTZ.INF\\drvinst.exe\" \"C:\\T\\OstrelTZ.INF\\TZ.INF\" \"Ostrel TZ-1000\" /uninstall",
+              RegText(entry, "UninstallString"));
+    std::vector<std::string> log = TakeLog();
+    ASSERT_EQ(6u, log.size());
+    EXPECT_EQ(0u, log[0].find("DBG ::RegOpenKeyEx([SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall]) h x"));
+    EXPECT_EQ(0u, log[1].find("DBG ::RegCreateKeyEx([Ostrel TZ-1000]) h x"));
+    EXPECT_EQ("DBG ::RegSetValueEx([DisplayName],[Ostrel TZ-1000]) E 0 ", log[2]);
+    EXPECT_EQ("DBG ::RegSetValueEx([UninstallString],[" + RegText(entry, "UninstallString") + "]) E 0 ", log[3]);
+    EXPECT_EQ(0u, log[4].find("DBG ::RegCloseKey(x"));
+    EXPECT_EQ(0u, log[5].find("DBG ::RegCloseKey(x"));
+
+    // Written again over itself; deleted; deleting what is gone succeeds.
+    ASSERT_TRUE(ctx.AddUninstallKey());
+    ASSERT_TRUE(ctx.DelUninstallKey()) << ctx.GetErrorText();
+    EXPECT_FALSE(KeyExists(entry));
+    TakeLog();
+    ASSERT_TRUE(ctx.DelUninstallKey()) << ctx.GetErrorText();
+    log = TakeLog();
+    ASSERT_EQ(3u, log.size());
+    EXPECT_NE(std::string::npos, log[1].find(",[Ostrel TZ-1000]) E 2 ")) << log[1];
+    EXPECT_EQ(0u, log[1].find("DBG ::RegDeleteKey(x"));
+    EXPECT_TRUE(KeyExists(kUninstallKey));
+    EXPECT_EQ("", ctx.m_strError);
+}
+
+TEST_F(ExecuteTest, UninstallEntryNeedsItsNamesAndAStringThatFits)
+{
+    ctx.m_pTempDirName = AllocSplStr("C:\\T\\OstrelTZ.INF");
+    ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
+    ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
+    // Without a model name the Uninstall key itself would be written or deleted.
+    for (const char *model : {(const char *)nullptr, ""}) {
+        ctx.SetPrinterName(model);
+        ctx.m_strError.clear();
+        EXPECT_FALSE(ctx.AddUninstallKey());
+        EXPECT_EQ("AddUninstallKey() m_pPrinterName\r\n", ctx.m_strError);
+        ctx.m_strError.clear();
+        EXPECT_FALSE(ctx.DelUninstallKey());
+        EXPECT_EQ("DelUninstallKey() m_pPrinterName\r\n", ctx.m_strError);
+        EXPECT_EQ("(none)", RegText(kUninstallKey, "DisplayName"));
+        EXPECT_TRUE(KeyExists(kUninstallKey));
+    }
+    // An uninstall command beyond 256 bytes is no entry at all.
+    std::string model(220, 'm');
+    ctx.SetPrinterName(model.c_str());
+    ctx.m_strError.clear();
+    EXPECT_FALSE(ctx.AddUninstallKey());
+    EXPECT_EQ(0u, ctx.m_strError.find("AddUninstallKey() Length [\"C:\\T\\OstrelTZ.INF\\drvinst.exe\" ")) << ctx.m_strError;
+    EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + model));
+}
