@@ -577,3 +577,57 @@ TEST_F(DelFilesTest, EmptyFileNameNamesNoFile)
     EXPECT_FALSE(LogHasStart("DBG ::SetFileAttributes([" + m_dest + "\\])"));
     SetFileAttributesA(m_dest.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+// Windows 95/98 only: these cases run in the 32-bit build, in a prefix that
+// reports Windows 98, and skip wherever the system reports Windows NT.
+class FilesW95Test : public DelFilesTest {
+protected:
+    void SetUp() override
+    {
+        DelFilesTest::SetUp();
+        OSVERSIONINFOA osvi = {};
+        osvi.dwOSVersionInfoSize = sizeof(osvi);
+        GetVersionExA(&osvi);
+        if (osvi.dwPlatformId == VER_PLATFORM_WIN32_NT)
+            GTEST_SKIP() << "the Windows 95/98 path needs a system that reports the Windows 95 family; this one "
+                            "reports Windows NT "
+                         << osvi.dwMajorVersion << "." << osvi.dwMinorVersion
+                         << " (these cases run in the 32-bit build with KZT_PREFIX=win98 KZT_WINE_VERSION=win98)";
+    }
+};
+
+// Every INF of the system INF directory is searched, not only "oem*.inf".
+TEST_F(FilesW95Test, DelOemInfSearchesEveryInfOfTheSystem)
+{
+    std::string named = SystemInf("kztfw95a.inf", "\"kztf Model\" = KZTF.Install\r\n");
+    std::string namedPnf = SystemInf("kztfw95a.PNF", "pnf");
+    std::string oem = SystemInf("oemkztf8.inf", "\"kztf Model\" = KZTF.Install\r\n");
+    std::string other = SystemInf("kztfw95b.inf", "\"Other Model\" = Other.Install\r\n");
+    std::string inf = WriteModelInf("DriverFile=kztfdrv.dll", "");
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ASSERT_FALSE(ctx.m_bWinNT);
+    EXPECT_TRUE(ctx.DelOemInf()) << ctx.GetErrorText();
+    EXPECT_FALSE(FileExists(named));
+    EXPECT_FALSE(FileExists(namedPnf));
+    EXPECT_FALSE(FileExists(oem));
+    EXPECT_TRUE(FileExists(other));
+    EXPECT_EQ("", ctx.m_strError);
+}
+
+// The driver directory of the "Windows 4.0" environment has no version
+// folders: only the file itself goes.
+TEST_F(FilesW95Test, DelFilesLeavesTheDriverDirectorysFoldersAlone)
+{
+    WriteFile("kztfw95.dat", "w");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Drv",
+                                    Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfw95.dat"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ASSERT_FALSE(ctx.m_bWinNT);
+    CreateDirectoryA(m_drvDir.c_str(), NULL);
+    ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
+    std::string inVersion3 = PutInDriverDir("\\3", "kztfw95.dat");
+    EXPECT_TRUE(ctx.DelFiles()) << ctx.GetErrorText();
+    EXPECT_FALSE(FileExists(m_drvDir + "\\kztfw95.dat"));
+    EXPECT_TRUE(FileExists(inVersion3));
+    EXPECT_FALSE(LogHasStart("DBG ::GetFileAttributes([" + m_drvDir + "\\2\\"));
+}
