@@ -36,7 +36,7 @@ BOOL CInstallContext::CopyInfFiles()
     char szSource[INF_PATH_MAX];
     char szTarget[INF_PATH_MAX];
     for (const FileLink *p = m_pFileLink; p; p = p->pNext) {
-        if (!p->pDst || !p->pDir) {
+        if (!p->pDst || !*p->pDst || !p->pDir) {  // "dir\" names no file
             LogErr("CopyInfFiles() p->pDst\r\n");
             bResult = FALSE;
             continue;
@@ -127,7 +127,9 @@ BOOL CInstallContext::DelFiles()
     BOOL bResult = TRUE;
     char szDriver[INF_PATH_MAX];
     for (const FileLink *p = m_pFileLink; p; p = p->pNext) {
-        if (!p->pDst) {
+        // An empty name would make the file's folder the target (and match
+        // every installed driver's files).
+        if (!p->pDst || !*p->pDst) {
             LogErr("DelFiles() p->pDst\r\n");
             return FALSE;
         }
@@ -272,15 +274,16 @@ BOOL CInstallContext::DiffFile(const char *pszInstalled, const char *pszNew)
 
 /* 1 when an installed copy of a listed file differs from the new one in
  * m_pDrvSrcDir: the comparison stops at the first difference. Files no
- * installed driver names and files with the extension "BPD" are not
- * compared. pszName (cbName bytes, at least 256) receives the name of the
+ * installed driver names (an empty name included) and files with the
+ * extension "BPD" are not compared. pszName (cbName bytes, at least 256) receives the name of the
  * last driver looked at. Needs a fresh EnumDrv. */
 BOOL CInstallContext::DiffDriverFiles(char *pszName, DWORD cbName)
 {
     char szInstalled[INF_PATH_MAX];
     char szNew[INF_PATH_MAX];
     for (const FileLink *p = m_pFileLink; p; p = p->pNext) {
-        const char *pszFound = FindUsingDriver(p->pDst, pszName, cbName);
+        // An empty name is in every string: it names no installed file.
+        const char *pszFound = p->pDst && *p->pDst ? FindUsingDriver(p->pDst, pszName, cbName) : NULL;
         if (!pszFound) {
             LogDbg("Diff [%s] [%s]\r\n", LogStr(p->pDst), LogStr(NULL));
             continue;

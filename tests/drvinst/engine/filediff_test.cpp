@@ -7,7 +7,8 @@
 
 namespace {
 
-const char kDriverInstall[] = "CopyFiles=KZTF.Drv\nDriverFile=kztfdrv.dll\nConfigFile=kztfui.dll\nDataFile=kztfdata.dat";
+const char kDriverInstall[] =
+    "CopyFiles=KZTF.Drv\nDriverFile=kztfdrv.dll\nConfigFile=kztfui.dll\nDataFile=kztfdata.dat";
 const char kDriverFiles[] = "[DestinationDirs]\nKZTF.Drv=66000\n[KZTF.Drv]\nkztfdrv.dll\nkztfui.dll\nkztfdata.dat\n"
                             "kztfhelp.bpd\n";
 

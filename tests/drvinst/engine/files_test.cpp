@@ -244,6 +244,22 @@ protected:
         CopyFileA(Src(name).c_str(), (dir + "\\" + name).c_str(), FALSE);
         return dir + "\\" + name;
     }
+    // Another model's driver, "kztf Other", installed with the spooler: its
+    // files kztfother.dll and the dependent file kztfshared.dll.
+    void AddOtherDriver()
+    {
+        CopyStub(m_dir, "kztfother.dll");
+        CopyStub(m_dir, "kztfshared.dll");
+        PutInDriverDir("", "kztfother.dll");
+        PutInDriverDir("", "kztfshared.dll");
+        DRIVER_INFO_3A other = {};
+        other.cVersion = 3;
+        other.pName = (LPSTR) "kztf Other";
+        other.pDriverPath = other.pDataFile = other.pConfigFile = (LPSTR) "kztfother.dll";
+        other.pDependentFiles = (LPSTR) "kztfshared.dll\0";
+        other.pDefaultDataType = (LPSTR) "RAW";
+        ASSERT_TRUE(AddPrinterDriverA(NULL, 3, (LPBYTE)&other)) << GetLastError();
+    }
 };
 
 // Uninstall: every listed file goes, with its copies in the driver
@@ -284,18 +300,8 @@ TEST_F(DelFilesTest, UninstallRemovesTheFilesTheInfCopiesAndTheSystemCopies)
 // share) stays, in the driver directory and in its version folders.
 TEST_F(DelFilesTest, FileStillUsedByAnotherDriverIsKept)
 {
-    CopyStub(m_dir, "kztfshared.dll");
+    ASSERT_NO_FATAL_FAILURE(AddOtherDriver());
     CopyStub(m_dir, "kztfown.dll");
-    CopyStub(m_dir, "kztfother.dll");
-    PutInDriverDir("", "kztfother.dll");
-    PutInDriverDir("", "kztfshared.dll");
-    DRIVER_INFO_3A other = {};
-    other.cVersion = 3;
-    other.pName = (LPSTR) "kztf Other";
-    other.pDriverPath = other.pDataFile = other.pConfigFile = (LPSTR) "kztfother.dll";
-    other.pDependentFiles = (LPSTR) "kztfshared.dll\0";
-    other.pDefaultDataType = (LPSTR) "RAW";
-    ASSERT_TRUE(AddPrinterDriverA(NULL, 3, (LPBYTE)&other)) << GetLastError();
 
     std::string inf = WriteModelInf("CopyFiles=KZTF.Drv",
                                     Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfshared.dll",
@@ -539,4 +545,89 @@ TEST_F(DelFilesTest, LongSystemInfDirectoryFailsTheInfCopyAndTheSearch)
     ctx.m_strError.clear();
     EXPECT_FALSE(ctx.DelOemInf());
     EXPECT_EQ("DelOemInf() Length [" + longInfDir + "\\oem*.inf]\r\n", ctx.m_strError);
+}
+
+// A file-list line with an empty name (",source") names no file: the copy,
+// the removal and the comparison leave it out with their error line, never
+// acting on the folder itself.
+TEST_F(DelFilesTest, EmptyFileNameNamesNoFile)
+{
+    ASSERT_NO_FATAL_FAILURE(AddOtherDriver());
+    WriteFile("kztfa.dat", "a");
+    WriteFile("kztfsrc.dat", "src");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Files", kFilesDest + Lines({"[KZTF.Files]", "kztfa.dat",
+                                                                                ",kztfsrc.dat"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    SetFileAttributesA(m_dest.c_str(), FILE_ATTRIBUTE_READONLY);
+    std::string destAttr = AttrText(m_dest);
+    EXPECT_FALSE(ctx.CopyInfFiles());
+    EXPECT_EQ("CopyInfFiles() p->pDst\r\n", ctx.m_strError);
+    EXPECT_EQ("a", ReadBytes(Dest("kztfa.dat")));
+
+    ASSERT_TRUE(ctx.EnumDrv());
+    char name[256];
+    EXPECT_FALSE(ctx.DiffDriverFiles(name));
+    EXPECT_TRUE(LogHas("DBG Diff [] [KztNull]"));
+
+    ctx.m_strError.clear();
+    EXPECT_FALSE(ctx.DelFiles());
+    EXPECT_EQ("DelFiles() p->pDst\r\n", ctx.m_strError);
+    EXPECT_FALSE(FileExists(Dest("kztfa.dat")));
+    EXPECT_EQ(destAttr, AttrText(m_dest));
+    EXPECT_FALSE(LogHasStart("DBG ::SetFileAttributes([" + m_dest + "\\])"));
+    SetFileAttributesA(m_dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Windows 95/98 only: these cases run in the 32-bit build, in a prefix that
+// reports Windows 98, and skip wherever the system reports Windows NT.
+class FilesW95Test : public DelFilesTest {
+protected:
+    void SetUp() override
+    {
+        DelFilesTest::SetUp();
+        OSVERSIONINFOA osvi = {};
+        osvi.dwOSVersionInfoSize = sizeof(osvi);
+        GetVersionExA(&osvi);
+        if (osvi.dwPlatformId == VER_PLATFORM_WIN32_NT)
+            GTEST_SKIP() << "the Windows 95/98 path needs a system that reports the Windows 95 family; this one "
+                            "reports Windows NT "
+                         << osvi.dwMajorVersion << "." << osvi.dwMinorVersion
+                         << " (these cases run in the 32-bit build with KZT_PREFIX=win98 KZT_WINE_VERSION=win98)";
+    }
+};
+
+// Every INF of the system INF directory is searched, not only "oem*.inf".
+TEST_F(FilesW95Test, DelOemInfSearchesEveryInfOfTheSystem)
+{
+    std::string named = SystemInf("kztfw95a.inf", "\"kztf Model\" = KZTF.Install\r\n");
+    std::string namedPnf = SystemInf("kztfw95a.PNF", "pnf");
+    std::string oem = SystemInf("oemkztf8.inf", "\"kztf Model\" = KZTF.Install\r\n");
+    std::string other = SystemInf("kztfw95b.inf", "\"Other Model\" = Other.Install\r\n");
+    std::string inf = WriteModelInf("DriverFile=kztfdrv.dll", "");
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ASSERT_FALSE(ctx.m_bWinNT);
+    EXPECT_TRUE(ctx.DelOemInf()) << ctx.GetErrorText();
+    EXPECT_FALSE(FileExists(named));
+    EXPECT_FALSE(FileExists(namedPnf));
+    EXPECT_FALSE(FileExists(oem));
+    EXPECT_TRUE(FileExists(other));
+    EXPECT_EQ("", ctx.m_strError);
+}
+
+// The driver directory of the "Windows 4.0" environment has no version
+// folders: only the file itself goes.
+TEST_F(FilesW95Test, DelFilesLeavesTheDriverDirectorysFoldersAlone)
+{
+    WriteFile("kztfw95.dat", "w");
+    std::string inf = WriteModelInf("CopyFiles=KZTF.Drv",
+                                    Lines({"[DestinationDirs]", "KZTF.Drv=66000", "[KZTF.Drv]", "kztfw95.dat"}));
+    ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
+    ASSERT_FALSE(ctx.m_bWinNT);
+    CreateDirectoryA(m_drvDir.c_str(), NULL);
+    ASSERT_TRUE(ctx.CopyInfFiles()) << ctx.GetErrorText();
+    std::string inVersion3 = PutInDriverDir("\\3", "kztfw95.dat");
+    EXPECT_TRUE(ctx.DelFiles()) << ctx.GetErrorText();
+    EXPECT_FALSE(FileExists(m_drvDir + "\\kztfw95.dat"));
+    EXPECT_TRUE(FileExists(inVersion3));
+    EXPECT_FALSE(LogHasStart("DBG ::GetFileAttributes([" + m_drvDir + "\\2\\"));
 }
