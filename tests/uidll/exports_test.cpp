@@ -325,7 +325,7 @@ private:
     BYTE *m_pBase;
 };
 
-// The spec version a converted device mode of a public size carries; other
+// The dmSpecVersion a converted device mode of a public size carries; other
 // sizes carry the source's.
 WORD SpecForSize(WORD size, WORD source)
 {
@@ -334,7 +334,7 @@ WORD SpecForSize(WORD size, WORD source)
 
 // What a call that reports success must have written into a fresh buffer
 // of 244 bytes for the template (the caller's input device mode, or none):
-// the template's shape where it is smaller than ours, the spec version of
+// the template's shape where it is smaller than ours, the dmSpecVersion of
 // that size (ours for an unlisted one), our private part as far as it fits,
 // its signature when there is room for it, nothing beyond; public fields as
 // the library's rules make them: colour, scale 1 to 1000, copies 1 to 99,
