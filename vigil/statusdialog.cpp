@@ -135,6 +135,8 @@ void CStatusDialog::TogglePause(int panel)
     }
 }
 
+// Timer ids 1 to 3 drive the Printer, Host and Spool Info panels; nothing
+// runs once the window is ending. Any other id is a failure: message, close.
 void CStatusDialog::OnTimer(UINT_PTR idTimer)
 {
     if (m_bEnding || m_bClosed)
@@ -152,6 +154,9 @@ void CStatusDialog::OnTimer(UINT_PTR idTimer)
     }
 }
 
+// Printer Info: the device id and vendor request answers the ticked boxes ask
+// for, each read into a 1024-byte buffer and terminated; a failed request
+// fails the window. The timer is stopped while the requests run.
 void CStatusDialog::PrinterInfoTick()
 {
     BOOL bDevId = m_devid.IsChecked(), bUsbGet = m_usbget.IsChecked();
@@ -180,6 +185,8 @@ void CStatusDialog::PrinterInfoTick()
     StartTimer(PanelPrinter);
 }
 
+// Host Info: the job state from a fresh copy of the channel's block; after
+// more than five idle ticks in a row the window closes itself.
 void CStatusDialog::HostInfoTick()
 {
     if (m_bPaused[PanelHost])
@@ -197,6 +204,8 @@ void CStatusDialog::HostInfoTick()
         Close();
 }
 
+// Spool Info: the spooler's report on the printer and its job, drawn whole
+// once per tick.
 void CStatusDialog::SpoolInfoTick()
 {
     if (m_bPaused[PanelSpool])
@@ -214,6 +223,9 @@ void CStatusDialog::SpoolInfoTick()
     StartTimer(PanelSpool);
 }
 
+// A notification of the language monitor (wParam 1 to 4): one line in the
+// Host Info panel with the block's job id; a document start resets the idle
+// count.
 void CStatusDialog::OnLanguageMonitor(WPARAM wParam, LPARAM lParam)
 {
     if (m_bEnding || m_bClosed)
