@@ -8,7 +8,9 @@
 #include <string>
 #include "comsettings.h"
 #include "dialogcheck.h"
+#include "installcontext.h"
 #include "regkeys.h"
+#include "testenv.h"
 #include "windowdriver.h"
 
 namespace {
@@ -154,6 +156,22 @@ TEST(ApplyComPortSettings, ReadsAtMost255Characters)
         EXPECT_EQ(Describe(expected), Describe(actual)) << i;
         EXPECT_TRUE(SameConfig(expected, actual)) << i;
     }
+}
+
+// The sample INF's serial model: its value, read from the INF as the dialog
+// reads it, gives a line a printer can use.
+TEST(ApplyComPortSettings, SampleSerialModelGives9600BaudEightNoneOneXonXoff)
+{
+    CInstallContext ctx;
+    ctx.SetInfFileName(Narrow(ExePath(L"samples\\tz\\TZ.INF")).c_str());
+    ctx.SetPrinterName("Ostrel TZ-2000");
+    ASSERT_TRUE(ctx.SetupSysInfo()) << ctx.GetErrorText();
+    ASSERT_TRUE(ctx.ParseInf()) << ctx.GetErrorText();
+    ASSERT_NE(nullptr, ctx.GetComPortSettings());
+    COMMCONFIG actual = OddConfig();
+    ApplyComPortSettings(ctx.GetComPortSettings(), &actual);
+    COMMCONFIG expected = WithFields(OddConfig(), {9600, 8, NOPARITY, ONESTOPBIT, 'X'});
+    EXPECT_EQ(Describe(expected), Describe(actual)) << ctx.GetComPortSettings();
 }
 
 namespace {
