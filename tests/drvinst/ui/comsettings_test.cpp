@@ -199,6 +199,8 @@ protected:
         m_bPortsKey = KeyExists(kPortsKey);
         m_bCom1Key = KeyExists(kPortsKey + "\\COM1");
         m_com1Value = GetValue(kPortsKey + "\\COM1", "DCB");
+        if (m_bCom1Key)
+            m_com1Dacl = DaclText(kPortsKey + "\\COM1");
         m_start = Stored("COM1");
         m_start.dcb.BaudRate = 4800;
         m_start.dcb.ByteSize = 7;
@@ -217,6 +219,8 @@ protected:
             DeleteKeyTree(kPortsKey);
         } else if (!m_bCom1Key) {
             DeleteKeyTree(kPortsKey + "\\COM1");
+        } else if (!m_com1Dacl.empty() && !SetDaclText(kPortsKey + "\\COM1", m_com1Dacl.c_str())) {
+            ADD_FAILURE() << "COM1's access list not put back";
         } else if (m_com1Value.found) {
             SetValueBytes(kPortsKey + "\\COM1", "DCB", m_com1Value.type, m_com1Value.bytes);
         } else {
@@ -228,12 +232,20 @@ protected:
         }
     }
 
+    // COM1's stored configuration can be read but no longer written, as
+    // for a user without the right to change it.
+    void MakeCom1ReadOnly()
+    {
+        ASSERT_TRUE(SetDaclText(kPortsKey + "\\COM1", "D:P(A;;KR;;;WD)"));
+    }
+
     COMMCONFIG m_start;
 
 private:
     bool m_bPortsKey = false;
     bool m_bCom1Key = false;
     RegValue m_com1Value;
+    std::string m_com1Dacl;
 };
 
 }  // namespace
@@ -375,6 +387,26 @@ TEST_F(ComPortTest, StartOnAPortThatIsNotSerialFailsWithTheUpperCasedCallText)
     EXPECT_TRUE(SameConfig(m_start, Stored("COM1")));
 }
 
+// A failing store carries its own call text, and never an earlier call's
+// error code; a configuration the user saved is only read, so it still works.
+TEST_F(ComPortTest, StartFailsWhenThePortsConfigurationCannotBeStored)
+{
+    MakeCom1ReadOnly();
+    COMMCONFIG config;
+    std::string error;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(SetComDefaults("COM1:", kSettings, TRUE, TRUE, FALSE, &config, &error));
+    const std::string start = "::SetDefaultCommConfig([COM1]) R 0 E ";
+    EXPECT_EQ(start, error.substr(0, start.size())) << error;
+    EXPECT_NE(start + "-559038737", error);
+    EXPECT_TRUE(SameConfig(m_start, Stored("COM1")));
+
+    error = "untouched";
+    EXPECT_TRUE(SetComDefaults("COM1:", kSettings, TRUE, TRUE, TRUE, &config, &error)) << error;
+    EXPECT_TRUE(SameConfig(m_start, config));
+    EXPECT_EQ("untouched", error);
+}
+
 namespace {
 
 // RunComConfig on a thread of its own, as the button's handler runs it,
@@ -493,5 +525,18 @@ TEST_F(ComPortTest, ComConfigOnAPortThatIsNotSerialFailsBeforeAnyDialog)
         EXPECT_EQ(COMCONFIG_FAILED, run.Wait()) << i;
         EXPECT_EQ(cases[i].text, run.m_error) << i;
     }
+    EXPECT_TRUE(SameConfig(m_start, Stored("COM1")));
+}
+
+TEST_F(ComPortTest, ComConfigFailsWhenTheUsersChoiceCannotBeStored)
+{
+    MakeCom1ReadOnly();
+    ComConfigRun run("COM1:", kSettings);
+    HWND hDlg = run.Dialog("Settings for COM1");
+    ASSERT_TRUE(hDlg) << "no settings dialog; the call answered " << run.Wait() << " " << run.m_error;
+    Click(hDlg, IDOK);
+    EXPECT_EQ(COMCONFIG_FAILED, run.Wait());
+    const std::string start = "::SetDefaultCommConfig([COM1]) R 0 E ";
+    EXPECT_EQ(start, run.m_error.substr(0, start.size())) << run.m_error;
     EXPECT_TRUE(SameConfig(m_start, Stored("COM1")));
 }
