@@ -10,7 +10,9 @@
 #include <vector>
 #include "installcontext.h"
 #include "portlist.h"
+#include "spoolstandin.h"
 #include "testenv.h"
+#include "windowdriver.h"
 
 namespace {
 
@@ -138,6 +140,31 @@ Names SpoolerPortNames()
     return names;
 }
 
+// Fills the list from the spooler on a thread of its own, answering every
+// message box the fill shows with OK; the boxes' texts, in order.
+std::vector<std::string> FillAnsweringBoxes(Outcome *pOut)
+{
+    Outcome out = {};
+    ModalCall call([&] {
+        out = FillFromSpooler();
+        return (LONG)out.nResult;
+    });
+    std::vector<std::string> texts;
+    LONG nResult;
+    while (!call.Done(&nResult)) {
+        std::string text;
+        HWND hBox = WaitForMessageBox(GetCurrentProcessId(), 200, &text);
+        if (!hBox)
+            continue;
+        texts.push_back(text);
+        Click(hBox, IDOK);
+        WaitForWindowGone(hBox, 5000);
+    }
+    call.Wait();
+    *pOut = out;
+    return texts;
+}
+
 class PortListSpooler : public ::testing::Test {
 protected:
     void SetUp() override { LogOn(); }
@@ -262,6 +289,54 @@ TEST_F(PortListSpooler, AddedPortsAreGoneFromTheSpoolerAfterTheCase)
     Outcome out = FillFromSpooler();
     EXPECT_FALSE(Has(LogMessages("DI"), "DBG ::EnumPort [NE00:]"));
     EXPECT_EQ(IDOK, out.nResult);
+}
+
+TEST_F(PortListSpooler, RefusedSizeQueryIsShownAndClosesTheDialog)
+{
+    SpoolerStandIn standIn(GetModuleHandleA(NULL));
+    ASSERT_TRUE(standIn.Installed());
+    standIn.FailEnumPorts(false, 1, ERROR_ACCESS_DENIED);
+    Outcome out;
+    std::vector<std::string> boxes = FillAnsweringBoxes(&out);
+    EXPECT_EQ(std::vector<std::string>{"::EnumPorts cbNeeded 0 R 0 E 5\r\n"}, boxes);
+    EXPECT_EQ(IDCANCEL, out.nResult);
+    EXPECT_TRUE(out.entries.empty());
+    EXPECT_EQ(1, standIn.EnumPortsCalls());
+    EXPECT_TRUE(Has(LogMessages("DI"), "ERR ::EnumPorts cbNeeded 0 R 0 E 5"));
+}
+
+// The ports may change between the two calls: a refused fill is shown, and
+// the enumeration starts again from the size query.
+TEST_F(PortListSpooler, RefusedFillIsShownAndTheEnumerationStartsAgain)
+{
+    SpoolerStandIn standIn(GetModuleHandleA(NULL));
+    ASSERT_TRUE(standIn.Installed());
+    standIn.FailEnumPorts(true, 1, ERROR_INSUFFICIENT_BUFFER);
+    Outcome out;
+    std::vector<std::string> boxes = FillAnsweringBoxes(&out);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(0u, boxes[0].rfind("::EnumPorts cbNeeded ", 0)) << boxes[0];
+    EXPECT_NE(std::string::npos, boxes[0].find(" R 0 E 122\r\n")) << boxes[0];
+    EXPECT_EQ(std::string::npos, boxes[0].find("cbNeeded 0 ")) << "the size the spooler asked for";
+    EXPECT_EQ(IDOK, out.nResult);
+    Names expected = {"COM1:", "COM2:", "COM3:", "COM4:", "FILE:", "LPT1:", "LPT2:", "LPT3:", "USB"};
+    EXPECT_EQ(expected, out.entries);
+    EXPECT_EQ(4, standIn.EnumPortsCalls());
+}
+
+// A spooler whose fill never succeeds does not keep the dialog in a loop of
+// message boxes: after five attempts the dialog closes.
+TEST_F(PortListSpooler, FillRefusedEveryTimeGivesUpAfterFiveAttempts)
+{
+    SpoolerStandIn standIn(GetModuleHandleA(NULL));
+    ASSERT_TRUE(standIn.Installed());
+    standIn.FailEnumPorts(true, 1000, ERROR_INSUFFICIENT_BUFFER);
+    Outcome out;
+    std::vector<std::string> boxes = FillAnsweringBoxes(&out);
+    EXPECT_EQ(5u, boxes.size());
+    EXPECT_EQ(IDCANCEL, out.nResult);
+    EXPECT_TRUE(out.entries.empty());
+    EXPECT_EQ(10, standIn.EnumPortsCalls());
 }
 
 TEST(PortNarrowing, CommandLineNamesCollectTheEntriesBeginningWithThem)
