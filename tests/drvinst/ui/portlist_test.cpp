@@ -165,6 +165,31 @@ std::vector<std::string> FillAnsweringBoxes(Outcome *pOut)
     return texts;
 }
 
+// A fill from a spooler whose EnumPortsA refuses the next nTimes size calls
+// (bFill false) or fills (bFill true) with dwError.
+struct RefusedFill {
+    bool bStandIn;                   // the stand-in took the program's import
+    std::vector<std::string> boxes;  // the texts shown, in order
+    Outcome out;
+    LONG nCalls;                     // EnumPortsA calls made
+};
+
+RefusedFill FillWithRefusals(bool bFill, LONG nTimes, DWORD dwError)
+{
+    RefusedFill refused = {};
+    SpoolerStandIn standIn(GetModuleHandleA(NULL));
+    refused.bStandIn = standIn.Installed();
+    if (!refused.bStandIn)
+        return refused;
+    standIn.FailEnumPorts(bFill, nTimes, dwError);
+    refused.boxes = FillAnsweringBoxes(&refused.out);
+    refused.nCalls = standIn.EnumPortsCalls();
+    return refused;
+}
+
+// Wine's local ports as the list offers them in a prefix that reports XP.
+const Names kWineList = {"COM1:", "COM2:", "COM3:", "COM4:", "FILE:", "LPT1:", "LPT2:", "LPT3:", "USB"};
+
 class PortListSpooler : public ::testing::Test {
 protected:
     void SetUp() override { LogOn(); }
@@ -241,8 +266,7 @@ TEST_F(PortListSpooler, WinesPortsAreOfferedUpperCaseWithGenericUsbAndEntry0Sele
 
     Outcome out = FillFromSpooler();
     EXPECT_EQ(IDOK, out.nResult);
-    Names expected = {"COM1:", "COM2:", "COM3:", "COM4:", "FILE:", "LPT1:", "LPT2:", "LPT3:", "USB"};
-    EXPECT_EQ(expected, out.entries);
+    EXPECT_EQ(kWineList, out.entries);
     EXPECT_EQ(0, out.nSel);
 
     Names log = LogMessages("DI");
@@ -293,15 +317,12 @@ TEST_F(PortListSpooler, AddedPortsAreGoneFromTheSpoolerAfterTheCase)
 
 TEST_F(PortListSpooler, RefusedSizeQueryIsShownAndClosesTheDialog)
 {
-    SpoolerStandIn standIn(GetModuleHandleA(NULL));
-    ASSERT_TRUE(standIn.Installed());
-    standIn.FailEnumPorts(false, 1, ERROR_ACCESS_DENIED);
-    Outcome out;
-    std::vector<std::string> boxes = FillAnsweringBoxes(&out);
-    EXPECT_EQ(std::vector<std::string>{"::EnumPorts cbNeeded 0 R 0 E 5\r\n"}, boxes);
-    EXPECT_EQ(IDCANCEL, out.nResult);
-    EXPECT_TRUE(out.entries.empty());
-    EXPECT_EQ(1, standIn.EnumPortsCalls());
+    RefusedFill refused = FillWithRefusals(false, 1, ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(refused.bStandIn);
+    EXPECT_EQ(std::vector<std::string>{"::EnumPorts cbNeeded 0 R 0 E 5\r\n"}, refused.boxes);
+    EXPECT_EQ(IDCANCEL, refused.out.nResult);
+    EXPECT_TRUE(refused.out.entries.empty());
+    EXPECT_EQ(1, refused.nCalls);
     EXPECT_TRUE(Has(LogMessages("DI"), "ERR ::EnumPorts cbNeeded 0 R 0 E 5"));
 }
 
@@ -309,34 +330,28 @@ TEST_F(PortListSpooler, RefusedSizeQueryIsShownAndClosesTheDialog)
 // the enumeration starts again from the size query.
 TEST_F(PortListSpooler, RefusedFillIsShownAndTheEnumerationStartsAgain)
 {
-    SpoolerStandIn standIn(GetModuleHandleA(NULL));
-    ASSERT_TRUE(standIn.Installed());
-    standIn.FailEnumPorts(true, 1, ERROR_INSUFFICIENT_BUFFER);
-    Outcome out;
-    std::vector<std::string> boxes = FillAnsweringBoxes(&out);
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(0u, boxes[0].rfind("::EnumPorts cbNeeded ", 0)) << boxes[0];
-    EXPECT_NE(std::string::npos, boxes[0].find(" R 0 E 122\r\n")) << boxes[0];
-    EXPECT_EQ(std::string::npos, boxes[0].find("cbNeeded 0 ")) << "the size the spooler asked for";
-    EXPECT_EQ(IDOK, out.nResult);
-    Names expected = {"COM1:", "COM2:", "COM3:", "COM4:", "FILE:", "LPT1:", "LPT2:", "LPT3:", "USB"};
-    EXPECT_EQ(expected, out.entries);
-    EXPECT_EQ(4, standIn.EnumPortsCalls());
+    RefusedFill refused = FillWithRefusals(true, 1, ERROR_INSUFFICIENT_BUFFER);
+    ASSERT_TRUE(refused.bStandIn);
+    ASSERT_EQ(1u, refused.boxes.size());
+    const std::string &box = refused.boxes[0];
+    EXPECT_EQ(0u, box.rfind("::EnumPorts cbNeeded ", 0)) << box;
+    EXPECT_NE(std::string::npos, box.find(" R 0 E 122\r\n")) << box;
+    EXPECT_EQ(std::string::npos, box.find("cbNeeded 0 ")) << "the size the spooler asked for: " << box;
+    EXPECT_EQ(IDOK, refused.out.nResult);
+    EXPECT_EQ(kWineList, refused.out.entries);
+    EXPECT_EQ(4, refused.nCalls);
 }
 
 // A spooler whose fill never succeeds does not keep the dialog in a loop of
 // message boxes: after five attempts the dialog closes.
 TEST_F(PortListSpooler, FillRefusedEveryTimeGivesUpAfterFiveAttempts)
 {
-    SpoolerStandIn standIn(GetModuleHandleA(NULL));
-    ASSERT_TRUE(standIn.Installed());
-    standIn.FailEnumPorts(true, 1000, ERROR_INSUFFICIENT_BUFFER);
-    Outcome out;
-    std::vector<std::string> boxes = FillAnsweringBoxes(&out);
-    EXPECT_EQ(5u, boxes.size());
-    EXPECT_EQ(IDCANCEL, out.nResult);
-    EXPECT_TRUE(out.entries.empty());
-    EXPECT_EQ(10, standIn.EnumPortsCalls());
+    RefusedFill refused = FillWithRefusals(true, 1000, ERROR_INSUFFICIENT_BUFFER);
+    ASSERT_TRUE(refused.bStandIn);
+    EXPECT_EQ(5u, refused.boxes.size());
+    EXPECT_EQ(IDCANCEL, refused.out.nResult);
+    EXPECT_TRUE(refused.out.entries.empty());
+    EXPECT_EQ(10, refused.nCalls);
 }
 
 TEST(PortNarrowing, CommandLineNamesCollectTheEntriesBeginningWithThem)
