@@ -1,7 +1,7 @@
 // What spans the restart and outlives the installer: the RunOnce entry that
 // starts the second phase, the restart itself, and the model's entry in the
 // system's list of installed software.
-#include "installcontext.h"
+#include "restart.h"
 #include "fixedtext.h"
 #include "splstr.h"
 #include "steplog.h"
@@ -32,6 +32,32 @@ static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner)
     return TRUE;
 }
 
+BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
+{
+    if (!HasCommandNames(ctx, "AddRunOnce")) {
+        if (cbCommand)
+            pszCommand[0] = 0;
+        return FALSE;
+    }
+    return FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce", "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s",
+                      ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
+                      ctx.m_pPrinterName, ctx.m_pPortName ? ctx.m_pPortName : "", ctx.m_bInstall ? " /Install" : "",
+                      ctx.m_bUninstall ? " /Uninstall" : "", ctx.m_bReinstall ? " /Reinstall" : "",
+                      ctx.m_bCopy ? " /Copy" : "");
+}
+
+BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
+{
+    if (!HasCommandNames(ctx, "AddUninstallKey")) {
+        if (cbCommand)
+            pszCommand[0] = 0;
+        return FALSE;
+    }
+    return FormatPath(ctx, pszCommand, cbCommand, "AddUninstallKey", "\"%s\\%s\" \"%s\\%s\" \"%s\" /uninstall",
+                      ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
+                      ctx.m_pPrinterName);
+}
+
 /* Writes the value m_pInfBaseName under HKLM RunOnce: the working folder's
  * copy of the program with the copy of the INF, the model, the port (empty
  * when none), "/RunOnce" and the mode switches. The command must fit in 256
@@ -40,12 +66,7 @@ static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner)
 BOOL CInstallContext::AddRunOnce()
 {
     char szCommand[INF_PATH_MAX];
-    if (!HasCommandNames(*this, "AddRunOnce") ||
-        !FormatPath(*this, szCommand, sizeof(szCommand), "AddRunOnce",
-                    "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s", m_pTempDirName, m_pExeBaseName,
-                    m_pTempDirName, m_pInfBaseName, m_pPrinterName, m_pPortName ? m_pPortName : "",
-                    m_bInstall ? " /Install" : "", m_bUninstall ? " /Uninstall" : "",
-                    m_bReinstall ? " /Reinstall" : "", m_bCopy ? " /Copy" : ""))
+    if (!FormatRunOnceCommand(*this, szCommand, sizeof(szCommand)))
         return FALSE;
 
     HKEY hKey = NULL;
@@ -151,9 +172,7 @@ static BOOL OpenUninstallKey(CInstallContext &ctx, HKEY *phKey)
 BOOL CInstallContext::AddUninstallKey()
 {
     char szUninstall[INF_PATH_MAX];
-    if (!HasCommandNames(*this, "AddUninstallKey") ||
-        !FormatPath(*this, szUninstall, sizeof(szUninstall), "AddUninstallKey", "\"%s\\%s\" \"%s\\%s\" \"%s\" /uninstall",
-                    m_pTempDirName, m_pExeBaseName, m_pTempDirName, m_pInfBaseName, m_pPrinterName))
+    if (!FormatUninstallString(*this, szUninstall, sizeof(szUninstall)))
         return FALSE;
     HKEY hUninstall;
     if (!OpenUninstallKey(*this, &hUninstall))

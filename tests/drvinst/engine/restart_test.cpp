@@ -84,24 +84,76 @@ TEST_F(ExecuteTest, RunOnceCommandThatDoesNotFitIn256BytesIsNeverCut)
     }
 }
 
+// A working folder named after a long INF name: the folder fits its buffer,
+// the commands (which hold it twice) do not.
+static const std::string kLongInf = std::string(80, 'L') + ".INF";
+
+// The first phases check the second phase's command before they remove
+// anything: the installed model keeps its queue, driver, values and files,
+// and nothing is recorded.
 TEST_F(ExecuteTest, FirstPhaseFromALongWorkingFolderFailsAtTheRunOnceCommand)
 {
-    // The working folder takes its name from the INF: a long INF name gives a
-    // folder that fits, and a command (which holds it twice) that does not.
-    std::string name = std::string(80, 'L') + ".INF";
-    std::string inf = m_package + "\\" + name;
+    std::string inf = m_package + "\\" + kLongInf;
     ASSERT_TRUE(CopyFileA((m_package + "\\TZ.INF").c_str(), inf.c_str(), FALSE));
+    std::string work = TempPathA() + "Ostrel" + kLongInf;
+    const struct {
+        BOOL CInstallContext::*mode;
+        const char *switches;
+    } cases[] = {{&CInstallContext::m_bUninstall, " /Uninstall"}, {&CInstallContext::m_bReinstall, " /Reinstall"}};
+    for (const auto &c : cases) {
+        ASSERT_NO_FATAL_FAILURE(Install());
+        CInstallContext first;
+        ASSERT_NO_FATAL_FAILURE(Prepare(first, kModel, "LPT1:", nullptr, inf));
+        SetProgram(first);
+        first.*c.mode = TRUE;
+        first.m_pDialogs = &m_dialogs;
+        EXPECT_FALSE(first.Excecute()) << c.switches;
+        RemoveTree(work);
+        std::string command = "\"" + work + "\\execute_test.exe\" \"" + work + "\\" + kLongInf + "\" \"" + kModel +
+                              "\" \"LPT1:\" /RunOnce" + c.switches;
+        EXPECT_EQ("AddRunOnce() Length [" + command + "]\r\n", first.m_strError) << c.switches;
+        EXPECT_TRUE(RunOnceNames().empty());
+        EXPECT_TRUE(m_dialogs.calls.empty());
+        SpoolerState s = ReadSpooler();
+        EXPECT_TRUE(Has(s.queues, Queue(kModel, "LPT1:"))) << c.switches;
+        EXPECT_TRUE(Has(s.drivers, kModel)) << c.switches;
+        EXPECT_EQ("vigil.exe", RegText(kMonitorKey, kModel)) << c.switches;
+        EXPECT_EQ("1B40", RegText(kMonitorKey, "Ostrel TZ-1000 Head")) << c.switches;
+        EXPECT_EQ("0C1B40", RegText(kMonitorKey, "Ostrel TZ-1000 Tail")) << c.switches;
+        EXPECT_TRUE(ModelFilesInstalled()) << c.switches;
+        EXPECT_TRUE(Records().empty()) << c.switches;
+        ResetSpooler();
+        RemoveWhatTheSequenceLeaves();
+    }
+}
+
+// An install checks its Uninstall entry's command before it adds anything.
+TEST_F(ExecuteTest, InstallFromALongWorkingFolderFailsAtTheUninstallEntryBeforeAddingAnything)
+{
+    std::string inf = m_package + "\\" + kLongInf;
+    ASSERT_TRUE(CopyFileA((m_package + "\\TZ.INF").c_str(), inf.c_str(), FALSE));
+    std::string work = TempPathA() + "Ostrel" + kLongInf;
     CInstallContext c;
     ASSERT_NO_FATAL_FAILURE(Prepare(c, kModel, "LPT1:", nullptr, inf));
     SetProgram(c);
-    c.m_bUninstall = TRUE;
+    c.m_bInstall = TRUE;
     c.m_pDialogs = &m_dialogs;
-    std::string work = TempPathA() + "Ostrel" + name;
     EXPECT_FALSE(c.Excecute());
+    bool workFilled = FileExists(work + "\\execute_test.exe");
     RemoveTree(work);
-    EXPECT_EQ(0u, c.m_strError.find("AddRunOnce() Length [\"" + work + "\\execute_test.exe\" \"" + work + "\\" + name))
-        << c.m_strError;
-    EXPECT_TRUE(RunOnceNames().empty());
+    EXPECT_EQ("AddUninstallKey() Length [\"" + work + "\\execute_test.exe\" \"" + work + "\\" + kLongInf + "\" \"" +
+                  kModel + "\" /uninstall]\r\n",
+              c.m_strError);
+    EXPECT_FALSE(workFilled);
+    SpoolerState s = ReadSpooler();
+    EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
+    EXPECT_FALSE(Has(s.drivers, kModel));
+    EXPECT_FALSE(Has(s.monitors, "jobtap"));
+    EXPECT_FALSE(Has(s.processors, kProcessor));
+    for (const char *file : kModelFiles)
+        EXPECT_FALSE(FileExists(PrinterDriverDirA() + "\\" + file)) << file;
+    EXPECT_EQ("(none)", RegText(kMonitorKey, kModel));
+    EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + kModel));
     EXPECT_TRUE(m_dialogs.calls.empty());
 }
 
