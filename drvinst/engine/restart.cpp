@@ -164,11 +164,25 @@ static BOOL OpenUninstallKey(CInstallContext &ctx, HKEY *phKey)
     return lStatus == ERROR_SUCCESS;
 }
 
+// Deletes the model's key under the open Uninstall key; one that is not
+// there counts as deleted. The outcome is logged with the handle and left as
+// the last error.
+static BOOL DeleteModelKey(CInstallContext &ctx, HKEY hUninstall, const char *pszModel)
+{
+    LONG lStatus = RegDeleteKeyA(hUninstall, pszModel);
+    BOOL bResult = lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND;
+    LogStep(ctx, bResult, "::RegDeleteKey(x%x,[%s]) E %d %s", (unsigned)(ULONG_PTR)hUninstall, pszModel, lStatus,
+            SysErrorText(lStatus).c_str());
+    SetLastError(lStatus);
+    return bResult;
+}
+
 /* Writes the model's entry under HKLM's Uninstall key: "DisplayName" the
  * model, "UninstallString" the working folder's program with its INF, the
  * model and "/uninstall" (composed in 256 bytes, never cut: a longer one
  * fails before anything is opened). Every key opened is closed. 1 when every
- * step succeeded, else 0 after its error line. */
+ * step succeeded, else 0 after its error line; a model key this call created
+ * is then deleted again, so that no entry without its command is listed. */
 BOOL CInstallContext::AddUninstallKey()
 {
     char szUninstall[INF_PATH_MAX];
@@ -179,8 +193,9 @@ BOOL CInstallContext::AddUninstallKey()
         return FALSE;
 
     HKEY hModel = NULL;
+    DWORD dwDisposition = 0;
     LONG lStatus = RegCreateKeyExA(hUninstall, m_pPrinterName, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                   NULL, &hModel, NULL);
+                                   NULL, &hModel, &dwDisposition);
     LogStep(*this, lStatus == ERROR_SUCCESS, "::RegCreateKeyEx([%s]) h x%x E %d %s", m_pPrinterName,
             (unsigned)(ULONG_PTR)hModel, lStatus, SysErrorText(lStatus).c_str());
     BOOL bResult = lStatus == ERROR_SUCCESS;
@@ -193,6 +208,10 @@ BOOL CInstallContext::AddUninstallKey()
             bResult = FALSE;
             dwError = GetLastError();
         }
+        // An entry that was there before keeps what it had; a new one that
+        // could not be completed goes (a failed delete is one more error line).
+        if (!bResult && dwDisposition == REG_CREATED_NEW_KEY)
+            DeleteModelKey(*this, hUninstall, m_pPrinterName);
     }
     if (!CloseUninstallKey(*this, hUninstall) && bResult) {
         bResult = FALSE;
@@ -214,14 +233,12 @@ BOOL CInstallContext::DelUninstallKey()
     HKEY hUninstall;
     if (!OpenUninstallKey(*this, &hUninstall))
         return FALSE;
-    LONG lStatus = RegDeleteKeyA(hUninstall, m_pPrinterName);
-    BOOL bResult = lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND;
-    LogStep(*this, bResult, "::RegDeleteKey(x%x,[%s]) E %d %s", (unsigned)(ULONG_PTR)hUninstall, m_pPrinterName,
-            lStatus, SysErrorText(lStatus).c_str());
+    BOOL bResult = DeleteModelKey(*this, hUninstall, m_pPrinterName);
+    DWORD dwError = GetLastError();
     if (!CloseUninstallKey(*this, hUninstall) && bResult) {
         bResult = FALSE;
-        lStatus = GetLastError();
+        dwError = GetLastError();
     }
-    SetLastError(lStatus);
+    SetLastError(dwError);
     return bResult;
 }

@@ -3,6 +3,7 @@
 // entry in the list of installed software.
 #include "executefixture.h"
 #include "regkeys.h"
+#include "regstandin.h"
 #include "splstr.h"
 
 // --- RunOnce ---------------------------------------------------------------------------
@@ -194,6 +195,50 @@ TEST_F(ExecuteTest, UninstallEntryIsWrittenAndDeleted)
     EXPECT_EQ(0u, log[1].find("DBG ::RegDeleteKey(x"));
     EXPECT_TRUE(KeyExists(kUninstallKey));
     EXPECT_EQ("", ctx.m_strError);
+}
+
+// A value of a new entry that cannot be written (the stand-in plays a full
+// registry): the entry goes again, so that no model is listed without its
+// uninstall command, and the failure is the result. An entry that was there
+// before keeps what it had.
+TEST_F(ExecuteTest, UninstallEntryThatCannotBeCompletedIsNotLeftBehind)
+{
+    ctx.SetPrinterName(kModel);
+    ctx.m_pTempDirName = AllocSplStr("C:\\T\\OstrelTZ.INF");
+    ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
+    ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
+    const std::string entry = std::string(kUninstallKey) + "\\" + kModel;
+    for (const char *value : {"DisplayName", "UninstallString"}) {
+        RegistryStandIn registry;
+        ASSERT_TRUE(registry.Installed());
+        registry.FailSetValue(value, ERROR_NO_SYSTEM_RESOURCES);
+        ctx.m_strError.clear();
+        TakeLog();
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(ctx.AddUninstallKey()) << value;
+        EXPECT_EQ((DWORD)ERROR_NO_SYSTEM_RESOURCES, GetLastError()) << value;
+        EXPECT_EQ(1, registry.Refused()) << value;
+        EXPECT_FALSE(KeyExists(entry)) << value;
+        std::vector<std::string> log = TakeLog();
+        ASSERT_LE(5u, log.size()) << value;
+        const std::string failed = "ERR ::RegSetValueEx([" + std::string(value) + "],[";
+        EXPECT_EQ(0u, log[log.size() - 4].find(failed)) << log[log.size() - 4];
+        EXPECT_NE(std::string::npos, log[log.size() - 4].find("]) E 1450 ")) << log[log.size() - 4];
+        EXPECT_EQ(0u, log[log.size() - 3].find("DBG ::RegCloseKey(x")) << log[log.size() - 3];
+        EXPECT_EQ(0u, log[log.size() - 2].find("DBG ::RegDeleteKey(x")) << log[log.size() - 2];
+        EXPECT_NE(std::string::npos, log[log.size() - 2].find(",[Ostrel TZ-1000]) E 0 ")) << log[log.size() - 2];
+        EXPECT_EQ(0u, log[log.size() - 1].find("DBG ::RegCloseKey(x")) << log[log.size() - 1];
+        EXPECT_EQ(0u, ctx.m_strError.find(failed.substr(4))) << ctx.m_strError;
+    }
+    ASSERT_TRUE(SetValueText(entry, "DisplayName", kModel));
+    ASSERT_TRUE(SetValueText(entry, "UninstallString", "earlier"));
+    {
+        RegistryStandIn registry;
+        registry.FailSetValue("UninstallString", ERROR_NO_SYSTEM_RESOURCES);
+        EXPECT_FALSE(ctx.AddUninstallKey());
+    }
+    EXPECT_EQ(kModel, RegText(entry, "DisplayName"));
+    EXPECT_EQ("earlier", RegText(entry, "UninstallString"));
 }
 
 TEST_F(ExecuteTest, UninstallEntryNeedsItsNamesAndAStringThatFits)
