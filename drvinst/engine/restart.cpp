@@ -13,9 +13,12 @@ static const REGSAM kRunOnceAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VAL
 // The names a command of the working folder is made of: the folder, the
 // program, the INF and the model. FALSE after "<pszOwner>() <member>\r\n" for
 // the first that is missing or empty, since a command without it would start
-// nothing (and an empty model would name the parent key itself).
-static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner)
+// nothing (and an empty model would name the parent key itself). The
+// command's buffer (cbCommand bytes) is emptied first.
+static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner, char *pszCommand, size_t cbCommand)
 {
+    if (cbCommand)
+        pszCommand[0] = 0;
     const struct {
         const char *psz;
         const char *pszMember;
@@ -34,12 +37,8 @@ static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner)
 
 BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
 {
-    if (!HasCommandNames(ctx, "AddRunOnce")) {
-        if (cbCommand)
-            pszCommand[0] = 0;
-        return FALSE;
-    }
-    return FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce", "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s",
+    return HasCommandNames(ctx, "AddRunOnce", pszCommand, cbCommand) &&
+           FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce", "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s",
                       ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
                       ctx.m_pPrinterName, ctx.m_pPortName ? ctx.m_pPortName : "", ctx.m_bInstall ? " /Install" : "",
                       ctx.m_bUninstall ? " /Uninstall" : "", ctx.m_bReinstall ? " /Reinstall" : "",
@@ -48,12 +47,8 @@ BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbComma
 
 BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
 {
-    if (!HasCommandNames(ctx, "AddUninstallKey")) {
-        if (cbCommand)
-            pszCommand[0] = 0;
-        return FALSE;
-    }
-    return FormatPath(ctx, pszCommand, cbCommand, "AddUninstallKey", "\"%s\\%s\" \"%s\\%s\" \"%s\" /uninstall",
+    return HasCommandNames(ctx, "AddUninstallKey", pszCommand, cbCommand) &&
+           FormatPath(ctx, pszCommand, cbCommand, "AddUninstallKey", "\"%s\\%s\" \"%s\\%s\" \"%s\" /uninstall",
                       ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
                       ctx.m_pPrinterName);
 }

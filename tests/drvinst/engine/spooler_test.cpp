@@ -318,11 +318,13 @@ TEST_F(SpoolerTest, InstallAddsMonitorProcessorDriverAndQueue)
     SpoolerState s = ReadSpooler();
     EXPECT_TRUE(Has(s.monitors, "jobtap"));
     EXPECT_TRUE(Has(s.processors, "KZT TZ Print Processor"));
-    EXPECT_EQ("KZTTZDRV.DLL|KZTTZ1000.DAT|KZTTZUIF.DLL|KZTTZ.HLP|KZTTZRES.DLL,jobtap.dll,vigil.exe,KZTTZPP.DLL,|jobtap|RAW",
+    EXPECT_EQ("KZTTZDRV.DLL|KZTTZ1000.DAT|KZTTZUIF.DLL|KZTTZ.HLP|"
+              "KZTTZRES.DLL,jobtap.dll,vigil.exe,KZTTZPP.DLL,|jobtap|RAW",
               InstalledDriver("Ostrel TZ-1000"));
     EXPECT_EQ((std::vector<std::string>{"Ostrel TZ-1000|LPT1:|Ostrel TZ-1000|KZT TZ Print Processor|RAW"}),
               s.queues);
-    EXPECT_STREQ("KZTTZRES.DLL,jobtap.dll,vigil.exe,KZTTZPP.DLL,", ctx.m_DriverInfo3.pDependentFiles);  // left as it was
+    // left as it was
+    EXPECT_STREQ("KZTTZRES.DLL,jobtap.dll,vigil.exe,KZTTZPP.DLL,", ctx.m_DriverInfo3.pDependentFiles);
 }
 
 TEST_F(SpoolerTest, AddingWhatIsInstalledAddsNoComponentAgain)
