@@ -101,8 +101,9 @@ TEST_F(InstallFailureTest, EachFaultStopsItsStepWithAClearMessageAndNoUninstallE
         RemoveWhatTheSequenceLeaves();
         ResetSpooler();
         ASSERT_NO_FATAL_FAILURE(WriteBytes(inf, pristine));
-        if (!c.what.empty())
+        if (!c.what.empty()) {
             ASSERT_NO_FATAL_FAILURE(EditInf(inf, c.what, c.with));
+        }
         std::string removed;
         if (c.removeFile) {
             removed = ReadBytes(m_package + "\\" + c.removeFile);
