@@ -10,12 +10,15 @@
 // Run it in the installer tests' prefix (KZT_PREFIX=installer): it installs
 // and removes the package there.
 //   install_bench [runs]
+#include "benchtime.h"
 #include "enginedialogs.h"
 #include "installcontext.h"
 #include "splstr.h"
+#include "spoolstandin.h"
 #include <windows.h>
 #include <winspool.h>
 #include <algorithm>
+#include <string.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -27,16 +30,6 @@ const char kModel[] = "Ostrel TZ-1000";
 const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kRunOnceValue[] = "TZ.INF";
 const char kProcessor[] = "KZT TZ Print Processor";
-
-double Now()
-{
-    static LARGE_INTEGER freq;
-    if (!freq.QuadPart)
-        QueryPerformanceFrequency(&freq);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart * 1000.0 / (double)freq.QuadPart;
-}
 
 // --- the spooler calls, timed ---------------------------------------------------------
 
@@ -91,46 +84,21 @@ TimedCall g_calls[] = {
 };
 const int kCalls = sizeof(g_calls) / sizeof(g_calls[0]);
 
-// An imported name matches with or without a "@n" decoration.
-bool SameImport(const char *pszImported, const char *pszName)
-{
-    size_t cch = strlen(pszName);
-    return strncmp(pszImported, pszName, cch) == 0 && (pszImported[cch] == 0 || pszImported[cch] == '@');
-}
-
 // Points this program's spooler imports that have a row at the row's
 // wrapper; the names of the spooler imports left untimed.
 std::vector<std::string> TimeSpoolerImports()
 {
-    BYTE *pBase = (BYTE *)GetModuleHandleA(NULL);
-    auto *pNt = (IMAGE_NT_HEADERS *)(pBase + ((IMAGE_DOS_HEADER *)pBase)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     std::vector<std::string> untimed;
-    for (auto *pImport = (IMAGE_IMPORT_DESCRIPTOR *)(pBase + dir.VirtualAddress); dir.VirtualAddress && pImport->Name;
-         ++pImport) {
-        if (lstrcmpiA((const char *)(pBase + pImport->Name), "WINSPOOL.DRV") != 0)
-            continue;
-        auto *pNames = (IMAGE_THUNK_DATA *)(pBase + pImport->OriginalFirstThunk);
-        auto *pSlots = (IMAGE_THUNK_DATA *)(pBase + pImport->FirstThunk);
-        for (; pNames->u1.AddressOfData; ++pNames, ++pSlots) {
-            if (IMAGE_SNAP_BY_ORDINAL(pNames->u1.Ordinal))
-                continue;
-            const char *pszName = (const char *)((IMAGE_IMPORT_BY_NAME *)(pBase + pNames->u1.AddressOfData))->Name;
-            TimedCall *pRow = NULL;
-            for (TimedCall &row : g_calls) {
-                if (SameImport(pszName, row.pszName))
-                    pRow = &row;
-            }
-            if (!pRow) {
-                untimed.push_back(pszName);
-                continue;
-            }
-            DWORD dwOld;
-            VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), PAGE_READWRITE, &dwOld);
-            pRow->pfnOriginal = pSlots->u1.Function;
-            pSlots->u1.Function = pRow->pfnWrapper;
-            VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), dwOld, &dwOld);
+    for (const SpoolerImport &import : SpoolerImports(GetModuleHandleA(NULL))) {
+        TimedCall *pRow = NULL;
+        for (TimedCall &row : g_calls) {
+            if (SameImportName(import.pszName, row.pszName))
+                pRow = &row;
         }
+        if (pRow)
+            pRow->pfnOriginal = SwapImportSlot(import.pSlot, pRow->pfnWrapper);
+        else
+            untimed.push_back(import.pszName);
     }
     return untimed;
 }
@@ -297,13 +265,6 @@ Sample Measure(void (*operation)())
     return {Now() - t0, SpoolerMs()};
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 void Report(const char *pszWhat, const std::vector<Sample> &samples)
 {
     std::vector<double> total, spooler, own;
@@ -346,8 +307,12 @@ int main(int argc, char **argv)
     g_program = path;
     MakePackage(g_program.substr(0, g_program.rfind('\\')));
     std::vector<std::string> untimed = TimeSpoolerImports();
-    for (const std::string &name : untimed)
-        printf("note: spooler import %s is not timed\n", name.c_str());
+    if (!untimed.empty()) {
+        printf("spooler imports not timed:");
+        for (const std::string &name : untimed)
+            printf(" %s", name.c_str());
+        printf("\n");
+    }
     TakeRunOnce();
 
     // A round first, uncounted: it also clears what an earlier run may have left.

@@ -72,22 +72,39 @@ Replacement g_replacements[] = {
     {"EndDocPrinter", (ULONG_PTR)StandInEndDocPrinter, 0},
 };
 
-// An imported name matches with or without a "@n" decoration.
-bool SameName(const char *pszImported, const char *pszName)
+// Points every winspool import of hModule that has a replacement at the
+// stand-in (bInstall) or back at Wine's function; the number of slots changed.
+int PatchImports(HMODULE hModule, bool bInstall)
+{
+    int nPatched = 0;
+    for (const SpoolerImport &import : SpoolerImports(hModule)) {
+        for (Replacement &r : g_replacements) {
+            if (!SameImportName(import.pszName, r.pszName))
+                continue;
+            ULONG_PTR pfnBefore = SwapImportSlot(import.pSlot, bInstall ? r.pfnStandIn : r.pfnOriginal);
+            if (bInstall)
+                r.pfnOriginal = pfnBefore;
+            ++nPatched;
+        }
+    }
+    return nPatched;
+}
+
+}  // namespace
+
+bool SameImportName(const char *pszImported, const char *pszName)
 {
     size_t cch = strlen(pszName);
     return strncmp(pszImported, pszName, cch) == 0 && (pszImported[cch] == 0 || pszImported[cch] == '@');
 }
 
-// Points every winspool import of hModule that has a replacement at the
-// stand-in (bInstall) or back at Wine's function; the number of slots changed.
-int PatchImports(HMODULE hModule, bool bInstall)
+std::vector<SpoolerImport> SpoolerImports(HMODULE hModule)
 {
+    std::vector<SpoolerImport> imports;
     BYTE *pBase = (BYTE *)hModule;
     auto *pDos = (IMAGE_DOS_HEADER *)pBase;
     auto *pNt = (IMAGE_NT_HEADERS *)(pBase + pDos->e_lfanew);
     const IMAGE_DATA_DIRECTORY &dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    int nPatched = 0;
     for (auto *pImport = (IMAGE_IMPORT_DESCRIPTOR *)(pBase + dir.VirtualAddress); dir.VirtualAddress && pImport->Name;
          ++pImport) {
         if (lstrcmpiA((const char *)(pBase + pImport->Name), "WINSPOOL.DRV") != 0)
@@ -98,23 +115,21 @@ int PatchImports(HMODULE hModule, bool bInstall)
             if (IMAGE_SNAP_BY_ORDINAL(pNames->u1.Ordinal))
                 continue;
             auto *pByName = (IMAGE_IMPORT_BY_NAME *)(pBase + pNames->u1.AddressOfData);
-            for (Replacement &r : g_replacements) {
-                if (!SameName((const char *)pByName->Name, r.pszName))
-                    continue;
-                DWORD dwOld;
-                VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), PAGE_READWRITE, &dwOld);
-                if (bInstall)
-                    r.pfnOriginal = pSlots->u1.Function;
-                pSlots->u1.Function = bInstall ? r.pfnStandIn : r.pfnOriginal;
-                VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), dwOld, &dwOld);
-                ++nPatched;
-            }
+            imports.push_back({(const char *)pByName->Name, (ULONG_PTR *)&pSlots->u1.Function});
         }
     }
-    return nPatched;
+    return imports;
 }
 
-}  // namespace
+ULONG_PTR SwapImportSlot(ULONG_PTR *pSlot, ULONG_PTR value)
+{
+    DWORD dwOld;
+    VirtualProtect(pSlot, sizeof(*pSlot), PAGE_READWRITE, &dwOld);
+    ULONG_PTR before = *pSlot;
+    *pSlot = value;
+    VirtualProtect(pSlot, sizeof(*pSlot), dwOld, &dwOld);
+    return before;
+}
 
 SpoolerStandIn::SpoolerStandIn(HMODULE hLibrary) : m_hLibrary(hLibrary)
 {

@@ -8,6 +8,23 @@
 // the object lives; one object at a time.
 #pragma once
 #include <windows.h>
+#include <vector>
+
+// A by-name import of a module from the spooler's client library
+// (WINSPOOL.DRV): its name as imported (possibly "@n"-decorated) and its slot
+// in the module's import table.
+struct SpoolerImport {
+    const char *pszName;
+    ULONG_PTR *pSlot;
+};
+// The module's spooler imports, in import-table order; valid while the
+// module stays loaded.
+std::vector<SpoolerImport> SpoolerImports(HMODULE hModule);
+// Whether an imported name is pszName, with or without a "@n" decoration.
+bool SameImportName(const char *pszImported, const char *pszName);
+// Writes value into an import slot (made writable for the write); returns
+// the slot's value before.
+ULONG_PTR SwapImportSlot(ULONG_PTR *pSlot, ULONG_PTR value);
 
 class SpoolerStandIn {
 public:

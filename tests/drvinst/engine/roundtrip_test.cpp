@@ -218,36 +218,28 @@ const char kStatusTitle[] = "Ostrel TZ-1000 - Status Monitor";
 
 class InstalledMonitorTest : public ExecuteTest {
 protected:
+    // The status program holds the installed program file: it goes before
+    // the fixture removes what the install left.
     void TearDown() override
     {
-        EndStatusMonitor();
+        if (m_hVigil) {
+            if (WaitForSingleObject(m_hVigil, 0) == WAIT_TIMEOUT)
+                TerminateProcess(m_hVigil, 9);
+            WaitForSingleObject(m_hVigil, 3000);
+            CloseHandle(m_hVigil);
+        }
         if (m_host.hModule)
             FreeLibrary(m_host.hModule);
         ExecuteTest::TearDown();
     }
-    // The status window of the model's queue, ended as its user would, or
-    // by force when it does not go: it holds the installed program file.
-    static void EndStatusMonitor()
-    {
-        HWND hwnd = FindWindowA(nullptr, kStatusTitle);
-        if (!hwnd)
-            return;
-        DWORD pid = 0;
-        GetWindowThreadProcessId(hwnd, &pid);
-        Click(hwnd, IDOK);
-        if (HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid)) {
-            if (WaitForSingleObject(h, 3000) != WAIT_OBJECT_0)
-                TerminateProcess(h, 9);
-            CloseHandle(h);
-        }
-        WaitForWindowGone(hwnd, 3000);
-    }
     SpoolerHost m_host;
+    HANDLE m_hVigil = nullptr;
 };
 
 TEST_F(InstalledMonitorTest, JobOnTheInstalledQueueSendsTheInfHeadAndTailAndStartsTheInstalledVigil)
 {
     ASSERT_NO_FATAL_FAILURE(Install("LPT1:"));
+    ASSERT_TRUE(Has(ReadSpooler().queues, Queue(kModel, "LPT1:")));  // the queue whose port is opened below
     // The monitor as AddMonitor registered it: its DLL from the system directory.
     std::string dll = SystemDirA() + "\\jobtap.dll";
     ASSERT_EQ("jobtap.dll", RegText(kMonitorKey, "Driver"));
@@ -278,6 +270,7 @@ TEST_F(InstalledMonitorTest, JobOnTheInstalledQueueSendsTheInfHeadAndTailAndStar
     if (status)
         GetWindowThreadProcessId(status, &pid);
     EXPECT_EQ(block.dwMonitorProcessId, pid);
+    m_hVigil = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
     // Started from the system directory, where the install put it.
     EXPECT_TRUE(::LogHas("DBG Start CreateProcess([" + SystemDirA() + "\\vigil.exe] [$X Ostrel TZ-1000]) R 1 E 0"))
         << LogText();
@@ -293,5 +286,6 @@ TEST_F(InstalledMonitorTest, JobOnTheInstalledQueueSendsTheInfHeadAndTailAndStar
     expected.insert(expected.end(), {0x0C, 0x1B, 0x40});
     EXPECT_EQ(expected, port.Output(L"LPT1:"));
     EXPECT_TRUE(port.Faults().empty());
-    EndStatusMonitor();
+    if (status)
+        Click(status, IDOK);  // closed as its user would; TearDown ends it otherwise
 }
