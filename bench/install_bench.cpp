@@ -170,6 +170,21 @@ void MakePackage(const std::string &bin)
         CopyInto(bin + "\\" + file, g_package + "\\" + file);
 }
 
+// The package folder goes when the runs are done.
+void RemovePackage()
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((g_package + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA((g_package + "\\" + fd.cFileName).c_str());
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(g_package.c_str());
+}
+
 // A context for the model on LPT1: as the main dialog prepares it.
 void Prepare(CInstallContext &c, BOOL CInstallContext::*mode)
 {
@@ -340,5 +355,6 @@ int main(int argc, char **argv)
     Report("  of it the first phase (restart declined)", first);
     Report("  of it the second phase (/RunOnce)", second);
     TakeRunOnce();
+    RemovePackage();
     return 0;
 }
