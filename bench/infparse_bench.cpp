@@ -2,6 +2,7 @@
 // library reading the same sections (SetupOpenInfFileA, then every line of
 // them by key or index with SetupGetLineTextA).
 //   infparse_bench [rounds]
+#include "benchtime.h"
 #include "installcontext.h"
 #include <windows.h>
 #include <setupapi.h>
@@ -54,16 +55,6 @@ static std::string BuildInf()
             inf += "Key" + std::to_string(j) + " = Value " + std::to_string(j) + " ; filler\r\n";
     }
     return inf;
-}
-
-static double Now()
-{
-    static LARGE_INTEGER freq;
-    if (!freq.QuadPart)
-        QueryPerformanceFrequency(&freq);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart * 1000.0 / (double)freq.QuadPart;
 }
 
 static size_t OurParse(const std::string &path)
@@ -122,12 +113,6 @@ static size_t WineRead(const std::string &path)
     }
     SetupCloseInfFile(hInf);
     return lines;
-}
-
-static double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 int main(int argc, char **argv)

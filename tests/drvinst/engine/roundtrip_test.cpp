@@ -1,0 +1,291 @@
+// The engine end to end on the installer tests' prefix: an install, a
+// reinstall and an uninstall (both phases each, the restart declined) leave
+// the spooler, the driver and print processor directories, the system's
+// copies of the monitor and the status program and the registry keys the
+// installer writes as they were, apart from what stays on purpose; repeated
+// installs and uninstalls come back to the same state. And a job played
+// through the monitor that the install registered, on the queue it added.
+#include "executefixture.h"
+#include "channelclient.h"
+#include "fakeport.h"
+#include "regkeys.h"
+#include "testenv.h"
+#include "windowdriver.h"
+#include <algorithm>
+#include <stdio.h>
+
+namespace {
+
+// A directory tree as "path|size" lines, sorted.
+void ListFiles(const std::string &dir, std::vector<std::string> *out)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = fd.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListFiles(dir + "\\" + name, out);
+        else
+            out->push_back(dir + "\\" + name + "|" + std::to_string(fd.nFileSizeLow));
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+std::string Hex(const BYTE *p, DWORD cb)
+{
+    std::string text;
+    char two[3];
+    for (DWORD i = 0; i < cb; i++) {
+        wsprintfA(two, "%02x", p[i]);
+        text += two;
+    }
+    return text;
+}
+
+// A registry tree of HKLM as "key\\value=type:bytes" lines (and "key\\" for
+// each key), sorted; nothing when the key is missing.
+void ListKey(const std::string &path, std::vector<std::string> *out)
+{
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h))
+        return;
+    out->push_back(path + "\\");
+    char name[512];
+    BYTE data[4096];
+    for (DWORD i = 0;; i++) {
+        DWORD cch = sizeof(name), cb = sizeof(data), type = 0;
+        if (RegEnumValueA(h, i, name, &cch, NULL, &type, data, &cb))
+            break;
+        out->push_back(path + "\\" + name + "=" + std::to_string(type) + ":" + Hex(data, cb));
+    }
+    RegCloseKey(h);
+    for (const std::string &sub : SubkeyNames(path))
+        ListKey(path + "\\" + sub, out);
+}
+
+std::string SystemDirA()
+{
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof(system));
+    return system;
+}
+
+std::string PrintProcessorDirA()
+{
+    char dir[MAX_PATH] = "";
+    DWORD cb = 0;
+    GetPrintProcessorDirectoryA(NULL, NULL, 1, (LPBYTE)dir, sizeof(dir), &cb);
+    return dir;
+}
+
+// What an install touches, read back from the spooler, the file system and
+// the registry. The records key and the working folder are apart: they stay
+// on purpose.
+struct MachineState {
+    SpoolerState spooler;
+    std::vector<std::string> files;
+    std::vector<std::string> keys;
+    std::vector<std::string> records;
+    std::vector<std::string> work;
+};
+
+MachineState Snapshot(const std::string &work)
+{
+    MachineState s;
+    s.spooler = ReadSpooler();
+    for (std::vector<std::string> *list :
+         {&s.spooler.queues, &s.spooler.drivers, &s.spooler.monitors, &s.spooler.processors})
+        std::sort(list->begin(), list->end());
+    ListFiles(PrinterDriverDirA(), &s.files);
+    ListFiles(PrintProcessorDirA(), &s.files);
+    for (const char *file : {"\\jobtap.dll", "\\vigil.exe"}) {
+        if (FileExists(SystemDirA() + file))
+            s.files.push_back(SystemDirA() + file);
+    }
+    for (const char *file : {"\\INF\\OstrelTZ.INF", "\\INF\\OstrelTZ.PNF"}) {
+        if (FileExists(WindowsDirA() + file))
+            s.files.push_back(WindowsDirA() + file);
+    }
+    std::sort(s.files.begin(), s.files.end());
+    ListKey(kMonitorKey, &s.keys);
+    ListKey(std::string(kUninstallKey) + "\\" + kModel, &s.keys);
+    ListKey(kRunOnceKey, &s.keys);
+    std::sort(s.keys.begin(), s.keys.end());
+    ListKey(kRecordsKey, &s.records);
+    std::sort(s.records.begin(), s.records.end());
+    ListFiles(work, &s.work);
+    std::sort(s.work.begin(), s.work.end());
+    return s;
+}
+
+// The lines of b that a lacks ("+ ") and of a that b lacks ("- "); empty
+// when the two lists are equal.
+std::string Changes(const std::vector<std::string> &a, const std::vector<std::string> &b)
+{
+    std::string text;
+    for (const std::string &line : b) {
+        if (!Has(a, line))
+            text += "\n+ " + line;
+    }
+    for (const std::string &line : a) {
+        if (!Has(b, line))
+            text += "\n- " + line;
+    }
+    return text;
+}
+
+// The changes of everything but the records key and the working folder.
+std::string Changes(const MachineState &a, const MachineState &b)
+{
+    return Changes(a.spooler.queues, b.spooler.queues) + Changes(a.spooler.drivers, b.spooler.drivers) +
+           Changes(a.spooler.monitors, b.spooler.monitors) + Changes(a.spooler.processors, b.spooler.processors) +
+           Changes(a.files, b.files) + Changes(a.keys, b.keys);
+}
+
+}  // namespace
+
+class RoundTripTest : public ExecuteTest {
+protected:
+    // A first phase on LPT1: with the mode flag picked by mode, the restart
+    // declined; then its second phase from the command it registered.
+    void BothPhases(BOOL CInstallContext::*mode, const char *what)
+    {
+        CInstallContext first;
+        ASSERT_NO_FATAL_FAILURE(PrepareOperation(first, "LPT1:", &(first.*mode)));
+        ASSERT_TRUE(first.Excecute()) << what << ": " << first.GetErrorText();
+        ASSERT_EQ("restart", m_dialogs.calls.back()) << what;
+        std::string command = RegText(kRunOnceKey, "TZ.INF");
+        ASSERT_NE("(none)", command) << what;
+        CInstallContext second;
+        ASSERT_TRUE(RunSecondPhase(second, command)) << what << ": " << second.GetErrorText();
+        EXPECT_TRUE(RunOnceNames().empty()) << what;
+    }
+};
+
+TEST_F(RoundTripTest, InstallReinstallUninstallLeaveNothingButWhatStaysOnPurposeAndRoundsConverge)
+{
+    MachineState before = Snapshot(m_work);
+    ASSERT_TRUE(before.records.empty());
+    ASSERT_TRUE(before.work.empty());
+    ASSERT_FALSE(Has(before.spooler.processors, kProcessor));
+
+    ASSERT_NO_FATAL_FAILURE(Install());
+    MachineState installed = Snapshot(m_work);
+    EXPECT_NE("", Changes(before, installed));
+    ASSERT_NO_FATAL_FAILURE(BothPhases(&CInstallContext::m_bReinstall, "reinstall"));
+    EXPECT_EQ("", Changes(installed, Snapshot(m_work)));  // the reinstall brings back what it removed
+    ASSERT_NO_FATAL_FAILURE(BothPhases(&CInstallContext::m_bUninstall, "uninstall"));
+    MachineState after = Snapshot(m_work);
+
+    // Wine's DeletePrintProcessor answers success and deletes nothing: the
+    // engine removed the processor, Wine still lists it.
+    EXPECT_TRUE(LogHasStart("DBG ::DeletePrintProcessor([KZT TZ Print Processor]) R 1 E 0 "));
+    MachineState expected = before;
+    expected.spooler.processors.push_back(kProcessor);
+    std::sort(expected.spooler.processors.begin(), expected.spooler.processors.end());
+    EXPECT_EQ("", Changes(expected, after));
+    // The reinstall's queue record stays until the next reinstall overwrites it.
+    EXPECT_EQ((std::vector<std::string>{"Ostrel TZ-1000|LPT1:|Ostrel TZ-1000"}), Records());
+    // The working folder stays: the second phase runs the program copy in it.
+    // It holds that copy, the INF and the package files that the reinstall put there.
+    std::vector<std::string> package, work;
+    ListFiles(m_package, &package);
+    for (const std::string &file : package)
+        work.push_back(m_work + file.substr(m_package.size()));
+    work.push_back(m_work + "\\execute_test.exe|" + std::to_string(ReadBytes(m_program).size()));
+    std::sort(work.begin(), work.end());
+    EXPECT_EQ(work, after.work);
+
+    for (int round = 1; round <= 2; round++) {
+        ASSERT_NO_FATAL_FAILURE(Install());
+        ASSERT_NO_FATAL_FAILURE(BothPhases(&CInstallContext::m_bUninstall, "uninstall"));
+        MachineState again = Snapshot(m_work);
+        EXPECT_EQ("", Changes(after, again)) << "round " << round;
+        EXPECT_EQ(after.records, again.records) << "round " << round;
+        EXPECT_EQ(after.work, again.work) << "round " << round;
+    }
+}
+
+// --- a job through the installed monitor -------------------------------------------
+
+namespace {
+const char kStatusTitle[] = "Ostrel TZ-1000 - Status Monitor";
+}
+
+class InstalledMonitorTest : public ExecuteTest {
+protected:
+    // The status program holds the installed program file: it goes before
+    // the fixture removes what the install left.
+    void TearDown() override
+    {
+        if (m_hVigil) {
+            if (WaitForSingleObject(m_hVigil, 0) == WAIT_TIMEOUT)
+                TerminateProcess(m_hVigil, 9);
+            WaitForSingleObject(m_hVigil, 3000);
+            CloseHandle(m_hVigil);
+        }
+        if (m_host.hModule)
+            FreeLibrary(m_host.hModule);
+        ExecuteTest::TearDown();
+    }
+    SpoolerHost m_host;
+    HANDLE m_hVigil = nullptr;
+};
+
+TEST_F(InstalledMonitorTest, JobOnTheInstalledQueueSendsTheInfHeadAndTailAndStartsTheInstalledVigil)
+{
+    ASSERT_NO_FATAL_FAILURE(Install("LPT1:"));
+    ASSERT_TRUE(Has(ReadSpooler().queues, Queue(kModel, "LPT1:")));  // the queue whose port is opened below
+    // The monitor as AddMonitor registered it: its DLL from the system directory.
+    std::string dll = SystemDirA() + "\\jobtap.dll";
+    ASSERT_EQ("jobtap.dll", RegText(kMonitorKey, "Driver"));
+    m_host.hModule = LoadLibraryA(dll.c_str());
+    ASSERT_NE(nullptr, m_host.hModule) << GetLastError();
+    char loaded[MAX_PATH] = "";
+    GetModuleFileNameA(m_host.hModule, loaded, sizeof(loaded));
+    EXPECT_EQ(0, lstrcmpiA(dll.c_str(), loaded)) << loaded;
+    m_host.pfnInit = (LPMONITOREX(WINAPI *)(LPWSTR))GetProcAddress(m_host.hModule, "InitializePrintMonitor");
+    ASSERT_TRUE(m_host.Init(kMonitorRoot));
+
+    FakePortMonitor &port = FakePortMonitor::Instance();
+    port.Reset();
+    port.ClearFaults();
+    const wchar_t kQueue[] = L"Ostrel TZ-1000";
+    HANDLE h = nullptr;
+    ASSERT_TRUE(m_host.lm->pfnOpenPortEx((LPWSTR)L"LPT1:", (LPWSTR)kQueue, &h, port.Table())) << GetLastError();
+    DOC_INFO_1W doc = {(LPWSTR)L"round trip", nullptr, (LPWSTR)L"RAW"};
+    ASSERT_TRUE(m_host.lm->pfnStartDocPort(h, (LPWSTR)kQueue, 11, 1, (LPBYTE)&doc));
+
+    // The status program that the install put in the system directory.
+    HWND status = WaitForWindow(kStatusTitle, 10000);
+    EXPECT_NE(nullptr, status) << "no status window";
+    StatusBlock block = {};
+    EXPECT_TRUE(ChannelSnapshot(kMonitorName, L"LPT1:", &block));
+    EXPECT_STREQ(kStatusTitle, block.szWindowName);
+    DWORD pid = 0;
+    if (status)
+        GetWindowThreadProcessId(status, &pid);
+    EXPECT_EQ(block.dwMonitorProcessId, pid);
+    m_hVigil = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    // Started from the system directory, where the install put it.
+    EXPECT_TRUE(::LogHas("DBG Start CreateProcess([" + SystemDirA() + "\\vigil.exe] [$X Ostrel TZ-1000]) R 1 E 0"))
+        << LogText();
+
+    std::vector<BYTE> page = Bytes("page of the round trip");
+    DWORD cb = 0;
+    ASSERT_TRUE(m_host.lm->pfnWritePort(h, page.data(), (DWORD)page.size(), &cb));
+    m_host.lm->pfnEndDocPort(h);  // its SetJob finds no spooler job 11
+    ASSERT_TRUE(m_host.lm->pfnClosePort(h));
+
+    std::vector<BYTE> expected = {0x1B, 0x40};
+    expected.insert(expected.end(), page.begin(), page.end());
+    expected.insert(expected.end(), {0x0C, 0x1B, 0x40});
+    EXPECT_EQ(expected, port.Output(L"LPT1:"));
+    EXPECT_TRUE(port.Faults().empty());
+    if (status)
+        Click(status, IDOK);  // closed as its user would; TearDown ends it otherwise
+}
