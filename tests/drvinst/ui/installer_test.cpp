@@ -1,0 +1,313 @@
+// drvinst.exe end to end: the three ways it starts, its main dialog as a
+// person sees and drives it (template, lists, the states the command line
+// sets, the model's preferred port, an install on LPT1: through to the
+// completion dialog), and the inputs it refuses with a message box while
+// the system stays as it was.
+#include "installerfixture.h"
+#include "testenv.h"
+
+namespace {
+const char kModel2[] = "Ostrel TZ-2000";
+const char kModelsLine[] =
+    "\"Ostrel TZ-1000\" = TZ1000.Install, LPTENUM\\OstrelTZ-1000A1B2\r\n"
+    "\"Ostrel TZ-2000\" = TZ2000.Install, LPTENUM\\OstrelTZ-2000C3D4\r\n";
+
+bool Enabled(HWND hDlg, int id)
+{
+    return IsWindowEnabled(GetDlgItem(hDlg, id)) != FALSE;
+}
+
+bool Checked(HWND hDlg, int id)
+{
+    return SendDlgItemMessageA(hDlg, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+int IndexOf(const std::vector<std::string> &items, const std::string &item)
+{
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i] == item)
+            return (int)i;
+    }
+    return -1;
+}
+
+// A key pressed where the dialog's thread has its focus.
+void PressKey(HWND hDlg, UINT vk)
+{
+    GUITHREADINFO info = {sizeof(info)};
+    GetGUIThreadInfo(GetWindowThreadProcessId(hDlg, nullptr), &info);
+    HWND target = info.hwndFocus ? info.hwndFocus : hDlg;
+    PostMessageA(target, WM_KEYDOWN, vk, 1);
+    PostMessageA(target, WM_KEYUP, vk, 0xC0000001);
+}
+}  // namespace
+
+// --- start-up ----------------------------------------------------------------------------
+
+TEST_F(InstallerTest, WithoutSwitchesOffersEveryModelAndPortAndWaitsForAnAction)
+{
+    ASSERT_TRUE(Start(""));
+    HWND hDlg = WaitForMain();
+    ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+    ExpectLayout(hDlg, kInstallLayout, English, UnitsDialog());
+    EXPECT_EQ((std::vector<std::string>{kModel, kModel2}), ListItems(hDlg, 1002));
+    EXPECT_EQ(kModel, SelectedText(hDlg, 1002));
+    EXPECT_EQ(kAllPorts, ListItems(hDlg, 1003));
+    EXPECT_EQ("LPT1:", SelectedText(hDlg, 1003)) << "the model's preferred port";
+    for (int id : {1005, 1006, 1007})
+        EXPECT_FALSE(Checked(hDlg, id)) << id;
+    EXPECT_TRUE(Enabled(hDlg, 1005));
+    EXPECT_TRUE(Enabled(hDlg, 1006));
+    EXPECT_FALSE(Enabled(hDlg, 1009)) << "Start before an action is chosen";
+    EXPECT_FALSE(Enabled(hDlg, 1004)) << "COM Config without an action";
+    SaveDialogScreenshot(hDlg, kInstallLayout, English);
+
+    ClickRadio(hDlg, 1005);
+    EXPECT_TRUE(Checked(hDlg, 1005));
+    EXPECT_TRUE(Enabled(hDlg, 1009));
+    EXPECT_TRUE(Enabled(hDlg, 1003));
+
+    PressKey(hDlg, VK_RETURN);  // the hidden default button: closes, does nothing
+    DWORD code = 1;
+    ASSERT_TRUE(Ended(15000, &code));
+    EXPECT_EQ(0u, code);
+    ExpectNothingInstalled();
+}
+
+TEST_F(InstallerTest, StartWithoutAnActionAsksForOneAndKeepsTheDialog)
+{
+    ASSERT_TRUE(Start(""));
+    HWND hDlg = WaitForMain();
+    ASSERT_TRUE(hDlg);
+    Click(hDlg, 1009);  // the command of the greyed button, as a stray message would bring it
+    EXPECT_EQ("GetCheckedRadioButton()", AnswerMessageBox());
+    EXPECT_FALSE(Ended(500));
+    EXPECT_TRUE(IsWindow(hDlg));
+    Click(hDlg, IDCANCEL);
+    ASSERT_TRUE(Ended(15000));
+    ExpectNothingInstalled();
+}
+
+TEST_F(InstallerTest, CommandLineSwitchChoosesAndLocksTheAction)
+{
+    static const struct {
+        const char *args;
+        int checked;            // the one radio button checked and enabled
+        bool portEnabled;       // port label and list
+        std::vector<std::string> models;
+        std::vector<std::string> ports;
+        const char *port;       // selected
+    } cases[] = {
+        {"/Uninstall", 1006, false, {kModel, kModel2}, kAllPorts, "LPT1:"},
+        {"TZ.INF \"Ostrel TZ-1000\" LPT1: /Install", 1005, true, {kModel}, {"LPT1:"}, "LPT1:"},
+        {"TZ.INF \"Ostrel TZ-2000\" COM2: /Install", 1005, true, {kModel2}, {"COM2:"}, "COM2:"},
+        {"TZ.INF \"Ostrel TZ-2000\" /Reinstall", 1007, true, {kModel2}, kAllPorts, "LPT1:"},
+        {"/install", 1005, true, {kModel, kModel2}, kAllPorts, "LPT1:"},
+        {"/Uninstall /Install", 1005, true, {kModel, kModel2}, kAllPorts, "LPT1:"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args);
+        ASSERT_TRUE(Start(c.args));
+        HWND hDlg = WaitForMain();
+        ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+        for (int id : {1005, 1006, 1007}) {
+            EXPECT_EQ(id == c.checked, Checked(hDlg, id)) << id;
+            EXPECT_EQ(id == c.checked, Enabled(hDlg, id)) << id;
+        }
+        EXPECT_EQ(c.models, ListItems(hDlg, 1002));
+        EXPECT_EQ(c.ports, ListItems(hDlg, 1003));
+        EXPECT_EQ(c.port, SelectedText(hDlg, 1003));
+        EXPECT_EQ(c.portEnabled, Enabled(hDlg, 1001));
+        EXPECT_EQ(c.portEnabled, Enabled(hDlg, 1003));
+        bool com = std::string(c.port).compare(0, 3, "COM") == 0;
+        EXPECT_EQ(c.portEnabled && com, Enabled(hDlg, 1004));
+        EXPECT_TRUE(Enabled(hDlg, 1002)) << "the model list stays open";
+        EXPECT_TRUE(Enabled(hDlg, 1009));
+        Click(hDlg, IDCANCEL);
+        ASSERT_TRUE(Ended(15000));
+        CloseHandle(m_process);
+        m_process = nullptr;
+    }
+    ExpectNothingInstalled();
+}
+
+TEST_F(InstallerTest, CopySwitchCopiesTheModelsFilesWithoutADialog)
+{
+    ASSERT_TRUE(Start("TZ.INF \"Ostrel TZ-1000\" /Copy"));
+    DWORD code = 1;
+    ASSERT_TRUE(Ended(30000, &code)) << AnswerMessageBox(0);
+    EXPECT_EQ(0u, code);
+    EXPECT_TRUE(ModelFilesInstalled());
+    EXPECT_TRUE(FileExists(WindowsDirA() + "\\INF\\OstrelTZ.INF"));
+    SpoolerState s = ReadSpooler();
+    EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
+    EXPECT_FALSE(Has(s.drivers, kModel));
+    EXPECT_TRUE(RunOnceNames().empty());
+}
+
+TEST_F(InstallerTest, RunOnceWithCopyRunsTheSecondPhaseAndNotTheCopy)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    {
+        CInstallContext first;
+        ASSERT_NO_FATAL_FAILURE(PrepareOperation(first, "LPT1:", &first.m_bUninstall));
+        ASSERT_TRUE(first.Excecute()) << first.GetErrorText();
+    }
+    ASSERT_TRUE(ModelFilesInstalled());
+    RemoveRunOnceEntries();  // Wine would run it at its next start
+
+    // The second phase as Windows starts it, with "/Copy" beside it.
+    ASSERT_TRUE(Start(Quoted(m_work + "\\TZ.INF") + " " + Quoted(kModel) + " \"LPT1:\" /RunOnce /Uninstall /Copy"));
+    DWORD code = 1;
+    ASSERT_TRUE(Ended(30000, &code)) << AnswerMessageBox(0);
+    EXPECT_EQ(0u, code);
+    for (const char *file : kModelFiles)
+        EXPECT_FALSE(FileExists(PrinterDriverDirA() + "\\" + file)) << file << ": copied, or not removed";
+    EXPECT_FALSE(Has(ReadSpooler().monitors, "jobtap"));
+    EXPECT_EQ("(none)", RegText(std::string(kUninstallKey) + "\\" + kModel, "DisplayName"));
+}
+
+// --- the lists ---------------------------------------------------------------------------
+
+TEST_F(InstallerTest, ModelChangeSelectsThatModelsPreferredPort)
+{
+    ASSERT_TRUE(Start(""));
+    HWND hDlg = WaitForMain();
+    ASSERT_TRUE(hDlg);
+    ClickRadio(hDlg, 1005);
+    std::vector<std::string> ports = ListItems(hDlg, 1003);
+    SelectListItem(hDlg, 1003, IndexOf(ports, "COM3:"));
+    EXPECT_TRUE(Enabled(hDlg, 1004)) << "COM Config for a COM port";
+    SelectListItem(hDlg, 1002, 1);  // Ostrel TZ-2000: LPT1: first
+    EXPECT_EQ(kModel2, SelectedText(hDlg, 1002));
+    EXPECT_EQ("LPT1:", SelectedText(hDlg, 1003));
+    EXPECT_FALSE(Enabled(hDlg, 1004));
+    SelectListItem(hDlg, 1003, IndexOf(ports, "FILE:"));
+    SelectListItem(hDlg, 1002, 0);  // Ostrel TZ-1000: USB001 is not offered, LPT1: is
+    EXPECT_EQ("LPT1:", SelectedText(hDlg, 1003));
+    Click(hDlg, IDCANCEL);
+    ASSERT_TRUE(Ended(15000));
+}
+
+TEST_F(InstallerTest, ModelsPortsDirectivePreselectsTheFirstOfferedEntry)
+{
+    static const struct {
+        const char *ports;      // the first model's line
+        const char *selected;
+    } cases[] = {
+        {"Ports=USB,LPT1:", "USB"},
+        {"Ports=USB001,LPT1:", "LPT1:"},
+        {"Ports=LPT", "LPT1:"},
+        {"Ports=lpt2:", "LPT2:"},
+        {"Ports=NE00:,COM3", "COM3:"},
+        {"Ports=NE00:", "COM1:"},             // nothing matches: entry 0 stays
+        {"; no Ports line", "COM1:"},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.ports);
+        std::string inf = WriteInfVariant("PORTS" + std::to_string(n++) + ".INF", "Ports=USB001,LPT1:", c.ports);
+        ASSERT_TRUE(Start(inf)) << GetLastError();
+        HWND hDlg = WaitForMain();
+        ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+        EXPECT_EQ(kModel, SelectedText(hDlg, 1002));
+        EXPECT_EQ(c.selected, SelectedText(hDlg, 1003));
+        Click(hDlg, IDCANCEL);
+        ASSERT_TRUE(Ended(15000));
+        CloseHandle(m_process);
+        m_process = nullptr;
+    }
+}
+
+TEST_F(InstallerTest, CommandLinePortNarrowsTheListToTheEntriesItBegins)
+{
+    static const struct {
+        const char *port;
+        std::vector<std::string> list;
+    } cases[] = {
+        {"LPT", {"LPT1:", "LPT2:", "LPT3:"}},
+        {"lpt2", {"LPT2:"}},
+        {"COM1:,FILE:", {"COM1:", "FILE:"}},
+        {"USB", {"USB"}},
+        {"LPT9:", kAllPorts},                // a port the system lacks: the whole list
+        {"NE00:,IP_10.0.0.5", kAllPorts},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.port);
+        ASSERT_TRUE(Start(std::string("TZ.INF \"Ostrel TZ-1000\" \"") + c.port + "\" /Install"));
+        HWND hDlg = WaitForMain();
+        ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+        EXPECT_EQ(c.list, ListItems(hDlg, 1003));
+        EXPECT_NE(-1, ListSelection(hDlg, 1003));
+        Click(hDlg, IDCANCEL);
+        ASSERT_TRUE(Ended(15000));
+        CloseHandle(m_process);
+        m_process = nullptr;
+    }
+    ExpectNothingInstalled();
+}
+
+// --- install -----------------------------------------------------------------------------
+
+TEST_F(InstallerTest, InstallOnLpt1EndsInTheCompletionDialogWithTheQueueInTheSpooler)
+{
+    ASSERT_TRUE(Start(""));
+    HWND hDlg = WaitForMain();
+    ASSERT_TRUE(hDlg);
+    ClickRadio(hDlg, 1005);
+    SelectListItem(hDlg, 1002, IndexOf(ListItems(hDlg, 1002), kModel));
+    SelectListItem(hDlg, 1003, IndexOf(ListItems(hDlg, 1003), "LPT1:"));
+    Click(hDlg, 1009);
+
+    HWND hComplete = WaitForPage(m_pid, 1010, 60000, nullptr);
+    ASSERT_TRUE(hComplete) << AnswerMessageBox(0);
+    EXPECT_EQ(kModel, ItemText(hComplete, 1010));
+    EXPECT_EQ("LPT1:", ItemText(hComplete, 1011));
+    for (int id = 1017; id <= 1021; ++id) {
+        EXPECT_FALSE(Enabled(hComplete, id)) << id;
+        EXPECT_EQ("", ItemText(hComplete, id - 5)) << id - 5;
+    }
+    EXPECT_EQ(GetParent(hComplete), hDlg) << "owned by the main dialog";
+    Click(hComplete, IDOK);
+    DWORD code = 1;
+    ASSERT_TRUE(Ended(15000, &code));
+    EXPECT_EQ(0u, code);
+
+    SpoolerState s = ReadSpooler();
+    EXPECT_TRUE(Has(s.queues, Queue(kModel, "LPT1:")));
+    EXPECT_TRUE(Has(s.drivers, kModel));
+    EXPECT_TRUE(Has(s.monitors, "jobtap"));
+    EXPECT_TRUE(ModelFilesInstalled());
+    EXPECT_EQ(kModel, RegText(std::string(kUninstallKey) + "\\" + kModel, "DisplayName"));
+    EXPECT_TRUE(RunOnceNames().empty());
+}
+
+// --- refused inputs ----------------------------------------------------------------------
+
+TEST_F(InstallerTest, BadInputShowsItsMessageAndChangesNothing)
+{
+    static const struct {
+        const char *name;
+        std::string args;
+        const char *text;       // the box's text holds this
+    } cases[] = {
+        {"INF path that does not exist", "\"C:\\nowhere\\TZ.INF\" /Install", "FindInfPrinters() "},
+        {"model the INF lacks", "TZ.INF \"Ostrel TZ-9\" LPT1: /Install", "ParseInf() Models\r\n"},
+        {"INF without models", "NOMODELS.INF", "GetPrivateProfileSectionReadOnly([Ostrel.Models]) R 0 "},
+        {"INF without a models section", "NOMAKER.INF", "FindInfPrinters() Manufacturer\r\n"},
+    };
+    WriteInfVariant("NOMODELS.INF", kModelsLine, "");
+    WriteInfVariant("NOMAKER.INF", "%Ostrel%=Ostrel.Models", "");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Start(c.args));
+        std::string text = AnswerMessageBox();
+        EXPECT_NE(std::string::npos, text.find(c.text)) << text;
+        DWORD code = 1;
+        ASSERT_TRUE(Ended(15000, &code));
+        EXPECT_EQ(0u, code);
+        CloseHandle(m_process);
+        m_process = nullptr;
+    }
+    ExpectNothingInstalled();
+}
