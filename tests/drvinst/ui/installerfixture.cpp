@@ -5,8 +5,8 @@ namespace {
 const DWORD V = WS_VISIBLE;
 // The lists' WS_VSCROLL passes from the combo box to its drop-down list.
 const ControlRow kInstallRows[] = {
-    {1005, "Button", BS_AUTORADIOBUTTON | V, {L"Install", L"インストール"}, 7, 7, 35, 10},
-    {1006, "Button", BS_AUTORADIOBUTTON | V, {L"Uninstall", L"アンインストール"}, 7, 22, 43, 10},
+    {1005, "Button", BS_AUTORADIOBUTTON | V, {L"Install", L"インストール"}, 7, 7, 35, 10, 60},
+    {1006, "Button", BS_AUTORADIOBUTTON | V, {L"Uninstall", L"アンインストール"}, 7, 22, 43, 10, 75},
     {1007, "Button", BS_AUTORADIOBUTTON, {L"Reinstall(Invisible)", L"再インストール(非可視)"}, 79, 7, 73, 10},
     {1008, "Static", SS_ETCHEDHORZ | V, {L"", L""}, 7, 37, 145, 1},
     {1000, "Static", SS_LEFT | V, {L"Model:", L"機種名："}, 7, 47, 22, 8, 40},
