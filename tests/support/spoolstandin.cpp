@@ -16,6 +16,10 @@ struct StandInState {
     volatile LONG nAborts;
     volatile LONG nEndDocs;
     volatile LONG nRefusedOpens;
+    volatile LONG nEnumPortsSizeFailures;  // EnumPortsA size calls still to fail
+    volatile LONG nEnumPortsFillFailures;  // EnumPortsA fills still to fail
+    volatile LONG dwEnumPortsError;
+    volatile LONG nEnumPortsCalls;
 };
 StandInState g_state;
 
@@ -60,6 +64,34 @@ BOOL WINAPI StandInEndDocPrinter(HANDLE hPrinter)
     return EndDocPrinter(hPrinter);
 }
 
+typedef BOOL(WINAPI *PFN_ENUMPORTSA)(LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+
+// Takes one of the failures still owed, if any.
+bool TakeFailure(volatile LONG *pnLeft)
+{
+    for (LONG n = *pnLeft; n > 0; n = *pnLeft) {
+        if (InterlockedCompareExchange(pnLeft, n - 1, n) == n)
+            return true;
+    }
+    return false;
+}
+
+BOOL WINAPI StandInEnumPortsA(LPSTR pName, DWORD dwLevel, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                              LPDWORD pcReturned)
+{
+    InterlockedIncrement(&g_state.nEnumPortsCalls);
+    auto pfnEnumPorts = (PFN_ENUMPORTSA)GetProcAddress(GetModuleHandleA("winspool.drv"), "EnumPortsA");
+    if (!TakeFailure(pPorts ? &g_state.nEnumPortsFillFailures : &g_state.nEnumPortsSizeFailures))
+        return pfnEnumPorts(pName, dwLevel, pPorts, cbBuf, pcbNeeded, pcReturned);
+    DWORD cbNeeded = 0, cReturned = 0;
+    if (pPorts)
+        pfnEnumPorts(pName, dwLevel, NULL, 0, &cbNeeded, &cReturned);
+    *pcbNeeded = cbNeeded;
+    *pcReturned = 0;
+    SetLastError((DWORD)g_state.dwEnumPortsError);
+    return FALSE;
+}
+
 struct Replacement {
     const char *pszName;
     ULONG_PTR pfnStandIn;
@@ -70,6 +102,7 @@ Replacement g_replacements[] = {
     {"WritePrinter", (ULONG_PTR)StandInWritePrinter, 0},
     {"AbortPrinter", (ULONG_PTR)StandInAbortPrinter, 0},
     {"EndDocPrinter", (ULONG_PTR)StandInEndDocPrinter, 0},
+    {"EnumPortsA", (ULONG_PTR)StandInEnumPortsA, 0},
 };
 
 // An imported name matches with or without a "@n" decoration.
@@ -135,6 +168,14 @@ void SpoolerStandIn::FailWrite(LONG nth, DWORD dwError)
     InterlockedExchange(&g_state.dwFailError, (LONG)dwError);
     InterlockedExchange(&g_state.nFailAt, g_state.nWrites + nth);
 }
+
+void SpoolerStandIn::FailEnumPorts(bool bFill, LONG nTimes, DWORD dwError)
+{
+    InterlockedExchange(&g_state.dwEnumPortsError, (LONG)dwError);
+    InterlockedExchange(bFill ? &g_state.nEnumPortsFillFailures : &g_state.nEnumPortsSizeFailures, nTimes);
+}
+
+LONG SpoolerStandIn::EnumPortsCalls() const { return g_state.nEnumPortsCalls; }
 
 LONG SpoolerStandIn::Writes() const { return g_state.nWrites; }
 LONG SpoolerStandIn::WritesAfterFailure() const { return g_state.nWritesAfterFailure; }
