@@ -60,7 +60,7 @@ TEST_F(ContextTest, SampleInfParsesAModel)
     EXPECT_STREQ("jobtap,jobtap.dll", ctx.GetDirective("LanguageMonitor"));  // keeps its comma
     EXPECT_STREQ("KZT TZ Print Processor,KZTTZPP.DLL", ctx.GetDirective("PrintProcessor"));
     EXPECT_STREQ("LPT1:,COM1:", ctx.GetPorts());
-    EXPECT_STREQ("9600,n,8,1,x", ctx.GetComPortSettings());
+    EXPECT_STREQ("9600,8,N,1,X", ctx.GetComPortSettings());
     EXPECT_EQ(nullptr, ctx.GetDirective("ExcludeFromSelect"));
     EXPECT_EQ(nullptr, ctx.GetDirective("NoSuchDirective"));
 
