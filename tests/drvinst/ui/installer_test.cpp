@@ -311,3 +311,74 @@ TEST_F(InstallerTest, BadInputShowsItsMessageAndChangesNothing)
     }
     ExpectNothingInstalled();
 }
+
+TEST_F(InstallerTest, InstallOnAComPortWritesTheModelsLineSettingsAndShowsThem)
+{
+    COMMCONFIG saved = {};
+    DWORD cb = sizeof(saved);
+    ASSERT_TRUE(GetDefaultCommConfigA("COM2", &saved, &cb));
+    ASSERT_TRUE(Start("TZ.INF \"Ostrel TZ-2000\" COM2: /Install"));
+    HWND hDlg = WaitForMain();
+    ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+    EXPECT_TRUE(Enabled(hDlg, 1004));
+    Click(hDlg, 1009);
+
+    HWND hComplete = WaitForPage(m_pid, 1010, 60000, nullptr);
+    ASSERT_TRUE(hComplete) << AnswerMessageBox(0);
+    EXPECT_EQ(kModel2, ItemText(hComplete, 1010));
+    EXPECT_EQ("COM2:", ItemText(hComplete, 1011));
+    // The sample's 9600,8,N,1,X.
+    const char *const values[] = {"9600", "8", "None", "1", "Xon/Xoff"};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(Enabled(hComplete, 1017 + i)) << 1017 + i;
+        EXPECT_EQ(values[i], ItemText(hComplete, 1012 + i)) << 1012 + i;
+    }
+    Click(hComplete, IDOK);
+    ASSERT_TRUE(Ended(15000));
+
+    COMMCONFIG stored = {};
+    cb = sizeof(stored);
+    ASSERT_TRUE(GetDefaultCommConfigA("COM2", &stored, &cb));
+    EXPECT_EQ(9600u, stored.dcb.BaudRate);
+    EXPECT_EQ(8, stored.dcb.ByteSize);
+    EXPECT_EQ(NOPARITY, stored.dcb.Parity);
+    EXPECT_EQ(ONESTOPBIT, stored.dcb.StopBits);
+    EXPECT_TRUE(stored.dcb.fOutX && stored.dcb.fInX);
+    EXPECT_TRUE(Has(ReadSpooler().queues, std::string(kModel2) + "|COM2:|" + kModel2 + "|KZT TZ Print Processor|RAW"));
+    EXPECT_TRUE(SetDefaultCommConfigA("COM2", &saved, sizeof(saved)));
+}
+
+TEST_F(InstallerTest, ComConfigIsOfferedForACommPortOnlyWhileInstallOrReinstallIsChosen)
+{
+    std::string inf = WriteInfVariant("SERIAL.INF", "Ports=USB001,LPT1:", "Ports=COM3:");
+    static const struct {
+        const char *switches;
+        bool offered;           // at start-up
+        int click;              // then this radio button, or 0
+        bool offeredAfter;
+    } cases[] = {
+        {"", false, 1005, true},            // no action yet
+        {"/Uninstall", false, 0, false},
+        {"/Install", true, 0, true},
+        {"/Reinstall", true, 0, true},
+        {"", false, 1006, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string("switches: ") + c.switches + " click " + std::to_string(c.click));
+        ASSERT_TRUE(Start(inf + " " + c.switches));
+        HWND hDlg = WaitForMain();
+        ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+        EXPECT_EQ("COM3:", SelectedText(hDlg, 1003));
+        EXPECT_EQ(c.offered, Enabled(hDlg, 1004));
+        if (c.click)
+            ClickRadio(hDlg, c.click);
+        SelectListItem(hDlg, 1002, 1);  // the other model, and back: COM3: again
+        SelectListItem(hDlg, 1002, 0);
+        EXPECT_EQ("COM3:", SelectedText(hDlg, 1003));
+        EXPECT_EQ(c.offeredAfter, Enabled(hDlg, 1004));
+        Click(hDlg, IDCANCEL);
+        ASSERT_TRUE(Ended(15000));
+        CloseHandle(m_process);
+        m_process = nullptr;
+    }
+}

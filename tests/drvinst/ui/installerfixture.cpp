@@ -1,4 +1,5 @@
 #include "installerfixture.h"
+#include "regkeys.h"
 #include "testenv.h"
 
 namespace {
@@ -42,6 +43,13 @@ void InstallerTest::TearDown()
             WaitForSingleObject(m_process, 5000);
         }
         CloseHandle(m_process);
+    }
+    // What an install of the second model leaves beyond what the first's does.
+    DeleteKeyTree(std::string(kUninstallKey) + "\\Ostrel TZ-2000");
+    for (const char *sub : {"\\", "\\3\\"}) {
+        std::string path = PrinterDriverDirA() + sub + "KZTTZ2000.DAT";
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
     }
     if (m_hUnits)
         DestroyWindow(m_hUnits);
