@@ -46,9 +46,8 @@ void PressKey(HWND hDlg, UINT vk)
 
 TEST_F(InstallerTest, WithoutSwitchesOffersEveryModelAndPortAndWaitsForAnAction)
 {
-    ASSERT_TRUE(Start(""));
-    HWND hDlg = WaitForMain();
-    ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+    HWND hDlg = StartMain("");
+    ASSERT_TRUE(hDlg);
     ExpectLayout(hDlg, kInstallLayout, English, UnitsDialog());
     EXPECT_EQ((std::vector<std::string>{kModel, kModel2}), ListItems(hDlg, 1002));
     EXPECT_EQ(kModel, SelectedText(hDlg, 1002));
@@ -76,8 +75,7 @@ TEST_F(InstallerTest, WithoutSwitchesOffersEveryModelAndPortAndWaitsForAnAction)
 
 TEST_F(InstallerTest, StartWithoutAnActionAsksForOneAndKeepsTheDialog)
 {
-    ASSERT_TRUE(Start(""));
-    HWND hDlg = WaitForMain();
+    HWND hDlg = StartMain("");
     ASSERT_TRUE(hDlg);
     Click(hDlg, 1009);  // the command of the greyed button, as a stray message would bring it
     EXPECT_EQ("GetCheckedRadioButton()", AnswerMessageBox());
@@ -107,9 +105,8 @@ TEST_F(InstallerTest, CommandLineSwitchChoosesAndLocksTheAction)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
-        ASSERT_TRUE(Start(c.args));
-        HWND hDlg = WaitForMain();
-        ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+        HWND hDlg = StartMain(c.args);
+        ASSERT_TRUE(hDlg);
         for (int id : {1005, 1006, 1007}) {
             EXPECT_EQ(id == c.checked, Checked(hDlg, id)) << id;
             EXPECT_EQ(id == c.checked, Enabled(hDlg, id)) << id;
@@ -123,10 +120,7 @@ TEST_F(InstallerTest, CommandLineSwitchChoosesAndLocksTheAction)
         EXPECT_EQ(c.portEnabled && com, Enabled(hDlg, 1004));
         EXPECT_TRUE(Enabled(hDlg, 1002)) << "the model list stays open";
         EXPECT_TRUE(Enabled(hDlg, 1009));
-        Click(hDlg, IDCANCEL);
-        ASSERT_TRUE(Ended(15000));
-        CloseHandle(m_process);
-        m_process = nullptr;
+        ASSERT_TRUE(CancelAndEnd(hDlg));
     }
     ExpectNothingInstalled();
 }
@@ -171,8 +165,7 @@ TEST_F(InstallerTest, RunOnceWithCopyRunsTheSecondPhaseAndNotTheCopy)
 
 TEST_F(InstallerTest, ModelChangeSelectsThatModelsPreferredPort)
 {
-    ASSERT_TRUE(Start(""));
-    HWND hDlg = WaitForMain();
+    HWND hDlg = StartMain("");
     ASSERT_TRUE(hDlg);
     ClickRadio(hDlg, 1005);
     std::vector<std::string> ports = ListItems(hDlg, 1003);
@@ -185,8 +178,7 @@ TEST_F(InstallerTest, ModelChangeSelectsThatModelsPreferredPort)
     SelectListItem(hDlg, 1003, IndexOf(ports, "FILE:"));
     SelectListItem(hDlg, 1002, 0);  // Ostrel TZ-1000: USB001 is not offered, LPT1: is
     EXPECT_EQ("LPT1:", SelectedText(hDlg, 1003));
-    Click(hDlg, IDCANCEL);
-    ASSERT_TRUE(Ended(15000));
+    ASSERT_TRUE(CancelAndEnd(hDlg));
 }
 
 TEST_F(InstallerTest, ModelsPortsDirectivePreselectsTheFirstOfferedEntry)
@@ -207,15 +199,11 @@ TEST_F(InstallerTest, ModelsPortsDirectivePreselectsTheFirstOfferedEntry)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.ports);
         std::string inf = WriteInfVariant("PORTS" + std::to_string(n++) + ".INF", "Ports=USB001,LPT1:", c.ports);
-        ASSERT_TRUE(Start(inf)) << GetLastError();
-        HWND hDlg = WaitForMain();
-        ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+        HWND hDlg = StartMain(inf);
+        ASSERT_TRUE(hDlg);
         EXPECT_EQ(kModel, SelectedText(hDlg, 1002));
         EXPECT_EQ(c.selected, SelectedText(hDlg, 1003));
-        Click(hDlg, IDCANCEL);
-        ASSERT_TRUE(Ended(15000));
-        CloseHandle(m_process);
-        m_process = nullptr;
+        ASSERT_TRUE(CancelAndEnd(hDlg));
     }
 }
 
@@ -234,15 +222,11 @@ TEST_F(InstallerTest, CommandLinePortNarrowsTheListToTheEntriesItBegins)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.port);
-        ASSERT_TRUE(Start(std::string("TZ.INF \"Ostrel TZ-1000\" \"") + c.port + "\" /Install"));
-        HWND hDlg = WaitForMain();
-        ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+        HWND hDlg = StartMain(std::string("TZ.INF \"Ostrel TZ-1000\" \"") + c.port + "\" /Install");
+        ASSERT_TRUE(hDlg);
         EXPECT_EQ(c.list, ListItems(hDlg, 1003));
         EXPECT_NE(-1, ListSelection(hDlg, 1003));
-        Click(hDlg, IDCANCEL);
-        ASSERT_TRUE(Ended(15000));
-        CloseHandle(m_process);
-        m_process = nullptr;
+        ASSERT_TRUE(CancelAndEnd(hDlg));
     }
     ExpectNothingInstalled();
 }
@@ -251,8 +235,7 @@ TEST_F(InstallerTest, CommandLinePortNarrowsTheListToTheEntriesItBegins)
 
 TEST_F(InstallerTest, InstallOnLpt1EndsInTheCompletionDialogWithTheQueueInTheSpooler)
 {
-    ASSERT_TRUE(Start(""));
-    HWND hDlg = WaitForMain();
+    HWND hDlg = StartMain("");
     ASSERT_TRUE(hDlg);
     ClickRadio(hDlg, 1005);
     SelectListItem(hDlg, 1002, IndexOf(ListItems(hDlg, 1002), kModel));
@@ -317,9 +300,8 @@ TEST_F(InstallerTest, InstallOnAComPortWritesTheModelsLineSettingsAndShowsThem)
     COMMCONFIG saved = {};
     DWORD cb = sizeof(saved);
     ASSERT_TRUE(GetDefaultCommConfigA("COM2", &saved, &cb));
-    ASSERT_TRUE(Start("TZ.INF \"Ostrel TZ-2000\" COM2: /Install"));
-    HWND hDlg = WaitForMain();
-    ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+    HWND hDlg = StartMain("TZ.INF \"Ostrel TZ-2000\" COM2: /Install");
+    ASSERT_TRUE(hDlg);
     EXPECT_TRUE(Enabled(hDlg, 1004));
     Click(hDlg, 1009);
 
@@ -365,9 +347,8 @@ TEST_F(InstallerTest, ComConfigIsOfferedForACommPortOnlyWhileInstallOrReinstallI
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string("switches: ") + c.switches + " click " + std::to_string(c.click));
-        ASSERT_TRUE(Start(inf + " " + c.switches));
-        HWND hDlg = WaitForMain();
-        ASSERT_TRUE(hDlg) << AnswerMessageBox(0);
+        HWND hDlg = StartMain(inf + " " + c.switches);
+        ASSERT_TRUE(hDlg);
         EXPECT_EQ("COM3:", SelectedText(hDlg, 1003));
         EXPECT_EQ(c.offered, Enabled(hDlg, 1004));
         if (c.click)
@@ -376,9 +357,6 @@ TEST_F(InstallerTest, ComConfigIsOfferedForACommPortOnlyWhileInstallOrReinstallI
         SelectListItem(hDlg, 1002, 0);
         EXPECT_EQ("COM3:", SelectedText(hDlg, 1003));
         EXPECT_EQ(c.offeredAfter, Enabled(hDlg, 1004));
-        Click(hDlg, IDCANCEL);
-        ASSERT_TRUE(Ended(15000));
-        CloseHandle(m_process);
-        m_process = nullptr;
+        ASSERT_TRUE(CancelAndEnd(hDlg));
     }
 }

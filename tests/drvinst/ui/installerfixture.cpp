@@ -79,6 +79,28 @@ HWND InstallerTest::WaitForMain(DWORD timeoutMs)
     return WaitForPage(m_pid, 1002, timeoutMs, nullptr);
 }
 
+HWND InstallerTest::StartMain(const std::string &args)
+{
+    if (!Start(args)) {
+        ADD_FAILURE() << "drvinst.exe did not start: " << GetLastError();
+        return nullptr;
+    }
+    HWND hDlg = WaitForMain();
+    if (!hDlg)
+        ADD_FAILURE() << "no main dialog; message box: " << AnswerMessageBox(0);
+    return hDlg;
+}
+
+bool InstallerTest::CancelAndEnd(HWND hDlg)
+{
+    Click(hDlg, IDCANCEL);
+    if (!Ended(15000))
+        return false;
+    CloseHandle(m_process);
+    m_process = nullptr;
+    return true;
+}
+
 bool InstallerTest::Ended(DWORD timeoutMs, DWORD *pExitCode)
 {
     if (WaitForSingleObject(m_process, timeoutMs) != WAIT_OBJECT_0)

@@ -22,6 +22,11 @@ protected:
     bool Start(const std::string &args);
     // The main dialog (the window holding the model list), or null.
     HWND WaitForMain(DWORD timeoutMs = 15000);
+    // Start and WaitForMain; a failure names the message box shown instead.
+    HWND StartMain(const std::string &args);
+    // Cancels the main dialog and waits for the program to end, so that the
+    // next Start may follow; false when it did not end.
+    bool CancelAndEnd(HWND hDlg);
     // Whether the program ended within timeoutMs, with its exit code.
     bool Ended(DWORD timeoutMs, DWORD *pExitCode = nullptr);
     // The program's next message box: its text ("" when none came), answered with OK.
