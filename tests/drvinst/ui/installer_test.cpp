@@ -360,3 +360,85 @@ TEST_F(InstallerTest, ComConfigIsOfferedForACommPortOnlyWhileInstallOrReinstallI
         ASSERT_TRUE(CancelAndEnd(hDlg));
     }
 }
+
+// The user opens COM Config, cancels once (nothing happens), then picks
+// 19200 baud in the system's settings dialog, which opened with the model's
+// defaults; Start keeps that choice and the completion dialog shows it.
+TEST_F(InstallerTest, ComConfigChoiceSurvivesStartAndACancelChangesNothing)
+{
+    const int kBaudList = 1026;  // of Wine's settings dialog
+    COMMCONFIG saved = {};
+    DWORD cb = sizeof(saved);
+    ASSERT_TRUE(GetDefaultCommConfigA("COM2", &saved, &cb));
+    HWND hDlg = StartMain("TZ.INF \"Ostrel TZ-2000\" COM2: /Install");
+    ASSERT_TRUE(hDlg);
+
+    Click(hDlg, 1004);
+    HWND hSettings = WaitForWindow("Settings for COM2", 15000);
+    ASSERT_TRUE(hSettings) << AnswerMessageBox(0);
+    Click(hSettings, IDCANCEL);
+    ASSERT_TRUE(WaitForWindowGone(hSettings, 10000));
+    EXPECT_EQ("", AnswerMessageBox(1000)) << "a cancelled settings dialog shows nothing";
+    EXPECT_TRUE(IsWindow(hDlg));
+
+    Click(hDlg, 1004);
+    hSettings = WaitForWindow("Settings for COM2", 15000);
+    ASSERT_TRUE(hSettings);
+    EXPECT_EQ("9600", SelectedText(hSettings, kBaudList)) << "the model's defaults, not the port's";
+    SelectListItem(hSettings, kBaudList, IndexOf(ListItems(hSettings, kBaudList), "19200"));
+    Click(hSettings, IDOK);
+    ASSERT_TRUE(WaitForWindowGone(hSettings, 10000));
+    Click(hDlg, 1009);
+
+    HWND hComplete = WaitForPage(m_pid, 1010, 60000, nullptr);
+    ASSERT_TRUE(hComplete) << AnswerMessageBox(0);
+    EXPECT_EQ("19200", ItemText(hComplete, 1012));
+    Click(hComplete, IDOK);
+    ASSERT_TRUE(Ended(15000));
+    COMMCONFIG stored = {};
+    cb = sizeof(stored);
+    ASSERT_TRUE(GetDefaultCommConfigA("COM2", &stored, &cb));
+    EXPECT_EQ(19200u, stored.dcb.BaudRate);
+    EXPECT_TRUE(SetDefaultCommConfigA("COM2", &saved, sizeof(saved)));
+}
+
+// The engine's closing dialogs are the program's real ones, owned by the
+// main dialog: the USB notice after an install on the generic port, the
+// restart question after an uninstall's first phase; neither is followed by
+// the completion dialog.
+TEST_F(InstallerTest, InstallOnTheGenericUsbPortShowsTheUsbNoticeInstead)
+{
+    HWND hDlg = StartMain("TZ.INF \"Ostrel TZ-1000\" USB /Install");
+    ASSERT_TRUE(hDlg);
+    EXPECT_EQ("USB", SelectedText(hDlg, 1003));
+    Click(hDlg, 1009);
+    HWND hUsb = WaitForPage(m_pid, 1022, 60000, nullptr);
+    ASSERT_TRUE(hUsb) << AnswerMessageBox(0);
+    EXPECT_EQ(hDlg, GetParent(hUsb));
+    EXPECT_EQ(kModel, ItemText(hUsb, 1022));
+    EXPECT_EQ("USB", ItemText(hUsb, 1023));
+    Click(hUsb, IDOK);
+    ASSERT_TRUE(Ended(15000));
+    EXPECT_TRUE(Has(ReadSpooler().drivers, kModel));
+    EXPECT_TRUE(QueuesStartingWith("Ostrel").empty()) << "no queue for a printer not plugged in";
+}
+
+TEST_F(InstallerTest, UninstallAsksForTheRestartAndLeavesTheSecondPhaseForIt)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    HWND hDlg = StartMain("TZ.INF \"Ostrel TZ-1000\" LPT1: /Uninstall");
+    ASSERT_TRUE(hDlg);
+    Click(hDlg, 1009);
+    HWND hRestart = WaitForPage(m_pid, 1025, 60000, nullptr);
+    ASSERT_TRUE(hRestart) << AnswerMessageBox(0);
+    EXPECT_EQ(hDlg, GetParent(hRestart));
+    Click(hRestart, IDCANCEL);  // No: the computer keeps running
+    DWORD code = 1;
+    ASSERT_TRUE(Ended(15000, &code));
+    EXPECT_EQ(0u, code);
+    EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
+    EXPECT_FALSE(Has(ReadSpooler().drivers, kModel));
+    std::string command = RegText(kRunOnceKey, "TZ.INF");
+    EXPECT_NE(std::string::npos, command.find("\\drvinst.exe\" ")) << command;
+    EXPECT_NE(std::string::npos, command.find(" /RunOnce /Uninstall")) << command;
+}
