@@ -1,4 +1,5 @@
 #include "spoolstandin.h"
+#include "importpatch.h"
 #include "windowdriver.h"
 #include <winspool.h>
 #include <string.h>
@@ -105,45 +106,14 @@ Replacement g_replacements[] = {
     {"EnumPortsA", (ULONG_PTR)StandInEnumPortsA, 0},
 };
 
-// An imported name matches with or without a "@n" decoration.
-bool SameName(const char *pszImported, const char *pszName)
-{
-    size_t cch = strlen(pszName);
-    return strncmp(pszImported, pszName, cch) == 0 && (pszImported[cch] == 0 || pszImported[cch] == '@');
-}
-
 // Points every winspool import of hModule that has a replacement at the
 // stand-in (bInstall) or back at Wine's function; the number of slots changed.
 int PatchImports(HMODULE hModule, bool bInstall)
 {
-    BYTE *pBase = (BYTE *)hModule;
-    auto *pDos = (IMAGE_DOS_HEADER *)pBase;
-    auto *pNt = (IMAGE_NT_HEADERS *)(pBase + pDos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     int nPatched = 0;
-    for (auto *pImport = (IMAGE_IMPORT_DESCRIPTOR *)(pBase + dir.VirtualAddress); dir.VirtualAddress && pImport->Name;
-         ++pImport) {
-        if (lstrcmpiA((const char *)(pBase + pImport->Name), "WINSPOOL.DRV") != 0)
-            continue;
-        auto *pNames = (IMAGE_THUNK_DATA *)(pBase + pImport->OriginalFirstThunk);
-        auto *pSlots = (IMAGE_THUNK_DATA *)(pBase + pImport->FirstThunk);
-        for (; pNames->u1.AddressOfData; ++pNames, ++pSlots) {
-            if (IMAGE_SNAP_BY_ORDINAL(pNames->u1.Ordinal))
-                continue;
-            auto *pByName = (IMAGE_IMPORT_BY_NAME *)(pBase + pNames->u1.AddressOfData);
-            for (Replacement &r : g_replacements) {
-                if (!SameName((const char *)pByName->Name, r.pszName))
-                    continue;
-                DWORD dwOld;
-                VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), PAGE_READWRITE, &dwOld);
-                if (bInstall)
-                    r.pfnOriginal = pSlots->u1.Function;
-                pSlots->u1.Function = bInstall ? r.pfnStandIn : r.pfnOriginal;
-                VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), dwOld, &dwOld);
-                ++nPatched;
-            }
-        }
-    }
+    for (Replacement &r : g_replacements)
+        nPatched += PatchImport(hModule, "WINSPOOL.DRV", r.pszName, bInstall ? r.pfnStandIn : r.pfnOriginal,
+                                bInstall ? &r.pfnOriginal : NULL);
     return nPatched;
 }
 
