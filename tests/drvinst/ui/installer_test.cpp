@@ -31,6 +31,16 @@ int IndexOf(const std::vector<std::string> &items, const std::string &item)
     return -1;
 }
 
+// The port's stored default configuration; dwSize 0 when it can't be read.
+COMMCONFIG StoredConfig(const char *port)
+{
+    COMMCONFIG config = {};
+    DWORD cb = sizeof(config);
+    if (!GetDefaultCommConfigA(port, &config, &cb))
+        config.dwSize = 0;
+    return config;
+}
+
 // A key pressed where the dialog's thread has its focus.
 void PressKey(HWND hDlg, UINT vk)
 {
@@ -297,9 +307,8 @@ TEST_F(InstallerTest, BadInputShowsItsMessageAndChangesNothing)
 
 TEST_F(InstallerTest, InstallOnAComPortWritesTheModelsLineSettingsAndShowsThem)
 {
-    COMMCONFIG saved = {};
-    DWORD cb = sizeof(saved);
-    ASSERT_TRUE(GetDefaultCommConfigA("COM2", &saved, &cb));
+    COMMCONFIG saved = StoredConfig("COM2");
+    ASSERT_NE(0u, saved.dwSize);
     HWND hDlg = StartMain("TZ.INF \"Ostrel TZ-2000\" COM2: /Install");
     ASSERT_TRUE(hDlg);
     EXPECT_TRUE(Enabled(hDlg, 1004));
@@ -318,9 +327,8 @@ TEST_F(InstallerTest, InstallOnAComPortWritesTheModelsLineSettingsAndShowsThem)
     Click(hComplete, IDOK);
     ASSERT_TRUE(Ended(15000));
 
-    COMMCONFIG stored = {};
-    cb = sizeof(stored);
-    ASSERT_TRUE(GetDefaultCommConfigA("COM2", &stored, &cb));
+    COMMCONFIG stored = StoredConfig("COM2");
+    ASSERT_NE(0u, stored.dwSize);
     EXPECT_EQ(9600u, stored.dcb.BaudRate);
     EXPECT_EQ(8, stored.dcb.ByteSize);
     EXPECT_EQ(NOPARITY, stored.dcb.Parity);
@@ -367,9 +375,8 @@ TEST_F(InstallerTest, ComConfigIsOfferedForACommPortOnlyWhileInstallOrReinstallI
 TEST_F(InstallerTest, ComConfigChoiceSurvivesStartAndACancelChangesNothing)
 {
     const int kBaudList = 1026;  // of Wine's settings dialog
-    COMMCONFIG saved = {};
-    DWORD cb = sizeof(saved);
-    ASSERT_TRUE(GetDefaultCommConfigA("COM2", &saved, &cb));
+    COMMCONFIG saved = StoredConfig("COM2");
+    ASSERT_NE(0u, saved.dwSize);
     HWND hDlg = StartMain("TZ.INF \"Ostrel TZ-2000\" COM2: /Install");
     ASSERT_TRUE(hDlg);
 
@@ -395,9 +402,8 @@ TEST_F(InstallerTest, ComConfigChoiceSurvivesStartAndACancelChangesNothing)
     EXPECT_EQ("19200", ItemText(hComplete, 1012));
     Click(hComplete, IDOK);
     ASSERT_TRUE(Ended(15000));
-    COMMCONFIG stored = {};
-    cb = sizeof(stored);
-    ASSERT_TRUE(GetDefaultCommConfigA("COM2", &stored, &cb));
+    COMMCONFIG stored = StoredConfig("COM2");
+    ASSERT_NE(0u, stored.dwSize);
     EXPECT_EQ(19200u, stored.dcb.BaudRate);
     EXPECT_TRUE(SetDefaultCommConfigA("COM2", &saved, sizeof(saved)));
 }
