@@ -79,6 +79,15 @@ static std::string TakeProcessorRecord()
     return text;
 }
 
+// An ANSI text as UTF-16, for the print processor's wide entry points.
+static std::wstring Wide(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int cch = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size());
+    wide.resize(cch > 0 ? cch - 1 : 0);
+    return wide;
+}
+
 // Prints bytes as one RAW job on queue, into the file out, through the
 // spooler: OpenPrinter, StartDocPrinter, WritePrinter, EndDocPrinter. Returns
 // EndDocPrinter's result; *pJobId gets the job's id.
@@ -158,6 +167,72 @@ TEST_F(ExecuteTest, JobOnAQueueWhosePortCannotPrintFailsAtEndDocPrinter)
     EXPECT_NE(std::string::npos, record.find("PrintDocumentOnPrintProcessor [" + job + "] job [" + job +
                                              "] E 120 bytes 0\r\nClosePrintProcessor\r\n"))
         << record;
+}
+
+// The print processor as the spooler drives it, called directly on a job
+// that an application has written and not yet ended: a data type other than
+// RAW is refused at the opening, a cancelled job is not printed, a paused and
+// resumed one is, and commands it does not know or handles it did not give
+// fail as the platform's processors fail them.
+TEST_F(ExecuteTest, PackagesPrintProcessorRefusesOtherDataTypesAndHonoursJobControl)
+{
+    ASSERT_NO_FATAL_FAILURE(Install("FILE:"));
+    HMODULE hDll = LoadLibraryA((ProcessorDirA() + "\\" + kProcessorFile).c_str());
+    ASSERT_TRUE(hDll != NULL) << GetLastError();
+    auto open = (HANDLE(WINAPI *)(LPWSTR, PPRINTPROCESSOROPENDATA))GetProcAddress(hDll, "OpenPrintProcessor");
+    auto print = (BOOL(WINAPI *)(HANDLE, LPWSTR))GetProcAddress(hDll, "PrintDocumentOnPrintProcessor");
+    auto control = (BOOL(WINAPI *)(HANDLE, DWORD))GetProcAddress(hDll, "ControlPrintProcessor");
+    auto close = (BOOL(WINAPI *)(HANDLE))GetProcAddress(hDll, "ClosePrintProcessor");
+    ASSERT_TRUE(open && print && control && close);
+
+    HANDLE hPrinter = NULL;
+    ASSERT_TRUE(OpenPrinterA((LPSTR)kModel, &hPrinter, NULL)) << GetLastError();
+    DOC_INFO_1A doc = {(LPSTR) "kzt job", NULL, (LPSTR) "RAW"};
+    DWORD id = StartDocPrinterA(hPrinter, 1, (LPBYTE)&doc);
+    ASSERT_NE(0u, id) << GetLastError();
+    DWORD cbWritten = 0;
+    EXPECT_TRUE(WritePrinter(hPrinter, (LPVOID) "\x1b@job", 5, &cbWritten));
+
+    const std::wstring out = Wide(m_dir + "\\direct.prn");
+    const std::wstring job = Wide(std::string(kModel) + ", Job " + std::to_string(id));
+    std::wstring port = L"FILE:, Port", queue = Wide(kModel), name = L"kzt job", text = L"TEXT", raw = L"RAW";
+    PRINTPROCESSOROPENDATA data = {NULL, &text[0], NULL, &name[0], id, (LPWSTR)out.c_str(), &queue[0]};
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(open(&port[0], &data) == NULL);
+    EXPECT_EQ((DWORD)ERROR_INVALID_DATATYPE, GetLastError());
+
+    data.pDatatype = &raw[0];
+    HANDLE h = open(&port[0], &data);
+    ASSERT_TRUE(h != NULL) << GetLastError();
+    EXPECT_TRUE(control(h, JOB_CONTROL_CANCEL));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(print(h, (LPWSTR)job.c_str()));
+    EXPECT_EQ((DWORD)ERROR_PRINT_CANCELLED, GetLastError());
+    EXPECT_EQ("", ReadBytes(Narrow(out)));
+    EXPECT_TRUE(close(h));
+
+    h = open(&port[0], &data);
+    ASSERT_TRUE(h != NULL) << GetLastError();
+    EXPECT_TRUE(control(h, JOB_CONTROL_PAUSE));
+    EXPECT_TRUE(control(h, JOB_CONTROL_RESUME));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(control(h, JOB_CONTROL_RESTART));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_TRUE(print(h, (LPWSTR)job.c_str())) << GetLastError();
+    EXPECT_EQ("\x1b@job", ReadBytes(Narrow(out)));
+    EXPECT_TRUE(close(h));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(control(NULL, JOB_CONTROL_PAUSE));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(print(NULL, (LPWSTR)job.c_str()));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+
+    EXPECT_TRUE(EndDocPrinter(hPrinter));  // the application's job, printed as usual
+    ClosePrinter(hPrinter);
+    FreeLibrary(hDll);
+    TakeProcessorRecord();
 }
 
 // --- the generic USB port ----------------------------------------------------------
