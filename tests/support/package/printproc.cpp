@@ -150,7 +150,8 @@ extern "C" __declspec(dllexport) BOOL WINAPI EnumPrintProcessorDatatypesW(LPWSTR
 // name OpenPrinterW opens), pOpenData the job (RAW only, its id, its queue,
 // document and output file). Returns a handle for PrintDocumentOnPrintProcessor,
 // ControlPrintProcessor and ClosePrintProcessor, or NULL with the error.
-extern "C" __declspec(dllexport) HANDLE WINAPI OpenPrintProcessor(LPWSTR pPrinterName, PPRINTPROCESSOROPENDATA pOpenData)
+extern "C" __declspec(dllexport) HANDLE WINAPI OpenPrintProcessor(LPWSTR pPrinterName,
+                                                                 PPRINTPROCESSOROPENDATA pOpenData)
 {
     if (!pOpenData) {
         Record(L"OpenPrintProcessor [%ls] (no open data)", Show(pPrinterName));
