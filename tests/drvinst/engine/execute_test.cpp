@@ -4,7 +4,7 @@
 // into a reinstall, the first phases of a reinstall and an uninstall (RunOnce
 // entry and restart question) and their second phases started from the very
 // command the first phase registered, the generic USB port, a nested context
-// that fails.
+// that fails, and jobs printed through an installed queue.
 #include "executefixture.h"
 #include "regkeys.h"
 #include "testenv.h"
@@ -65,6 +65,174 @@ TEST_F(ExecuteTest, InstallOverTheSameFilesAddsAnotherQueueOnly)
     EXPECT_TRUE(Has(s.queues, Queue(kModel, "LPT1:")));
     EXPECT_TRUE(Has(s.queues, Queue("Ostrel TZ-1000 (1)", "LPT2:")));
     EXPECT_TRUE(RunOnceNames().empty());
+}
+
+// --- printing through the installed queue -------------------------------------------
+
+// The print processor's record of the spooler's calls (one line each), taken
+// and removed.
+static std::string TakeProcessorRecord()
+{
+    const std::string path = TempPathA() + "KZTTZPP.log";
+    std::string text = ReadBytes(path);
+    DeleteFileA(path.c_str());
+    return text;
+}
+
+// An ANSI text as UTF-16, for the print processor's wide entry points.
+static std::wstring Wide(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int cch = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size());
+    wide.resize(cch > 0 ? cch - 1 : 0);
+    return wide;
+}
+
+// Prints bytes as one RAW job on queue, into the file out, through the
+// spooler: OpenPrinter, StartDocPrinter, WritePrinter, EndDocPrinter. Returns
+// EndDocPrinter's result; *pJobId gets the job's id.
+static BOOL PrintRawJob(const char *queue, const std::string &out, const std::string &bytes, DWORD *pJobId)
+{
+    HANDLE hPrinter = NULL;
+    if (!OpenPrinterA((LPSTR)queue, &hPrinter, NULL)) {
+        ADD_FAILURE() << "OpenPrinter " << queue << " E " << GetLastError();
+        return FALSE;
+    }
+    DOC_INFO_1A doc = {(LPSTR) "kzt job", (LPSTR)out.c_str(), (LPSTR) "RAW"};
+    *pJobId = StartDocPrinterA(hPrinter, 1, (LPBYTE)&doc);
+    EXPECT_NE(0u, *pJobId) << GetLastError();
+    DWORD cbWritten = 0;
+    EXPECT_TRUE(WritePrinter(hPrinter, (LPVOID)bytes.data(), (DWORD)bytes.size(), &cbWritten)) << GetLastError();
+    EXPECT_EQ(bytes.size(), cbWritten);
+    BOOL bEnded = EndDocPrinter(hPrinter);
+    DWORD dwError = GetLastError();
+    ClosePrinter(hPrinter);
+    SetLastError(dwError);
+    return bEnded;
+}
+
+// A job on a queue of the package runs through the package's print processor
+// when the application ends it: the spooler asks for its data types, opens it
+// for the job's port ("FILE:, Port" for a job with an output file) and has it
+// print the job by name, then closes it. The bytes reach the file unchanged,
+// in more than one block; Wine sends no job through the driver's language
+// monitor, so none of its head and tail bytes appear.
+TEST_F(ExecuteTest, JobOnAnInstalledQueueRunsThroughThePackagesPrintProcessor)
+{
+    TakeProcessorRecord();
+    ASSERT_NO_FATAL_FAILURE(PrepareOperation(ctx, "FILE:", &ctx.m_bInstall));
+    ASSERT_TRUE(ctx.Excecute()) << ctx.GetErrorText();
+    ASSERT_TRUE(Has(ReadSpooler().queues, Queue(kModel, "FILE:")));
+
+    std::string bytes = "\x1b@job";
+    for (int i = 0; i < 10000; i++)
+        bytes += (char)(i * 7);
+    const std::string out = m_dir + "\\job.prn";
+    DWORD id = 0;
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(PrintRawJob(kModel, out, bytes, &id)) << GetLastError();
+    EXPECT_TRUE(ReadBytes(out) == bytes) << ReadBytes(out).size() << " bytes";
+
+    const std::string job = std::string(kModel) + ", Job " + std::to_string(id);
+    const std::string types = "EnumPrintProcessorDatatypesW [(null)] [" + std::string(kProcessor) + "] 1 ";
+    EXPECT_EQ(types + "0\r\n" + types + std::to_string(sizeof(DATATYPES_INFO_1W) + sizeof(L"RAW")) + "\r\n" +
+                  "OpenPrintProcessor [FILE:, Port] [RAW] " + std::to_string(id) + " [" + kModel + "] [kzt job] [" +
+                  out + "] [(null)] devmode no\r\n" + "PrintDocumentOnPrintProcessor [" + job + "] job [" + job +
+                  "] E 0 bytes " + std::to_string(bytes.size()) + "\r\nClosePrintProcessor\r\n",
+              TakeProcessorRecord());
+}
+
+// A queue on a port that Wine's local port monitor cannot start a document on
+// (LPT1:, no output file): the processor's StartDocPrinter on "LPT1:, Port"
+// fails with ERROR_CALL_NOT_IMPLEMENTED, it reports that, and the
+// application's EndDocPrinter fails.
+TEST_F(ExecuteTest, JobOnAQueueWhosePortCannotPrintFailsAtEndDocPrinter)
+{
+    TakeProcessorRecord();
+    ASSERT_NO_FATAL_FAILURE(Install("LPT1:"));
+    HANDLE hPrinter = NULL;
+    ASSERT_TRUE(OpenPrinterA((LPSTR)kModel, &hPrinter, NULL)) << GetLastError();
+    DOC_INFO_1A doc = {(LPSTR) "kzt job", NULL, (LPSTR) "RAW"};
+    DWORD id = StartDocPrinterA(hPrinter, 1, (LPBYTE)&doc);
+    EXPECT_NE(0u, id);
+    DWORD cbWritten = 0;
+    EXPECT_TRUE(WritePrinter(hPrinter, (LPVOID) "\x1b@job", 5, &cbWritten));
+    EXPECT_FALSE(EndDocPrinter(hPrinter));
+    ClosePrinter(hPrinter);
+    const std::string job = std::string(kModel) + ", Job " + std::to_string(id);
+    std::string record = TakeProcessorRecord();
+    EXPECT_NE(std::string::npos, record.find("OpenPrintProcessor [LPT1:, Port] [RAW] " + std::to_string(id) + " [" +
+                                             kModel + "] [kzt job] [LPT1:] "))
+        << record;
+    EXPECT_NE(std::string::npos, record.find("PrintDocumentOnPrintProcessor [" + job + "] job [" + job +
+                                             "] E 120 bytes 0\r\nClosePrintProcessor\r\n"))
+        << record;
+}
+
+// The print processor as the spooler drives it, called directly on a job
+// that an application has written and not yet ended: a data type other than
+// RAW is refused at the opening, a cancelled job is not printed, a paused and
+// resumed one is, and commands it does not know or handles it did not give
+// fail as the platform's processors fail them.
+TEST_F(ExecuteTest, PackagesPrintProcessorRefusesOtherDataTypesAndHonoursJobControl)
+{
+    ASSERT_NO_FATAL_FAILURE(Install("FILE:"));
+    HMODULE hDll = LoadLibraryA((ProcessorDirA() + "\\" + kProcessorFile).c_str());
+    ASSERT_TRUE(hDll != NULL) << GetLastError();
+    auto open = (HANDLE(WINAPI *)(LPWSTR, PPRINTPROCESSOROPENDATA))GetProcAddress(hDll, "OpenPrintProcessor");
+    auto print = (BOOL(WINAPI *)(HANDLE, LPWSTR))GetProcAddress(hDll, "PrintDocumentOnPrintProcessor");
+    auto control = (BOOL(WINAPI *)(HANDLE, DWORD))GetProcAddress(hDll, "ControlPrintProcessor");
+    auto close = (BOOL(WINAPI *)(HANDLE))GetProcAddress(hDll, "ClosePrintProcessor");
+    ASSERT_TRUE(open && print && control && close);
+
+    HANDLE hPrinter = NULL;
+    ASSERT_TRUE(OpenPrinterA((LPSTR)kModel, &hPrinter, NULL)) << GetLastError();
+    DOC_INFO_1A doc = {(LPSTR) "kzt job", NULL, (LPSTR) "RAW"};
+    DWORD id = StartDocPrinterA(hPrinter, 1, (LPBYTE)&doc);
+    ASSERT_NE(0u, id) << GetLastError();
+    DWORD cbWritten = 0;
+    EXPECT_TRUE(WritePrinter(hPrinter, (LPVOID) "\x1b@job", 5, &cbWritten));
+
+    const std::wstring out = Wide(m_dir + "\\direct.prn");
+    const std::wstring job = Wide(std::string(kModel) + ", Job " + std::to_string(id));
+    std::wstring port = L"FILE:, Port", queue = Wide(kModel), name = L"kzt job", text = L"TEXT", raw = L"RAW";
+    PRINTPROCESSOROPENDATA data = {NULL, &text[0], NULL, &name[0], id, (LPWSTR)out.c_str(), &queue[0]};
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(open(&port[0], &data) == NULL);
+    EXPECT_EQ((DWORD)ERROR_INVALID_DATATYPE, GetLastError());
+
+    data.pDatatype = &raw[0];
+    HANDLE h = open(&port[0], &data);
+    ASSERT_TRUE(h != NULL) << GetLastError();
+    EXPECT_TRUE(control(h, JOB_CONTROL_CANCEL));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(print(h, (LPWSTR)job.c_str()));
+    EXPECT_EQ((DWORD)ERROR_PRINT_CANCELLED, GetLastError());
+    EXPECT_EQ("", ReadBytes(Narrow(out)));
+    EXPECT_TRUE(close(h));
+
+    h = open(&port[0], &data);
+    ASSERT_TRUE(h != NULL) << GetLastError();
+    EXPECT_TRUE(control(h, JOB_CONTROL_PAUSE));
+    EXPECT_TRUE(control(h, JOB_CONTROL_RESUME));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(control(h, JOB_CONTROL_RESTART));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_TRUE(print(h, (LPWSTR)job.c_str())) << GetLastError();
+    EXPECT_EQ("\x1b@job", ReadBytes(Narrow(out)));
+    EXPECT_TRUE(close(h));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(control(NULL, JOB_CONTROL_PAUSE));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(print(NULL, (LPWSTR)job.c_str()));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+
+    EXPECT_TRUE(EndDocPrinter(hPrinter));  // the application's job, printed as usual
+    ClosePrinter(hPrinter);
+    FreeLibrary(hDll);
+    TakeProcessorRecord();
 }
 
 // --- the generic USB port ----------------------------------------------------------
@@ -358,21 +526,13 @@ TEST_F(ExecuteTest, UninstallingOneModelKeepsWhatTheOtherModelUses)
     EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + kModel));
     EXPECT_EQ(kSecondModel, RegText(std::string(kUninstallKey) + "\\" + kSecondModel, "DisplayName"));
 
-    // A job on the remaining queue goes to the package's print processor: the
-    // spooler loads it from its directory and opens it, and the stand-in
-    // (which processes no job) answers ERROR_NOT_SUPPORTED. Without the file
-    // Wine would print the job without it.
+    // A job on the remaining queue still prints: the spooler loads the
+    // package's print processor from its directory, and the bytes reach the file.
     const std::string out = m_dir + "\\second-model.prn";
-    HANDLE hPrinter = NULL;
-    ASSERT_TRUE(OpenPrinterA((LPSTR)kSecondModel, &hPrinter, NULL)) << GetLastError();
-    DOC_INFO_1A doc = {(LPSTR) "kzt job", (LPSTR)out.c_str(), (LPSTR) "RAW"};
-    EXPECT_NE(0u, StartDocPrinterA(hPrinter, 1, (LPBYTE)&doc)) << GetLastError();
-    DWORD cbWritten = 0;
-    EXPECT_TRUE(WritePrinter(hPrinter, (LPVOID) "\x1b@job", 5, &cbWritten));
+    DWORD id = 0;
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EndDocPrinter(hPrinter));
-    EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, GetLastError());
-    ClosePrinter(hPrinter);
+    EXPECT_TRUE(PrintRawJob(kSecondModel, out, "\x1b@job", &id)) << GetLastError();
+    EXPECT_EQ("\x1b@job", ReadBytes(out));
 }
 
 TEST_F(ExecuteTest, FirstPhaseWithoutDialogsRegistersTheSecondPhaseAndAsksNothing)
