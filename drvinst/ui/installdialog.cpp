@@ -174,23 +174,40 @@ void CInstallDialog::OnSelchangeModel()
     ReadModel();
 }
 
-// COM Config is offered for a COM port while Install or Reinstall is chosen;
-// selecting a COM port forgets a configuration saved for the one before.
+// Selecting a port (or a model, which reselects one) forgets a configuration
+// saved with COM Config when the new port is a COM port.
 void CInstallDialog::OnSelchangePort()
 {
     std::string strPort = m_comboPort.SelectedText();
-    CharUpperA(&strPort[0]);
-    BOOL bCom = StrNCmpI(strPort.c_str(), "COM", 3) == 0;
-    if (bCom)
+    if (StrNCmpI(strPort.c_str(), "COM", 3) == 0)
         m_bComConfigured = FALSE;
-    int idAction = m_action.Checked();
-    m_comConfig.Enable(bCom && (idAction == IDC_INSTALL || idAction == IDC_REINSTALL));
+    UpdateActionControls();
 }
 
+// COM Config is offered for a COM port while Install or Reinstall is chosen;
+// Start needs a port for them. A click on the action already chosen changes
+// nothing else: a saved serial configuration stays.
+void CInstallDialog::UpdateActionControls()
+{
+    std::string strPort = m_comboPort.SelectedText();
+    int idAction = m_action.Checked();
+    BOOL bInstalling = idAction == IDC_INSTALL || idAction == IDC_REINSTALL;
+    m_comConfig.Enable(bInstalling && StrNCmpI(strPort.c_str(), "COM", 3) == 0);
+    if (bInstalling)
+        m_start.Enable(!strPort.empty());
+}
+
+// The system's settings dialog has no owner; the main dialog is disabled
+// while it runs, so that neither the port nor the action can change under it
+// and it cannot be opened twice.
 void CInstallDialog::OnComConfig()
 {
     std::string strError;
-    switch (RunComConfig(m_comboPort.SelectedText().c_str(), m_strComPortSettings.c_str(), &strError)) {
+    EnableWindow(Handle(), FALSE);
+    ComConfigResult result = RunComConfig(m_comboPort.SelectedText().c_str(), m_strComPortSettings.c_str(), &strError);
+    EnableWindow(Handle(), TRUE);
+    SetActiveWindow(Handle());
+    switch (result) {
     case COMCONFIG_SAVED:
         m_bComConfigured = TRUE;
         break;
@@ -206,8 +223,8 @@ void CInstallDialog::OnInstall()
 {
     m_portLabel.Enable(TRUE);
     m_comboPort.Enable(TRUE);
-    OnSelchangePort();
     m_start.Enable(TRUE);
+    UpdateActionControls();
 }
 
 void CInstallDialog::OnUninstall()

@@ -25,6 +25,7 @@ protected:
 private:
     void OnSelchangeModel();
     void OnSelchangePort();
+    void UpdateActionControls();
     void OnComConfig();
     void OnInstall();
     void OnUninstall();

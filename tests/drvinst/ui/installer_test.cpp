@@ -41,6 +41,36 @@ COMMCONFIG StoredConfig(const char *port)
     return config;
 }
 
+// Gives a port line settings no model of the sample uses (4800 7O2, hardware
+// handshake) for the case's life, and puts back what it had, so that what a
+// case reads afterwards can only come from the installer.
+class OtherLineSettings {
+public:
+    explicit OtherLineSettings(const char *port) : m_port(port), m_saved(StoredConfig(port))
+    {
+        COMMCONFIG other = m_saved;
+        other.dcb.BaudRate = 4800;
+        other.dcb.ByteSize = 7;
+        other.dcb.Parity = ODDPARITY;
+        other.dcb.StopBits = TWOSTOPBITS;
+        other.dcb.fOutxCtsFlow = TRUE;
+        other.dcb.fOutX = other.dcb.fInX = FALSE;
+        m_set = m_saved.dwSize && SetDefaultCommConfigA(port, &other, sizeof(other)) &&
+                StoredConfig(port).dcb.BaudRate == 4800;
+    }
+    ~OtherLineSettings()
+    {
+        if (m_saved.dwSize)
+            SetDefaultCommConfigA(m_port, &m_saved, sizeof(m_saved));
+    }
+    bool Set() const { return m_set; }
+
+private:
+    const char *m_port;
+    COMMCONFIG m_saved;
+    bool m_set = false;
+};
+
 // A key pressed where the dialog's thread has its focus.
 void PressKey(HWND hDlg, UINT vk)
 {
@@ -307,8 +337,8 @@ TEST_F(InstallerTest, BadInputShowsItsMessageAndChangesNothing)
 
 TEST_F(InstallerTest, InstallOnAComPortWritesTheModelsLineSettingsAndShowsThem)
 {
-    COMMCONFIG saved = StoredConfig("COM2");
-    ASSERT_NE(0u, saved.dwSize);
+    OtherLineSettings other("COM2");
+    ASSERT_TRUE(other.Set());
     HWND hDlg = StartMain("TZ.INF \"Ostrel TZ-2000\" COM2: /Install");
     ASSERT_TRUE(hDlg);
     EXPECT_TRUE(Enabled(hDlg, 1004));
@@ -335,7 +365,6 @@ TEST_F(InstallerTest, InstallOnAComPortWritesTheModelsLineSettingsAndShowsThem)
     EXPECT_EQ(ONESTOPBIT, stored.dcb.StopBits);
     EXPECT_TRUE(stored.dcb.fOutX && stored.dcb.fInX);
     EXPECT_TRUE(Has(ReadSpooler().queues, std::string(kModel2) + "|COM2:|" + kModel2 + "|KZT TZ Print Processor|RAW"));
-    EXPECT_TRUE(SetDefaultCommConfigA("COM2", &saved, sizeof(saved)));
 }
 
 TEST_F(InstallerTest, ComConfigIsOfferedForACommPortOnlyWhileInstallOrReinstallIsChosen)
@@ -371,22 +400,27 @@ TEST_F(InstallerTest, ComConfigIsOfferedForACommPortOnlyWhileInstallOrReinstallI
 
 // The user opens COM Config, cancels once (nothing happens), then picks
 // 19200 baud in the system's settings dialog, which opened with the model's
-// defaults; Start keeps that choice and the completion dialog shows it.
+// defaults; the main dialog takes no input while the settings dialog is
+// open; a second click on the chosen action keeps the choice, and Start
+// keeps it too, as does the completion dialog.
 TEST_F(InstallerTest, ComConfigChoiceSurvivesStartAndACancelChangesNothing)
 {
     const int kBaudList = 1026;  // of Wine's settings dialog
-    COMMCONFIG saved = StoredConfig("COM2");
-    ASSERT_NE(0u, saved.dwSize);
+    OtherLineSettings other("COM2");
+    ASSERT_TRUE(other.Set());
     HWND hDlg = StartMain("TZ.INF \"Ostrel TZ-2000\" COM2: /Install");
     ASSERT_TRUE(hDlg);
 
     Click(hDlg, 1004);
     HWND hSettings = WaitForWindow("Settings for COM2", 15000);
     ASSERT_TRUE(hSettings) << AnswerMessageBox(0);
+    EXPECT_FALSE(IsWindowEnabled(hDlg)) << "the main dialog waits for the settings dialog";
     Click(hSettings, IDCANCEL);
     ASSERT_TRUE(WaitForWindowGone(hSettings, 10000));
     EXPECT_EQ("", AnswerMessageBox(1000)) << "a cancelled settings dialog shows nothing";
     EXPECT_TRUE(IsWindow(hDlg));
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(hDlg) != FALSE; }, 5000));
+    EXPECT_EQ(4800u, StoredConfig("COM2").dcb.BaudRate) << "a cancel stores nothing";
 
     Click(hDlg, 1004);
     hSettings = WaitForWindow("Settings for COM2", 15000);
@@ -395,6 +429,8 @@ TEST_F(InstallerTest, ComConfigChoiceSurvivesStartAndACancelChangesNothing)
     SelectListItem(hSettings, kBaudList, IndexOf(ListItems(hSettings, kBaudList), "19200"));
     Click(hSettings, IDOK);
     ASSERT_TRUE(WaitForWindowGone(hSettings, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(hDlg) != FALSE; }, 5000));
+    ClickRadio(hDlg, 1005);  // Install again: the port has not changed
     Click(hDlg, 1009);
 
     HWND hComplete = WaitForPage(m_pid, 1010, 60000, nullptr);
@@ -405,7 +441,6 @@ TEST_F(InstallerTest, ComConfigChoiceSurvivesStartAndACancelChangesNothing)
     COMMCONFIG stored = StoredConfig("COM2");
     ASSERT_NE(0u, stored.dwSize);
     EXPECT_EQ(19200u, stored.dcb.BaudRate);
-    EXPECT_TRUE(SetDefaultCommConfigA("COM2", &saved, sizeof(saved)));
 }
 
 // The engine's closing dialogs are the program's real ones, owned by the
