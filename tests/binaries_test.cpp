@@ -138,6 +138,7 @@ struct Shipped {
 const Shipped kShipped[] = {
     {L"jobtap.dll", {"DllEntryPoint", "InitializePrintMonitor"}},
     {L"vigil.exe", {}},
+    {L"drvinst.exe", {}},
     {L"KZTTZUIF.DLL",
      {"DevQueryPrintEx", "DrvAdvancedDocumentProperties", "DrvConvertDevMode", "DrvDeviceCapabilities",
       "DrvDevicePropertySheets", "DrvDocumentProperties", "DrvDocumentPropertySheets", "DrvPrinterEvent",

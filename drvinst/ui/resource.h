@@ -16,10 +16,24 @@
 #define IDS_FLOW_NONE       11
 #define IDS_CAPTION         12
 
+#define IDD_INSTALL         102     // the main dialog
+#define IDI_APP             128     // the program's icon
+
 #define IDD_COMPLETE        130
 #define IDD_PLUGUSB         131
 #define IDD_REBOOT          132
 
+// Main dialog.
+#define IDC_MODEL_LABEL     1000
+#define IDC_PORT_LABEL      1001
+#define IDC_MODEL           1002
+#define IDC_PORT            1003
+#define IDC_COMCONFIG       1004
+#define IDC_INSTALL         1005    // the action's radio group: 1005 to 1007,
+#define IDC_UNINSTALL       1006
+#define IDC_REINSTALL       1007    // (hidden: reached only from the command line)
+#define IDC_SEPARATOR       1008    // and the line below it
+#define IDC_START           1009
 // Completion dialog.
 #define IDC_COMPLETE_MODEL  1010
 #define IDC_COMPLETE_PORT   1011

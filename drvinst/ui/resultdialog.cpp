@@ -1,7 +1,7 @@
 #include "resultdialog.h"
 #include "resource.h"
 
-CResultDialog::CResultDialog(UINT idTemplate) : CDialog(idTemplate)
+CResultDialog::CResultDialog(UINT idTemplate, UINT idIcon) : CDialog(idTemplate, idIcon)
 {
     OnCommandId(IDOK, [this] { End(IDOK); });
     OnCommandId(IDCANCEL, [this] { End(IDCANCEL); });
@@ -15,10 +15,8 @@ BOOL CResultDialog::OnInitDialog()
 
 std::string CResultDialog::LoadText(UINT idString) const
 {
-    // The dialog was created from this module's template.
-    HINSTANCE hInstance = (HINSTANCE)GetWindowLongPtrA(Handle(), GWLP_HINSTANCE);
     char szText[256];
-    if (LoadStringA(hInstance, idString, szText, sizeof(szText)) <= 0)
+    if (LoadStringA(Instance(), idString, szText, sizeof(szText)) <= 0)
         return std::string();
     return szText;
 }

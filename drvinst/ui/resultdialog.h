@@ -1,4 +1,4 @@
-// What the installer's small modal dialogs have in common: the caption is
+// What the installer's modal dialogs have in common: the caption is
 // string 12 of the program's string table, texts come from the string table
 // of the module the template came from (so they follow its language), and
 // buttons 1 and 2 end the dialog with IDOK and IDCANCEL.
@@ -8,7 +8,8 @@
 
 class CResultDialog : public CDialog {
 public:
-    explicit CResultDialog(UINT idTemplate);
+    // idIcon: the dialog's own icon resource, 0 for none (see CDialog).
+    explicit CResultDialog(UINT idTemplate, UINT idIcon = 0);
 
 protected:
     // Sets the caption; a subclass calls it first from its own OnInitDialog.
@@ -16,4 +17,6 @@ protected:
     // String idString of the dialog's module in the thread's language; empty
     // when the table has no such string.
     std::string LoadText(UINT idString) const;
+    // The module the dialog's template came from, while the dialog runs.
+    HINSTANCE Instance() const { return (HINSTANCE)GetWindowLongPtrA(Handle(), GWLP_HINSTANCE); }
 };
