@@ -4,6 +4,7 @@
 #include "windowdriver.h"
 #include <tlhelp32.h>
 #include <algorithm>
+#include <string.h>
 
 namespace {
 
@@ -44,10 +45,31 @@ bool LayOutPackage(const std::string &folder, std::string *why)
     return ok;
 }
 
+std::string ListEntry(HWND dialog, int id, int index)
+{
+    HWND list = GetDlgItem(dialog, id);
+    DWORD_PTR cch = 0, got = 0;
+    if (!SendMessageTimeoutW(list, CB_GETLBTEXTLEN, index, 0, SMTO_NORMAL, 5000, &cch) || cch == (DWORD_PTR)CB_ERR)
+        return "";
+    std::wstring text(cch + 1, L'\0');
+    SendMessageTimeoutW(list, CB_GETLBTEXT, index, (LPARAM)&text[0], SMTO_NORMAL, 5000, &got);
+    text.resize(got == (DWORD_PTR)CB_ERR ? 0 : got);
+    int cb = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
+    std::string ansi(cb > 0 ? cb : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], cb, NULL, NULL);
+    ansi.resize(strlen(ansi.c_str()));
+    return ansi;
+}
+
 InstallerRun::~InstallerRun()
 {
-    if (m_pi.hProcess)
-        CloseHandle(m_pi.hProcess);
+    if (!m_pi.hProcess)
+        return;
+    if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(m_pi.hProcess, 1);
+        WaitForSingleObject(m_pi.hProcess, 5000);
+    }
+    CloseHandle(m_pi.hProcess);
 }
 
 bool InstallerRun::Start(const std::string &program, const std::string &arguments)
@@ -77,7 +99,7 @@ bool InstallerRun::SelectText(HWND dialog, int id, const std::string &text)
 {
     int count = (int)SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0);
     for (int i = 0; i < count; i++) {
-        if (ListItemText(dialog, id, i) == text) {
+        if (ListEntry(dialog, id, i) == text) {
             SelectListItem(dialog, id, i);
             return true;
         }

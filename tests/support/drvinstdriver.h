@@ -26,8 +26,14 @@ enum InstallerIds {
 // folder; false (with the failing file in *why) when a copy fails.
 bool LayOutPackage(const std::string &folder, std::string *why);
 
-// One run of drvinst.exe. The process handle is closed with the object; a
-// process still running then is left alone.
+// The text of entry index of a drop-down list of another process, in the
+// ANSI code page ("" when there is none). Asked in UTF-16: Wine passes an
+// ANSI CB_GETLBTEXT to another process's list without converting it.
+std::string ListEntry(HWND dialog, int id, int index);
+
+// One run of drvinst.exe. A process still running when the object goes
+// (a run that went wrong, its dialog still open) is ended, so that no
+// window of it is left open; the process handle is closed.
 class InstallerRun {
 public:
     ~InstallerRun();

@@ -197,9 +197,9 @@ HWND StartProgram(InstallerRun &run)
     }
     std::string models, ports;
     for (int i = 0; i < (int)SendDlgItemMessageA(dialog, kIdModel, CB_GETCOUNT, 0, 0); i++)
-        models += (i ? ", " : "") + ListItemText(dialog, kIdModel, i);
+        models += (i ? ", " : "") + ListEntry(dialog, kIdModel, i);
     for (int i = 0; i < (int)SendDlgItemMessageA(dialog, kIdPort, CB_GETCOUNT, 0, 0); i++)
-        ports += (i ? ", " : "") + ListItemText(dialog, kIdPort, i);
+        ports += (i ? ", " : "") + ListEntry(dialog, kIdPort, i);
     printf("start     drvinst.exe (no arguments): main dialog, models [%s], ports [%s], Start %s; %s\n",
            models.c_str(), ports.c_str(), IsWindowEnabled(GetDlgItem(dialog, kIdStart)) ? "enabled" : "disabled",
            Screenshot(dialog, "start").c_str());
