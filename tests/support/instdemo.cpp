@@ -162,8 +162,13 @@ bool ReportState(bool installed)
     part(SpoolerLists(SpoolEnumPrinterDriversA, kModel, sizeof(DRIVER_INFO_1A)),
          "driver \"" + std::string(kModel) + "\"");
     part(SpoolerLists(EnumMonitorsLevel1, "jobtap", sizeof(MONITOR_INFO_1A)), "language monitor \"jobtap\"");
-    part(SpoolerLists(SpoolEnumPrintProcessorsA, kProcessor, sizeof(PRINTPROCESSOR_INFO_1A)),
-         "print processor \"" + std::string(kProcessor) + "\"");
+    // Wine's DeletePrintProcessor reports success but deletes nothing: after
+    // an uninstall the processor stays listed, which says nothing here.
+    bool processor = SpoolerLists(SpoolEnumPrintProcessorsA, kProcessor, sizeof(PRINTPROCESSOR_INFO_1A));
+    if (installed || !processor)
+        part(processor, "print processor \"" + std::string(kProcessor) + "\"");
+    else
+        printf("  %-7s print processor \"%s\" (Wine's DeletePrintProcessor deletes nothing)\n", "listed", kProcessor);
     std::string head = RegText(kMonitorKey, "Ostrel TZ-1000 Head"), tail = RegText(kMonitorKey, "Ostrel TZ-1000 Tail");
     std::string program = RegText(kMonitorKey, kModel);
     part(!program.empty(), "monitor values: status monitor \"" + program + "\", Head \"" + head + "\", Tail \"" +

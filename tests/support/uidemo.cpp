@@ -144,13 +144,22 @@ int main(int argc, char **argv)
         SaveScreenshot(OutFile(L"information"), sheet);
         // Wine's parallel ports have no device behind them (a job there
         // fails at its end): for the raw job the queue's port is a file.
-        if (!screenshotsOnly && SetQueuePort(hPrinter, kUiPort)) {
+        bool portSet = !screenshotsOnly && SetQueuePort(hPrinter, kUiPort);
+        if (!screenshotsOnly && !portSet)
+            printf("\nthe queue's port could not be set to %ls: %lu; no test job\n", kUiPort, GetLastError());
+        if (portSet) {
             DeleteFileW(kUiPort);
-            Press(page, 501);
-            std::string bytes = ReadTextFile(kUiPort);
+            Click(page, 501);
+            std::string box, bytes;
+            // The job's bytes, or the page's message box when the job failed.
+            WaitUntil([&] { return !(bytes = ReadTextFile(kUiPort)).empty() ||
+                                   WaitForMessageBox(GetCurrentProcessId(), 0, &box); }, 15000);
+            if (HWND hBox = WaitForMessageBox(GetCurrentProcessId(), 0, &box))
+                Press(hBox, IDOK);
             printf("\nInformation page \"Send Data\" (the queue's port set to %ls for it, then back to %ls): raw job "
-                   "\"TestPrint\" wrote %zu bytes: \"%s\"\n",
-                   kUiPort, port.c_str(), bytes.size(), bytes.substr(0, bytes.find('\r')).c_str());
+                   "\"TestPrint\" wrote %zu bytes: \"%s\"%s%s\n",
+                   kUiPort, port.c_str(), bytes.size(), bytes.substr(0, bytes.find('\r')).c_str(),
+                   box.empty() ? "" : "; message box: ", box.c_str());
             SetQueuePort(hPrinter, port.c_str());
         }
         Press(sheet, IDCANCEL);
