@@ -123,8 +123,14 @@ InstallerRun::Result InstallerRun::WaitForResult(DWORD timeoutMs, HWND *dialog, 
                     return true;
                 }
             }
+            // A result dialog that became visible just now looks like a
+            // message box too (a dialog with static text): told by its ids.
             if ((*dialog = WaitForMessageBox(m_pi.dwProcessId, 0, text)) != nullptr) {
                 result = kMessageBox;
+                for (const auto &s : shown) {
+                    if (GetDlgItem(*dialog, s.id))
+                        result = s.result;
+                }
                 return true;
             }
             if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_OBJECT_0) {
