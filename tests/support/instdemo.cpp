@@ -195,9 +195,11 @@ HWND StartProgram(InstallerRun &run)
         printf("start     %s did not start: %lu\n", program.c_str(), GetLastError());
         return NULL;
     }
-    HWND dialog = run.MainDialog(30000);
+    HWND dialog = run.MainDialog(60000);
     if (!dialog) {
-        printf("start     no main dialog appeared\n");
+        std::string text;
+        HWND box = WaitForMessageBox(run.Pid(), 0, &text);
+        printf("start     no main dialog appeared%s%s\n", box ? "; message box: " : "", text.c_str());
         return NULL;
     }
     std::string models, ports;

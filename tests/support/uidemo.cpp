@@ -137,16 +137,21 @@ int main(int argc, char **argv)
     typedef BOOL(WINAPI * PrinterPropertiesFn)(HWND, HANDLE);
     HMODULE ui = LoadLibraryW(ExePath(L"KZTTZUIF.DLL").c_str());
     auto printerProperties = (PrinterPropertiesFn)GetProcAddress(ui, "PrinterProperties");
+    // Wine's parallel ports have no device behind them (a job there fails at
+    // its end): for the page's raw job the queue's port is a file. Wine reads
+    // a queue's port when it is opened: the handle is opened again.
+    bool portSet = !screenshotsOnly && SetQueuePort(hPrinter, kUiPort);
+    if (!screenshotsOnly && !portSet)
+        printf("\nthe queue's port could not be set to %ls: %lu; no test job\n", kUiPort, GetLastError());
+    if (portSet) {
+        ClosePrinter(hPrinter);
+        OpenPrinterW((LPWSTR)kUiPrinter, &hPrinter, &defaults);
+    }
     ModalCall props([&] { return (LONG)printerProperties(NULL, hPrinter); });
     page = WaitForPage(GetCurrentProcessId(), 500, 20000, &sheet);
     if (page) {
         Sleep(500);
         SaveScreenshot(OutFile(L"information"), sheet);
-        // Wine's parallel ports have no device behind them (a job there
-        // fails at its end): for the raw job the queue's port is a file.
-        bool portSet = !screenshotsOnly && SetQueuePort(hPrinter, kUiPort);
-        if (!screenshotsOnly && !portSet)
-            printf("\nthe queue's port could not be set to %ls: %lu; no test job\n", kUiPort, GetLastError());
         if (portSet) {
             DeleteFileW(kUiPort);
             Click(page, 501);
@@ -160,11 +165,12 @@ int main(int argc, char **argv)
                    "\"TestPrint\" wrote %zu bytes: \"%s\"%s%s\n",
                    kUiPort, port.c_str(), bytes.size(), bytes.substr(0, bytes.find('\r')).c_str(),
                    box.empty() ? "" : "; message box: ", box.c_str());
-            SetQueuePort(hPrinter, port.c_str());
         }
         Press(sheet, IDCANCEL);
     }
     props.Wait();
+    if (portSet)
+        SetQueuePort(hPrinter, port.c_str());
     FreeLibrary(ui);
     ClosePrinter(hPrinter);
     printf("screenshots: uidll-settings, uidll-about, uidll-information (%s)\n",
