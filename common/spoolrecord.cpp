@@ -1,69 +1,5 @@
 #include "spoolrecord.h"
 
-BOOL SpoolEnumPrintersA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    return EnumPrintersA(a->dwFlags, (LPSTR)a->pName, a->dwLevel, p, cb, pcb, pc);
-}
-
-BOOL SpoolEnumPrintersW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    return EnumPrintersW(a->dwFlags, (LPWSTR)a->pName, a->dwLevel, p, cb, pcb, pc);
-}
-
-BOOL SpoolEnumPrinterDriversA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    return EnumPrinterDriversA((LPSTR)a->pName, (LPSTR)a->pEnvironment, a->dwLevel, p, cb, pcb, pc);
-}
-
-BOOL SpoolEnumPrinterDriversW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    return EnumPrinterDriversW((LPWSTR)a->pName, (LPWSTR)a->pEnvironment, a->dwLevel, p, cb, pcb, pc);
-}
-
-BOOL SpoolEnumPrintProcessorsA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    return EnumPrintProcessorsA((LPSTR)a->pName, (LPSTR)a->pEnvironment, a->dwLevel, p, cb, pcb, pc);
-}
-
-BOOL SpoolEnumPrintProcessorsW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    return EnumPrintProcessorsW((LPWSTR)a->pName, (LPWSTR)a->pEnvironment, a->dwLevel, p, cb, pcb, pc);
-}
-
-BOOL SpoolEnumJobsA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    return EnumJobsA(a->hPrinter, a->dwFirstJob, a->cJobs, a->dwLevel, p, cb, pcb, pc);
-}
-
-BOOL SpoolEnumJobsW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    return EnumJobsW(a->hPrinter, a->dwFirstJob, a->cJobs, a->dwLevel, p, cb, pcb, pc);
-}
-
-BOOL SpoolGetPrinterA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    *pc = 1;
-    return GetPrinterA(a->hPrinter, a->dwLevel, p, cb, pcb);
-}
-
-BOOL SpoolGetPrinterW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    *pc = 1;
-    return GetPrinterW(a->hPrinter, a->dwLevel, p, cb, pcb);
-}
-
-BOOL SpoolGetPrinterDriverA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    *pc = 1;
-    return GetPrinterDriverA(a->hPrinter, (LPSTR)a->pEnvironment, a->dwLevel, p, cb, pcb);
-}
-
-BOOL SpoolGetPrinterDriverW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
-{
-    *pc = 1;
-    return GetPrinterDriverW(a->hPrinter, (LPWSTR)a->pEnvironment, a->dwLevel, p, cb, pcb);
-}
-
 // A zero-filled block of cb bytes plus the slack, or NULL when cb is so large
 // that the sum would wrap.
 static LPBYTE AllocWithSlack(DWORD cb)
@@ -120,6 +56,21 @@ LPBYTE AllocSpoolRecord(PFN_SPOOLFILL pfnFill, const SpoolCallArgs *pArgs, DWORD
     if (!Fill(pfnFill, pArgs, pBuffer, cbNeeded, pResult)) {
         pResult->step = SPOOL_STEP_FILL;
         FreeSpoolRecord(pBuffer);
+        return NULL;
+    }
+    return pBuffer;
+}
+
+LPBYTE AllocSingleSpoolRecord(PFN_SPOOLFILL pfnFill, HANDLE hPrinter, DWORD dwLevel, SpoolRecordResult *pResult)
+{
+    SpoolCallArgs args = {};
+    args.hPrinter = hPrinter;
+    args.dwLevel = dwLevel;
+    LPBYTE pBuffer = AllocSpoolRecord(pfnFill, &args, 0, pResult);
+    if (pBuffer && !pResult->cbNeeded) {
+        FreeSpoolRecord(pBuffer);
+        pResult->step = SPOOL_STEP_EMPTY;
+        pResult->cReturned = 0;
         return NULL;
     }
     return pBuffer;

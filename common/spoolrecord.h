@@ -27,19 +27,79 @@ struct SpoolCallArgs {
 typedef BOOL (*PFN_SPOOLFILL)(const SpoolCallArgs *pArgs, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbNeeded,
                               LPDWORD pcReturned);
 
-// The calls, ANSI and wide.
-BOOL SpoolEnumPrintersA(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolEnumPrintersW(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolEnumPrinterDriversA(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolEnumPrinterDriversW(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolEnumPrintProcessorsA(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolEnumPrintProcessorsW(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolEnumJobsA(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolEnumJobsW(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolGetPrinterA(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolGetPrinterW(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolGetPrinterDriverA(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
-BOOL SpoolGetPrinterDriverW(const SpoolCallArgs *, LPBYTE, DWORD, LPDWORD, LPDWORD);
+// The calls, ANSI and wide. Inline, so that a binary imports only the
+// spooler functions it calls: the linker keeps every import of an object
+// file it takes from a library, used or not.
+inline BOOL SpoolEnumPrintersA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    return EnumPrintersA(a->dwFlags, (LPSTR)a->pName, a->dwLevel, p, cb, pcb, pc);
+}
+
+inline BOOL SpoolEnumPrintersW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    return EnumPrintersW(a->dwFlags, (LPWSTR)a->pName, a->dwLevel, p, cb, pcb, pc);
+}
+
+inline BOOL SpoolEnumPrinterDriversA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    return EnumPrinterDriversA((LPSTR)a->pName, (LPSTR)a->pEnvironment, a->dwLevel, p, cb, pcb, pc);
+}
+
+inline BOOL SpoolEnumPrinterDriversW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    return EnumPrinterDriversW((LPWSTR)a->pName, (LPWSTR)a->pEnvironment, a->dwLevel, p, cb, pcb, pc);
+}
+
+inline BOOL SpoolEnumPrintProcessorsA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    return EnumPrintProcessorsA((LPSTR)a->pName, (LPSTR)a->pEnvironment, a->dwLevel, p, cb, pcb, pc);
+}
+
+inline BOOL SpoolEnumPrintProcessorsW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    return EnumPrintProcessorsW((LPWSTR)a->pName, (LPWSTR)a->pEnvironment, a->dwLevel, p, cb, pcb, pc);
+}
+
+inline BOOL SpoolEnumJobsA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    return EnumJobsA(a->hPrinter, a->dwFirstJob, a->cJobs, a->dwLevel, p, cb, pcb, pc);
+}
+
+inline BOOL SpoolEnumJobsW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    return EnumJobsW(a->hPrinter, a->dwFirstJob, a->cJobs, a->dwLevel, p, cb, pcb, pc);
+}
+
+inline BOOL SpoolGetPrinterA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    *pc = 1;
+    return GetPrinterA(a->hPrinter, a->dwLevel, p, cb, pcb);
+}
+
+inline BOOL SpoolGetPrinterW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    *pc = 1;
+    return GetPrinterW(a->hPrinter, a->dwLevel, p, cb, pcb);
+}
+
+inline BOOL SpoolGetPrinterDriverA(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    *pc = 1;
+    return GetPrinterDriverA(a->hPrinter, (LPSTR)a->pEnvironment, a->dwLevel, p, cb, pcb);
+}
+
+inline BOOL SpoolGetPrinterDriverW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    *pc = 1;
+    return GetPrinterDriverW(a->hPrinter, (LPWSTR)a->pEnvironment, a->dwLevel, p, cb, pcb);
+}
+
+// The driver directory of pName and pEnvironment as one terminated string.
+inline BOOL SpoolGetPrinterDriverDirectoryW(const SpoolCallArgs *a, LPBYTE p, DWORD cb, LPDWORD pcb, LPDWORD pc)
+{
+    *pc = 1;
+    return GetPrinterDriverDirectoryW((LPWSTR)a->pName, (LPWSTR)a->pEnvironment, a->dwLevel, p, cb, pcb);
+}
 
 // Which call of AllocSpoolRecord failed, so that callers log their own texts.
 enum SpoolRecordStep {
@@ -47,6 +107,7 @@ enum SpoolRecordStep {
     SPOOL_STEP_SIZE,      // the size call failed with another error than ERROR_INSUFFICIENT_BUFFER
     SPOOL_STEP_ALLOC,     // no memory for the buffer
     SPOOL_STEP_FILL,      // the second call failed
+    SPOOL_STEP_EMPTY,     // AllocSingleSpoolRecord: the spooler announced no size
 };
 
 struct SpoolRecordResult {
@@ -65,4 +126,8 @@ struct SpoolRecordResult {
 // or NULL with pResult saying which step failed; pResult is always filled.
 LPBYTE AllocSpoolRecord(PFN_SPOOLFILL pfnFill, const SpoolCallArgs *pArgs, DWORD cbProbe,
                         SpoolRecordResult *pResult);
+// One record of a Get* call at dwLevel on hPrinter (NULL for a call that
+// takes no printer), without a probe. As AllocSpoolRecord, except that a
+// record of no size counts as none: NULL with step SPOOL_STEP_EMPTY.
+LPBYTE AllocSingleSpoolRecord(PFN_SPOOLFILL pfnFill, HANDLE hPrinter, DWORD dwLevel, SpoolRecordResult *pResult);
 void FreeSpoolRecord(LPVOID pBuffer);  // accepts NULL

@@ -1,6 +1,7 @@
 // Registry readers: the status monitor program and the per-driver " Head",
 // " Tail" and " Filter" values under the monitor's own key.
 #include "jobtap.h"
+#include "spoolrecord.h"
 
 #define REG_TEXT_CCH 256    // 512-byte value buffers
 
@@ -21,32 +22,20 @@ static const PrinterLookupTexts s_regstrTexts = {
     L"Regstr AllocSplMem(%d) R x%x E %d", FALSE};
 
 /* Reads PRINTER_INFO_2 of an open printer into a new block (free with
- * FreeSplMem); null on failure, which is logged. */
+ * FreeSpoolRecord); null on failure, which is logged. */
 static PRINTER_INFO_2W *GetPrinterInfo2(HANDLE hPrinter, const PrinterLookupTexts &texts)
 {
-    // The probe announces the size of the record alone, but has room to spare:
-    // Wine 8's GetPrinterW writes past a level-2 buffer that is too small.
-    BYTE abProbe[sizeof(PRINTER_INFO_2W) + 2048];
-    DWORD cbNeeded = 0;
-    BOOL bOk = GetPrinterW(hPrinter, 2, texts.bProbeBuffer ? abProbe : NULL,
-                           texts.bProbeBuffer ? sizeof(PRINTER_INFO_2W) : 0, &cbNeeded);
-    DWORD dwError = GetLastError();
-    if (!bOk && dwError != ERROR_INSUFFICIENT_BUFFER) {
-        LogErr(texts.pszGetPrinter, cbNeeded, 0, dwError);
-        return NULL;
-    }
-    if (cbNeeded < sizeof(PRINTER_INFO_2W))
-        cbNeeded = sizeof(PRINTER_INFO_2W);
-    PRINTER_INFO_2W *pInfo = (PRINTER_INFO_2W *)AllocSplMem(cbNeeded);
+    // The probe announces the size of the record alone; the helper gives it
+    // and the record room to spare, as Wine 8's GetPrinterW writes past both.
+    SpoolCallArgs args = {};
+    args.hPrinter = hPrinter;
+    args.dwLevel = 2;
+    SpoolRecordResult r;
+    PRINTER_INFO_2W *pInfo = (PRINTER_INFO_2W *)AllocSpoolRecord(
+        SpoolGetPrinterW, &args, texts.bProbeBuffer ? sizeof(PRINTER_INFO_2W) : 0, &r);
     if (!pInfo) {
-        dwError = GetLastError();
-        LogErr(texts.pszAlloc, cbNeeded, 0, dwError);
-        return NULL;
-    }
-    if (!GetPrinterW(hPrinter, 2, (LPBYTE)pInfo, cbNeeded, &cbNeeded)) {
-        dwError = GetLastError();
-        LogErr(texts.pszGetPrinter, cbNeeded, 0, dwError);
-        FreeSplMem(pInfo);
+        LogErr(r.step == SPOOL_STEP_ALLOC ? texts.pszAlloc : texts.pszGetPrinter, r.cbNeeded, 0, r.dwError);
+        SetLastError(r.dwError);
         return NULL;
     }
     SetLastError(0);
@@ -65,7 +54,7 @@ static BOOL GetDriverName(LPCWSTR pszPrinterName, const PrinterLookupTexts &text
     PRINTER_INFO_2W *pInfo = GetPrinterInfo2(hPrinter, texts);
     if (pInfo) {
         lstrcpynW(szDriver, pInfo->pDriverName ? pInfo->pDriverName : L"", cchDriver);
-        FreeSplMem(pInfo);
+        FreeSpoolRecord(pInfo);
     }
     ClosePrinter(hPrinter);
     return pInfo != NULL;

@@ -78,7 +78,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI DrvConvertDevMode(LPWSTR pPrinterNa
             if (pInfo) {
                 InitDefaultDevmode((DriverDevmode *)pdmOut, hPrinter, pInfo->pName);
                 step = CONVERT_DONE;
-                GlobalFree(pInfo);
+                FreeSpoolRecord(pInfo);
             }
             ClosePrinter(hPrinter);
         }

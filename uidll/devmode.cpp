@@ -109,7 +109,7 @@ int ReadIniSetting(HANDLE hPrinter, LPCWSTR pszSection, LPCWSTR pszKey, int nDef
         return 0;
     WCHAR szDataFile[256];
     lstrcpynW(szDataFile, pInfo->pDataFile ? pInfo->pDataFile : L"", 256);
-    GlobalFree(pInfo);
+    FreeSpoolRecord(pInfo);
     return GetPrivateProfileIntW(pszSection, pszKey, nDefault, szDataFile);
 }
 

@@ -6,6 +6,7 @@
 #include <winspool.h>
 #include <stddef.h>
 #include <stdint.h>
+#include "spoolrecord.h"
 
 #pragma pack(push, 2)
 struct PrivateSettings {
@@ -86,6 +87,7 @@ LONG ConvertDevmode(const DEVMODEW *pdmSource, DEVMODEW *pdmTarget);
 void FormatLengthText(int nLength, int nUnit, WCHAR *pszText, int cchText);
 int ParseLengthText(LPCWSTR pszText, int nUnit, int nMin, int nMax);
 
-// The printer's spooler records (settings.cpp).
+// The printer's spooler records (settings.cpp), level 2, in blocks the
+// caller frees with FreeSpoolRecord; NULL without a handle or on failure.
 DRIVER_INFO_2W *AllocDriverInfo(HANDLE hPrinter);
 PRINTER_INFO_2W *AllocPrinterInfo(HANDLE hPrinter);

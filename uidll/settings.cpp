@@ -3,45 +3,20 @@
 #include "devmode.h"
 #include <string.h>
 
-// Wine's 64-bit GetPrinterW level 2 writes past a buffer of the size it
-// announced; every record buffer gets this much room to spare.
-static const DWORD kRecordSlack = 2048;
-
-/* AllocDriverInfo: hPrinter's DRIVER_INFO_2W in a zeroed GlobalAlloc block
- * with kRecordSlack bytes beyond the size the spooler asked for; the caller
- * frees it with GlobalFree. NULL without a handle or when the spooler
- * refuses. */
+/* AllocDriverInfo: hPrinter's DRIVER_INFO_2W (current environment), zero-
+ * filled beyond the record; the caller frees it with FreeSpoolRecord. NULL
+ * without a handle, when the spooler refuses or announces no size. */
 DRIVER_INFO_2W *AllocDriverInfo(HANDLE hPrinter)
 {
-    if (!hPrinter)
-        return NULL;
-    DWORD cbNeeded = 0;
-    GetPrinterDriverW(hPrinter, NULL, 2, NULL, 0, &cbNeeded);
-    if (!cbNeeded)
-        return NULL;
-    BYTE *pBuffer = (BYTE *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, cbNeeded + kRecordSlack);
-    if (pBuffer && !GetPrinterDriverW(hPrinter, NULL, 2, pBuffer, cbNeeded, &cbNeeded)) {
-        GlobalFree(pBuffer);
-        pBuffer = NULL;
-    }
-    return (DRIVER_INFO_2W *)pBuffer;
+    SpoolRecordResult r;
+    return hPrinter ? (DRIVER_INFO_2W *)AllocSingleSpoolRecord(SpoolGetPrinterDriverW, hPrinter, 2, &r) : NULL;
 }
 
 /* AllocPrinterInfo: hPrinter's PRINTER_INFO_2W, as AllocDriverInfo. */
 PRINTER_INFO_2W *AllocPrinterInfo(HANDLE hPrinter)
 {
-    if (!hPrinter)
-        return NULL;
-    DWORD cbNeeded = 0;
-    GetPrinterW(hPrinter, 2, NULL, 0, &cbNeeded);
-    if (!cbNeeded)
-        return NULL;
-    BYTE *pBuffer = (BYTE *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, cbNeeded + kRecordSlack);
-    if (pBuffer && !GetPrinterW(hPrinter, 2, pBuffer, cbNeeded, &cbNeeded)) {
-        GlobalFree(pBuffer);
-        pBuffer = NULL;
-    }
-    return (PRINTER_INFO_2W *)pBuffer;
+    SpoolRecordResult r;
+    return hPrinter ? (PRINTER_INFO_2W *)AllocSingleSpoolRecord(SpoolGetPrinterW, hPrinter, 2, &r) : NULL;
 }
 
 // The single values: name, offset in the block, width and default.

@@ -12,24 +12,17 @@ static const DWORD HelpIdTable[] = {
 };
 
 /* GetHelpFilePath: the printer-driver directory followed by "\3\kzttzj.hlp"
- * for a Japanese user, else "\3\kzttz.hlp", in a LocalAlloc block the
- * caller frees with LocalFree; NULL when the directory can't be had. */
+ * for a Japanese user, else "\3\kzttz.hlp", in a block the caller frees
+ * with FreeSpoolRecord; NULL when the directory can't be had. */
 LPWSTR GetHelpFilePath()
 {
     LPCWSTR pszSuffix = GetUserDefaultLangID() == 0x0411 ? L"\\3\\kzttzj.hlp" : L"\\3\\kzttz.hlp";
-    DWORD cbNeeded = 0;
-    if (GetPrinterDriverDirectoryW(NULL, NULL, 1, NULL, 0, &cbNeeded) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-        return NULL;
-    DWORD cbPath = cbNeeded + 2 * lstrlenW(pszSuffix) * sizeof(WCHAR);
-    LPWSTR pszPath = (LPWSTR)LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, cbPath);
-    if (!pszPath)
-        return NULL;
-    if (!GetPrinterDriverDirectoryW(NULL, NULL, 1, (LPBYTE)pszPath, cbNeeded, &cbNeeded)) {
-        LocalFree(pszPath);
-        return NULL;
-    }
-    lstrcatW(pszPath, pszSuffix);
+    SpoolRecordResult r;
+    LPWSTR pszPath = (LPWSTR)AllocSingleSpoolRecord(SpoolGetPrinterDriverDirectoryW, NULL, 1, &r);
+    // The block's slack beyond the directory holds the suffix.
+    static_assert(sizeof(L"\\3\\kzttzj.hlp") < SPOOL_RECORD_SLACK, "suffix fits the slack");
+    if (pszPath)
+        lstrcatW(pszPath, pszSuffix);
     return pszPath;
 }
 
@@ -37,8 +30,7 @@ static void ShowHelp(HWND hWnd, UINT uCommand, ULONG_PTR dwData)
 {
     LPWSTR pszPath = GetHelpFilePath();
     WinHelpW(hWnd, pszPath, uCommand, dwData);
-    if (pszPath)
-        LocalFree(pszPath);
+    FreeSpoolRecord(pszPath);
 }
 
 static SheetState *PageState(HWND hDlg)

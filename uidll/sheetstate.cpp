@@ -41,14 +41,14 @@ SheetState *CreateSheetState(HANDLE hPrinter, const DEVMODEW *pdmInput)
     LPCWSTR pszQueue = pInfo->pPrinterName;
     pState->pszPrinterName = pszQueue ? HeapCopy(hHeap, pszQueue, lstrlenW(pszQueue)) : NULL;
     if (!pState->pszDriverName || (pszQueue && !pState->pszPrinterName)) {
-        GlobalFree(pInfo);
+        FreeSpoolRecord(pInfo);
         HeapDestroy(hHeap);
         return NULL;
     }
     BuildWorkingDevmode(&pState->devmode, hPrinter, pszDriver);
     MergeDevmode(&pState->devmode, pInfo->pDevMode);
     MergeDevmode(&pState->devmode, pdmInput);
-    GlobalFree(pInfo);
+    FreeSpoolRecord(pInfo);
     UpdateDerivedFields(&pState->devmode);
     return pState;
 }
@@ -86,7 +86,7 @@ void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOu
     if (pInfo) {
         pInfo->pDevMode = &pState->devmode.dm;
         SetPrinterW(pState->hPrinter, 2, (LPBYTE)pInfo, 0);
-        GlobalFree(pInfo);
+        FreeSpoolRecord(pInfo);
     }
 }
 

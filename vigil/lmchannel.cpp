@@ -1,7 +1,7 @@
 #include "lmchannel.h"
 #include <stdarg.h>
 #include <stdio.h>
-#include <vector>
+#include "spoolrecord.h"
 #include "sysmsg.h"
 
 #define LM_DATA_MAX 4094          // largest request size sent through the block
@@ -110,41 +110,35 @@ BOOL LmChannel::ReadPrinterInfo()
         AddError("OpenPrinter E %d %s", GetLastError());
         return FALSE;
     }
-    DWORD cbNeeded = 0;
-    if (!GetPrinterA(m_hPrinter, 2, NULL, 0, &cbNeeded) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        AddError("GetPrinter E %d %s", GetLastError());
+    SpoolCallArgs args = {};
+    args.hPrinter = m_hPrinter;
+    args.dwLevel = 2;
+    SpoolRecordResult r;
+    LPBYTE pRecord = AllocSpoolRecord(SpoolGetPrinterA, &args, 0, &r);
+    if (!pRecord) {
+        AddError("GetPrinter E %d %s", r.dwError);
         return FALSE;
     }
-    // Room to spare beyond the announced size: see the language monitor's probe.
-    std::vector<BYTE> info(cbNeeded + sizeof(PRINTER_INFO_2A));
-    if (!GetPrinterA(m_hPrinter, 2, info.data(), cbNeeded, &cbNeeded)) {
-        AddError("GetPrinter E %d %s", GetLastError());
-        return FALSE;
-    }
-    const PRINTER_INFO_2A *pInfo = (const PRINTER_INFO_2A *)info.data();
+    const PRINTER_INFO_2A *pInfo = (const PRINTER_INFO_2A *)pRecord;
     m_strPortName = pInfo->pPortName ? pInfo->pPortName : "";
     m_strDriverName = pInfo->pDriverName ? pInfo->pDriverName : "";
+    FreeSpoolRecord(pRecord);
 
-    DWORD cReturned = 0;
-    cbNeeded = 0;
-    if (!EnumPrinterDriversA(NULL, NULL, 3, NULL, 0, &cbNeeded, &cReturned) &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        AddError("EnumPrinterDrivers E %d %s", GetLastError());
-        return FALSE;
-    }
-    std::vector<BYTE> drivers(cbNeeded + sizeof(DRIVER_INFO_3A));
-    if (!EnumPrinterDriversA(NULL, NULL, 3, drivers.data(), cbNeeded, &cbNeeded, &cReturned)) {
-        AddError("EnumPrinterDrivers E %d %s", GetLastError());
+    args.dwLevel = 3;  // local machine, current environment
+    pRecord = AllocSpoolRecord(SpoolEnumPrinterDriversA, &args, 0, &r);
+    if (!pRecord) {
+        AddError("EnumPrinterDrivers E %d %s", r.dwError);
         return FALSE;
     }
     m_strMonitorName.clear();
-    const DRIVER_INFO_3A *pDrivers = (const DRIVER_INFO_3A *)drivers.data();
-    for (DWORD i = 0; i < cReturned; ++i) {
+    const DRIVER_INFO_3A *pDrivers = (const DRIVER_INFO_3A *)pRecord;
+    for (DWORD i = 0; i < r.cReturned; ++i) {
         if (pDrivers[i].pName && lstrcmpiA(pDrivers[i].pName, m_strDriverName.c_str()) == 0) {
             m_strMonitorName = pDrivers[i].pMonitorName ? pDrivers[i].pMonitorName : "";
             break;
         }
     }
+    FreeSpoolRecord(pRecord);
     return TRUE;
 }
 

@@ -2,6 +2,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <vector>
+#include "spoolrecord.h"
 
 /* Appends printf-formatted text of any length to *pstr. */
 static void Appendf(std::string *pstr, const char *pszFormat, ...)
@@ -137,18 +138,6 @@ const JOB_INFO_2A *FindPrintingJob(const JOB_INFO_2A *pJobs, DWORD cJobs)
     return pFound;
 }
 
-/* GetPrinterA at a level into *pBuffer, sized by a first call, with room to
- * spare beyond the announced size (some spoolers write past it). False when
- * either call fails or the record has no size. */
-static bool GetPrinterLevel(HANDLE hPrinter, DWORD dwLevel, std::vector<BYTE> *pBuffer)
-{
-    DWORD cbNeeded = 0;
-    if (!GetPrinterA(hPrinter, dwLevel, NULL, 0, &cbNeeded) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-        return false;
-    pBuffer->assign(cbNeeded + 2048, 0);
-    return cbNeeded && GetPrinterA(hPrinter, dwLevel, pBuffer->data(), cbNeeded, &cbNeeded);
-}
-
 /* The Spool Info report for an open printer handle (the caller's; not closed
  * here): PRINTER_INFO_2, PRINTER_INFO_5, then the printing job among the
  * first cJobs jobs. A failed query leaves its section out silently; the
@@ -156,24 +145,27 @@ static bool GetPrinterLevel(HANDLE hPrinter, DWORD dwLevel, std::vector<BYTE> *p
 std::string SpoolInfoReport(HANDLE hPrinter)
 {
     std::string text;
-    std::vector<BYTE> buffer;
+    SpoolRecordResult r;
     DWORD cJobs = 0;
-    if (GetPrinterLevel(hPrinter, 2, &buffer)) {
-        const PRINTER_INFO_2A *pInfo = (const PRINTER_INFO_2A *)buffer.data();
+    if (LPBYTE pRecord = AllocSingleSpoolRecord(SpoolGetPrinterA, hPrinter, 2, &r)) {
+        const PRINTER_INFO_2A *pInfo = (const PRINTER_INFO_2A *)pRecord;
         text += FormatPrinterInfo2(pInfo);
         cJobs = pInfo->cJobs;
+        FreeSpoolRecord(pRecord);
     }
-    if (GetPrinterLevel(hPrinter, 5, &buffer))
-        text += FormatPrinterInfo5((const PRINTER_INFO_5A *)buffer.data());
-    DWORD cbNeeded = 0, cReturned = 0;
-    if (!EnumJobsA(hPrinter, 0, cJobs, 2, NULL, 0, &cbNeeded, &cReturned) &&
-        GetLastError() == ERROR_INSUFFICIENT_BUFFER && cbNeeded) {
-        buffer.assign(cbNeeded + 2048, 0);
-        if (EnumJobsA(hPrinter, 0, cJobs, 2, buffer.data(), cbNeeded, &cbNeeded, &cReturned)) {
-            const JOB_INFO_2A *pJob = FindPrintingJob((const JOB_INFO_2A *)buffer.data(), cReturned);
-            if (pJob)
-                text += FormatJobInfo2(pJob);
-        }
+    if (LPBYTE pRecord = AllocSingleSpoolRecord(SpoolGetPrinterA, hPrinter, 5, &r)) {
+        text += FormatPrinterInfo5((const PRINTER_INFO_5A *)pRecord);
+        FreeSpoolRecord(pRecord);
+    }
+    SpoolCallArgs args = {};
+    args.hPrinter = hPrinter;
+    args.cJobs = cJobs;
+    args.dwLevel = 2;
+    if (LPBYTE pRecord = AllocSpoolRecord(SpoolEnumJobsA, &args, 0, &r)) {
+        const JOB_INFO_2A *pJob = FindPrintingJob((const JOB_INFO_2A *)pRecord, r.cReturned);
+        if (pJob)
+            text += FormatJobInfo2(pJob);
+        FreeSpoolRecord(pRecord);
     }
     return text;
 }

@@ -5,6 +5,7 @@
 // USB port.
 #include "installcontext.h"
 #include "enginedialogs.h"
+#include "restart.h"
 #include "splstr.h"
 #include <string.h>
 
@@ -65,6 +66,23 @@ static BOOL RemoveOrphans(CInstallContext &ctx)
     return TRUE;
 }
 
+// A first phase ends by registering its second phase, an install by writing
+// its Uninstall entry: a command that cannot be composed must stop the
+// operation before it removes or adds anything, not half-way. Each is
+// composed here only to be checked (with its ERR line when it fails) and
+// composed again where it is written.
+static BOOL RunOnceCommandFits(CInstallContext &ctx)
+{
+    char szCommand[INF_PATH_MAX];
+    return FormatRunOnceCommand(ctx, szCommand, sizeof(szCommand));
+}
+
+static BOOL UninstallStringFits(CInstallContext &ctx)
+{
+    char szCommand[INF_PATH_MAX];
+    return FormatUninstallString(ctx, szCommand, sizeof(szCommand));
+}
+
 // The end of a first phase: the second phase registered under RunOnce, then
 // the restart question when the program gave its dialogs; Yes restarts.
 // FALSE when the registration or the restart fails.
@@ -81,12 +99,13 @@ static BOOL EndFirstPhase(CInstallContext &ctx)
     return TRUE;
 }
 
-// Reinstall, first phase: the queues that use the driver file are recorded,
-// then each recorded driver's registry lines, queues, driver and USB entry
-// are removed through a nested context.
+// Reinstall, first phase: the second phase's command is checked, the queues
+// that use the driver file are recorded, then each recorded driver's
+// registry lines, queues, driver and USB entry are removed through a nested
+// context.
 static BOOL ReinstallFirstPhase(CInstallContext &ctx)
 {
-    if (!ctx.CopyToTemp() || !ctx.ListDrvingLink() || !ctx.SaveDrvingLink())
+    if (!RunOnceCommandFits(ctx) || !ctx.CopyToTemp() || !ctx.ListDrvingLink() || !ctx.SaveDrvingLink())
         return FALSE;
     for (const DrvingLink *p = ctx.m_pDrvingLink; p; p = p->pNext) {
         CInstallContext nested;
@@ -136,11 +155,12 @@ static BOOL ReinstallSecondPhase(CInstallContext &ctx)
     return ctx.AddRegLptEnum();
 }
 
-// Uninstall, first phase: the model's registry lines, queues, driver and USB
-// entry go.
+// Uninstall, first phase: once the second phase's command is known to fit,
+// the model's registry lines, queues, driver and USB entry go.
 static BOOL UninstallFirstPhase(CInstallContext &ctx)
 {
-    if (!ctx.CopyToTemp() || !ctx.DelReg() || !ctx.DelPrn() || !ctx.DelDrv() || !ctx.DelRegUsbPrint())
+    if (!RunOnceCommandFits(ctx) || !ctx.CopyToTemp() || !ctx.DelReg() || !ctx.DelPrn() || !ctx.DelDrv() ||
+        !ctx.DelRegUsbPrint())
         return FALSE;
     if (!ctx.m_bWinNT && !RemoveOrphans(ctx))
         return FALSE;
@@ -161,12 +181,13 @@ static BOOL UninstallSecondPhase(CInstallContext &ctx)
     return ctx.DelOemInf() && ctx.DelUninstallKey();
 }
 
-// Install: files, components, and a queue with its registry lines and
-// parallel-port entries unless the port is the generic USB one (then the
-// USB notice); the entry in the list of installed software decides.
+// Install: the Uninstall entry's command checked, then files, components,
+// and a queue with its registry lines and parallel-port entries unless the
+// port is the generic USB one (then the USB notice); the entry in the list
+// of installed software decides.
 static BOOL Install(CInstallContext &ctx)
 {
-    if (!ctx.CopyToTemp())
+    if (!UninstallStringFits(ctx) || !ctx.CopyToTemp())
         return FALSE;
     ctx.CopyInfFiles();  // a file that did not copy stops nothing
     if (!ctx.AddMon() || !ctx.AddProc() || !ctx.AddDrv())

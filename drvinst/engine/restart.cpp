@@ -1,7 +1,7 @@
 // What spans the restart and outlives the installer: the RunOnce entry that
 // starts the second phase, the restart itself, and the model's entry in the
 // system's list of installed software.
-#include "installcontext.h"
+#include "restart.h"
 #include "fixedtext.h"
 #include "splstr.h"
 #include "steplog.h"
@@ -13,9 +13,12 @@ static const REGSAM kRunOnceAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VAL
 // The names a command of the working folder is made of: the folder, the
 // program, the INF and the model. FALSE after "<pszOwner>() <member>\r\n" for
 // the first that is missing or empty, since a command without it would start
-// nothing (and an empty model would name the parent key itself).
-static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner)
+// nothing (and an empty model would name the parent key itself). The
+// command's buffer (cbCommand bytes) is emptied first.
+static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner, char *pszCommand, size_t cbCommand)
 {
+    if (cbCommand)
+        pszCommand[0] = 0;
     const struct {
         const char *psz;
         const char *pszMember;
@@ -32,6 +35,24 @@ static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner)
     return TRUE;
 }
 
+BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
+{
+    return HasCommandNames(ctx, "AddRunOnce", pszCommand, cbCommand) &&
+           FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce", "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s",
+                      ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
+                      ctx.m_pPrinterName, ctx.m_pPortName ? ctx.m_pPortName : "", ctx.m_bInstall ? " /Install" : "",
+                      ctx.m_bUninstall ? " /Uninstall" : "", ctx.m_bReinstall ? " /Reinstall" : "",
+                      ctx.m_bCopy ? " /Copy" : "");
+}
+
+BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
+{
+    return HasCommandNames(ctx, "AddUninstallKey", pszCommand, cbCommand) &&
+           FormatPath(ctx, pszCommand, cbCommand, "AddUninstallKey", "\"%s\\%s\" \"%s\\%s\" \"%s\" /uninstall",
+                      ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
+                      ctx.m_pPrinterName);
+}
+
 /* Writes the value m_pInfBaseName under HKLM RunOnce: the working folder's
  * copy of the program with the copy of the INF, the model, the port (empty
  * when none), "/RunOnce" and the mode switches. The command must fit in 256
@@ -40,12 +61,7 @@ static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner)
 BOOL CInstallContext::AddRunOnce()
 {
     char szCommand[INF_PATH_MAX];
-    if (!HasCommandNames(*this, "AddRunOnce") ||
-        !FormatPath(*this, szCommand, sizeof(szCommand), "AddRunOnce",
-                    "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s", m_pTempDirName, m_pExeBaseName,
-                    m_pTempDirName, m_pInfBaseName, m_pPrinterName, m_pPortName ? m_pPortName : "",
-                    m_bInstall ? " /Install" : "", m_bUninstall ? " /Uninstall" : "",
-                    m_bReinstall ? " /Reinstall" : "", m_bCopy ? " /Copy" : ""))
+    if (!FormatRunOnceCommand(*this, szCommand, sizeof(szCommand)))
         return FALSE;
 
     HKEY hKey = NULL;
@@ -143,25 +159,38 @@ static BOOL OpenUninstallKey(CInstallContext &ctx, HKEY *phKey)
     return lStatus == ERROR_SUCCESS;
 }
 
+// Deletes the model's key under the open Uninstall key; one that is not
+// there counts as deleted. The outcome is logged with the handle and left as
+// the last error.
+static BOOL DeleteModelKey(CInstallContext &ctx, HKEY hUninstall, const char *pszModel)
+{
+    LONG lStatus = RegDeleteKeyA(hUninstall, pszModel);
+    BOOL bResult = lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND;
+    LogStep(ctx, bResult, "::RegDeleteKey(x%x,[%s]) E %d %s", (unsigned)(ULONG_PTR)hUninstall, pszModel, lStatus,
+            SysErrorText(lStatus).c_str());
+    SetLastError(lStatus);
+    return bResult;
+}
+
 /* Writes the model's entry under HKLM's Uninstall key: "DisplayName" the
  * model, "UninstallString" the working folder's program with its INF, the
  * model and "/uninstall" (composed in 256 bytes, never cut: a longer one
  * fails before anything is opened). Every key opened is closed. 1 when every
- * step succeeded, else 0 after its error line. */
+ * step succeeded, else 0 after its error line; a model key this call created
+ * is then deleted again, so that no entry without its command is listed. */
 BOOL CInstallContext::AddUninstallKey()
 {
     char szUninstall[INF_PATH_MAX];
-    if (!HasCommandNames(*this, "AddUninstallKey") ||
-        !FormatPath(*this, szUninstall, sizeof(szUninstall), "AddUninstallKey", "\"%s\\%s\" \"%s\\%s\" \"%s\" /uninstall",
-                    m_pTempDirName, m_pExeBaseName, m_pTempDirName, m_pInfBaseName, m_pPrinterName))
+    if (!FormatUninstallString(*this, szUninstall, sizeof(szUninstall)))
         return FALSE;
     HKEY hUninstall;
     if (!OpenUninstallKey(*this, &hUninstall))
         return FALSE;
 
     HKEY hModel = NULL;
+    DWORD dwDisposition = 0;
     LONG lStatus = RegCreateKeyExA(hUninstall, m_pPrinterName, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                   NULL, &hModel, NULL);
+                                   NULL, &hModel, &dwDisposition);
     LogStep(*this, lStatus == ERROR_SUCCESS, "::RegCreateKeyEx([%s]) h x%x E %d %s", m_pPrinterName,
             (unsigned)(ULONG_PTR)hModel, lStatus, SysErrorText(lStatus).c_str());
     BOOL bResult = lStatus == ERROR_SUCCESS;
@@ -174,6 +203,10 @@ BOOL CInstallContext::AddUninstallKey()
             bResult = FALSE;
             dwError = GetLastError();
         }
+        // An entry that was there before keeps what it had; a new one that
+        // could not be completed goes (a failed delete is one more error line).
+        if (!bResult && dwDisposition == REG_CREATED_NEW_KEY)
+            DeleteModelKey(*this, hUninstall, m_pPrinterName);
     }
     if (!CloseUninstallKey(*this, hUninstall) && bResult) {
         bResult = FALSE;
@@ -195,14 +228,12 @@ BOOL CInstallContext::DelUninstallKey()
     HKEY hUninstall;
     if (!OpenUninstallKey(*this, &hUninstall))
         return FALSE;
-    LONG lStatus = RegDeleteKeyA(hUninstall, m_pPrinterName);
-    BOOL bResult = lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND;
-    LogStep(*this, bResult, "::RegDeleteKey(x%x,[%s]) E %d %s", (unsigned)(ULONG_PTR)hUninstall, m_pPrinterName,
-            lStatus, SysErrorText(lStatus).c_str());
+    BOOL bResult = DeleteModelKey(*this, hUninstall, m_pPrinterName);
+    DWORD dwError = GetLastError();
     if (!CloseUninstallKey(*this, hUninstall) && bResult) {
         bResult = FALSE;
-        lStatus = GetLastError();
+        dwError = GetLastError();
     }
-    SetLastError(lStatus);
+    SetLastError(dwError);
     return bResult;
 }

@@ -3,6 +3,7 @@
 // added.
 #include "spooler.h"
 #include "splstr.h"
+#include "fixedtext.h"
 #include "steplog.h"
 #include <stdio.h>
 #include <string.h>
@@ -75,8 +76,37 @@ static char *AllocMultiString(const char *pszList)
     return pszMulti;
 }
 
+// 1 when the file pszName (NULL or empty: none) is in the printer-driver
+// directory; else 0 after its GetFileAttributes error line. Windows refuses
+// a driver whose files are missing; Wine adds it anyway, so the engine looks
+// itself and a package that lost a file never installs as complete.
+static BOOL DriverFileThere(CInstallContext &ctx, const char *pszName)
+{
+    if (!pszName || !*pszName)
+        return TRUE;
+    char szPath[INF_PATH_MAX];
+    if (!FormatPath(ctx, szPath, sizeof(szPath), "AddDrv", "%s\\%s", LogStr(ctx.m_pPrnDrvDir), pszName))
+        return FALSE;
+    DWORD dwAttr = GetFileAttributesA(szPath);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES)
+        return TRUE;
+    DWORD dwError = GetLastError();
+    ctx.LogErr("::GetFileAttributes([%s]) R %d E %d %s", szPath, dwAttr, dwError, SysErrorText(dwError).c_str());
+    SetLastError(dwError);
+    return FALSE;
+}
+
+// The four files of the driver record, which the driver directory holds
+// (dependent files may live elsewhere, as a language monitor does).
+static BOOL DriverFilesThere(CInstallContext &ctx, const DRIVER_INFO_3A &di)
+{
+    return DriverFileThere(ctx, di.pDriverPath) && DriverFileThere(ctx, di.pDataFile) &&
+           DriverFileThere(ctx, di.pConfigFile) && DriverFileThere(ctx, di.pHelpFile);
+}
+
 // Adds the driver unless one of its name is installed (never replaced here);
-// 1 when it is there. The driver's files must be in the driver directory.
+// 1 when it is there. The driver's files must be in the driver directory:
+// a missing one fails before the spooler is asked.
 BOOL CInstallContext::AddDrv()
 {
     DRIVER_INFO_3A di = m_DriverInfo3;
@@ -88,6 +118,8 @@ BOOL CInstallContext::AddDrv()
     BOOL bResult = EnumDrv();
     if (bResult && FindEnumDrv(*this, di.pName)) {
         LogDbg("AddDrv() Installed Driver [%s]\r\n", LogStr(di.pName));
+    } else if (bResult && !DriverFilesThere(*this, di)) {
+        bResult = FALSE;
     } else if (bResult) {
         SetLastError(0);
         bResult = AddPrinterDriverA(NULL, 3, (LPBYTE)&di);

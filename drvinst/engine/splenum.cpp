@@ -93,12 +93,13 @@ const char *CInstallContext::FindUsingDriver(const char *pszFile, char *pszName,
         return NULL;
     const DRIVER_INFO_3A *pDrivers = (const DRIVER_INFO_3A *)m_pEnumDrv3;
     for (DWORD i = 0; i < m_cEnumDrv3; i++) {
-        // The name is only reported; one that does not fit is left out, never cut.
+        // The name is only reported; one that does not fit is left out, never
+        // cut. That is no failure: the search goes on, so a DBG line.
         const char *pszDriver = pDrivers[i].pName ? pDrivers[i].pName : "";
         if (strlen(pszDriver) < cbName) {
             lstrcpyA(pszName, pszDriver);
         } else {
-            LogErr("FindUsingDriver() Length\r\n");
+            LogDbg("FindUsingDriver() Length\r\n");
             if (cbName)
                 pszName[0] = 0;
         }

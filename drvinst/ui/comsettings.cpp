@@ -63,7 +63,9 @@ static void PortDeviceName(const char *pszPort, char (&szName)[256])
         *pszColon = '\0';
 }
 
-// The text of one call: "::<call>([<name>]) R <result> E <error>".
+// The text of one call: "::<call>([<name>]) R <result> E <error>". Each call
+// starts with the last error cleared, so that a call that fails without
+// setting one shows 0 rather than an earlier call's code.
 static void FormatCall(std::string *pstrText, const char *pszCall, const char *pszName, BOOL bResult, DWORD dwError)
 {
     char sz[400];
@@ -74,6 +76,7 @@ static void FormatCall(std::string *pstrText, const char *pszCall, const char *p
 static BOOL GetDefaults(const char *pszName, COMMCONFIG *pConfig, std::string *pstrText)
 {
     DWORD cb = COMCONFIG_SIZE;
+    SetLastError(ERROR_SUCCESS);
     BOOL bOk = GetDefaultCommConfigA(pszName, pConfig, &cb);
     DWORD dwError = GetLastError();
     FormatCall(pstrText, "GetDefaultCommConfig", pszName, bOk, dwError);
@@ -83,6 +86,7 @@ static BOOL GetDefaults(const char *pszName, COMMCONFIG *pConfig, std::string *p
 
 static BOOL SetDefaults(const char *pszName, COMMCONFIG *pConfig, std::string *pstrText)
 {
+    SetLastError(ERROR_SUCCESS);
     BOOL bOk = SetDefaultCommConfigA(pszName, pConfig, COMCONFIG_SIZE);
     DWORD dwError = GetLastError();
     FormatCall(pstrText, "SetDefaultCommConfig", pszName, bOk, dwError);
@@ -103,6 +107,7 @@ ComConfigResult RunComConfig(const char *pszPort, const char *pszSettings, std::
     }
     ApplyComPortSettings(pszSettings, &config);
 
+    SetLastError(ERROR_SUCCESS);
     BOOL bOk = CommConfigDialogA(szName, NULL, &config);
     DWORD dwError = GetLastError();
     FormatCall(&strText, "CommConfigDialog", szName, bOk, dwError);

@@ -27,16 +27,16 @@ static void ShowFailure(const CDialog &dlg, const char *pszText)
     dlg.Message(pszText, kCaption, MB_OK | MB_ICONHAND);
 }
 
-PortKind ClassifyPort(const char *pszUpperName)
+PortKind ClassifyPort(const char *pszName)
 {
-    if (!pszUpperName)
+    if (!pszName)
         return PORT_OTHER;
     static const char *const apszOffered[] = {"LPT", "USB", "FILE"};
     for (const char *pszPrefix : apszOffered) {
-        if (!strncmp(pszUpperName, pszPrefix, strlen(pszPrefix)))
+        if (!StrNCmpI(pszName, pszPrefix, strlen(pszPrefix)))
             return PORT_OFFERED;
     }
-    if (!strncmp(pszUpperName, "COM", 3))
+    if (!StrNCmpI(pszName, "COM", 3))
         return PORT_SERIAL;
     return PORT_OTHER;
 }

@@ -6,16 +6,16 @@
 #include "dialog.h"
 #include "installcontext.h"
 
-// How the list treats one spooler port, by the prefix of its upper-case name.
+// How the list treats one spooler port, by the prefix of its name.
 enum PortKind {
     PORT_OFFERED,  // "LPT", "USB", "FILE": offered as it is
     PORT_SERIAL,   // "COM": offered only when the system has a serial device for it
     PORT_OTHER     // network and other monitors' ports: left out
 };
 
-// The kind of the port named pszUpperName (already upper-case; NULL counts
-// as PORT_OTHER). No system call.
-PortKind ClassifyPort(const char *pszUpperName);
+// The kind of the port named pszName, its prefix compared ignoring case
+// (NULL counts as PORT_OTHER). No system call.
+PortKind ClassifyPort(const char *pszName);
 
 // Whether the system offers the generic "USB" entry for a printer not yet
 // plugged in: NT with major version 5, or the Windows 95 family 4.10 or later

@@ -105,6 +105,49 @@ TEST(SpoolRecord, TwoCallsBufferWithSlackAndTheFailingStep)
     FreeSpoolRecord(nullptr);
 }
 
+// A Get* record: the handle and level reach the call; a record that the
+// spooler announces with no size counts as none.
+TEST(SpoolRecord, SingleRecordOfNoSizeIsNone)
+{
+    static SpoolCallArgs s_args;
+    auto fill = [](const SpoolCallArgs *pArgs, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+        s_args = *pArgs;
+        return ScriptedFill(pArgs, pBuffer, cbBuf, pcbNeeded, pcReturned);
+    };
+    const struct {
+        const char *what;
+        std::vector<Answer> answers;
+        bool bBuffer;
+        SpoolRecordStep step;
+        DWORD cReturned;
+    } cases[] = {
+        {"a record", {{FALSE, ERROR_INSUFFICIENT_BUFFER, 100, 0, 1}, {TRUE, 0, 100, 100, 1}}, true, SPOOL_STEP_DONE, 1},
+        {"no size, call succeeds", {{TRUE, 0, 0, 0, 1}, {TRUE, 0, 0, 0, 1}}, false, SPOOL_STEP_EMPTY, 0},
+        {"no size, second call succeeds",
+         {{FALSE, ERROR_INSUFFICIENT_BUFFER, 0, 0, 1}, {TRUE, 0, 0, 0, 1}}, false, SPOOL_STEP_EMPTY, 0},
+        {"refused", {{FALSE, ERROR_INVALID_HANDLE, 0, 0, 0}}, false, SPOOL_STEP_SIZE, 0},
+    };
+    const HANDLE hPrinter = (HANDLE)(UINT_PTR)0x1234;
+    for (const auto &c : cases) {
+        g_answers = c.answers;
+        g_seen.clear();
+        memset(&s_args, 0x5A, sizeof(s_args));
+        SpoolRecordResult r;
+        LPBYTE p = AllocSingleSpoolRecord(fill, hPrinter, 5, &r);
+        EXPECT_EQ(c.bBuffer, p != nullptr) << c.what;
+        EXPECT_EQ(c.step, r.step) << c.what;
+        EXPECT_EQ(c.cReturned, r.cReturned) << c.what;
+        EXPECT_EQ(c.answers.size(), g_seen.size()) << c.what;
+        EXPECT_FALSE(g_seen.empty() || g_seen[0].bBuffer) << c.what << ": no probe";
+        EXPECT_EQ(hPrinter, s_args.hPrinter) << c.what;
+        EXPECT_EQ(5u, s_args.dwLevel) << c.what;
+        EXPECT_EQ(nullptr, s_args.pName) << c.what;
+        EXPECT_EQ(nullptr, s_args.pEnvironment) << c.what;
+        FreeSpoolRecord(p);
+    }
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+}
+
 class SpoolRecordSpooler : public EngineTest {};
 
 TEST_F(SpoolRecordSpooler, RealCallsAnsiAndWide)
@@ -161,6 +204,17 @@ TEST_F(SpoolRecordSpooler, RealCallsAnsiAndWide)
     p = AllocSpoolRecord(SpoolEnumPrintProcessorsW, &local, 0, &r);
     ASSERT_NE(nullptr, p);
     EXPECT_GE(r.cReturned, 1u);
+    FreeSpoolRecord(p);
+    // The driver directory: one terminated string of the announced size,
+    // with the slack behind it for a caller that appends to it.
+    WCHAR szDirectory[MAX_PATH] = {};
+    DWORD cb = 0;
+    ASSERT_TRUE(GetPrinterDriverDirectoryW(nullptr, nullptr, 1, (LPBYTE)szDirectory, sizeof(szDirectory), &cb));
+    p = AllocSingleSpoolRecord(SpoolGetPrinterDriverDirectoryW, nullptr, 1, &r);
+    ASSERT_NE(nullptr, p);
+    EXPECT_STREQ(szDirectory, (LPCWSTR)p);
+    EXPECT_EQ((lstrlenW(szDirectory) + 1) * sizeof(WCHAR), r.cbNeeded);
+    EXPECT_EQ(1u, r.cReturned);
     FreeSpoolRecord(p);
     EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
 }

@@ -1,4 +1,5 @@
 #include "spoolstandin.h"
+#include "importpatch.h"
 #include "windowdriver.h"
 #include <winspool.h>
 #include <string.h>
@@ -16,6 +17,10 @@ struct StandInState {
     volatile LONG nAborts;
     volatile LONG nEndDocs;
     volatile LONG nRefusedOpens;
+    volatile LONG nEnumPortsSizeFailures;  // EnumPortsA size calls still to fail
+    volatile LONG nEnumPortsFillFailures;  // EnumPortsA fills still to fail
+    volatile LONG dwEnumPortsError;
+    volatile LONG nEnumPortsCalls;
 };
 StandInState g_state;
 
@@ -60,6 +65,34 @@ BOOL WINAPI StandInEndDocPrinter(HANDLE hPrinter)
     return EndDocPrinter(hPrinter);
 }
 
+typedef BOOL(WINAPI *PFN_ENUMPORTSA)(LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+
+// Takes one of the failures still owed, if any.
+bool TakeFailure(volatile LONG *pnLeft)
+{
+    for (LONG n = *pnLeft; n > 0; n = *pnLeft) {
+        if (InterlockedCompareExchange(pnLeft, n - 1, n) == n)
+            return true;
+    }
+    return false;
+}
+
+BOOL WINAPI StandInEnumPortsA(LPSTR pName, DWORD dwLevel, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                              LPDWORD pcReturned)
+{
+    InterlockedIncrement(&g_state.nEnumPortsCalls);
+    auto pfnEnumPorts = (PFN_ENUMPORTSA)GetProcAddress(GetModuleHandleA("winspool.drv"), "EnumPortsA");
+    if (!TakeFailure(pPorts ? &g_state.nEnumPortsFillFailures : &g_state.nEnumPortsSizeFailures))
+        return pfnEnumPorts(pName, dwLevel, pPorts, cbBuf, pcbNeeded, pcReturned);
+    DWORD cbNeeded = 0, cReturned = 0;
+    if (pPorts)
+        pfnEnumPorts(pName, dwLevel, NULL, 0, &cbNeeded, &cReturned);
+    *pcbNeeded = cbNeeded;
+    *pcReturned = 0;
+    SetLastError((DWORD)g_state.dwEnumPortsError);
+    return FALSE;
+}
+
 struct Replacement {
     const char *pszName;
     ULONG_PTR pfnStandIn;
@@ -70,47 +103,17 @@ Replacement g_replacements[] = {
     {"WritePrinter", (ULONG_PTR)StandInWritePrinter, 0},
     {"AbortPrinter", (ULONG_PTR)StandInAbortPrinter, 0},
     {"EndDocPrinter", (ULONG_PTR)StandInEndDocPrinter, 0},
+    {"EnumPortsA", (ULONG_PTR)StandInEnumPortsA, 0},
 };
-
-// An imported name matches with or without a "@n" decoration.
-bool SameName(const char *pszImported, const char *pszName)
-{
-    size_t cch = strlen(pszName);
-    return strncmp(pszImported, pszName, cch) == 0 && (pszImported[cch] == 0 || pszImported[cch] == '@');
-}
 
 // Points every winspool import of hModule that has a replacement at the
 // stand-in (bInstall) or back at Wine's function; the number of slots changed.
 int PatchImports(HMODULE hModule, bool bInstall)
 {
-    BYTE *pBase = (BYTE *)hModule;
-    auto *pDos = (IMAGE_DOS_HEADER *)pBase;
-    auto *pNt = (IMAGE_NT_HEADERS *)(pBase + pDos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     int nPatched = 0;
-    for (auto *pImport = (IMAGE_IMPORT_DESCRIPTOR *)(pBase + dir.VirtualAddress); dir.VirtualAddress && pImport->Name;
-         ++pImport) {
-        if (lstrcmpiA((const char *)(pBase + pImport->Name), "WINSPOOL.DRV") != 0)
-            continue;
-        auto *pNames = (IMAGE_THUNK_DATA *)(pBase + pImport->OriginalFirstThunk);
-        auto *pSlots = (IMAGE_THUNK_DATA *)(pBase + pImport->FirstThunk);
-        for (; pNames->u1.AddressOfData; ++pNames, ++pSlots) {
-            if (IMAGE_SNAP_BY_ORDINAL(pNames->u1.Ordinal))
-                continue;
-            auto *pByName = (IMAGE_IMPORT_BY_NAME *)(pBase + pNames->u1.AddressOfData);
-            for (Replacement &r : g_replacements) {
-                if (!SameName((const char *)pByName->Name, r.pszName))
-                    continue;
-                DWORD dwOld;
-                VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), PAGE_READWRITE, &dwOld);
-                if (bInstall)
-                    r.pfnOriginal = pSlots->u1.Function;
-                pSlots->u1.Function = bInstall ? r.pfnStandIn : r.pfnOriginal;
-                VirtualProtect(&pSlots->u1.Function, sizeof(pSlots->u1.Function), dwOld, &dwOld);
-                ++nPatched;
-            }
-        }
-    }
+    for (Replacement &r : g_replacements)
+        nPatched += PatchImport(hModule, "WINSPOOL.DRV", r.pszName, bInstall ? r.pfnStandIn : r.pfnOriginal,
+                                bInstall ? &r.pfnOriginal : NULL);
     return nPatched;
 }
 
@@ -135,6 +138,14 @@ void SpoolerStandIn::FailWrite(LONG nth, DWORD dwError)
     InterlockedExchange(&g_state.dwFailError, (LONG)dwError);
     InterlockedExchange(&g_state.nFailAt, g_state.nWrites + nth);
 }
+
+void SpoolerStandIn::FailEnumPorts(bool bFill, LONG nTimes, DWORD dwError)
+{
+    InterlockedExchange(&g_state.dwEnumPortsError, (LONG)dwError);
+    InterlockedExchange(bFill ? &g_state.nEnumPortsFillFailures : &g_state.nEnumPortsSizeFailures, nTimes);
+}
+
+LONG SpoolerStandIn::EnumPortsCalls() const { return g_state.nEnumPortsCalls; }
 
 LONG SpoolerStandIn::Writes() const { return g_state.nWrites; }
 LONG SpoolerStandIn::WritesAfterFailure() const { return g_state.nWritesAfterFailure; }

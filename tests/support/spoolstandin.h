@@ -2,7 +2,8 @@
 // spooler lacks: access rights (a user without administer rights is refused
 // any OpenPrinterW that asks for more than the use of the queue), a
 // WritePrinter that can fail as on a full spool disk, and an AbortPrinter
-// that is noticed (Wine's does nothing). Every call that is not refused goes
+// that is noticed (Wine's does nothing), and an EnumPortsA that fails when
+// told to. Every call that is not refused goes
 // on to Wine's own function, which notices closed handles and missing
 // documents itself. The library's import table points at the stand-in while
 // the object lives; one object at a time.
@@ -21,6 +22,14 @@ public:
     // The nth WritePrinter call from now (1 for the next) fails with dwError
     // and writes nothing.
     void FailWrite(LONG nth, DWORD dwError);
+
+    // The next nTimes EnumPortsA calls that ask for the size (bFill false:
+    // no buffer) or that fill a buffer (bFill true) fail with dwError; a
+    // refused fill still reports the size Wine's spooler needs. Wine's own
+    // function is reached through its export, so the stand-in also serves
+    // the test program's own imports.
+    void FailEnumPorts(bool bFill, LONG nTimes, DWORD dwError);
+    LONG EnumPortsCalls() const;      // EnumPortsA calls
 
     LONG Writes() const;              // WritePrinter calls
     LONG WritesAfterFailure() const;  // WritePrinter calls after the failed one

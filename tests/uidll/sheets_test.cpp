@@ -166,7 +166,7 @@ TEST_F(SheetTest, ApplyCommitsSettingsDefaultAndOutput)
     ASSERT_TRUE(info && info->pDevMode);
     EXPECT_EQ(24, info->pDevMode->dmDriverExtra);
     EXPECT_EQ(0, memcmp(&expected, (BYTE *)info->pDevMode + info->pDevMode->dmSize, sizeof(expected)));
-    GlobalFree(info);
+    FreeSpoolRecord(info);
 
     // The next sheet starts from them.
     page = OpenDocumentSheet(&call, &out, nullptr);

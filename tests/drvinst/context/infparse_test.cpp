@@ -60,18 +60,22 @@ TEST_F(ContextTest, SampleInfParsesAModel)
     EXPECT_STREQ("jobtap,jobtap.dll", ctx.GetDirective("LanguageMonitor"));  // keeps its comma
     EXPECT_STREQ("KZT TZ Print Processor,KZTTZPP.DLL", ctx.GetDirective("PrintProcessor"));
     EXPECT_STREQ("LPT1:,COM1:", ctx.GetPorts());
-    EXPECT_STREQ("9600,n,8,1,x", ctx.GetComPortSettings());
+    EXPECT_STREQ("9600,8,N,1,X", ctx.GetComPortSettings());
     EXPECT_EQ(nullptr, ctx.GetDirective("ExcludeFromSelect"));
     EXPECT_EQ(nullptr, ctx.GetDirective("NoSuchDirective"));
 
     std::string drv = PrinterDriverDirA();
     char sys[MAX_PATH];
     GetSystemDirectoryA(sys, sizeof(sys));
+    char proc[MAX_PATH];
+    DWORD cbProc;
+    ASSERT_TRUE(GetPrintProcessorDirectoryA(NULL, NULL, 1, (LPBYTE)proc, sizeof(proc), &cbProc));
     std::string expected = "[KZTTZDRV.DLL][KztNull][KztNull][KztNull][" + drv + "]\n" +
                            "[KZTTZUIF.DLL][KztNull][KztNull][KztNull][" + drv + "]\n" +
                            "[KZTTZRES.DLL][][][16][" + drv + "]\n" +
                            "[jobtap.dll][KztNull][KztNull][KztNull][" + sys + "]\n" +
                            "[vigil.exe][KztNull][KztNull][KztNull][" + sys + "]\n" +
+                           "[KZTTZPP.DLL][KztNull][KztNull][KztNull][" + proc + "]\n" +
                            "[KZTTZ2000.DAT][KztNull][KztNull][KztNull][" + drv + "]\n" +
                            "[KZTTZ.HLP][KztNull][KztNull][KztNull][" + drv + "]\n";
     EXPECT_EQ(expected, Files(ctx));
@@ -86,7 +90,7 @@ TEST_F(ContextTest, SampleInfParsesAModel)
     EXPECT_TRUE(LogHas("DBG [KZTTZRES.DLL][][][16][" + drv + "]"));
 
     char *deps = ctx.AllocDependentFiles();
-    EXPECT_STREQ("KZTTZRES.DLL,jobtap.dll,vigil.exe,", deps);  // no driver, UI, data or help file
+    EXPECT_STREQ("KZTTZRES.DLL,jobtap.dll,vigil.exe,KZTTZPP.DLL,", deps);  // no driver, UI, data or help file
     FreeSplMem(deps);
     RemoveTree(ctx.m_pTempDirName);
 }

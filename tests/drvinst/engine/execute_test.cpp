@@ -312,6 +312,69 @@ TEST_F(ExecuteTest, UninstallRemovesQueueDriverAndValuesThenFilesAfterTheRestart
     EXPECT_EQ(1u, m_dialogs.calls.size());
 }
 
+// Both models share the print processor, the language monitor and most
+// files. Uninstalling one, both phases, leaves the other one printing: its
+// driver, its queue, the processor (never asked to go) with its file, the
+// monitor and every file its driver names; only the uninstalled model's own
+// data file goes.
+TEST_F(ExecuteTest, UninstallingOneModelKeepsWhatTheOtherModelUses)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    {
+        CInstallContext other;
+        ASSERT_NO_FATAL_FAILURE(Prepare(other, kSecondModel, "LPT2:"));
+        SetProgram(other);
+        other.m_bInstall = TRUE;
+        ASSERT_TRUE(other.Excecute()) << other.GetErrorText();
+    }
+    const std::string processorFile = ProcessorDirA() + "\\" + kProcessorFile;
+    EXPECT_TRUE(ReadBytes(m_package + "\\" + kProcessorFile) == ReadBytes(processorFile));  // no dump of a DLL
+
+    ASSERT_NO_FATAL_FAILURE(PrepareOperation(ctx, "LPT1:", &ctx.m_bUninstall));
+    ASSERT_TRUE(ctx.Excecute()) << ctx.GetErrorText();
+    EXPECT_EQ((std::vector<std::string>{"restart"}), m_dialogs.calls);  // answered No
+    CInstallContext second;
+    ASSERT_TRUE(RunSecondPhase(second, SecondPhaseCommand("LPT1:", " /Uninstall"))) << second.GetErrorText();
+
+    SpoolerState s = ReadSpooler();
+    EXPECT_FALSE(Has(s.drivers, kModel));
+    EXPECT_TRUE(Has(s.drivers, kSecondModel));
+    EXPECT_EQ((std::vector<std::string>{kSecondModel}), QueuesStartingWith("Ostrel"));
+    EXPECT_TRUE(Has(s.queues, std::string(kSecondModel) + "|LPT2:|" + kSecondModel + "|" + kProcessor + "|RAW"));
+    EXPECT_TRUE(Has(s.processors, kProcessor));
+    // Wine's DeletePrintProcessor deletes nothing: that it was never called shows.
+    EXPECT_FALSE(LogHasStart("DBG ::DeletePrintProcessor("));
+    EXPECT_FALSE(LogHasStart("DBG ::DeleteMonitor("));
+    EXPECT_TRUE(Has(s.monitors, "jobtap"));
+    EXPECT_TRUE(FileExists(processorFile));
+    const std::string drvDir = PrinterDriverDirA();
+    for (const char *file : {"KZTTZDRV.DLL", "KZTTZUIF.DLL", "KZTTZRES.DLL", "KZTTZ2000.DAT", "KZTTZ.HLP"})
+        EXPECT_TRUE(FileExists(drvDir + "\\" + file)) << file;
+    EXPECT_FALSE(FileExists(drvDir + "\\KZTTZ1000.DAT"));
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof(system));
+    EXPECT_TRUE(FileExists(std::string(system) + "\\jobtap.dll"));
+    EXPECT_EQ("vigil.exe", RegText(kMonitorKey, kSecondModel));
+    EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + kModel));
+    EXPECT_EQ(kSecondModel, RegText(std::string(kUninstallKey) + "\\" + kSecondModel, "DisplayName"));
+
+    // A job on the remaining queue goes to the package's print processor: the
+    // spooler loads it from its directory and opens it, and the stand-in
+    // (which processes no job) answers ERROR_NOT_SUPPORTED. Without the file
+    // Wine would print the job without it.
+    const std::string out = m_dir + "\\second-model.prn";
+    HANDLE hPrinter = NULL;
+    ASSERT_TRUE(OpenPrinterA((LPSTR)kSecondModel, &hPrinter, NULL)) << GetLastError();
+    DOC_INFO_1A doc = {(LPSTR) "kzt job", (LPSTR)out.c_str(), (LPSTR) "RAW"};
+    EXPECT_NE(0u, StartDocPrinterA(hPrinter, 1, (LPBYTE)&doc)) << GetLastError();
+    DWORD cbWritten = 0;
+    EXPECT_TRUE(WritePrinter(hPrinter, (LPVOID) "\x1b@job", 5, &cbWritten));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(EndDocPrinter(hPrinter));
+    EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, GetLastError());
+    ClosePrinter(hPrinter);
+}
+
 TEST_F(ExecuteTest, FirstPhaseWithoutDialogsRegistersTheSecondPhaseAndAsksNothing)
 {
     ASSERT_NO_FATAL_FAILURE(Install());

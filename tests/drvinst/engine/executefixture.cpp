@@ -12,7 +12,17 @@ const char kMonitorKey[] = "System\\CurrentControlSet\\Control\\Print\\Monitors\
 const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kRecordsKey[] = "SOFTWARE\\Ostrel\\TZ.INF";
+const char kSecondModel[] = "Ostrel TZ-2000";
+const char kProcessorFile[] = "KZTTZPP.DLL";
 const char *const kModelFiles[5] = {"KZTTZDRV.DLL", "KZTTZUIF.DLL", "KZTTZRES.DLL", "KZTTZ1000.DAT", "KZTTZ.HLP"};
+
+std::string ProcessorDirA()
+{
+    char dir[MAX_PATH] = "";
+    DWORD cb = 0;
+    GetPrintProcessorDirectoryA(NULL, NULL, 1, (LPBYTE)dir, sizeof(dir), &cb);
+    return dir;
+}
 
 // A text value of an HKLM key without its terminator, or "(none)" when the
 // key or value is missing.
@@ -100,13 +110,17 @@ void ExecuteTest::TearDown()
 
 void ExecuteTest::RemoveWhatTheSequenceLeaves()
 {
-    DeleteKeyTree(std::string(kUninstallKey) + "\\" + kModel);
+    for (const char *model : {kModel, kSecondModel})
+        DeleteKeyTree(std::string(kUninstallKey) + "\\" + model);
     DeleteKeyTree("SOFTWARE\\Ostrel");
     std::string drvDir = PrinterDriverDirA();
     for (const char *file : kModelFiles) {
         for (const char *sub : {"\\", "\\2\\", "\\3\\"})
             DeleteFileIfThere(drvDir + sub + file);
     }
+    for (const char *sub : {"\\", "\\2\\", "\\3\\"})
+        DeleteFileIfThere(drvDir + sub + "KZTTZ2000.DAT");
+    DeleteFileIfThere(ProcessorDirA() + "\\" + kProcessorFile);
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof(system));
     for (const char *file : {"jobtap.dll", "vigil.exe"})

@@ -12,7 +12,9 @@
 #include <vector>
 
 extern const char kModel[];          // "Ostrel TZ-1000", the package's first model
+extern const char kSecondModel[];    // "Ostrel TZ-2000", which shares most of its files
 extern const char kProcessor[];      // its print processor's name
+extern const char kProcessorFile[];  // the print processor's file, in ProcessorDirA()
 extern const char kMonitorKey[];     // HKLM-relative key of jobtap's values
 extern const char kRunOnceKey[];     // HKLM RunOnce
 extern const char kUninstallKey[];   // HKLM's list of installed software
@@ -39,6 +41,7 @@ public:
 // A text value of an HKLM key without its terminator, or "(none)" when the
 // key or value is missing.
 std::string RegText(const std::string &key, const char *value);
+std::string ProcessorDirA();              // the spooler's print processor directory
 std::vector<std::string> RunOnceNames();  // the value names under HKLM RunOnce
 std::vector<std::string> Records();       // saved queue records, "queue|port|driver", in record order
 std::string Quoted(const std::string &text);

@@ -3,6 +3,7 @@
 // entry in the list of installed software.
 #include "executefixture.h"
 #include "regkeys.h"
+#include "regstandin.h"
 #include "splstr.h"
 
 // --- RunOnce ---------------------------------------------------------------------------
@@ -84,24 +85,76 @@ TEST_F(ExecuteTest, RunOnceCommandThatDoesNotFitIn256BytesIsNeverCut)
     }
 }
 
+// A working folder named after a long INF name: the folder fits its buffer,
+// the commands (which hold it twice) do not.
+static const std::string kLongInf = std::string(80, 'L') + ".INF";
+
+// The first phases check the second phase's command before they remove
+// anything: the installed model keeps its queue, driver, values and files,
+// and nothing is recorded.
 TEST_F(ExecuteTest, FirstPhaseFromALongWorkingFolderFailsAtTheRunOnceCommand)
 {
-    // The working folder takes its name from the INF: a long INF name gives a
-    // folder that fits, and a command (which holds it twice) that does not.
-    std::string name = std::string(80, 'L') + ".INF";
-    std::string inf = m_package + "\\" + name;
+    std::string inf = m_package + "\\" + kLongInf;
     ASSERT_TRUE(CopyFileA((m_package + "\\TZ.INF").c_str(), inf.c_str(), FALSE));
+    std::string work = TempPathA() + "Ostrel" + kLongInf;
+    const struct {
+        BOOL CInstallContext::*mode;
+        const char *switches;
+    } cases[] = {{&CInstallContext::m_bUninstall, " /Uninstall"}, {&CInstallContext::m_bReinstall, " /Reinstall"}};
+    for (const auto &c : cases) {
+        ASSERT_NO_FATAL_FAILURE(Install());
+        CInstallContext first;
+        ASSERT_NO_FATAL_FAILURE(Prepare(first, kModel, "LPT1:", nullptr, inf));
+        SetProgram(first);
+        first.*c.mode = TRUE;
+        first.m_pDialogs = &m_dialogs;
+        EXPECT_FALSE(first.Excecute()) << c.switches;
+        RemoveTree(work);
+        std::string command = "\"" + work + "\\execute_test.exe\" \"" + work + "\\" + kLongInf + "\" \"" + kModel +
+                              "\" \"LPT1:\" /RunOnce" + c.switches;
+        EXPECT_EQ("AddRunOnce() Length [" + command + "]\r\n", first.m_strError) << c.switches;
+        EXPECT_TRUE(RunOnceNames().empty());
+        EXPECT_TRUE(m_dialogs.calls.empty());
+        SpoolerState s = ReadSpooler();
+        EXPECT_TRUE(Has(s.queues, Queue(kModel, "LPT1:"))) << c.switches;
+        EXPECT_TRUE(Has(s.drivers, kModel)) << c.switches;
+        EXPECT_EQ("vigil.exe", RegText(kMonitorKey, kModel)) << c.switches;
+        EXPECT_EQ("1B40", RegText(kMonitorKey, "Ostrel TZ-1000 Head")) << c.switches;
+        EXPECT_EQ("0C1B40", RegText(kMonitorKey, "Ostrel TZ-1000 Tail")) << c.switches;
+        EXPECT_TRUE(ModelFilesInstalled()) << c.switches;
+        EXPECT_TRUE(Records().empty()) << c.switches;
+        ResetSpooler();
+        RemoveWhatTheSequenceLeaves();
+    }
+}
+
+// An install checks its Uninstall entry's command before it adds anything.
+TEST_F(ExecuteTest, InstallFromALongWorkingFolderFailsAtTheUninstallEntryBeforeAddingAnything)
+{
+    std::string inf = m_package + "\\" + kLongInf;
+    ASSERT_TRUE(CopyFileA((m_package + "\\TZ.INF").c_str(), inf.c_str(), FALSE));
+    std::string work = TempPathA() + "Ostrel" + kLongInf;
     CInstallContext c;
     ASSERT_NO_FATAL_FAILURE(Prepare(c, kModel, "LPT1:", nullptr, inf));
     SetProgram(c);
-    c.m_bUninstall = TRUE;
+    c.m_bInstall = TRUE;
     c.m_pDialogs = &m_dialogs;
-    std::string work = TempPathA() + "Ostrel" + name;
     EXPECT_FALSE(c.Excecute());
+    bool workFilled = FileExists(work + "\\execute_test.exe");
     RemoveTree(work);
-    EXPECT_EQ(0u, c.m_strError.find("AddRunOnce() Length [\"" + work + "\\execute_test.exe\" \"" + work + "\\" + name))
-        << c.m_strError;
-    EXPECT_TRUE(RunOnceNames().empty());
+    EXPECT_EQ("AddUninstallKey() Length [\"" + work + "\\execute_test.exe\" \"" + work + "\\" + kLongInf + "\" \"" +
+                  kModel + "\" /uninstall]\r\n",
+              c.m_strError);
+    EXPECT_FALSE(workFilled);
+    SpoolerState s = ReadSpooler();
+    EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
+    EXPECT_FALSE(Has(s.drivers, kModel));
+    EXPECT_FALSE(Has(s.monitors, "jobtap"));
+    EXPECT_FALSE(Has(s.processors, kProcessor));
+    for (const char *file : kModelFiles)
+        EXPECT_FALSE(FileExists(PrinterDriverDirA() + "\\" + file)) << file;
+    EXPECT_EQ("(none)", RegText(kMonitorKey, kModel));
+    EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + kModel));
     EXPECT_TRUE(m_dialogs.calls.empty());
 }
 
@@ -142,6 +195,50 @@ TEST_F(ExecuteTest, UninstallEntryIsWrittenAndDeleted)
     EXPECT_EQ(0u, log[1].find("DBG ::RegDeleteKey(x"));
     EXPECT_TRUE(KeyExists(kUninstallKey));
     EXPECT_EQ("", ctx.m_strError);
+}
+
+// A value of a new entry that cannot be written (the stand-in plays a full
+// registry): the entry goes again, so that no model is listed without its
+// uninstall command, and the failure is the result. An entry that was there
+// before keeps what it had.
+TEST_F(ExecuteTest, UninstallEntryThatCannotBeCompletedIsNotLeftBehind)
+{
+    ctx.SetPrinterName(kModel);
+    ctx.m_pTempDirName = AllocSplStr("C:\\T\\OstrelTZ.INF");
+    ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
+    ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
+    const std::string entry = std::string(kUninstallKey) + "\\" + kModel;
+    for (const char *value : {"DisplayName", "UninstallString"}) {
+        RegistryStandIn registry;
+        ASSERT_TRUE(registry.Installed());
+        registry.FailSetValue(value, ERROR_NO_SYSTEM_RESOURCES);
+        ctx.m_strError.clear();
+        TakeLog();
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(ctx.AddUninstallKey()) << value;
+        EXPECT_EQ((DWORD)ERROR_NO_SYSTEM_RESOURCES, GetLastError()) << value;
+        EXPECT_EQ(1, registry.Refused()) << value;
+        EXPECT_FALSE(KeyExists(entry)) << value;
+        std::vector<std::string> log = TakeLog();
+        ASSERT_LE(5u, log.size()) << value;
+        const std::string failed = "ERR ::RegSetValueEx([" + std::string(value) + "],[";
+        EXPECT_EQ(0u, log[log.size() - 4].find(failed)) << log[log.size() - 4];
+        EXPECT_NE(std::string::npos, log[log.size() - 4].find("]) E 1450 ")) << log[log.size() - 4];
+        EXPECT_EQ(0u, log[log.size() - 3].find("DBG ::RegCloseKey(x")) << log[log.size() - 3];
+        EXPECT_EQ(0u, log[log.size() - 2].find("DBG ::RegDeleteKey(x")) << log[log.size() - 2];
+        EXPECT_NE(std::string::npos, log[log.size() - 2].find(",[Ostrel TZ-1000]) E 0 ")) << log[log.size() - 2];
+        EXPECT_EQ(0u, log[log.size() - 1].find("DBG ::RegCloseKey(x")) << log[log.size() - 1];
+        EXPECT_EQ(0u, ctx.m_strError.find(failed.substr(4))) << ctx.m_strError;
+    }
+    ASSERT_TRUE(SetValueText(entry, "DisplayName", kModel));
+    ASSERT_TRUE(SetValueText(entry, "UninstallString", "earlier"));
+    {
+        RegistryStandIn registry;
+        registry.FailSetValue("UninstallString", ERROR_NO_SYSTEM_RESOURCES);
+        EXPECT_FALSE(ctx.AddUninstallKey());
+    }
+    EXPECT_EQ(kModel, RegText(entry, "DisplayName"));
+    EXPECT_EQ("earlier", RegText(entry, "UninstallString"));
 }
 
 TEST_F(ExecuteTest, UninstallEntryNeedsItsNamesAndAStringThatFits)

@@ -60,7 +60,9 @@ const ControlRow kRebootRows[] = {
 DWORD StyleOf(HWND hwnd, const char *cls)
 {
     DWORD style = (DWORD)GetWindowLongA(hwnd, GWL_STYLE);
-    DWORD mask = lstrcmpiA(cls, "Button") == 0 ? BS_TYPEMASK : SS_TYPEMASK | SS_SUNKEN | SS_CENTERIMAGE;
+    DWORD mask = lstrcmpiA(cls, "Button") == 0     ? BS_TYPEMASK
+                 : lstrcmpiA(cls, "ComboBox") == 0 ? CBS_DROPDOWNLIST | CBS_SORT
+                                                   : SS_TYPEMASK | SS_SUNKEN | SS_CENTERIMAGE;
     return style & (mask | WS_VISIBLE);
 }
 
@@ -73,17 +75,39 @@ std::string ClassOf(HWND hwnd)
 
 // Whether the text, drawn in the control's font and wrapped as a static
 // wraps it, fits the control's client area: a label cut short fails.
-bool TextFits(HWND control, const std::wstring &text)
+// font: the control's font, or null to ask the control (only a window of
+// this process can answer with a font this process can use).
+bool TextFits(HWND control, const std::wstring &text, HFONT font = nullptr)
 {
     RECT client;
     GetClientRect(control, &client);
     RECT need = {0, 0, client.right, 0};
-    HDC dc = GetDC(control);
-    HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageW(control, WM_GETFONT, 0, 0));
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font ? font : (HFONT)SendMessageW(control, WM_GETFONT, 0, 0));
     DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
     SelectObject(dc, old);
-    ReleaseDC(control, dc);
+    DeleteDC(dc);
     return need.right <= client.right && need.bottom <= client.bottom;
+}
+
+// The height of a drop-down list's open list, as the list reports it.
+int DroppedHeight(HWND combo)
+{
+    RECT dropped = {};
+    SendMessageW(combo, CB_GETDROPPEDCONTROLRECT, 0, (LPARAM)&dropped);
+    return dropped.bottom - dropped.top;
+}
+
+// The same for a list of this process made in parent with the rectangle
+// (x, y, cx, cy in pixels), the style and the font, as a dialog makes it.
+int DroppedHeightAt(HWND parent, const RECT &rect, DWORD style, HFONT font)
+{
+    HWND combo = CreateWindowW(L"ComboBox", L"", WS_CHILD | style, rect.left, rect.top, rect.right, rect.bottom,
+                               parent, nullptr, nullptr, nullptr);
+    SendMessageW(combo, WM_SETFONT, (WPARAM)font, FALSE);
+    int height = DroppedHeight(combo);
+    DestroyWindow(combo);
+    return height;
 }
 
 BOOL CALLBACK CancelDialog(HWND hwnd, LPARAM)
@@ -144,8 +168,10 @@ std::wstring ItemTextW(HWND hDlg, int id)
     return WindowTextW(GetDlgItem(hDlg, id));
 }
 
-void ExpectLayout(HWND hDlg, const DialogLayout &layout, Lang lang)
+void ExpectLayout(HWND hDlg, const DialogLayout &layout, Lang lang, HWND hUnits)
 {
+    if (!hUnits)
+        hUnits = hDlg;
     SCOPED_TRACE(layout.name);
     EXPECT_EQ(kCaption[lang], WindowTextW(hDlg));
     DWORD style = (DWORD)GetWindowLongA(hDlg, GWL_STYLE);
@@ -153,7 +179,8 @@ void ExpectLayout(HWND hDlg, const DialogLayout &layout, Lang lang)
     EXPECT_EQ(layout.sysMenu, (style & WS_SYSMENU) != 0);
 
     LOGFONTW font = {};
-    GetObjectW((HFONT)SendMessageW(hDlg, WM_GETFONT, 0, 0), sizeof(font), &font);
+    HFONT hFont = (HFONT)SendMessageW(hUnits, WM_GETFONT, 0, 0);
+    GetObjectW(hFont, sizeof(font), &font);
     EXPECT_STREQ(kFontFace[lang], font.lfFaceName);
     HDC screen = GetDC(nullptr);
     EXPECT_EQ(-MulDiv(kFontPoints[lang], GetDeviceCaps(screen, LOGPIXELSY), 72), font.lfHeight);
@@ -161,7 +188,7 @@ void ExpectLayout(HWND hDlg, const DialogLayout &layout, Lang lang)
 
     RECT client, size = {0, 0, layout.cx, layout.cy};
     GetClientRect(hDlg, &client);
-    MapDialogRect(hDlg, &size);
+    MapDialogRect(hUnits, &size);
     EXPECT_EQ(size.right, client.right);
     EXPECT_EQ(size.bottom, client.bottom);
 
@@ -176,19 +203,25 @@ void ExpectLayout(HWND hDlg, const DialogLayout &layout, Lang lang)
         if (row.text[lang]) {
             EXPECT_EQ(row.text[lang], WindowTextW(child));
             if (lstrcmpiA(row.cls, "Static") == 0 && (row.style & WS_VISIBLE)) {
-                EXPECT_TRUE(TextFits(child, row.text[lang])) << "the text is cut";
+                EXPECT_TRUE(TextFits(child, row.text[lang], hFont)) << "the text is cut";
             }
         }
         int cx = lang == Japanese && row.cxJapanese ? row.cxJapanese : row.cx;
         RECT want = {row.x, row.y, cx, row.cy}, got;
-        MapDialogRect(hDlg, &want);
+        MapDialogRect(hUnits, &want);
         GetWindowRect(child, &got);
         MapWindowPoints(HWND_DESKTOP, hDlg, (POINT *)&got, 2);
         EXPECT_EQ(want.left, got.left);
         EXPECT_EQ(want.top, got.top);
-        // An icon takes the icon's size, and the platform may widen an etched line.
+        // An icon takes the icon's size, and the platform may widen an etched
+        // line. A drop-down list's height is that of the box and its open
+        // list together, which no call reports as such: its open list is
+        // compared with that of a list made here at the wanted height.
         DWORD type = row.style & SS_TYPEMASK;
-        if (lstrcmpiA(row.cls, "Static") || (type != SS_ICON && type != SS_ETCHEDHORZ)) {
+        if (lstrcmpiA(row.cls, "ComboBox") == 0) {
+            EXPECT_EQ(want.right, got.right - got.left);
+            EXPECT_EQ(DroppedHeightAt(hUnits, want, row.style & CBS_DROPDOWNLIST, hFont), DroppedHeight(child));
+        } else if (lstrcmpiA(row.cls, "Static") || (type != SS_ICON && type != SS_ETCHEDHORZ)) {
             EXPECT_EQ(want.right, got.right - got.left);
             EXPECT_EQ(want.bottom, got.bottom - got.top);
         }

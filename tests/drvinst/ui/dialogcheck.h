@@ -61,8 +61,11 @@ std::wstring WindowTextW(HWND hwnd);
 std::wstring ItemTextW(HWND hDlg, int id);
 // Checks the dialog against the layout in that language: caption, font,
 // size, system menu, and each control's id, class, style, visibility,
-// position and fixed text, in template order.
-void ExpectLayout(HWND hDlg, const DialogLayout &layout, Lang lang);
+// position and fixed text, in template order. A dialog of another process
+// names hUnits: a dialog of this process from the same template, whose
+// font and dialog units stand for the other's (which this process can't
+// read); the shown dialog's client size then proves them the same.
+void ExpectLayout(HWND hDlg, const DialogLayout &layout, Lang lang, HWND hUnits = nullptr);
 // Saves the dialog as drvinst-<name>-<en|ja>.bmp in the folder that
 // KZT_SCREENSHOT_DIR names; nothing when it is not set.
 void SaveDialogScreenshot(HWND hDlg, const DialogLayout &layout, Lang lang);

@@ -1,0 +1,16 @@
+// The two commands that outlive the installer, composed before anything is
+// changed: a first phase or an install checks its command up front, so that
+// a command that cannot be written never strands a half-done operation.
+#pragma once
+#include "installcontext.h"
+
+/* Composes the RunOnce command of the second phase into pszCommand (cbCommand
+ * bytes, 256 in the engine) from the working folder, program, INF, model,
+ * port and mode switches. Needs SetupSysInfo and the program's names. FALSE,
+ * pszCommand empty, after "AddRunOnce() <member>\r\n" for a missing name or
+ * "AddRunOnce() Length [<command>]\r\n" when it does not fit. */
+BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbCommand);
+
+/* Composes the Uninstall entry's "UninstallString" the same way, with the
+ * ERR lines of "AddUninstallKey()". */
+BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand);

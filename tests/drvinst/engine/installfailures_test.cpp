@@ -1,0 +1,133 @@
+// An install that meets a fault in the package or on the system stops at the
+// step that failed, says why in its error text, and leaves what it did
+// before that step in place (nothing is undone); it never writes the entry
+// in the list of installed software.
+#include "executefixture.h"
+#include "regkeys.h"
+#include "testenv.h"
+#include <aclapi.h>
+
+namespace {
+
+// Keys of the cases' registry lines: one that everyone may read but not
+// write, one that never exists.
+const std::string kScratchKey = "SOFTWARE\\KztInstallFailure";
+const std::string kDeniedKey = kScratchKey + "\\Denied";
+const std::string kMissingKey = kScratchKey + "\\Missing";
+
+void MakeUnwritableKey(const std::string &key)
+{
+    HKEY hKey;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL));
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = NULL;
+    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    BYTE aclBuffer[256];
+    PACL acl = (PACL)aclBuffer;
+    InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
+    AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | DELETE | WRITE_DAC, everyone);
+    DWORD status = SetSecurityInfo(hKey, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   NULL, NULL, acl, NULL);
+    FreeSid(everyone);
+    RegCloseKey(hKey);
+    ASSERT_EQ(ERROR_SUCCESS, status);
+    ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &hKey));
+}
+
+// Writes a file's bytes whole.
+void WriteBytes(const std::string &path, const std::string &bytes)
+{
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << path;
+    DWORD cb = 0;
+    BOOL ok = ::WriteFile(h, bytes.data(), (DWORD)bytes.size(), &cb, NULL);
+    CloseHandle(h);
+    ASSERT_TRUE(ok && cb == bytes.size()) << path;
+}
+
+// Replaces the first occurrence of what in a text file.
+void EditInf(const std::string &inf, const std::string &what, const std::string &with)
+{
+    std::string text = ReadBytes(inf);
+    size_t at = text.find(what);
+    ASSERT_NE(std::string::npos, at) << what;
+    text.replace(at, what.size(), with);
+    WriteBytes(inf, text);
+}
+
+}  // namespace
+
+class InstallFailureTest : public ExecuteTest {
+protected:
+    void TearDown() override
+    {
+        DeleteKeyTree(kScratchKey);
+        ExecuteTest::TearDown();
+    }
+};
+
+// Each fault, where the install stops, the text that says so, and whether the
+// queue was already made when it stopped. The monitor and the print
+// processor come first and stay; the Uninstall entry comes last and is never
+// written.
+TEST_F(InstallFailureTest, EachFaultStopsItsStepWithAClearMessageAndNoUninstallEntry)
+{
+    const std::string reg = "HKLM,%MonitorKey%,\"Ostrel TZ-1000\",0,\"vigil.exe\"";
+    struct Case {
+        const char *name;
+        std::string what, with;                // an edit of TZ.INF, if any
+        const char *removeFile;                // a package file taken away, if any
+        std::vector<std::string> errorStarts;  // texts the error text holds, in this order
+        bool queueMade;
+    };
+    const std::string drvFile = PrinterDriverDirA() + "\\KZTTZDRV.DLL";
+    const Case cases[] = {
+        {"missing source file", "", "", "KZTTZDRV.DLL",
+         {"::CopyFile([" + m_package + "\\KZTTZDRV.DLL]", "::GetFileAttributes([" + drvFile + "]) R -1 E 2 "}, false},
+        {"unknown directory id", "TZ.Driver=66000", "TZ.Driver=12345", nullptr,
+         {"GetDestDir() DirectoryID\r\n", "::GetFileAttributes([" + drvFile + "]) R -1 E 2 "}, false},
+        {"missing AddReg key", reg, "HKLM," + kMissingKey + ",\"Ostrel TZ-1000\",0,\"vigil.exe\"", nullptr,
+         {"::RegOpenKeyEx([" + kMissingKey + "]) E 2 "}, true},
+        {"key the installer may not write", reg, "HKLM," + kDeniedKey + ",\"Ostrel TZ-1000\",0,\"vigil.exe\"",
+         nullptr, {"::RegOpenKeyEx([" + kDeniedKey + "]) E 5 "}, true},
+    };
+    const std::string inf = m_package + "\\TZ.INF";
+    const std::string pristine = ReadBytes(inf);
+    ASSERT_NO_FATAL_FAILURE(MakeUnwritableKey(kDeniedKey));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveWhatTheSequenceLeaves();
+        ResetSpooler();
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(inf, pristine));
+        if (!c.what.empty())
+            ASSERT_NO_FATAL_FAILURE(EditInf(inf, c.what, c.with));
+        std::string removed;
+        if (c.removeFile) {
+            removed = ReadBytes(m_package + "\\" + c.removeFile);
+            ASSERT_TRUE(DeleteFileA((m_package + "\\" + c.removeFile).c_str()));
+        }
+
+        CInstallContext c1;
+        ASSERT_NO_FATAL_FAILURE(PrepareOperation(c1, "LPT1:", &c1.m_bInstall));
+        EXPECT_FALSE(c1.Excecute());
+        size_t at = 0;
+        for (const std::string &start : c.errorStarts) {
+            size_t found = c1.m_strError.find(start, at);
+            EXPECT_NE(std::string::npos, found) << start << "\nin:\n" << c1.m_strError;
+            if (found != std::string::npos)
+                at = found;
+        }
+        SpoolerState s = ReadSpooler();
+        EXPECT_TRUE(Has(s.monitors, "jobtap"));
+        EXPECT_TRUE(Has(s.processors, kProcessor));
+        EXPECT_EQ(c.queueMade, !QueuesStartingWith("Ostrel").empty());
+        EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + kModel));
+        EXPECT_TRUE(RunOnceNames().empty());
+        if (c.removeFile) {
+            ASSERT_NO_FATAL_FAILURE(WriteBytes(m_package + "\\" + c.removeFile, removed));
+        }
+    }
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(inf, pristine));
+}
