@@ -138,8 +138,9 @@ int main(int argc, char **argv)
     HMODULE ui = LoadLibraryW(ExePath(L"KZTTZUIF.DLL").c_str());
     auto printerProperties = (PrinterPropertiesFn)GetProcAddress(ui, "PrinterProperties");
     // Wine's parallel ports have no device behind them (a job there fails at
-    // its end): for the page's raw job the queue's port is a file. Wine reads
-    // a queue's port when it is opened: the handle is opened again.
+    // its end): for the page's raw job the queue's port is a file, and the
+    // handle is opened again on it. Where Wine still refuses the job, the
+    // page's message box is read, closed and printed.
     bool portSet = !screenshotsOnly && SetQueuePort(hPrinter, kUiPort);
     if (!screenshotsOnly && !portSet)
         printf("\nthe queue's port could not be set to %ls: %lu; no test job\n", kUiPort, GetLastError());
