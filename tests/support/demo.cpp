@@ -1,11 +1,13 @@
-// The end-to-end demo: a TZ printer in Wine's spooler whose driver names the
-// language monitor, a job of a few hundred KB played through jobtap (loaded
-// as the spooler loads it) into a port monitor that writes a file, with a
-// configured header and trailer and the diagnostic log switched on. Prints
-// what reached the port, a device request answered through the status
-// channel during the job, and the log's first lines.
+// The end-to-end demo's job: on the queue the installer made (its driver
+// names the language monitor, the INF's registry lines configure header,
+// trailer and status monitor), a job of a few hundred KB played through
+// jobtap (loaded as the spooler loads it) into a port monitor that writes a
+// file, with the diagnostic log switched on. Prints what reached the port, a
+// device request answered through the status channel during the job, and
+// the log's first lines.
 #include <stdio.h>
 #include "channelclient.h"
+#include "drvinstdriver.h"
 #include "fakeport.h"
 #include "testenv.h"
 #include "windowdriver.h"
@@ -27,17 +29,16 @@ static std::wstring OutDir()
 
 // The status monitor that the job started: tick DEVID, let the panels fill,
 // print them, and save screenshots of the window and of its About box.
-static void ShowStatusWindow()
+static void ShowStatusWindow(const std::string &title)
 {
-    const char title[] = "KZT TZ Test - Status Monitor";
-    HWND hwnd = WaitForWindow(title, 10000);
+    HWND hwnd = WaitForWindow(title.c_str(), 10000);
     if (!hwnd) {
         printf("no status window appeared\n");
         return;
     }
     PostMessageA(GetDlgItem(hwnd, 1007), BM_CLICK, 0, 0);
     Sleep(3500);
-    printf("\nstatus window \"%s\", after 3.5 s:\n", title);
+    printf("\nstatus window \"%s\", after 3.5 s:\n", title.c_str());
     const struct { int id; const char *name; } panels[] = {{1002, "Printer Info"}, {1003, "Host Info"}, {1009, "Spool Info"}};
     for (auto &panel : panels) {
         std::string text = ItemText(hwnd, panel.id);
@@ -56,24 +57,28 @@ static void ShowStatusWindow()
     printf("screenshots: vigil-status.bmp, vigil-about.bmp\n\n");
 }
 
+static std::wstring MonitorValue(const std::wstring &name)
+{
+    WCHAR value[256] = L"";
+    DWORD cb = sizeof(value) - sizeof(WCHAR);
+    RegGetValueW(HKEY_LOCAL_MACHINE, kMonitorRoot, name.c_str(), RRF_RT_REG_SZ, nullptr, value, &cb);
+    return value;
+}
+
 int main()
 {
-    std::string why;
-    if (!EnsureTestPrinter(&why)) {
-        printf("could not set up the printer: %s\n", why.c_str());
+    const wchar_t *printer = L"Ostrel TZ-1000";  // the queue the installer made
+    std::wstring portText, driver;
+    if (!InstalledQueue(printer, &portText, &driver)) {
+        printf("no queue \"%ls\": install the package first (instdemo install)\n", printer);
         return 1;
     }
-    printf("printer   \"%ls\", driver \"%ls\", language monitor \"%ls\"\n", kTestPrinter, kTestDriver, kMonitorName);
-    ClearDriverValues();
-    std::wstring driver = kTestDriver;
-    SetMonitorValue(driver + L" Head", L"1B401B2852");     // ESC @ ESC ( R
-    SetMonitorValue(driver + L" Tail", L"0C1B40");         // FF ESC @
-    WCHAR sys[MAX_PATH];
-    GetSystemDirectoryW(sys, MAX_PATH);
-    CopyFileW(ExePath(L"vigil.exe").c_str(), (std::wstring(sys) + L"\\kztvigil.exe").c_str(), FALSE);
-    SetMonitorValue(driver, L"kztvigil.exe");              // the status monitor program
-    printf("registry  HKLM\\%ls\n            [%ls Head] = 1B401B2852, [%ls Tail] = 0C1B40\n", kMonitorRoot,
-           kTestDriver, kTestDriver);
+    std::wstring head = MonitorValue(driver + L" Head"), tail = MonitorValue(driver + L" Tail");
+    printf("printer   \"%ls\" on %ls, driver \"%ls\", language monitor \"%ls\"\n", printer, portText.c_str(),
+           driver.c_str(), kMonitorName);
+    printf("registry  HKLM\\%ls (the INF's lines)\n            [%ls] = %ls, [%ls Head] = %ls, [%ls Tail] = %ls\n",
+           kMonitorRoot, driver.c_str(), MonitorValue(driver).c_str(), driver.c_str(), head.c_str(), driver.c_str(),
+           tail.c_str());
     LogOn();
     printf("log       %ls present: logging on\n\n", LogPath().c_str());
 
@@ -87,14 +92,14 @@ int main()
     std::vector<BYTE> job = PatternBytes(300 * 1024, 42);
 
     HANDLE h = nullptr;
-    const wchar_t *portName = L"FILE:";                    // the printer's port
-    if (!host.lm->pfnOpenPortEx((LPWSTR)portName, (LPWSTR)kTestPrinter, &h, port.Table())) {
+    const wchar_t *portName = portText.c_str();            // the printer's port
+    if (!host.lm->pfnOpenPortEx((LPWSTR)portName, (LPWSTR)printer, &h, port.Table())) {
         printf("Open failed: %lu\n", GetLastError());
         return 1;
     }
-    SpoolerJob spoolerJob;
+    SpoolerJob spoolerJob(printer);
     DOC_INFO_1W doc = {(LPWSTR)L"TZ demo page", nullptr, (LPWSTR)L"RAW"};
-    BOOL ok = host.lm->pfnStartDocPort(h, (LPWSTR)kTestPrinter, spoolerJob.Id(), 1, (LPBYTE)&doc);
+    BOOL ok = host.lm->pfnStartDocPort(h, (LPWSTR)printer, spoolerJob.Id(), 1, (LPBYTE)&doc);
     size_t written = 0;
     for (size_t off = 0; ok && off < job.size(); off += 32768) {
         DWORD cb = 0;
@@ -112,11 +117,12 @@ int main()
                    std::string(reply.data.begin(), reply.data.end()).c_str());
         }
     }
-    ShowStatusWindow();
+    std::string title = Narrow(printer) + " - Status Monitor";
+    ShowStatusWindow(title);
     BOOL ended = host.lm->pfnEndDocPort(h);
     // The port stays open while the status monitor counts its Shutdown line
     // down and ends by itself.
-    if (HWND hwnd = FindWindowA(nullptr, "KZT TZ Test - Status Monitor")) {
+    if (HWND hwnd = FindWindowA(nullptr, title.c_str())) {
         bool gone = WaitForWindowGone(hwnd, 12000);
         printf("after the job the status monitor %s\n", gone ? "counted down and ended by itself" : "is still open");
     }
@@ -125,11 +131,12 @@ int main()
            job.size(), ended ? "ok" : "failed", closed ? "ok" : "failed");
 
     std::vector<BYTE> out = port.Output(portName);
-    printf("reached the port (%ls): %zu bytes = 5 header + %zu job + 3 trailer\n", port.OutputPath(portName).c_str(),
-           out.size(), job.size());
+    size_t cbHead = head.size() / 2, cbTail = tail.size() / 2;  // hexadecimal texts
+    printf("reached the port (%ls): %zu bytes = %zu header + %zu job + %zu trailer\n",
+           port.OutputPath(portName).c_str(), out.size(), cbHead, job.size(), cbTail);
     Hex("first bytes", out.data(), std::min<size_t>(16, out.size()));
     Hex("last bytes", out.data() + out.size() - std::min<size_t>(16, out.size()), std::min<size_t>(16, out.size()));
-    bool intact = out.size() == job.size() + 8 && std::equal(job.begin(), job.end(), out.begin() + 5);
+    bool intact = out.size() == job.size() + cbHead + cbTail && std::equal(job.begin(), job.end(), out.begin() + cbHead);
     printf("  job bytes between header and trailer: %s\n\n", intact ? "complete and in order" : "DIFFERENT");
 
     auto lines = LogMessages();
@@ -142,6 +149,5 @@ int main()
         pos = end + 2;
     }
     LogOff();
-    ClearDriverValues();
     return intact && ended && closed ? 0 : 1;
 }
