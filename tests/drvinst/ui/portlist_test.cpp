@@ -306,6 +306,68 @@ TEST_F(PortListSpooler, NetworkPortsAndSerialPortsWithoutDeviceAreLeftOutButLogg
         EXPECT_TRUE(Has(log, line)) << line;
 }
 
+// Wine's local ports (its port list's values) taken away while the object
+// lives, and put back when it goes.
+class NoLocalPorts {
+public:
+    NoLocalPorts()
+    {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_ALL_ACCESS, &m_hKey))
+            return;
+        for (DWORD i = 0;; i++) {
+            char name[256];
+            BYTE data[1024];
+            DWORD cchName = sizeof(name), cbData = sizeof(data), type = 0;
+            if (RegEnumValueA(m_hKey, i, name, &cchName, NULL, &type, data, &cbData))
+                break;
+            m_saved.push_back({name, std::vector<BYTE>(data, data + cbData), type});
+        }
+        for (const Value &v : m_saved)
+            RegDeleteValueA(m_hKey, v.name.c_str());
+    }
+    ~NoLocalPorts()
+    {
+        if (!m_hKey)
+            return;
+        for (const Value &v : m_saved)
+            RegSetValueExA(m_hKey, v.name.c_str(), 0, v.type, v.data.data(), (DWORD)v.data.size());
+        RegCloseKey(m_hKey);
+    }
+    size_t Taken() const { return m_saved.size(); }
+
+private:
+    struct Value {
+        std::string name;
+        std::vector<BYTE> data;
+        DWORD type;
+    };
+    HKEY m_hKey = NULL;
+    std::vector<Value> m_saved;
+};
+
+// A machine whose spooler has no port at all. Wine 8 then refuses even the
+// size question (RPC_X_NULL_REF_POINTER, 1780, measured): the refusal is
+// shown with its text once, and the dialog closes as cancelled, with nothing
+// offered. Nothing hangs and nothing is installed on an empty port.
+TEST_F(PortListSpooler, SpoolerWithoutPortsShowsItsRefusalAndClosesTheDialog)
+{
+    Outcome out = {};
+    std::vector<std::string> boxes;
+    Names spooler;
+    {
+        NoLocalPorts none;
+        ASSERT_NE(0u, none.Taken());
+        spooler = SpoolerPortNames();
+        boxes = FillAnsweringBoxes(&out);
+    }
+    ASSERT_TRUE(spooler.empty()) << "the spooler still lists " << spooler.size() << " ports";
+    EXPECT_EQ(std::vector<std::string>{"::EnumPorts cbNeeded 0 R 0 E 1780\r\n"}, boxes);
+    EXPECT_EQ(IDCANCEL, out.nResult);
+    EXPECT_TRUE(out.entries.empty());
+    EXPECT_TRUE(Has(LogMessages("DI"), "ERR ::EnumPorts cbNeeded 0 R 0 E 1780"));
+    EXPECT_EQ(kWineList.size() - 1, SpoolerPortNames().size()) << "Wine's ports are back";
+}
+
 TEST_F(PortListSpooler, AddedPortsAreGoneFromTheSpoolerAfterTheCase)
 {
     { ExtraPorts extra({"Ne00:"}); }
