@@ -5,7 +5,6 @@
 #include "executefixture.h"
 #include "regkeys.h"
 #include "testenv.h"
-#include <aclapi.h>
 
 namespace {
 
@@ -14,26 +13,6 @@ namespace {
 const std::string kScratchKey = "SOFTWARE\\KztInstallFailure";
 const std::string kDeniedKey = kScratchKey + "\\Denied";
 const std::string kMissingKey = kScratchKey + "\\Missing";
-
-void MakeUnwritableKey(const std::string &key)
-{
-    HKEY hKey;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL));
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = NULL;
-    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-    BYTE aclBuffer[256];
-    PACL acl = (PACL)aclBuffer;
-    InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
-    AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | DELETE | WRITE_DAC, everyone);
-    DWORD status = SetSecurityInfo(hKey, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                   NULL, NULL, acl, NULL);
-    FreeSid(everyone);
-    RegCloseKey(hKey);
-    ASSERT_EQ(ERROR_SUCCESS, status);
-    ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &hKey));
-}
 
 // Writes a file's bytes whole.
 void WriteBytes(const std::string &path, const std::string &bytes)
@@ -95,7 +74,7 @@ TEST_F(InstallFailureTest, EachFaultStopsItsStepWithAClearMessageAndNoUninstallE
     };
     const std::string inf = m_package + "\\TZ.INF";
     const std::string pristine = ReadBytes(inf);
-    ASSERT_NO_FATAL_FAILURE(MakeUnwritableKey(kDeniedKey));
+    ASSERT_TRUE(CreateReadOnlyKey(kDeniedKey));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         RemoveWhatTheSequenceLeaves();

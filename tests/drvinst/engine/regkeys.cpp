@@ -146,3 +146,30 @@ bool SetDaclText(const std::string &path, const char *sddl)
     LocalFree(pSd);
     return bSet;
 }
+
+bool CreateReadOnlyKey(const std::string &path)
+{
+    HKEY hKey;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL))
+        return false;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = NULL;
+    DWORD status = ERROR_NOT_ENOUGH_MEMORY;
+    if (AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+        BYTE aclBuffer[256];
+        PACL acl = (PACL)aclBuffer;
+        InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
+        AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | DELETE | WRITE_DAC, everyone);
+        status = SetSecurityInfo(hKey, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                 NULL, NULL, acl, NULL);
+        FreeSid(everyone);
+    }
+    RegCloseKey(hKey);
+    if (status != ERROR_SUCCESS)
+        return false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &hKey) != ERROR_ACCESS_DENIED) {
+        RegCloseKey(hKey);
+        return false;
+    }
+    return true;
+}

@@ -26,3 +26,7 @@ RegValue GetValue(const std::string &path, const char *name);
 // The key's access list as SDDL ("D:..."), or "" when it cannot be read.
 std::string DaclText(const std::string &path);
 bool SetDaclText(const std::string &path, const char *sddl);
+// Creates the key with an access list that lets everyone read it, delete it
+// and change its list, but not write to it; true when a write is then refused.
+// (Wine applies a list set after creation; it ignores one given at creation.)
+bool CreateReadOnlyKey(const std::string &path);

@@ -2,9 +2,9 @@
 // HKLM keys and removed again; every other root, value type or key refused
 // with its error line, the lines before a failure kept.
 #include "filesfixture.h"
+#include "regkeys.h"
 #include "splstr.h"
 #include "testenv.h"
-#include <aclapi.h>
 #include <vector>
 
 namespace {
@@ -55,32 +55,9 @@ protected:
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
                                                  &hKey, NULL));
         RegCloseKey(hKey);
-        CreateDeniedKey();
+        ASSERT_TRUE(CreateReadOnlyKey(kDenied));  // everyone may read it, not write to it
     }
 
-    // A key everyone may read, and delete again, but not write to. (Wine
-    // applies a key's access list set after creation; it ignores the one
-    // given to RegCreateKeyEx.)
-    void CreateDeniedKey()
-    {
-        HKEY hKey;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kDenied.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                                                 NULL, &hKey, NULL));
-        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-        PSID everyone = NULL;
-        ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-        BYTE aclBuffer[256];
-        PACL acl = (PACL)aclBuffer;
-        InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
-        AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | DELETE | WRITE_DAC, everyone);
-        DWORD status = SetSecurityInfo(hKey, SE_REGISTRY_KEY,
-                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, NULL, NULL,
-                                       acl, NULL);
-        FreeSid(everyone);
-        RegCloseKey(hKey);
-        ASSERT_EQ(ERROR_SUCCESS, status);
-        ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDenied.c_str(), 0, KEY_SET_VALUE, &hKey));
-    }
 
     // Removes the values the cases write.
     static void ClearValues()
