@@ -136,6 +136,16 @@ public:
     BOOL m_bCopy;
     BOOL m_bRunOnce;
     BOOL m_bDialogShown;
+    // What Excecute leaves for the program's result (engine/execute.cpp):
+    // m_bRestartPending, a second phase is registered under RunOnce and waits
+    // for the next start; m_bRestartStarted, the restart was asked for and
+    // Windows accepted; m_bPendingRefused, the operation was refused, changing
+    // nothing, because a second phase of this INF is still pending
+    // (m_strPendingCommand holds its RunOnce command).
+    BOOL m_bRestartPending;
+    BOOL m_bRestartStarted;
+    BOOL m_bPendingRefused;
+    std::string m_strPendingCommand;
     // The dialogs Excecute shows (enginedialogs.h): set by the program before
     // Excecute, not owned; NULL until set.
     class CEngineDialogs *m_pDialogs = NULL;

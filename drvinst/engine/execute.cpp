@@ -90,11 +90,15 @@ static BOOL EndFirstPhase(CInstallContext &ctx)
 {
     if (!ctx.AddRunOnce())
         return FALSE;
+    ctx.m_bRestartPending = TRUE;
     if (!ctx.m_pDialogs)
         return TRUE;  // nobody to ask: the second phase waits for the next start
     int nAnswer = ctx.m_pDialogs->AskRestart();
-    if (nAnswer == IDOK && !ctx.RestartWindows())
-        return FALSE;
+    if (nAnswer == IDOK) {
+        if (!ctx.RestartWindows())
+            return FALSE;
+        ctx.m_bRestartStarted = TRUE;
+    }
     ctx.m_bDialogShown = nAnswer != -1;  // a question that could not be shown was not asked
     return TRUE;
 }
