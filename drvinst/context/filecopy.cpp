@@ -4,10 +4,20 @@
 #include "splstr.h"
 #include <string>
 
+/* TRUE for the errors of a file that another process holds open or has
+ * mapped: such a file can be replaced or deleted only at the next restart. */
+BOOL IsFileInUseError(DWORD dwError)
+{
+    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION ||
+           dwError == ERROR_ACCESS_DENIED || dwError == ERROR_USER_MAPPED_FILE;
+}
+
 /* Copies pszSource over pszTarget; a read-only, hidden or system target is
  * made normal first. Creates no directory. TRUE when copied, FALSE after an
- * error line. */
-BOOL CInstallContext::CopyFileOverwrite(const char *pszSource, const char *pszTarget)
+ * error line with the failing call's last error. With bInUseAsked, a target
+ * that exists and is in use (IsFileInUseError) fails with a DBG line instead:
+ * the caller replaces it at the restart. */
+BOOL CInstallContext::CopyFileOverwrite(const char *pszSource, const char *pszTarget, BOOL bInUseAsked)
 {
     DWORD dwAttr = GetFileAttributesA(pszTarget);
     DWORD dwError = GetLastError();
@@ -19,6 +29,7 @@ BOOL CInstallContext::CopyFileOverwrite(const char *pszSource, const char *pszTa
         if (!bSet) {
             LogErr("::SetFileAttributes([%s]) R %d E %d %s", LogStr(pszTarget), bSet, dwError,
                    SysErrorText(dwError).c_str());
+            SetLastError(dwError);
             return FALSE;
         }
         LogDbg("::SetFileAttributes([%s]) R %d E %d %s", LogStr(pszTarget), bSet, dwError,
@@ -26,19 +37,22 @@ BOOL CInstallContext::CopyFileOverwrite(const char *pszSource, const char *pszTa
     } else if (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND) {
         LogErr("::GetFileAttributes([%s]) R %d E %d %s", LogStr(pszTarget), dwAttr, dwError,
                SysErrorText(dwError).c_str());
+        SetLastError(dwError);
         return FALSE;
     } else {
         LogDbg("::GetFileAttributes([%s]) R %d E %d %s", LogStr(pszTarget), dwAttr, dwError,
                SysErrorText(dwError).c_str());
     }
     BOOL bCopied = CopyFileA(pszSource, pszTarget, FALSE);
-    dwError = GetLastError();
-    if (bCopied)
+    dwError = bCopied ? ERROR_SUCCESS : GetLastError();
+    BOOL bInUse = !bCopied && bInUseAsked && dwAttr != INVALID_FILE_ATTRIBUTES && IsFileInUseError(dwError);
+    if (bCopied || bInUse)
         LogDbg("::CopyFile([%s][%s]) R %d E %d %s", LogStr(pszSource), LogStr(pszTarget), bCopied, dwError,
                SysErrorText(dwError).c_str());
     else
         LogErr("::CopyFile([%s][%s]) R %d E %d %s", LogStr(pszSource), LogStr(pszTarget), bCopied, dwError,
                SysErrorText(dwError).c_str());
+    SetLastError(dwError);
     return bCopied;
 }
 

@@ -86,8 +86,9 @@ public:
 
     // System facts and the working folder (sysinfo.cpp, filecopy.cpp).
     BOOL SetupSysInfo();
+    BOOL IsWow64();
     char *AllocCurrentDevicePath();
-    BOOL CopyFileOverwrite(const char *pszSource, const char *pszTarget);
+    BOOL CopyFileOverwrite(const char *pszSource, const char *pszTarget, BOOL bInUseAsked = FALSE);
     BOOL CopyToTemp();
 
     // INF text reader (infreader.cpp, inflists.cpp).
@@ -145,6 +146,7 @@ public:
     BOOL m_bRestartPending;
     BOOL m_bRestartStarted;
     BOOL m_bPendingRefused;
+    BOOL m_bReplaceAtRestart;  // a file waits for the restart to be replaced or deleted
     std::string m_strPendingCommand;
     // The dialogs Excecute shows (enginedialogs.h): set by the program before
     // Excecute, not owned; NULL until set.
@@ -163,6 +165,7 @@ public:
     char *m_pInfBaseName;
     char *m_pTempDirName;
     char *m_pDrvSrcDir;
+    char *m_pKeptDirName;
     LANGID m_wLangID;
     OSVERSIONINFOA m_osvi;
     BOOL m_bWinNT;
@@ -210,6 +213,7 @@ public:
     LPBYTE m_pEnumPrn2;   // PRINTER_INFO_2A records
     DWORD m_cEnumPrn2;
     DrvingLink *m_pDrvingLink;
+    std::string m_strQueueAdded;  // the queue the last AddQueueNamed made
 
     // Port and device registry (engine/devreg.cpp): the queue records kept
     // under the maker's key across a reinstall's restart, the model's
@@ -231,13 +235,17 @@ public:
     // 1 or 0 and logs its steps. Paths are composed in 256-byte buffers.
     BOOL CopyInfFiles();
     BOOL CopyFileNoOverwrite(const char *pszSource, const char *pszTarget);
-    BOOL DelFile(const char *pszPath);
-    BOOL DelFiles();
+    BOOL DelFile(const char *pszPath, BOOL bInUseStays = FALSE);
+    BOOL DelFiles(BOOL bInUseStays = FALSE);
     BOOL DelOemInf();
     BOOL AddReg();
     BOOL DelReg();
     BOOL DiffDriverFiles(char *pszName, DWORD cbName = INF_PATH_MAX);
     BOOL DiffFile(const char *pszInstalled, const char *pszNew);
+    // Files in use (engine/restartfiles.cpp): replaced or deleted by Windows
+    // NT at the next restart; m_bReplaceAtRestart says some file waits so.
+    BOOL ReplaceFileAtRestart(const char *pszSource, const char *pszTarget);
+    BOOL DeleteFileAtRestart(const char *pszPath);
 
     // The execution sequence (engine/execute.cpp, engine/restart.cpp): an
     // install, or one phase of an uninstall or reinstall, as the mode flags
@@ -252,6 +260,12 @@ public:
     BOOL RestartWindows();
     BOOL AddUninstallKey();
     BOOL DelUninstallKey();
+    BOOL FindPendingPhase();
+    // The installer's kept copy for the Uninstall entry (engine/keptcopy.cpp):
+    // "<ProgramFilesDir>\Ostrel\Ostrel<INF name>", in m_pKeptDirName.
+    const char *KeptFolder();
+    BOOL CopyToKeptFolder();
+    BOOL DelKeptFolder();
     // The generic USB port, for a printer not plugged in yet ("USB"), gets
     // no queue: "USB" in any case at the start, and not six characters ending
     // in three digits (USB001 is a real port). NULL is no USB port.
@@ -281,6 +295,10 @@ private:
     FileLink *m_pFileTail;
     RegLink *m_pRegTail;
 };
+
+// The errors of a file another process holds open or has mapped: it can be
+// replaced or deleted only at the next restart (filecopy.cpp).
+BOOL IsFileInUseError(DWORD dwError);
 
 // "E %d %s" tail of a system-call message: the code's system text, which
 // ends in a line break, or "\r\n" alone.

@@ -40,10 +40,32 @@ BOOL CInstallContext::StoreSysString(char *&pszMember, const char *psz, const ch
     return TRUE;
 }
 
+/* TRUE, after an error line, when this 32-bit program runs on 64-bit Windows:
+ * there the spooler takes 64-bit drivers and monitors only, and the 32-bit
+ * package must not be installed. IsWow64Process is looked up at run time
+ * (Windows 2000 lacks it: no 64-bit Windows there). */
+BOOL CInstallContext::IsWow64()
+{
+#ifdef _WIN64
+    return FALSE;
+#else
+    typedef BOOL(WINAPI * PFN_ISWOW64PROCESS)(HANDLE, PBOOL);
+    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+    PFN_ISWOW64PROCESS pfnIsWow64Process =
+        hKernel ? (PFN_ISWOW64PROCESS)GetProcAddress(hKernel, "IsWow64Process") : NULL;
+    BOOL bWow64 = FALSE;
+    if (!pfnIsWow64Process || !pfnIsWow64Process(GetCurrentProcess(), &bWow64) || !bWow64)
+        return FALSE;
+    LogErr("SetupSysInfo() 64-bit Windows: run the 64-bit installer (the x64 package) instead\r\n");
+    return TRUE;
+#endif
+}
+
 /* Resolves the INF name, then sets m_wLangID, m_osvi, m_bWinNT, the working
  * folder m_pTempDirName (created when missing), m_pDrvSrcDir, m_pDevicePath
  * and m_pPrnDrvDir. FALSE after an error line at the first failure, nothing
- * undone. Needs ParseCommand or an absolute INF; precedes CopyToTemp, ParseInf. */
+ * undone; the 32-bit program on 64-bit Windows fails here, before any change.
+ * Needs ParseCommand or an absolute INF; precedes CopyToTemp, ParseInf. */
 BOOL CInstallContext::SetupSysInfo()
 {
     if (!m_pInfFileName || !*m_pInfFileName)
@@ -70,6 +92,8 @@ BOOL CInstallContext::SetupSysInfo()
     }
     m_bWinNT = m_osvi.dwPlatformId == VER_PLATFORM_WIN32_NT;
     LogDbg(m_bWinNT ? "::GetVersionEx VER_PLATFORM_WIN32_NT\r\n" : "::GetVersionEx VER_PLATFORM_WIN32_WINDOWS\r\n");
+    if (IsWow64())
+        return FALSE;
 
     char szTemp[INF_PATH_MAX];
     DWORD cch = GetTempPathA(sizeof(szTemp), szTemp);

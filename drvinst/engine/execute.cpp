@@ -2,12 +2,19 @@
 // blocks the mode flags select, the nested contexts that act for each
 // recorded queue, the removal of the print processor and language monitor
 // once no driver uses them, and the rule that keeps queues off the generic
-// USB port.
+// USB port. A first phase checks all it needs before it removes anything; a
+// second phase does all it can and stays registered when it could not
+// finish; an operation never starts while a second phase of its INF waits.
 #include "installcontext.h"
 #include "enginedialogs.h"
+#include "modellist.h"
 #include "restart.h"
+#include "spooler.h"
 #include "splstr.h"
+#include <memory>
 #include <string.h>
+#include <string>
+#include <vector>
 
 /* A name that begins with "USB" (any case) is the choice for a printer not
  * plugged in yet, unless it is "USB" and three digits: a real port. */
@@ -28,7 +35,9 @@ BOOL CInstallContext::IsGenericUsbPort(const char *pszPort)
 // for one recorded port and queue name): the log file, the outer context's
 // INF, the names, then SetupSysInfo, ParseInf and SetupSplInfo. Its mode
 // flags stay 0, so its files come from the INF's own folder. FALSE when a
-// step fails (its text is in the nested context's m_strError).
+// step fails or wrote an error line (a missing section, a file list that
+// cannot be read: the model's parse is incomplete); the text is in the nested
+// context's m_strError.
 static BOOL PrepareNested(const CInstallContext &outer, CInstallContext &nested, const char *pszDriver,
                           const char *pszPort = NULL, const char *pszQueue = NULL)
 {
@@ -39,7 +48,7 @@ static BOOL PrepareNested(const CInstallContext &outer, CInstallContext &nested,
         nested.SetPortName(pszPort);
     if (pszQueue)
         nested.SetQueueName(pszQueue);
-    return nested.SetupSysInfo() && nested.ParseInf() && nested.SetupSplInfo();
+    return nested.SetupSysInfo() && nested.ParseInf() && nested.SetupSplInfo() && nested.m_strError.empty();
 }
 
 // A nested context failed: its error text replaces the outer one, which the
@@ -47,6 +56,14 @@ static BOOL PrepareNested(const CInstallContext &outer, CInstallContext &nested,
 static BOOL TakeNestedError(CInstallContext &outer, const CInstallContext &nested)
 {
     outer.m_strError = nested.m_strError;
+    return FALSE;
+}
+
+// A nested step of a second phase failed: its text joins the outer one and
+// the phase goes on with the next record. Always FALSE.
+static BOOL AddNestedError(CInstallContext &outer, const CInstallContext &nested)
+{
+    outer.m_strError += nested.m_strError;
     return FALSE;
 }
 
@@ -83,16 +100,23 @@ static BOOL UninstallStringFits(CInstallContext &ctx)
     return FormatUninstallString(ctx, szCommand, sizeof(szCommand));
 }
 
-// The end of a first phase: the second phase registered under RunOnce, then
-// the restart question when the program gave its dialogs; Yes restarts.
-// FALSE when the registration or the restart fails.
-static BOOL EndFirstPhase(CInstallContext &ctx)
+// The second phase registered under RunOnce: from now on it runs at the next
+// start. FALSE when the registration fails.
+static BOOL RegisterSecondPhase(CInstallContext &ctx)
 {
     if (!ctx.AddRunOnce())
         return FALSE;
     ctx.m_bRestartPending = TRUE;
+    return TRUE;
+}
+
+// The restart question when the program gave its dialogs; Yes restarts.
+// FALSE when the restart fails.
+static BOOL AskForRestart(CInstallContext &ctx)
+{
+    ctx.m_bRestartPending = TRUE;
     if (!ctx.m_pDialogs)
-        return TRUE;  // nobody to ask: the second phase waits for the next start
+        return TRUE;  // nobody to ask: the work waits for the next start
     int nAnswer = ctx.m_pDialogs->AskRestart();
     if (nAnswer == IDOK) {
         if (!ctx.RestartWindows())
@@ -103,40 +127,151 @@ static BOOL EndFirstPhase(CInstallContext &ctx)
     return TRUE;
 }
 
-// Reinstall, first phase: the second phase's command is checked, the queues
-// that use the driver file are recorded, then each recorded driver's
-// registry lines, queues, driver and USB entry are removed through a nested
-// context.
+// A second phase that could not do everything registers itself again, so
+// that the next start retries it with the same records, and says so. Always
+// FALSE (the text of what failed is in m_strError).
+static BOOL RetryAtNextStart(CInstallContext &ctx)
+{
+    ctx.LogErr("Excecute() Incomplete: it runs again at the next start\r\n");
+    RegisterSecondPhase(ctx);
+    return FALSE;
+}
+
+// The records of a reinstall: the queues whose driver has this model's driver
+// file and is a model of this INF (queues of other drivers stay as they are,
+// even when they share the file name), and each such driver that no queue
+// uses, as a record on the generic "USB" port (driver only), so that the
+// second phase puts it back with the new files. FALSE after an error line.
+static BOOL ListReinstallRecords(CInstallContext &ctx, const std::vector<std::string> &models)
+{
+    if (!ctx.ListDrvingLink())
+        return FALSE;
+    for (DrvingLink **pp = &ctx.m_pDrvingLink; *pp;) {
+        DrvingLink *p = *pp;
+        if (IsInfModel(models, p->pDriverName)) {
+            pp = &p->pNext;
+            continue;
+        }
+        ctx.LogDbg("Excecute() Not of this INF [%s] [%s]\r\n", p->pPrinterName, p->pDriverName);
+        *pp = p->pNext;
+        FreeSplStr(p->pPrinterName);
+        FreeSplStr(p->pPortName);
+        FreeSplStr(p->pDriverName);
+        FreeSplMem(p);
+    }
+    const DRIVER_INFO_3A *pDrivers = (const DRIVER_INFO_3A *)ctx.m_pEnumDrv3;
+    for (DWORD i = 0; i < ctx.m_cEnumDrv3; i++) {
+        const DRIVER_INFO_3A &driver = pDrivers[i];
+        if (!driver.pName || !driver.pDriverPath || !IsInfModel(models, driver.pName))
+            continue;
+        const char *pszFile = FindLastCharA(driver.pDriverPath, '\\');
+        if (!SameName(pszFile ? pszFile + 1 : driver.pDriverPath, ctx.m_DriverInfo3.pDriverPath))
+            continue;
+        BOOL bQueued = FALSE;
+        for (const DrvingLink *p = ctx.m_pDrvingLink; p && !bQueued; p = p->pNext)
+            bQueued = SameName(p->pDriverName, driver.pName);
+        if (!bQueued && !ctx.AddDrvingLink(driver.pName, "USB", driver.pName))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// Reinstall, first phase. Everything it needs is checked before anything
+// goes: the second phase's command and the Uninstall entry's, the working
+// folder with the package, the records, and a nested context for each
+// recorded driver. The records are saved and the second phase registered
+// next, so that from then on no failure can lose a queue: the second phase
+// puts back what the removal took. Then each recorded driver's registry
+// lines, queues, driver and USB entry go.
 static BOOL ReinstallFirstPhase(CInstallContext &ctx)
 {
-    if (!RunOnceCommandFits(ctx) || !ctx.CopyToTemp() || !ctx.ListDrvingLink() || !ctx.SaveDrvingLink())
+    std::vector<std::string> models;
+    if (!RunOnceCommandFits(ctx) || !UninstallStringFits(ctx) || !ctx.CopyToTemp() || !ListInfModels(ctx, models) ||
+        !ListReinstallRecords(ctx, models))
         return FALSE;
+    std::vector<std::unique_ptr<CInstallContext>> nested;
     for (const DrvingLink *p = ctx.m_pDrvingLink; p; p = p->pNext) {
-        CInstallContext nested;
-        if (!PrepareNested(ctx, nested, p->pDriverName) || !nested.DelReg() || !nested.DelPrn() ||
-            !nested.DelDrv() || !nested.DelRegUsbPrint())
-            return TakeNestedError(ctx, nested);
+        nested.emplace_back(new CInstallContext);
+        if (!PrepareNested(ctx, *nested.back(), p->pDriverName))
+            return TakeNestedError(ctx, *nested.back());
+    }
+    if (!ctx.SaveDrvingLink() || !RegisterSecondPhase(ctx))
+        return FALSE;
+    for (const std::unique_ptr<CInstallContext> &pNested : nested) {
+        if (!pNested->DelReg() || !pNested->DelPrn() || !pNested->DelDrv() || !pNested->DelRegUsbPrint())
+            return TakeNestedError(ctx, *pNested);
     }
     if (!ctx.m_bWinNT && !RemoveOrphans(ctx))
         return FALSE;
-    return EndFirstPhase(ctx);
+    return AskForRestart(ctx);
+}
+
+// The recorded queue is there already (a second phase that runs again): a
+// queue of the record's driver on its port, named as recorded or, for a
+// queue the phase added under a taken name, "<name> (n)".
+static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record)
+{
+    if (!nested.EnumPrn())
+        return FALSE;
+    size_t cchName = strlen(record.pPrinterName);
+    const PRINTER_INFO_2A *pQueues = (const PRINTER_INFO_2A *)nested.m_pEnumPrn2;
+    for (DWORD i = 0; i < nested.m_cEnumPrn2; i++) {
+        const PRINTER_INFO_2A &queue = pQueues[i];
+        if (!queue.pPrinterName || !SameName(queue.pDriverName, record.pDriverName) ||
+            !SameName(queue.pPortName, record.pPortName) || StrNCmpI(queue.pPrinterName, record.pPrinterName, cchName))
+            continue;
+        const char *pszRest = queue.pPrinterName + cchName;
+        if (!*pszRest || !strncmp(pszRest, " (", 2))
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// Puts one record back through its nested context: the files, monitor,
+// print processor and driver, and unless its port is the generic USB one its
+// queue (unless there already) and registry lines. FALSE when a step failed;
+// the steps after a failed file copy still run.
+static BOOL PutRecordBack(CInstallContext &ctx, const DrvingLink &record)
+{
+    CInstallContext nested;
+    if (!PrepareNested(ctx, nested, record.pDriverName, record.pPortName, record.pPrinterName))
+        return AddNestedError(ctx, nested);
+    BOOL bResult = nested.CopyInfFiles();
+    if (nested.AddMon() && nested.AddProc() && nested.AddDrv()) {
+        if (!CInstallContext::IsGenericUsbPort(record.pPortName) &&
+            ((!RecordedQueueThere(nested, record) && !nested.AddQueue()) || !nested.AddReg()))
+            bResult = FALSE;
+    } else {
+        bResult = FALSE;
+    }
+    ctx.m_bReplaceAtRestart |= nested.m_bReplaceAtRestart;
+    return bResult || AddNestedError(ctx, nested);
+}
+
+// The model's copy of the installer and its Uninstall entry, written by an
+// install and refreshed by a reinstall; the entry's command is checked first.
+static BOOL AddUninstallEntry(CInstallContext &ctx)
+{
+    return UninstallStringFits(ctx) && ctx.CopyToKeptFolder() && ctx.AddUninstallKey();
 }
 
 // Reinstall, second phase: the recorded drivers' files are removed, the
 // model's queue joins the records unless one has its driver and port, and
-// every record gets its components, its queue and registry lines again.
+// every record gets its components, its queue and registry lines again. Each
+// record is put back on its own: one that fails does not stop the others,
+// and the phase then runs again at the next start.
 static BOOL ReinstallSecondPhase(CInstallContext &ctx)
 {
-    if (ctx.m_bWinNT && !RemoveOrphans(ctx))
-        return FALSE;
+    BOOL bComplete = !ctx.m_bWinNT || RemoveOrphans(ctx);
     if (!ctx.LoadDrvingLink())
-        return FALSE;
+        return RetryAtNextStart(ctx);
     const char *pszPort = ctx.m_pPortName ? ctx.m_pPortName : "";
     BOOL bRecorded = FALSE;
     for (const DrvingLink *p = ctx.m_pDrvingLink; p; p = p->pNext) {
         CInstallContext nested;
-        if (!PrepareNested(ctx, nested, p->pDriverName) || !nested.DelFiles())
-            return TakeNestedError(ctx, nested);
+        // A file in use stays: its replacement is copied next, or waits for the restart.
+        if (!PrepareNested(ctx, nested, p->pDriverName) || !nested.DelFiles(TRUE))
+            bComplete = AddNestedError(ctx, nested);
         if (!StrCmpI(p->pDriverName, LogStr(ctx.m_pPrinterName)) && !StrNCmpI(p->pPortName, pszPort, strlen(pszPort)))
             bRecorded = TRUE;
     }
@@ -144,23 +279,22 @@ static BOOL ReinstallSecondPhase(CInstallContext &ctx)
                LogStr(ctx.m_pPortName), bRecorded ? "is not added" : "is added");
     if (!bRecorded && !ctx.AddDrvingLink(ctx.m_pPrinterName, ctx.m_pPortName, ctx.m_pPrinterName)) {
         ctx.LogErr("Excecute() AddDrvingLink\r\n");
-        return FALSE;
+        return RetryAtNextStart(ctx);
     }
-    for (const DrvingLink *p = ctx.m_pDrvingLink; p; p = p->pNext) {
-        CInstallContext nested;
-        if (!PrepareNested(ctx, nested, p->pDriverName, p->pPortName, p->pPrinterName))
-            return TakeNestedError(ctx, nested);
-        nested.CopyInfFiles();  // a file that did not copy stops nothing
-        if (!nested.AddMon() || !nested.AddProc() || !nested.AddDrv())
-            return TakeNestedError(ctx, nested);
-        if (!CInstallContext::IsGenericUsbPort(p->pPortName) && (!nested.AddQueue() || !nested.AddReg()))
-            return TakeNestedError(ctx, nested);
-    }
-    return ctx.AddRegLptEnum();
+    for (const DrvingLink *p = ctx.m_pDrvingLink; p; p = p->pNext)
+        bComplete &= PutRecordBack(ctx, *p);
+    bComplete &= ctx.AddRegLptEnum();
+    bComplete = bComplete && AddUninstallEntry(ctx);
+    if (!bComplete)
+        return RetryAtNextStart(ctx);
+    return !ctx.m_bReplaceAtRestart || AskForRestart(ctx);
 }
 
-// Uninstall, first phase: once the second phase's command is known to fit,
-// the model's registry lines, queues, driver and USB entry go.
+// Uninstall, first phase: once the second phase's command is known to fit
+// and the working folder holds the program, the model's registry lines,
+// queues, driver and USB entry go; the second phase is registered last, so
+// that a removal that stopped half-way leaves the model listed for another
+// try.
 static BOOL UninstallFirstPhase(CInstallContext &ctx)
 {
     if (!RunOnceCommandFits(ctx) || !ctx.CopyToTemp() || !ctx.DelReg() || !ctx.DelPrn() || !ctx.DelDrv() ||
@@ -168,52 +302,97 @@ static BOOL UninstallFirstPhase(CInstallContext &ctx)
         return FALSE;
     if (!ctx.m_bWinNT && !RemoveOrphans(ctx))
         return FALSE;
-    return EndFirstPhase(ctx);
+    return RegisterSecondPhase(ctx) && AskForRestart(ctx);
 }
 
-// Uninstall, second phase: the files, the system's INF copies and the entry in
-// the list of installed software go.
+// Uninstall, second phase: the files (those in use at the next restart), the
+// system's INF copies, the entry in the list of installed software and, with
+// the INF's last model, the installer's kept copy go. A model installed again
+// meanwhile keeps its entry. What could not be done runs again at the next
+// start.
 static BOOL UninstallSecondPhase(CInstallContext &ctx)
 {
-    if (ctx.m_bWinNT && !RemoveOrphans(ctx))
-        return FALSE;
+    BOOL bComplete = !ctx.m_bWinNT || RemoveOrphans(ctx);
     {
         CInstallContext nested;
         if (!PrepareNested(ctx, nested, ctx.m_pPrinterName) || !nested.DelFiles())
-            return TakeNestedError(ctx, nested);
+            bComplete = AddNestedError(ctx, nested);
+        ctx.m_bReplaceAtRestart |= nested.m_bReplaceAtRestart;
     }
-    return ctx.DelOemInf() && ctx.DelUninstallKey();
+    bComplete &= ctx.DelOemInf();
+    if (!ctx.EnumDrv()) {
+        bComplete = FALSE;
+    } else if (FindEnumDrv(ctx, ctx.m_pPrinterName)) {
+        ctx.LogDbg("Excecute() Installed Again [%s]\r\n", ctx.m_pPrinterName);
+    } else {
+        bComplete &= ctx.DelUninstallKey() && ctx.DelKeptFolder();
+    }
+    if (!bComplete)
+        return RetryAtNextStart(ctx);
+    return !ctx.m_bReplaceAtRestart || AskForRestart(ctx);
 }
 
-// Install: the Uninstall entry's command checked, then files, components,
-// and a queue with its registry lines and parallel-port entries unless the
-// port is the generic USB one (then the USB notice); the entry in the list
-// of installed software decides.
+// An install that failed once its components were added takes back what this
+// run made: its queue, and the driver with its registry lines when the driver
+// was not there before (they may serve other queues otherwise). Always FALSE;
+// the error text stays the failing step's.
+static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
+{
+    ctx.LogDbg("Excecute() Install taken back [%s]\r\n", ctx.m_strQueueAdded.c_str());
+    if (!ctx.m_strQueueAdded.empty())
+        ctx.DelQueueNamed(ctx.m_strQueueAdded.c_str());
+    if (!bDriverWasThere) {
+        ctx.DelReg();
+        ctx.DelDrv();
+    }
+    return FALSE;
+}
+
+// Install: the Uninstall entry's command checked, then files (a file that
+// cannot be copied fails the install before anything is added; one in use is
+// replaced at the restart, which is then asked for), components, and a queue
+// with its registry lines and parallel-port entries unless the port is the
+// generic USB one (then the USB notice); the kept copy of the installer and
+// the entry in the list of installed software decide. A failure after the
+// queue was made takes back what this run made.
 static BOOL Install(CInstallContext &ctx)
 {
-    if (!UninstallStringFits(ctx) || !ctx.CopyToTemp())
+    if (!UninstallStringFits(ctx) || !ctx.CopyToTemp() || !ctx.CopyInfFiles() || !ctx.EnumDrv())
         return FALSE;
-    ctx.CopyInfFiles();  // a file that did not copy stops nothing
+    BOOL bDriverWasThere = FindEnumDrv(ctx, ctx.m_DriverInfo3.pName) != NULL;
     if (!ctx.AddMon() || !ctx.AddProc() || !ctx.AddDrv())
         return FALSE;
+    ctx.m_strQueueAdded.clear();
     if (!CInstallContext::IsGenericUsbPort(ctx.m_pPortName)) {
         if (!ctx.AddQueue() || !ctx.AddReg() || !ctx.AddRegLptEnum())
-            return FALSE;
+            return TakeBackInstall(ctx, bDriverWasThere);
     } else if (ctx.m_pDialogs) {
         // Its answer changes nothing; a notice that could not be shown leaves
         // the caller's completion dialog to say it.
         ctx.m_bDialogShown = ctx.m_pDialogs->ShowPlugUsb(ctx.m_pPrinterName, ctx.m_pPortName) != -1;
     }
-    return ctx.AddUninstallKey();
+    if (!AddUninstallEntry(ctx))
+        return TakeBackInstall(ctx, bDriverWasThere);
+    return !ctx.m_bReplaceAtRestart || AskForRestart(ctx);
 }
 
 /* Runs the blocks the mode flags select, in this order: the install check
  * (different files installed turn an install into a reinstall), reinstall
- * first and second phase, uninstall first and second phase, install. 1 when
- * all ran; 0 at the first failing step, nothing undone, m_strError telling
- * why. A first phase sets m_bDialogShown when it asked about the restart. */
+ * first and second phase, uninstall first and second phase, install. Outside
+ * a second phase, an operation whose INF still has a second phase pending is
+ * refused before anything changes (m_bPendingRefused), and the restart that
+ * finishes it is offered. 1 when all ran; 0 when a step failed, m_strError
+ * telling why. A first phase sets m_bDialogShown when it asked about the
+ * restart; m_bRestartPending and m_bRestartStarted say what waits. */
 BOOL CInstallContext::Excecute()
 {
+    if (!m_bRunOnce && (m_bInstall || m_bUninstall || m_bReinstall) && FindPendingPhase()) {
+        m_bPendingRefused = TRUE;
+        m_bRestartPending = TRUE;
+        if (m_pDialogs && m_pDialogs->AskRestart() == IDOK && RestartWindows())
+            m_bRestartStarted = TRUE;
+        return FALSE;
+    }
     if (m_bInstall && !m_bRunOnce) {
         if (!EnumDrv())
             return FALSE;

@@ -26,10 +26,47 @@ static BOOL FormatInfCopy(CInstallContext &ctx, char *pszOut, size_t cbOut, cons
                       LogStr(ctx.m_pInfBaseName));
 }
 
-/* Copies every file of the file list from m_pDrvSrcDir to its directory
- * (flag 16 keeps an existing target, any other flag overwrites), then the INF
- * to its copy in the system INF directory. A failed copy is logged and the
- * rest still copied; 1 only when all succeeded. After SetupSysInfo, ParseInf. */
+// Makes sure the folder pszDir exists, creating it and any missing parent
+// (each creation logged). FALSE after an error line.
+static BOOL EnsureFolder(CInstallContext &ctx, const char *pszDir)
+{
+    DWORD dwAttr = GetFileAttributesA(pszDir);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+        return TRUE;
+    char szParent[INF_PATH_MAX];
+    const char *pSlash = FindLastCharA(pszDir, '\\');
+    if (pSlash && pSlash - pszDir > 2 && pSlash - pszDir < INF_PATH_MAX) {  // never "C:" or "\\" alone
+        lstrcpynA(szParent, pszDir, (int)(pSlash - pszDir) + 1);
+        if (!EnsureFolder(ctx, szParent))
+            return FALSE;
+    }
+    BOOL bCreated = CreateDirectoryA(pszDir, NULL);
+    DWORD dwError = CallError(bCreated);
+    BOOL bThere = bCreated || dwError == ERROR_ALREADY_EXISTS;
+    LogStep(ctx, bThere, "::CreateDirectory([%s]) R %d E %d %s", pszDir, bCreated, dwError,
+            SysErrorText(dwError).c_str());
+    SetLastError(dwError);
+    return bThere;
+}
+
+// Copies one listed file over its target; a target in use is replaced at the
+// next restart instead (Windows NT). FALSE after its error lines.
+static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const char *pszTarget)
+{
+    if (ctx.CopyFileOverwrite(pszSource, pszTarget, ctx.m_bWinNT))
+        return TRUE;
+    if (!ctx.m_bWinNT || !IsFileInUseError(GetLastError()))
+        return FALSE;
+    return ctx.ReplaceFileAtRestart(pszSource, pszTarget);
+}
+
+/* Copies every file of the file list from m_pDrvSrcDir (its source name, the
+ * list's second field, or else its own name) to its directory, created when
+ * missing (flag 16 keeps an existing target, any other flag overwrites; a
+ * target in use is replaced at the next restart), then the INF to its copy in
+ * the system INF directory. A failed file is logged with
+ * "CopyInfFiles() [<file>]" and the rest still copied; 1 only when all
+ * succeeded. After SetupSysInfo, ParseInf. */
 BOOL CInstallContext::CopyInfFiles()
 {
     BOOL bResult = TRUE;
@@ -41,20 +78,24 @@ BOOL CInstallContext::CopyInfFiles()
             bResult = FALSE;
             continue;
         }
-        if (!FormatPath(*this, szSource, sizeof(szSource), "CopyInfFiles", "%s\\%s", LogStr(m_pDrvSrcDir), p->pDst) ||
-            !FormatPath(*this, szTarget, sizeof(szTarget), "CopyInfFiles", "%s\\%s", p->pDir, p->pDst)) {
+        const char *pszSourceName = p->pSrc && *p->pSrc ? p->pSrc : p->pDst;
+        BOOL bCopied =
+            FormatPath(*this, szSource, sizeof(szSource), "CopyInfFiles", "%s\\%s", LogStr(m_pDrvSrcDir),
+                       pszSourceName) &&
+            FormatPath(*this, szTarget, sizeof(szTarget), "CopyInfFiles", "%s\\%s", p->pDir, p->pDst) &&
+            EnsureFolder(*this, p->pDir) &&
+            (p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite ? CopyFileNoOverwrite(szSource, szTarget)
+                                                                         : CopyListedFile(*this, szSource, szTarget));
+        if (!bCopied) {
+            LogErr("CopyInfFiles() [%s]\r\n", p->pDst);
             bResult = FALSE;
-            continue;
         }
-        // The flag is a decimal number: "0x10" reads as 0 and overwrites.
-        BOOL bCopied = p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite
-                           ? CopyFileNoOverwrite(szSource, szTarget)
-                           : CopyFileOverwrite(szSource, szTarget);
-        bResult &= bCopied;
     }
     if (!FormatInfCopy(*this, szTarget, sizeof(szTarget), "CopyInfFiles") ||
-        !CopyFileOverwrite(LogStr(m_pInfFileName), szTarget))
+        !CopyFileOverwrite(LogStr(m_pInfFileName), szTarget)) {
+        LogErr("CopyInfFiles() [%s]\r\n", LogStr(m_pInfBaseName));
         bResult = FALSE;
+    }
     return bResult;
 }
 
@@ -87,10 +128,11 @@ static BOOL LogFileCall(CInstallContext &ctx, BOOL bResult, const char *pszForma
     return bResult;
 }
 
-/* Deletes the file pszPath, read-only or not. 1 when deleted or absent (file
- * or path not found), 0 after an error line; the last error is the failing
- * call's. */
-BOOL CInstallContext::DelFile(const char *pszPath)
+/* Deletes the file pszPath, read-only or not. A file in use (Windows NT)
+ * stays when bInUseStays (a replacement follows), else it is deleted at the
+ * next restart. 1 when deleted, scheduled, kept so, or absent (file or path
+ * not found); 0 after an error line, the last error the failing call's. */
+BOOL CInstallContext::DelFile(const char *pszPath, BOOL bInUseStays)
 {
     DWORD dwAttr = GetFileAttributesA(pszPath);
     DWORD dwError = CallError(dwAttr != INVALID_FILE_ATTRIBUTES);
@@ -101,26 +143,38 @@ BOOL CInstallContext::DelFile(const char *pszPath)
         return bAbsent;
     }
     LogAttributes(*this, TRUE, pszPath, dwAttr, dwError);
-    return LogFileCall(*this, SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL),
-                       "::SetFileAttributes([%s]) R %d E %d %s", pszPath) &&
-           LogFileCall(*this, DeleteFileA(pszPath), "::DeleteFile([%s]) R %d E %d %s", pszPath);
+    if (!LogFileCall(*this, SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL),
+                     "::SetFileAttributes([%s]) R %d E %d %s", pszPath))
+        return FALSE;
+    BOOL bDeleted = DeleteFileA(pszPath);
+    dwError = CallError(bDeleted);
+    BOOL bInUse = !bDeleted && m_bWinNT && IsFileInUseError(dwError);
+    LogStep(*this, bDeleted || bInUse, "::DeleteFile([%s]) R %d E %d %s", pszPath, bDeleted, dwError,
+            SysErrorText(dwError).c_str());
+    SetLastError(dwError);
+    if (bDeleted || (bInUse && bInUseStays))
+        return TRUE;
+    return bInUse && DeleteFileAtRestart(pszPath);
 }
 
 // DelFile on the path formed from pszFormat; a path too long is a failure.
 template <class... Args>
-static BOOL DelFileAt(CInstallContext &ctx, const char *pszOwner, const char *pszFormat, Args... args)
+static BOOL DelFileAt(CInstallContext &ctx, BOOL bInUseStays, const char *pszOwner, const char *pszFormat,
+                      Args... args)
 {
     char szPath[INF_PATH_MAX];
-    return FormatPath(ctx, szPath, sizeof(szPath), pszOwner, pszFormat, args...) && ctx.DelFile(szPath);
+    return FormatPath(ctx, szPath, sizeof(szPath), pszOwner, pszFormat, args...) && ctx.DelFile(szPath, bInUseStays);
 }
 
 /* Removes the model's installed files at uninstall: each listed file that no
  * installed driver names (with its copies in the driver directory's version
  * folders "2" and "3" on Windows NT); then, when no queue uses the driver
  * file any more, the INF copy, its ".PNF" and the system's copies
- * (DelOemInf). Failed deletions are logged and the rest still done; 1 when
- * all succeeded. Refreshes the DrvingLink list and the spooler's lists. */
-BOOL CInstallContext::DelFiles()
+ * (DelOemInf). A file in use stays when bInUseStays (a reinstall copies its
+ * replacement next), else goes at the next restart. Failed deletions are
+ * logged and the rest still done; 1 when all succeeded. Refreshes the
+ * DrvingLink list and the spooler's lists. */
+BOOL CInstallContext::DelFiles(BOOL bInUseStays)
 {
     if (!ListDrvingLink())
         return FALSE;
@@ -136,10 +190,10 @@ BOOL CInstallContext::DelFiles()
         if (FindUsingDriver(p->pDst, szDriver, sizeof(szDriver)))
             continue;  // another installed driver still uses the file
         const char *pszDir = LogStr(p->pDir);
-        bResult &= DelFileAt(*this, "DelFiles", "%s\\%s", pszDir, p->pDst);
+        bResult &= DelFileAt(*this, bInUseStays, "DelFiles", "%s\\%s", pszDir, p->pDst);
         if (m_bWinNT && SameName(p->pDir, m_pPrnDrvDir)) {
-            bResult &= DelFileAt(*this, "DelFiles", "%s\\2\\%s", pszDir, p->pDst);
-            bResult &= DelFileAt(*this, "DelFiles", "%s\\3\\%s", pszDir, p->pDst);
+            bResult &= DelFileAt(*this, bInUseStays, "DelFiles", "%s\\2\\%s", pszDir, p->pDst);
+            bResult &= DelFileAt(*this, bInUseStays, "DelFiles", "%s\\3\\%s", pszDir, p->pDst);
         }
     }
     if (m_pDrvingLink)
@@ -158,7 +212,7 @@ BOOL CInstallContext::DelFiles()
         return FALSE;
     }
     pPeriod[1] = 0;
-    bResult &= DelFileAt(*this, "DelFiles", "%s\\%s%sPNF", LogStr(m_pDevicePath), kMaker, szName);
+    bResult &= DelFileAt(*this, FALSE, "DelFiles", "%s\\%s%sPNF", LogStr(m_pDevicePath), kMaker, szName);
     bResult &= DelOemInf();
     return bResult;
 }
@@ -193,7 +247,7 @@ static BOOL DelOemInfFile(CInstallContext &ctx, const char *pszName)
         return FALSE;
     const char *pPeriod = FindLastCharA(pszName, '.');
     int cchStem = (int)(pPeriod ? pPeriod - pszName : strlen(pszName));
-    return DelFileAt(ctx, "DelOemInf", "%s\\%.*s.PNF", LogStr(ctx.m_pDevicePath), cchStem, pszName);
+    return DelFileAt(ctx, FALSE, "DelOemInf", "%s\\%.*s.PNF", LogStr(ctx.m_pDevicePath), cchStem, pszName);
 }
 
 /* Deletes the copies of the INF that the system's own installation made in
@@ -238,45 +292,71 @@ BOOL CInstallContext::DelOemInf()
     return bResult;
 }
 
-// Size and last-write time, in whole seconds, of a file opened for reading
-// without locking it; FALSE when it cannot be opened or read.
-static BOOL ReadFileStamp(const char *pszPath, BOOL bWinNT, ULONGLONG *pullSize, ULONGLONG *pullSeconds)
+// Opens a file for reading without locking it against its other users.
+static HANDLE OpenForCompare(const char *pszPath, BOOL bWinNT)
 {
     // Windows 95/98 refuse FILE_SHARE_DELETE.
     DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE | (bWinNT ? FILE_SHARE_DELETE : 0);
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, dwShare, NULL, OPEN_EXISTING, 0, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return FALSE;
-    BY_HANDLE_FILE_INFORMATION info;
-    BOOL bRead = GetFileInformationByHandle(hFile, &info);
-    CloseHandle(hFile);
-    if (!bRead)
-        return FALSE;
-    *pullSize = ((ULONGLONG)info.nFileSizeHigh << 32) | info.nFileSizeLow;
-    ULONGLONG ullTime = ((ULONGLONG)info.ftLastWriteTime.dwHighDateTime << 32) | info.ftLastWriteTime.dwLowDateTime;
-    *pullSeconds = ullTime / 10000000;
-    return TRUE;
+    return CreateFileA(pszPath, GENERIC_READ, dwShare, NULL, OPEN_EXISTING, 0, NULL);
 }
 
-/* 1 when the two files differ in size or in last-write time (whole seconds);
- * 0 when both are equal or either cannot be opened or read. Contents are
- * not compared; neither file is locked. */
+// 1 when the two open files differ in size or in a byte, read in pieces of
+// 64 KB; 0 when equal, and when either cannot be read (nothing to compare).
+static BOOL DiffContents(HANDLE h1, HANDLE h2)
+{
+    BY_HANDLE_FILE_INFORMATION info1, info2;
+    if (!GetFileInformationByHandle(h1, &info1) || !GetFileInformationByHandle(h2, &info2))
+        return FALSE;
+    if (info1.nFileSizeHigh != info2.nFileSizeHigh || info1.nFileSizeLow != info2.nFileSizeLow)
+        return TRUE;
+    const DWORD kPiece = 64 * 1024;
+    char *pBuffers = (char *)AllocSplMem(2 * kPiece);
+    if (!pBuffers)
+        return FALSE;
+    BOOL bDiff = FALSE;
+    for (;;) {
+        DWORD cb1 = 0, cb2 = 0;
+        if (!ReadFile(h1, pBuffers, kPiece, &cb1, NULL) || !ReadFile(h2, pBuffers + kPiece, kPiece, &cb2, NULL))
+            break;
+        if (cb1 != cb2 || memcmp(pBuffers, pBuffers + kPiece, cb1)) {
+            bDiff = TRUE;
+            break;
+        }
+        if (!cb1)
+            break;
+    }
+    FreeSplMem(pBuffers);
+    return bDiff;
+}
+
+/* 1 when the two files differ in size or contents (time stamps are not
+ * compared: FAT keeps them in 2-second steps); 0 when both are equal or either
+ * cannot be opened or read. Neither file is locked; the last error is kept. */
 BOOL CInstallContext::DiffFile(const char *pszInstalled, const char *pszNew)
 {
     DWORD dwError = GetLastError();
-    ULONGLONG ullSize1, ullSeconds1, ullSize2, ullSeconds2;
-    BOOL bDiff = ReadFileStamp(pszInstalled, m_bWinNT, &ullSize1, &ullSeconds1) &&
-                 ReadFileStamp(pszNew, m_bWinNT, &ullSize2, &ullSeconds2) &&
-                 (ullSize1 != ullSize2 || ullSeconds1 != ullSeconds2);
+    BOOL bDiff = FALSE;
+    HANDLE h1 = OpenForCompare(pszInstalled, m_bWinNT);
+    if (h1 != INVALID_HANDLE_VALUE) {
+        HANDLE h2 = OpenForCompare(pszNew, m_bWinNT);
+        if (h2 != INVALID_HANDLE_VALUE) {
+            bDiff = DiffContents(h1, h2);
+            CloseHandle(h2);
+        }
+        CloseHandle(h1);
+    }
     SetLastError(dwError);
     return bDiff;
 }
 
 /* 1 when an installed copy of a listed file differs from the new one in
- * m_pDrvSrcDir: the comparison stops at the first difference. Files no
- * installed driver names (an empty name included) and files with the
- * extension "BPD" are not compared. pszName (cbName bytes, at least 256) receives the name of the
- * last driver looked at. Needs a fresh EnumDrv. */
+ * m_pDrvSrcDir: the spooler's copy that an installed driver names, and, for a
+ * file whose destination is not the driver directory (the language monitor,
+ * the status monitor, the print processor), also the copy at its destination,
+ * which is the one in use. The comparison stops at the first difference.
+ * Files no installed driver names (an empty name included) and files with the
+ * extension "BPD" are not compared. pszName (cbName bytes, at least 256)
+ * receives the name of the last driver looked at. Needs a fresh EnumDrv. */
 BOOL CInstallContext::DiffDriverFiles(char *pszName, DWORD cbName)
 {
     char szInstalled[INF_PATH_MAX];
@@ -293,17 +373,24 @@ BOOL CInstallContext::DiffDriverFiles(char *pszName, DWORD cbName)
             LogDbg("Diff [%s] [%s]\r\n", p->pDst, pszFound);
             continue;
         }
+        const char *pszSourceName = p->pSrc && *p->pSrc ? p->pSrc : p->pDst;
+        if (!FormatPath(*this, szNew, sizeof(szNew), "DiffDriverFiles", "%s\\%s", LogStr(m_pDrvSrcDir),
+                        pszSourceName))
+            continue;  // not comparable; the error line says why
         // The spooler names installed files by full path; a bare name lies
         // in the file's destination directory.
-        BOOL bPaths = strlen(pszFound) >= 3 && IsAbsolutePathA(pszFound)
-                          ? FormatPath(*this, szInstalled, sizeof(szInstalled), "DiffDriverFiles", "%s", pszFound)
-                          : FormatPath(*this, szInstalled, sizeof(szInstalled), "DiffDriverFiles", "%s\\%s",
-                                       LogStr(p->pDir), p->pDst);
-        if (!bPaths ||
-            !FormatPath(*this, szNew, sizeof(szNew), "DiffDriverFiles", "%s\\%s", LogStr(m_pDrvSrcDir), p->pDst))
-            continue;  // not comparable; the error line says why
-        BOOL bDiff = DiffFile(szInstalled, szNew);
+        BOOL bPath = strlen(pszFound) >= 3 && IsAbsolutePathA(pszFound)
+                         ? FormatPath(*this, szInstalled, sizeof(szInstalled), "DiffDriverFiles", "%s", pszFound)
+                         : FormatPath(*this, szInstalled, sizeof(szInstalled), "DiffDriverFiles", "%s\\%s",
+                                      LogStr(p->pDir), p->pDst);
+        BOOL bDiff = bPath && DiffFile(szInstalled, szNew);
         LogDbg("Diff [%s] [%s] [%s] R %d\r\n", p->pDst, szInstalled, szNew, bDiff);
+        if (!bDiff && !SameName(p->pDir, m_pPrnDrvDir) &&
+            FormatPath(*this, szInstalled, sizeof(szInstalled), "DiffDriverFiles", "%s\\%s", LogStr(p->pDir),
+                       p->pDst)) {
+            bDiff = DiffFile(szInstalled, szNew);
+            LogDbg("Diff [%s] [%s] [%s] R %d\r\n", p->pDst, szInstalled, szNew, bDiff);
+        }
         if (bDiff)
             return TRUE;
     }

@@ -47,10 +47,61 @@ BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbComma
 
 BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
 {
-    return HasCommandNames(ctx, "AddUninstallKey", pszCommand, cbCommand) &&
-           FormatPath(ctx, pszCommand, cbCommand, "AddUninstallKey", "\"%s\\%s\" \"%s\\%s\" \"%s\" /uninstall",
-                      ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
-                      ctx.m_pPrinterName);
+    if (!HasCommandNames(ctx, "AddUninstallKey", pszCommand, cbCommand))
+        return FALSE;
+    const char *pszFolder = ctx.KeptFolder();
+    return pszFolder && FormatPath(ctx, pszCommand, cbCommand, "AddUninstallKey", "\"%s\\%s\" \"%s\\%s\" \"%s\" /uninstall",
+                                   pszFolder, ctx.m_pExeBaseName, pszFolder, ctx.m_pInfBaseName, ctx.m_pPrinterName);
+}
+
+// The action of a RunOnce command ("/Uninstall", "/Reinstall" or "/Install")
+// and its model (its third quoted field) into pszModel (INF_PATH_MAX bytes).
+static const char *PendingAction(const char *pszCommand, char *pszModel)
+{
+    pszModel[0] = 0;
+    const char *p = pszCommand;
+    for (int nField = 0; nField < 3 && (p = FindCharA(p, '"')) != NULL; nField++) {
+        const char *pEnd = FindCharA(p + 1, '"');
+        if (!pEnd)
+            break;
+        if (nField == 2 && pEnd - p - 1 < INF_PATH_MAX)
+            lstrcpynA(pszModel, p + 1, (int)(pEnd - p));
+        p = pEnd + 1;
+    }
+    for (const char *pszAction : {"/Uninstall", "/Reinstall", "/Install"}) {
+        if (StrStrI(pszCommand, pszAction))
+            return pszAction;
+    }
+    return "";
+}
+
+/* TRUE when HKLM RunOnce holds a second phase of this INF (a value named
+ * m_pInfBaseName): its command goes to m_strPendingCommand, and an error
+ * line names its action and model and asks for the restart that finishes
+ * it. FALSE when none waits (also when RunOnce cannot be read). */
+BOOL CInstallContext::FindPendingPhase()
+{
+    HKEY hKey = NULL;
+    LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_READ, &hKey);
+    LogDbg("::RegOpenKeyEx([%s]) E %d %s", kRunOnceKey, lStatus, SysErrorText(lStatus).c_str());
+    if (lStatus != ERROR_SUCCESS)
+        return FALSE;
+    char szCommand[INF_PATH_MAX + 1] = "";  // one spare byte keeps unterminated data terminated
+    DWORD cb = INF_PATH_MAX;
+    lStatus = RegQueryValueExA(hKey, LogStr(m_pInfBaseName), NULL, NULL, (LPBYTE)szCommand, &cb);
+    RegCloseKey(hKey);
+    BOOL bPending = lStatus == ERROR_SUCCESS || lStatus == ERROR_MORE_DATA;
+    szCommand[lStatus == ERROR_SUCCESS && cb < INF_PATH_MAX ? cb : INF_PATH_MAX] = 0;
+    LogDbg("::RegQueryValueEx([%s]) [%s] E %d %s", LogStr(m_pInfBaseName), szCommand, lStatus,
+           SysErrorText(lStatus).c_str());
+    if (!bPending)
+        return FALSE;
+    m_strPendingCommand = szCommand;
+    char szModel[INF_PATH_MAX];
+    const char *pszAction = PendingAction(szCommand, szModel);
+    LogErr("Excecute() Pending %s [%s] of [%s]: restart the computer to finish it first\r\n", pszAction, szModel,
+           LogStr(m_pInfBaseName));
+    return TRUE;
 }
 
 /* Writes the value m_pInfBaseName under HKLM RunOnce: the working folder's

@@ -166,6 +166,7 @@ BOOL CInstallContext::AddQueue()
 }
 
 // AddPrinter with the queue template under pszName; 1 when added and closed.
+// The name of a queue added goes to m_strQueueAdded.
 BOOL CInstallContext::AddQueueNamed(const char *pszName)
 {
     PRINTER_INFO_2A pi = m_PrinterInfo2;
@@ -179,6 +180,7 @@ BOOL CInstallContext::AddQueueNamed(const char *pszName)
         SetLastError(dwError);
         return FALSE;
     }
+    m_strQueueAdded = pszName;
     SetLastError(0);
     BOOL bClosed = ClosePrinter(hPrinter);
     dwError = CallError(bClosed);

@@ -45,9 +45,11 @@ TEST_F(ExecuteTest, InstallPutsEveryComponentFileAndValueInPlace)
 
     std::string entry = std::string(kUninstallKey) + "\\" + kModel;
     EXPECT_EQ(kModel, RegText(entry, "DisplayName"));
-    EXPECT_EQ(Quoted(m_work + "\\execute_test.exe") + " " + Quoted(m_work + "\\TZ.INF") + " " + Quoted(kModel) +
-                  " /uninstall",
+    EXPECT_EQ(Quoted(KeptDirA() + "\\execute_test.exe") + " " + Quoted(KeptDirA() + "\\TZ.INF") + " " +
+                  Quoted(kModel) + " /uninstall",
               RegText(entry, "UninstallString"));
+    EXPECT_EQ(ReadBytes(m_package + "\\TZ.INF"), ReadBytes(KeptDirA() + "\\TZ.INF"));
+    EXPECT_TRUE(FileExists(KeptDirA() + "\\execute_test.exe"));
     EXPECT_TRUE(RunOnceNames().empty());
     EXPECT_TRUE(LogHasStart("DBG ::RegCreateKeyEx([Ostrel TZ-1000]) h x"));
 }
@@ -412,12 +414,12 @@ TEST_F(ExecuteTest, ReinstallOnTheGenericUsbPortRecreatesNoQueueForIt)
     EXPECT_EQ((std::vector<std::string>{"restart"}), m_dialogs.calls);  // and no USB notice in a reinstall
 }
 
-TEST_F(ExecuteTest, NestedContextThatFailsHandsItsErrorTextToTheOuterOne)
+// A queue whose driver shares the model's driver file but is no model of the
+// INF is none of the reinstall's business: it is neither recorded nor
+// removed.
+TEST_F(ExecuteTest, ReinstallLeavesQueuesOfDriversThatAreNoModelOfTheInfAlone)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
-    // Another driver with the model's driver file, and a queue for it: the
-    // reinstall records it, and the INF has no model of that name.
-    std::string drvDir = PrinterDriverDirA();
     DRIVER_INFO_3A d = {};
     d.pName = (LPSTR) "kzt other";
     d.pDriverPath = (LPSTR) "KZTTZDRV.DLL";
@@ -428,20 +430,44 @@ TEST_F(ExecuteTest, NestedContextThatFailsHandsItsErrorTextToTheOuterOne)
     ASSERT_TRUE(AddTestQueue("kzt other queue", "kzt other", "LPT2:"));
 
     ASSERT_NO_FATAL_FAILURE(PrepareOperation(ctx, "LPT1:", &ctx.m_bReinstall));
+    ASSERT_TRUE(ctx.Excecute()) << ctx.GetErrorText();
+    EXPECT_EQ((std::vector<std::string>{"Ostrel TZ-1000|LPT1:|Ostrel TZ-1000"}), Records());
+    EXPECT_TRUE(LogHas("DBG Excecute() Not of this INF [kzt other queue] [kzt other]"));
+    EXPECT_EQ((std::vector<std::string>{"kzt other queue"}), QueuesStartingWith("kzt other"));
+}
+
+// A recorded driver whose nested context cannot be prepared whole (its
+// install section is gone from the INF) stops the first phase before
+// anything is removed or registered; its text is the nested context's own.
+TEST_F(ExecuteTest, NestedContextThatFailsStopsTheFirstPhaseBeforeAnyRemoval)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    {
+        CInstallContext other;
+        ASSERT_NO_FATAL_FAILURE(Prepare(other, kSecondModel, "LPT2:"));
+        SetProgram(other);
+        other.m_bInstall = TRUE;
+        ASSERT_TRUE(other.Excecute()) << other.GetErrorText();
+    }
+    const std::string inf = m_package + "\\TZ.INF";
+    std::string text = ReadBytes(inf);
+    text.replace(text.find("= TZ2000.Install"), 16, "= TZ2000.Gone");
+    WriteFile("package\\TZ.INF", text);
+
+    ASSERT_NO_FATAL_FAILURE(PrepareOperation(ctx, "LPT1:", &ctx.m_bReinstall));
     ctx.m_strError = "outer text\r\n";
     EXPECT_FALSE(ctx.Excecute());
-    EXPECT_TRUE(Has(Records(), "kzt other queue|LPT2:|kzt other"));
-
-    // The text is the one the nested context's own preparation gives.
     CInstallContext nested;
     nested.SetInfFileName(ctx.m_pInfFileName);
-    nested.SetPrinterName("kzt other");
+    nested.SetPrinterName(kSecondModel);
     ASSERT_TRUE(nested.SetupSysInfo());
-    EXPECT_FALSE(nested.ParseInf());
-    ASSERT_NE("", nested.m_strError);
+    nested.ParseInf();
+    nested.SetupSplInfo();
+    ASSERT_NE(std::string::npos, nested.m_strError.find("[TZ2000.Gone]")) << nested.m_strError;
     EXPECT_EQ(nested.m_strError, ctx.m_strError);
-    // The failed removal stopped there, and no second phase is registered.
-    EXPECT_EQ((std::vector<std::string>{"kzt other queue"}), QueuesStartingWith("kzt other"));
+    EXPECT_EQ((std::vector<std::string>{kModel, kSecondModel}), QueuesStartingWith("Ostrel"));
+    EXPECT_TRUE(Has(ReadSpooler().drivers, kModel));
+    EXPECT_TRUE(Records().empty());
     EXPECT_TRUE(RunOnceNames().empty());
     EXPECT_TRUE(m_dialogs.calls.empty());
 }
@@ -477,6 +503,7 @@ TEST_F(ExecuteTest, UninstallRemovesQueueDriverAndValuesThenFilesAfterTheRestart
         EXPECT_FALSE(FileExists(PrinterDriverDirA() + "\\" + file)) << file;
     EXPECT_FALSE(FileExists(WindowsDirA() + "\\INF\\OstrelTZ.INF"));
     EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + kModel));
+    EXPECT_FALSE(FileExists(KeptDirA() + "\\TZ.INF"));  // the INF's last model went
     EXPECT_EQ(1u, m_dialogs.calls.size());
 }
 

@@ -24,6 +24,17 @@ std::string ProcessorDirA()
     return dir;
 }
 
+static std::string ProgramsDirA()
+{
+    RegValue v = GetValue("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
+    return v.bytes.substr(0, v.bytes.find('\0'));
+}
+
+std::string KeptDirA()
+{
+    return ProgramsDirA() + "\\Ostrel\\OstrelTZ.INF";
+}
+
 // A text value of an HKLM key without its terminator, or "(none)" when the
 // key or value is missing.
 std::string RegText(const std::string &key, const char *value)
@@ -128,6 +139,13 @@ void ExecuteTest::RemoveWhatTheSequenceLeaves()
     DeleteFileIfThere(WindowsDirA() + "\\INF\\OstrelTZ.INF");
     DeleteFileIfThere(WindowsDirA() + "\\INF\\OstrelTZ.PNF");
     RemoveTree(TempPathA() + "OstrelTZ.INF");
+    RemoveTree(ProgramsDirA() + "\\Ostrel");
+    // Files a case left for the restart: Wine would move them at its next start.
+    HKEY h;
+    if (!RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE, &h)) {
+        RegDeleteValueA(h, "PendingFileRenameOperations");
+        RegCloseKey(h);
+    }
 }
 
 void ExecuteTest::PrepareOperation(CInstallContext &c, const char *port, BOOL *mode)
@@ -162,6 +180,11 @@ BOOL ExecuteTest::RunSecondPhase(CInstallContext &c, const std::string &command)
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
     EXPECT_TRUE(c.ParseArguments(line.data()));
+    // The program Windows starts is the working folder's copy.
+    std::string program = m_work + "\\execute_test.exe";
+    c.m_pExeFileName = AllocSplStr(program.c_str());
+    c.m_pExeDirName = AllocSplStr(m_work.c_str());
+    c.m_pExeBaseName = AllocSplStr("execute_test.exe");
     FreeSplStr(c.m_pLogFileName);
     c.m_pLogFileName = AllocSplStr(m_logPath.c_str());
     EXPECT_TRUE(c.m_bRunOnce);
@@ -191,6 +214,7 @@ void ExecuteTest::FillWorkingFolder()
         }
     } while (FindNextFileA(h, &fd));
     FindClose(h);
+    EXPECT_TRUE(CopyFileA(m_program.c_str(), (m_work + "\\execute_test.exe").c_str(), FALSE));  // the phase's program
 }
 
 bool ExecuteTest::ModelFilesInstalled()

@@ -42,6 +42,7 @@ public:
 // key or value is missing.
 std::string RegText(const std::string &key, const char *value);
 std::string ProcessorDirA();              // the spooler's print processor directory
+std::string KeptDirA();                   // the installer's kept copy of TZ.INF, under the programs folder
 std::vector<std::string> RunOnceNames();  // the value names under HKLM RunOnce
 std::vector<std::string> Records();       // saved queue records, "queue|port|driver", in record order
 std::string Quoted(const std::string &text);

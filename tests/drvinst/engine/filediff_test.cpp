@@ -1,6 +1,6 @@
 // Whether the driver files already installed differ from the new ones: the
 // decision that turns an install into a reinstall. Compared are size and
-// last-write time in whole seconds of each file an installed driver names.
+// contents of each file an installed driver names.
 #include "filesfixture.h"
 #include "testenv.h"
 #include <vector>
@@ -115,39 +115,44 @@ TEST_F(DiffFilesTest, UnchangedDriverFilesMakeNoDifference)
     EXPECT_EQ("", run.error);
 }
 
-// A new size or a new time of one file is a difference: the install becomes
-// a reinstall, and the comparison stops at that file.
+// A new size or new contents of one file are a difference: the install
+// becomes a reinstall, and the comparison stops at that file. A new time
+// alone is none (FAT keeps times in 2-second steps).
 TEST_F(DiffFilesTest, ChangedDriverFileTurnsTheInstallIntoAReinstall)
 {
     ASSERT_NO_FATAL_FAILURE(InstallDriver());
     struct Case {
         const char *file;
-        bool size;         // else the time, by whole seconds
-        ULONGLONG offset;  // for a time change
-        size_t lines;      // Diff lines, the last one R 1
+        bool size;      // else the same size with one byte changed
+        size_t lines;   // Diff lines, the last one R 1
     };
     const Case cases[] = {
-        {"kztfui.dll", true, 0, 2},
-        {"kztfdata.dat", false, kSecond, 3},
-        {"kztfdrv.dll", false, 5 * kSecond, 1},
-        {"kztfdata.dat", false, (ULONGLONG)-(LONGLONG)(3 * kSecond), 3},  // older counts too
+        {"kztfui.dll", true, 2},
+        {"kztfdata.dat", false, 3},
+        {"kztfdrv.dll", false, 1},
     };
     const char *order[] = {"kztfdrv.dll", "kztfui.dll", "kztfdata.dat"};
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
         const Case &k = cases[i];
         SCOPED_TRACE(testing::Message() << "case " << i << " " << k.file);
-        if (k.size)
-            AppendByte(Src(k.file));
-        else
-            SetWriteTime(Src(k.file), WriteTime(Installed(k.file)) + k.offset);
+        SetWriteTime(Src(k.file), WriteTime(Installed(k.file)) + 5 * kSecond);
         DiffRun run;
+        ASSERT_NO_FATAL_FAILURE(RunDiff(m_inf, &run));
+        EXPECT_FALSE(run.result);  // the time alone
+        if (k.size) {
+            AppendByte(Src(k.file));
+        } else {
+            std::string bytes = ReadBytes(Src(k.file));
+            bytes.back() ^= 1;
+            WriteFile(Src(k.file).substr(m_dir.size() + 1), bytes);
+        }
         ASSERT_NO_FATAL_FAILURE(RunDiff(m_inf, &run));
         EXPECT_TRUE(run.result);
         const std::vector<std::string> &lines = run.lines;
         ASSERT_EQ(k.lines, lines.size());
         for (size_t n = 0; n < k.lines; n++)
             EXPECT_EQ(CompareLine(order[n], n + 1 == k.lines), lines[n]);
-        // The installed copy back in place, time and all.
+        // The installed copy back in place.
         ASSERT_TRUE(CopyFileA(Installed(k.file).c_str(), Src(k.file).c_str(), FALSE));
     }
 }
@@ -216,26 +221,27 @@ TEST_F(DiffFilesTest, NewPathBeyondTheBufferIsNotCompared)
     EXPECT_EQ(0u, lines[2].find("Diff [kztfhelp.bpd] ["));
 }
 
-// DiffFile directly: size and whole seconds of the last-write time decide;
-// contents do not; a file that cannot be opened makes no difference; a file
-// another program writes to is still read.
-TEST_F(DiffFilesTest, DiffFileComparesSizeAndWholeSecondsOnly)
+// DiffFile directly: size and contents decide, times do not; a file that
+// cannot be opened makes no difference; a file another program writes to is
+// still read.
+TEST_F(DiffFilesTest, DiffFileComparesSizeAndContentsOnly)
 {
     const ULONGLONG base = 132000000000000000ULL + 2 * 1000000;  // 0.2 s past a whole second
+    const std::string big(200000, 'b');  // beyond one 64 KB piece
     struct Case {
         const char *name;
-        const char *installed;
-        const char *fresh;
+        std::string installed, fresh;
         ULONGLONG freshTime;
         BOOL result;
     };
     const Case cases[] = {
         {"same", "abc", "abc", base, FALSE},
-        {"other contents", "abc", "xyz", base, FALSE},
-        {"same second", "abc", "abc", base + 7 * 1000000, FALSE},
-        {"next second", "abc", "abc", base + kSecond, TRUE},
-        {"a second older", "abc", "abc", base - kSecond, TRUE},
+        {"other contents", "abc", "xyz", base, TRUE},
+        {"two seconds later (FAT)", "abc", "abc", base + 2 * kSecond, FALSE},
         {"other size", "abc", "abcd", base, TRUE},
+        {"same large", big, big, base, FALSE},
+        {"last byte of the third piece", big, big.substr(0, big.size() - 1) + "c", base, TRUE},
+        {"both empty", "", "", base, FALSE},
     };
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
         const Case &k = cases[i];

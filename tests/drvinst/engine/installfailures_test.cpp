@@ -1,7 +1,9 @@
 // An install that meets a fault in the package or on the system stops at the
-// step that failed, says why in its error text, and leaves what it did
-// before that step in place (nothing is undone); it never writes the entry
-// in the list of installed software.
+// step that failed and says why in its error text. A file that cannot be
+// copied stops it before any component is added; a failure after that takes
+// back the queue and driver this run made, so that a retry once the fault is
+// mended makes the one queue. It never writes the entry in the list of
+// installed software.
 #include "executefixture.h"
 #include "regkeys.h"
 #include "testenv.h"
@@ -48,9 +50,8 @@ protected:
 };
 
 // Each fault, where the install stops, the text that says so, and whether the
-// queue was already made when it stopped. The monitor and the print
-// processor come first and stay; the Uninstall entry comes last and is never
-// written.
+// monitor and the print processor were added (they stay; the queue and the
+// driver do not). The retry after each fault makes the model's one queue.
 TEST_F(InstallFailureTest, EachFaultStopsItsStepWithAClearMessageAndNoUninstallEntry)
 {
     const std::string reg = "HKLM,%MonitorKey%,\"Ostrel TZ-1000\",0,\"vigil.exe\"";
@@ -59,14 +60,14 @@ TEST_F(InstallFailureTest, EachFaultStopsItsStepWithAClearMessageAndNoUninstallE
         std::string what, with;                // an edit of TZ.INF, if any
         const char *removeFile;                // a package file taken away, if any
         std::vector<std::string> errorStarts;  // texts the error text holds, in this order
-        bool queueMade;
+        bool componentsAdded;
     };
-    const std::string drvFile = PrinterDriverDirA() + "\\KZTTZDRV.DLL";
     const Case cases[] = {
         {"missing source file", "", "", "KZTTZDRV.DLL",
-         {"::CopyFile([" + m_package + "\\KZTTZDRV.DLL]", "::GetFileAttributes([" + drvFile + "]) R -1 E 2 "}, false},
+         {"::CopyFile([" + m_package + "\\KZTTZDRV.DLL]", "CopyInfFiles() [KZTTZDRV.DLL]\r\n"}, false},
         {"unknown directory id", "TZ.Driver=66000", "TZ.Driver=12345", nullptr,
-         {"GetDestDir() DirectoryID\r\n", "::GetFileAttributes([" + drvFile + "]) R -1 E 2 "}, false},
+         {"GetDestDir() DirectoryID\r\n", "::GetFileAttributes([" + PrinterDriverDirA() + "\\KZTTZDRV.DLL]) R -1 E 2 "},
+         true},
         {"missing AddReg key", reg, "HKLM," + kMissingKey + ",\"Ostrel TZ-1000\",0,\"vigil.exe\"", nullptr,
          {"::RegOpenKeyEx([" + kMissingKey + "]) E 2 "}, true},
         {"key the installer may not write", reg, "HKLM," + kDeniedKey + ",\"Ostrel TZ-1000\",0,\"vigil.exe\"",
@@ -100,14 +101,18 @@ TEST_F(InstallFailureTest, EachFaultStopsItsStepWithAClearMessageAndNoUninstallE
                 at = found;
         }
         SpoolerState s = ReadSpooler();
-        EXPECT_TRUE(Has(s.monitors, "jobtap"));
-        EXPECT_TRUE(Has(s.processors, kProcessor));
-        EXPECT_EQ(c.queueMade, !QueuesStartingWith("Ostrel").empty());
+        EXPECT_EQ(c.componentsAdded, Has(s.monitors, "jobtap"));
+        EXPECT_EQ(c.componentsAdded, Has(s.processors, kProcessor));
+        EXPECT_FALSE(Has(s.drivers, kModel));
+        EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
         EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + kModel));
         EXPECT_TRUE(RunOnceNames().empty());
         if (c.removeFile) {
             ASSERT_NO_FATAL_FAILURE(WriteBytes(m_package + "\\" + c.removeFile, removed));
         }
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(inf, pristine));
+        ASSERT_NO_FATAL_FAILURE(Install());
+        EXPECT_EQ((std::vector<std::string>{kModel}), QueuesStartingWith("Ostrel"));
     }
     ASSERT_NO_FATAL_FAILURE(WriteBytes(inf, pristine));
 }

@@ -142,7 +142,8 @@ TEST_F(ExecuteTest, InstallFromALongWorkingFolderFailsAtTheUninstallEntryBeforeA
     EXPECT_FALSE(c.Excecute());
     bool workFilled = FileExists(work + "\\execute_test.exe");
     RemoveTree(work);
-    EXPECT_EQ("AddUninstallKey() Length [\"" + work + "\\execute_test.exe\" \"" + work + "\\" + kLongInf + "\" \"" +
+    std::string kept = KeptDirA().substr(0, KeptDirA().rfind('\\') + 1) + "Ostrel" + kLongInf;
+    EXPECT_EQ("AddUninstallKey() Length [\"" + kept + "\\execute_test.exe\" \"" + kept + "\\" + kLongInf + "\" \"" +
                   kModel + "\" /uninstall]\r\n",
               c.m_strError);
     EXPECT_FALSE(workFilled);
@@ -167,12 +168,14 @@ TEST_F(ExecuteTest, UninstallEntryIsWrittenAndDeleted)
     ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
     ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
     std::string entry = std::string(kUninstallKey) + "\\" + kModel;
+    ASSERT_EQ(KeptDirA(), LogStr(ctx.KeptFolder()));  // read once, before the logged steps
     TakeLog();
     SetLastError(0xdeadbeef);
     ASSERT_TRUE(ctx.AddUninstallKey()) << ctx.GetErrorText();
     EXPECT_EQ(0u, GetLastError());
     EXPECT_EQ(kModel, RegText(entry, "DisplayName"));
-    EXPECT_EQ("\"C:\\T\\OstrelTZ.INF\\drvinst.exe\" \"C:\\T\\OstrelTZ.INF\\TZ.INF\" \"Ostrel TZ-1000\" /uninstall",
+    // The kept copy in the programs folder, not the working folder.
+    EXPECT_EQ(Quoted(KeptDirA() + "\\drvinst.exe") + " " + Quoted(KeptDirA() + "\\TZ.INF") + " \"Ostrel TZ-1000\" /uninstall",
               RegText(entry, "UninstallString"));
     std::vector<std::string> log = TakeLog();
     ASSERT_EQ(6u, log.size());
@@ -263,6 +266,6 @@ TEST_F(ExecuteTest, UninstallEntryNeedsItsNamesAndAStringThatFits)
     ctx.SetPrinterName(model.c_str());
     ctx.m_strError.clear();
     EXPECT_FALSE(ctx.AddUninstallKey());
-    EXPECT_EQ(0u, ctx.m_strError.find("AddUninstallKey() Length [\"C:\\T\\OstrelTZ.INF\\drvinst.exe\" ")) << ctx.m_strError;
+    EXPECT_EQ(0u, ctx.m_strError.find("AddUninstallKey() Length [\"" + KeptDirA() + "\\drvinst.exe\" ")) << ctx.m_strError;
     EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + model));
 }

@@ -1,0 +1,166 @@
+// Sequences of operations an administrator runs on one INF: a second phase
+// pending while another operation starts, a second phase that meets a file
+// in use, a driver without a queue. None of them may lose a queue.
+#include "executefixture.h"
+#include "regkeys.h"
+#include "testenv.h"
+
+namespace {
+
+// The package's rendering library made one byte longer: a new build.
+std::string ChangePackageDriver(const std::string &package)
+{
+    std::string path = package + "\\KZTTZDRV.DLL";
+    std::string bytes = ReadBytes(path) + "x";
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD cb = 0;
+    ::WriteFile(h, bytes.data(), (DWORD)bytes.size(), &cb, NULL);
+    CloseHandle(h);
+    return bytes;
+}
+
+std::string PendingRenames()
+{
+    RegValue v = GetValue("System\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
+    return v.bytes;
+}
+
+}  // namespace
+
+class SequenceTest : public ExecuteTest {
+protected:
+    // One operation on a model as the program runs it; its result.
+    BOOL Run(const char *model, const char *port, BOOL CInstallContext::*mode, CInstallContext &c)
+    {
+        Prepare(c, model, port);
+        SetProgram(c);
+        c.*mode = TRUE;
+        c.m_pDialogs = &m_dialogs;
+        return c.Excecute();
+    }
+    BOOL Run(const char *model, const char *port, BOOL CInstallContext::*mode)
+    {
+        CInstallContext c;
+        return Run(model, port, mode, c);
+    }
+    std::string QueueOf(const char *name, const char *port, const char *driver)
+    {
+        return std::string(name) + "|" + port + "|" + driver + "|" + kProcessor + "|RAW";
+    }
+};
+
+// While a second phase of TZ.INF waits for the restart, every other
+// operation from that INF is refused before it changes anything, names the
+// pending action and offers the restart; the pending phase then finishes
+// with all it recorded: every queue comes back under its name and port.
+TEST_F(SequenceTest, PendingSecondPhaseRefusesEveryOperationOfItsInfAndKeepsItsRecords)
+{
+    struct Case {
+        const char *name;
+        BOOL CInstallContext::*pending;
+        const char *then;
+        BOOL CInstallContext::*thenMode;
+        const char *thenPort;
+        const char *text;
+    };
+    const Case cases[] = {
+        {"reinstall declined, then the same reinstall", &CInstallContext::m_bReinstall, kModel,
+         &CInstallContext::m_bReinstall, "LPT1:", "Excecute() Pending /Reinstall [Ostrel TZ-1000] of [TZ.INF]"},
+        {"reinstall declined, then the other model uninstalled", &CInstallContext::m_bReinstall, kSecondModel,
+         &CInstallContext::m_bUninstall, "LPT3:", "Excecute() Pending /Reinstall [Ostrel TZ-1000] of [TZ.INF]"},
+        {"uninstall declined, then the same model installed", &CInstallContext::m_bUninstall, kModel,
+         &CInstallContext::m_bInstall, "LPT1:", "Excecute() Pending /Uninstall [Ostrel TZ-1000] of [TZ.INF]"},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        RemoveRunOnceEntries();
+        RemoveWhatTheSequenceLeaves();
+        ResetSpooler();
+        ASSERT_TRUE(Run(kModel, "LPT1:", &CInstallContext::m_bInstall));
+        ASSERT_TRUE(AddTestQueue("Ostrel TZ-1000 Office", kModel, "LPT2:"));
+        ASSERT_TRUE(Run(kSecondModel, "LPT3:", &CInstallContext::m_bInstall));
+        m_dialogs.calls.clear();
+        bool reinstall = k.pending == &CInstallContext::m_bReinstall;
+        ASSERT_TRUE(Run(kModel, "LPT1:", k.pending));  // the restart declined
+        std::vector<std::string> records = Records(), queues = QueuesStartingWith("Ostrel");
+        std::string command = RegText(kRunOnceKey, "TZ.INF");
+        ASSERT_EQ(SecondPhaseCommand("LPT1:", reinstall ? " /Reinstall" : " /Uninstall"), command);
+
+        CInstallContext c;
+        EXPECT_FALSE(Run(k.then, k.thenPort, k.thenMode, c));
+        EXPECT_TRUE(c.m_bPendingRefused);
+        EXPECT_EQ(command, c.m_strPendingCommand);
+        EXPECT_NE(std::string::npos, c.m_strError.find(k.text)) << c.m_strError;
+        EXPECT_EQ((std::vector<std::string>{"restart", "restart"}), m_dialogs.calls);  // offered again
+        EXPECT_EQ(records, Records());
+        EXPECT_EQ(queues, QueuesStartingWith("Ostrel"));
+        EXPECT_EQ(command, RegText(kRunOnceKey, "TZ.INF"));
+
+        CInstallContext second;
+        ASSERT_TRUE(RunSecondPhase(second, command)) << second.GetErrorText();
+        SpoolerState s = ReadSpooler();
+        EXPECT_TRUE(Has(s.queues, QueueOf(kSecondModel, "LPT3:", kSecondModel)));
+        if (reinstall) {
+            EXPECT_TRUE(Has(s.queues, Queue(kModel, "LPT1:")));
+            EXPECT_TRUE(Has(s.queues, Queue("Ostrel TZ-1000 Office", "LPT2:")));
+            EXPECT_EQ(3u, QueuesStartingWith("Ostrel").size());
+        } else {
+            EXPECT_EQ((std::vector<std::string>{kSecondModel}), QueuesStartingWith("Ostrel"));
+            EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\" + kModel));
+            EXPECT_TRUE(FileExists(KeptDirA() + "\\TZ.INF"));  // the other model still needs it
+        }
+    }
+}
+
+// A second phase that meets an installed file another process holds open
+// still puts every recorded queue back; the file is replaced at the next
+// restart, which it asks for.
+TEST_F(SequenceTest, SecondPhaseWithAFileInUseRecreatesEveryQueueAndReplacesTheFileAtTheRestart)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_TRUE(AddTestQueue("Ostrel TZ-1000 Office", kModel, "LPT2:"));
+    ChangePackageDriver(m_package);
+    ASSERT_TRUE(Run(kModel, "LPT1:", &CInstallContext::m_bInstall));  // a reinstall now
+    std::string command = RegText(kRunOnceKey, "TZ.INF");
+    ASSERT_EQ(SecondPhaseCommand("LPT1:", " /Reinstall"), command);
+
+    std::string inUse = PrinterDriverDirA() + "\\KZTTZDRV.DLL";
+    HANDLE h = CreateFileA(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CInstallContext second;
+    BOOL ok = RunSecondPhase(second, command);
+    CloseHandle(h);
+    ASSERT_TRUE(ok) << second.GetErrorText();
+    SpoolerState s = ReadSpooler();
+    EXPECT_TRUE(Has(s.queues, Queue(kModel, "LPT1:")));
+    EXPECT_TRUE(Has(s.queues, Queue("Ostrel TZ-1000 Office", "LPT2:")));
+    EXPECT_TRUE(second.m_bReplaceAtRestart);
+    EXPECT_TRUE(second.m_bRestartPending);
+    EXPECT_EQ((std::vector<std::string>{"restart", "restart"}), m_dialogs.calls);
+    std::string renames = PendingRenames();
+    EXPECT_NE(std::string::npos, renames.find("KZTTZDRV.DLL")) << renames;
+    EXPECT_TRUE(RunOnceNames().empty());  // the phase itself is done
+}
+
+// A driver of the INF without a queue (installed on the generic USB port) is
+// updated by a reinstall like any other; an identical install afterwards is
+// no reinstall and asks for no restart.
+TEST_F(SequenceTest, ReinstallUpdatesADriverThatHasNoQueue)
+{
+    ASSERT_NO_FATAL_FAILURE(Install("USB"));
+    std::string bytes = ChangePackageDriver(m_package);
+    ASSERT_TRUE(Run(kModel, "USB", &CInstallContext::m_bInstall));
+    EXPECT_EQ((std::vector<std::string>{"Ostrel TZ-1000|USB|Ostrel TZ-1000"}), Records());
+    EXPECT_FALSE(Has(ReadSpooler().drivers, kModel));
+    CInstallContext second;
+    ASSERT_TRUE(RunSecondPhase(second, SecondPhaseCommand("USB", " /Reinstall"))) << second.GetErrorText();
+    EXPECT_TRUE(Has(ReadSpooler().drivers, kModel));
+    EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
+
+    m_dialogs.calls.clear();
+    CInstallContext again;
+    ASSERT_TRUE(Run(kModel, "USB", &CInstallContext::m_bInstall, again)) << again.GetErrorText();
+    EXPECT_FALSE(again.m_bReinstall);
+    EXPECT_FALSE(again.m_bRestartPending);
+    EXPECT_EQ((std::vector<std::string>{"usb Ostrel TZ-1000|USB"}), m_dialogs.calls);
+}
