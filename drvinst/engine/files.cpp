@@ -79,10 +79,13 @@ BOOL CInstallContext::CopyInfFiles()
             continue;
         }
         const char *pszSourceName = p->pSrc && *p->pSrc ? p->pSrc : p->pDst;
+        if (!FormatPath(*this, szSource, sizeof(szSource), "CopyInfFiles", "%s\\%s", LogStr(m_pDrvSrcDir),
+                        pszSourceName) ||
+            !FormatPath(*this, szTarget, sizeof(szTarget), "CopyInfFiles", "%s\\%s", p->pDir, p->pDst)) {
+            bResult = FALSE;  // the Length line names the file
+            continue;
+        }
         BOOL bCopied =
-            FormatPath(*this, szSource, sizeof(szSource), "CopyInfFiles", "%s\\%s", LogStr(m_pDrvSrcDir),
-                       pszSourceName) &&
-            FormatPath(*this, szTarget, sizeof(szTarget), "CopyInfFiles", "%s\\%s", p->pDir, p->pDst) &&
             EnsureFolder(*this, p->pDir) &&
             (p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite ? CopyFileNoOverwrite(szSource, szTarget)
                                                                          : CopyListedFile(*this, szSource, szTarget));
@@ -91,8 +94,9 @@ BOOL CInstallContext::CopyInfFiles()
             bResult = FALSE;
         }
     }
-    if (!FormatInfCopy(*this, szTarget, sizeof(szTarget), "CopyInfFiles") ||
-        !CopyFileOverwrite(LogStr(m_pInfFileName), szTarget)) {
+    if (!FormatInfCopy(*this, szTarget, sizeof(szTarget), "CopyInfFiles")) {
+        bResult = FALSE;
+    } else if (!CopyFileOverwrite(LogStr(m_pInfFileName), szTarget)) {
         LogErr("CopyInfFiles() [%s]\r\n", LogStr(m_pInfBaseName));
         bResult = FALSE;
     }
@@ -148,7 +152,7 @@ BOOL CInstallContext::DelFile(const char *pszPath, BOOL bInUseStays)
         return FALSE;
     BOOL bDeleted = DeleteFileA(pszPath);
     dwError = CallError(bDeleted);
-    BOOL bInUse = !bDeleted && m_bWinNT && IsFileInUseError(dwError);
+    BOOL bInUse = !bDeleted && m_bWinNT && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY) && IsFileInUseError(dwError);
     LogStep(*this, bDeleted || bInUse, "::DeleteFile([%s]) R %d E %d %s", pszPath, bDeleted, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);

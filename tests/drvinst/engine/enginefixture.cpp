@@ -60,6 +60,16 @@ void RemoveRunOnceEntries()
     RegCloseKey(hKey);
 }
 
+void RemovePendingRenames()
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
+                      &hKey))
+        return;
+    RegDeleteValueA(hKey, "PendingFileRenameOperations");
+    RegCloseKey(hKey);
+}
+
 void ResetSpooler()
 {
     {
@@ -189,6 +199,7 @@ void EngineTest::TearDown()
 {
     ResetSpooler();
     RemoveRunOnceEntries();
+    RemovePendingRenames();
     ContextTest::TearDown();
 }
 

@@ -30,6 +30,8 @@ protected:
 // processor. Also RunOnce entries of any kind, which would block the next start.
 void ResetSpooler();
 void RemoveRunOnceEntries();
+// Drops the file moves a case left for the restart (Wine makes them at its next start).
+void RemovePendingRenames();
 
 // The spooler's state as the spooler report it.
 struct SpoolerState {

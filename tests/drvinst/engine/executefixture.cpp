@@ -140,11 +140,16 @@ void ExecuteTest::RemoveWhatTheSequenceLeaves()
     DeleteFileIfThere(WindowsDirA() + "\\INF\\OstrelTZ.PNF");
     RemoveTree(TempPathA() + "OstrelTZ.INF");
     RemoveTree(ProgramsDirA() + "\\Ostrel");
-    // Files a case left for the restart: Wine would move them at its next start.
-    HKEY h;
-    if (!RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE, &h)) {
-        RegDeleteValueA(h, "PendingFileRenameOperations");
-        RegCloseKey(h);
+    RemovePendingRenames();
+    for (const std::string &dir : {drvDir, ProcessorDirA(), std::string(system)}) {  // copies left for the restart
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((dir + "\\KZT*.tmp").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE)
+            continue;
+        do
+            DeleteFileIfThere(dir + "\\" + fd.cFileName);
+        while (FindNextFileA(h, &fd));
+        FindClose(h);
     }
 }
 

@@ -3,6 +3,7 @@
 // system's copies of the INF removed; paths longer than the engine's buffers
 // fail without being cut.
 #include "filesfixture.h"
+#include "regkeys.h"
 #include "splstr.h"
 #include "testenv.h"
 #include <winspool.h>
@@ -114,7 +115,8 @@ TEST_F(CopyFilesTest, MissingSourceFileFailsItsCopyAndTheRestIsStillCopied)
     EXPECT_FALSE(ctx.CopyInfFiles());
     std::string e2 = ErrorTail(ERROR_FILE_NOT_FOUND) + "\r\n";
     EXPECT_EQ("::CopyFile([" + Src("kztfmissing.dat") + "][" + Dest("kztfmissing.dat") + "]) R 0 " + e2 +
-                  "::CopyFile([" + Src("kztfmissing16.dat") + "][" + Dest("kztfmissing16.dat") + "]) R 0 " + e2,
+                  "CopyInfFiles() [kztfmissing.dat]\r\n::CopyFile([" + Src("kztfmissing16.dat") + "][" +
+                  Dest("kztfmissing16.dat") + "]) R 0 " + e2 + "CopyInfFiles() [kztfmissing16.dat]\r\n",
               ctx.m_strError);
     EXPECT_EQ("there", ReadBytes(Dest("kztfthere.dat")));
     EXPECT_TRUE(FileExists(InfCopy()));
@@ -138,19 +140,19 @@ TEST_F(CopyFilesTest, UnknownDirectoryIdLeavesItsSectionOutWithAnError)
     EXPECT_FALSE(LogHasStart("DBG ::CopyFile([" + Src("kztfodd.dat") + "]"));
 }
 
-// No directory is created for a file: a missing destination fails its copy.
-TEST_F(CopyFilesTest, MissingDestinationDirectoryFailsTheCopy)
+// A missing destination folder is created, parents and all; the file list's
+// second field names the source file copied.
+TEST_F(CopyFilesTest, MissingDestinationFolderIsCreatedAndTheSourceNameIsCopied)
 {
-    WriteFile("kztfa.dat", "a");
+    WriteFile("kztfsrc.dat", "from the source name");
     std::string inf = WriteModelInf("CopyFiles=KZTF.Files",
-                                    Lines({"[DestinationDirs]", "KZTF.Files=10,kztfiles\\none", "[KZTF.Files]",
-                                           "kztfa.dat"}));
+                                    Lines({"[DestinationDirs]", "KZTF.Files=10,kztfiles\\none\\deeper", "[KZTF.Files]",
+                                           "kztfa.dat,kztfsrc.dat"}));
     ASSERT_NO_FATAL_FAILURE(PrepareInf(ctx, inf));
-    EXPECT_FALSE(ctx.CopyInfFiles());
-    EXPECT_EQ("::CopyFile([" + Src("kztfa.dat") + "][" + m_dest + "\\none\\kztfa.dat]) R 0 " +
-                  ErrorTail(ERROR_PATH_NOT_FOUND) + "\r\n",
-              ctx.m_strError);
-    EXPECT_FALSE(FileExists(m_dest + "\\none"));
+    EXPECT_TRUE(ctx.CopyInfFiles()) << ctx.m_strError;
+    EXPECT_EQ("from the source name", ReadBytes(m_dest + "\\none\\deeper\\kztfa.dat"));
+    EXPECT_TRUE(LogHas("DBG ::CreateDirectory([" + m_dest + "\\none]) R 1 E 0 "));
+    RemoveTree(m_dest + "\\none");
 }
 
 // The plain copy that keeps what is there, directly.
@@ -170,8 +172,8 @@ TEST_F(CopyFilesTest, CopyFileNoOverwriteCopiesOnlyWhereNothingIs)
 }
 
 // DelFile: a file or path that is not there counts as deleted; read-only
-// files are deleted; a file another program holds open, a folder or a name
-// the file system refuses fail with their error line.
+// files are deleted; a file another program holds open is deleted at the
+// next restart; a folder fails with its error line.
 TEST_F(CopyFilesTest, DelFileDeletesWhatIsThereAndFailsOnlyOnRealErrors)
 {
     std::string readOnly = WriteFile("kztfro.dat", "x");
@@ -181,6 +183,7 @@ TEST_F(CopyFilesTest, DelFileDeletesWhatIsThereAndFailsOnlyOnRealErrors)
     ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
     std::string folder = m_dir + "\\kztfdir";
     CreateDirectoryA(folder.c_str(), NULL);
+    ctx.m_bWinNT = TRUE;  // the delayed deletion is Windows NT's
 
     struct Case {
         std::string path;
@@ -198,8 +201,7 @@ TEST_F(CopyFilesTest, DelFileDeletesWhatIsThereAndFailsOnlyOnRealErrors)
          "DBG ::GetFileAttributes([" + m_dir + "\\none\\kztf.dat]) R -1 " + ErrorTail(ERROR_PATH_NOT_FOUND),
          ERROR_PATH_NOT_FOUND},
         {readOnly, TRUE, true, "DBG ::DeleteFile([" + readOnly + "]) R 1 E 0 ", 0},
-        {held, FALSE, false, "ERR ::DeleteFile([" + held + "]) R 0 " + ErrorTail(ERROR_SHARING_VIOLATION),
-         ERROR_SHARING_VIOLATION},
+        {held, TRUE, false, "DBG ::MoveFileEx([" + held + "][KztNull]) R 1 E 0 ", 0},  // deleted at the restart
         {folder, FALSE, false, "ERR ::DeleteFile([" + folder + "]) R 0 " + ErrorTail(ERROR_ACCESS_DENIED),
          ERROR_ACCESS_DENIED},
     };
@@ -218,9 +220,10 @@ TEST_F(CopyFilesTest, DelFileDeletesWhatIsThereAndFailsOnlyOnRealErrors)
     EXPECT_TRUE(LogHas("DBG ::GetFileAttributes([" + readOnly + "]) R " + roAttr + " E 0 "));
     EXPECT_TRUE(LogHas("DBG ::SetFileAttributes([" + readOnly + "]) R 1 E 0 "));
     CloseHandle(hHeld);
-    EXPECT_EQ("::DeleteFile([" + held + "]) R 0 " + ErrorTail(ERROR_SHARING_VIOLATION) + "\r\n" + "::DeleteFile([" +
-                  folder + "]) R 0 " + ErrorTail(ERROR_ACCESS_DENIED) + "\r\n",
-              ctx.m_strError);
+    EXPECT_TRUE(ctx.m_bReplaceAtRestart);
+    EXPECT_NE(std::string::npos, GetValue("System\\CurrentControlSet\\Control\\Session Manager",
+                                          "PendingFileRenameOperations").bytes.find("kztfheld.dat"));
+    EXPECT_EQ("::DeleteFile([" + folder + "]) R 0 " + ErrorTail(ERROR_ACCESS_DENIED) + "\r\n", ctx.m_strError);
 }
 
 class DelFilesTest : public CopyFilesTest {

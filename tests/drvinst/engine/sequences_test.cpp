@@ -164,3 +164,23 @@ TEST_F(SequenceTest, ReinstallUpdatesADriverThatHasNoQueue)
     EXPECT_FALSE(again.m_bRestartPending);
     EXPECT_EQ((std::vector<std::string>{"usb Ostrel TZ-1000|USB"}), m_dialogs.calls);
 }
+
+// An install whose file another process holds open replaces it at the next
+// restart and asks for that restart, instead of keeping the old file.
+TEST_F(SequenceTest, InstallOverAFileInUseReplacesItAtTheRestart)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof(system));
+    std::string inUse = std::string(system) + "\\jobtap.dll";
+    HANDLE h = CreateFileA(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CInstallContext c;
+    BOOL ok = Run(kModel, "LPT2:", &CInstallContext::m_bInstall, c);
+    CloseHandle(h);
+    ASSERT_TRUE(ok) << c.GetErrorText();
+    EXPECT_TRUE(c.m_bReplaceAtRestart);
+    EXPECT_EQ((std::vector<std::string>{"restart"}), m_dialogs.calls);
+    EXPECT_NE(std::string::npos, PendingRenames().find("jobtap.dll"));
+    EXPECT_EQ(2u, QueuesStartingWith("Ostrel").size());
+}
