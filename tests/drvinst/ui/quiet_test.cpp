@@ -108,6 +108,9 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
          "/Uninstall"},
         {"reinstall", kInstalled, std::string(kLine) + "/Reinstall /quiet" + log, 3010, kSecondPhasePending,
          "/Reinstall"},
+        // Last: refused while the uninstall's second phase waits, RunOnce untouched.
+        {"an install while a second phase is pending", kSecondPhasePending, std::string(kLine) + "/Install /quiet" + log,
+         1618, kSecondPhasePending, "/Uninstall"},
     };
     for (const QuietRow &row : rows) {
         SCOPED_TRACE(row.what);
