@@ -11,15 +11,16 @@ int CInstallApp::InitInstance()
     CInstallContext ctx;
     // A quiet run shows no box, even for a line that does not split.
     BOOL bQuiet = StrStrI(GetCommandLineA(), "/quiet") != NULL;
+    // Runs with windows exit with 0 whatever happened, after their box.
     if (!ctx.SetLogFileName("kztdebug.txt")) {
         if (!bQuiet)
             ErrorBox("SetLogFileName");
-        return EXIT_FAILED;
+        return bQuiet ? EXIT_FAILED : EXIT_DONE;
     }
     if (!ctx.ParseCommand()) {
         if (!bQuiet)
             ErrorBox(ctx.GetErrorText());
-        return EXIT_BAD_COMMAND;
+        return bQuiet ? EXIT_BAD_COMMAND : EXIT_DONE;
     }
     if (!ctx.m_strLogPath.empty() && !UseLogPath(ctx) && bQuiet)
         return EXIT_FAILED;
