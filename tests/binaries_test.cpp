@@ -145,6 +145,33 @@ const Shipped kShipped[] = {
       "DrvUpgradePrinter", "PrinterProperties", "UserIFDLLEntryFunc"}},
 };
 
+// The version resource every shipped binary carries: the package's one
+// version as file and product version, the product's name, the company.
+void CheckVersionResource(const std::wstring &path)
+{
+    DWORD handle = 0, cb = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    ASSERT_NE(0u, cb) << Narrow(path) << " has no version resource";
+    std::vector<BYTE> info(cb);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, cb, info.data())) << Narrow(path);
+    const struct { const wchar_t *name; const wchar_t *value; } kValues[] = {
+        {L"CompanyName", L"Ostrel"},
+        {L"ProductName", L"Ostrel TZ host software"},
+        {L"FileVersion", L"" KZT_PACKAGE_VERSION},
+        {L"ProductVersion", L"" KZT_PACKAGE_VERSION},
+    };
+    for (const auto &v : kValues) {
+        wchar_t *text = nullptr;
+        UINT cch = 0;
+        std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + v.name;
+        ASSERT_TRUE(VerQueryValueW(info.data(), key.c_str(), (void **)&text, &cch)) << Narrow(path) << " " << Narrow(v.name);
+        EXPECT_EQ(std::wstring(v.value), std::wstring(text)) << Narrow(path) << " " << Narrow(v.name);
+    }
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT cbFixed = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &cbFixed));
+    EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS) << Narrow(path);
+}
+
 void CheckLoadsOnTarget(const std::wstring &dir, bool x64)
 {
     for (auto &s : kShipped) {
@@ -171,6 +198,7 @@ void CheckLoadsOnTarget(const std::wstring &dir, bool x64)
         if (!s.exports.empty()) {
             EXPECT_EQ(pe.Exports(), s.exports) << Narrow(path);
         }
+        CheckVersionResource(path);
     }
 }
 

@@ -44,15 +44,63 @@ BOOL CInstallContext::ParseCommand()
     return TRUE;
 }
 
+// One token of the line at p: a quoted text (without its quotes) or a run
+// of non-blank characters, its bounds in *ppStart and *ppEnd, p moved past
+// it. FALSE for a quote that does not close.
+static BOOL NextToken(const char *&p, const char **ppStart, const char **ppEnd)
+{
+    if (*p == '"') {
+        const char *pQuote = strchr(p + 1, '"');
+        if (!pQuote)
+            return FALSE;
+        *ppStart = p + 1;
+        *ppEnd = pQuote;
+        p = pQuote + 1;
+        return TRUE;
+    }
+    *ppStart = p;
+    while (*p && !IsBlankA(*p))
+        p++;
+    *ppEnd = p;
+    return TRUE;
+}
+
+// The mode switches and the flag each sets; "/log" takes the next token.
+static const struct {
+    const char *pszSwitch;
+    BOOL CInstallContext::*pFlag;
+} kSwitches[] = {
+    {"/RunOnce", &CInstallContext::m_bRunOnce},     {"/Install", &CInstallContext::m_bInstall},
+    {"/Uninstall", &CInstallContext::m_bUninstall}, {"/Reinstall", &CInstallContext::m_bReinstall},
+    {"/Copy", &CInstallContext::m_bCopy},           {"/quiet", &CInstallContext::m_bQuiet},
+    {"/forcerestart", &CInstallContext::m_bForceRestart}, {"/?", &CInstallContext::m_bUsage},
+};
+
+// Whether the switch token [pStart, pEnd) is one of kSwitches, in any case.
+static BOOL IsKnownSwitch(const char *pStart, const char *pEnd)
+{
+    std::string strToken(pStart, pEnd - pStart);
+    for (const auto &entry : kSwitches) {
+        if (!StrCmpI(strToken.c_str(), entry.pszSwitch))
+            return TRUE;
+    }
+    return FALSE;
+}
+
 // Splits the line (only read) into at most four positional arguments of up
 // to 255 characters each (longer ones are cut): slots 2 to 4 replace the INF,
-// printer and port names. Sets the switches found anywhere. FALSE for a blank
-// line or an unclosed quote; nothing is stored unless the whole line splits.
+// printer and port names. Sets the switches found anywhere; "/log" takes the
+// next token as the log path (m_strLogPath). An unknown switch, a "/log"
+// without its path or a fifth positional argument sets m_bBadCommand. FALSE
+// for a blank line or an unclosed quote; nothing is stored unless the whole
+// line splits.
 BOOL CInstallContext::ParseArguments(char *pszCommandLine)
 {
     const int kSlots = 4;
     const size_t kSlotMax = 255;
     std::string slots[kSlots];
+    std::string strLogPath;
+    BOOL bBad = FALSE, bLogNext = FALSE, bLogGiven = FALSE;
     const char *p = pszCommandLine ? pszCommandLine : "";
     while (IsBlankA(*p))
         p++;
@@ -64,32 +112,35 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
             p++;
             continue;
         }
-        const char *pToken = p;
-        const char *pTokenEnd;
-        if (*p == '/') {
-            while (*p && !IsBlankA(*p))
-                p++;
+        const char *pToken, *pTokenEnd;
+        BOOL bSwitch = *p == '/';
+        if (!NextToken(p, &pToken, &pTokenEnd))
+            return FALSE;
+        if (bLogNext && !bSwitch) {
+            strLogPath.assign(pToken, pTokenEnd - pToken);
+            bLogNext = FALSE;
             continue;
         }
-        if (*p == '"') {
-            pToken = ++p;
-            const char *pQuote = strchr(p, '"');
-            if (!pQuote)
-                return FALSE;
-            pTokenEnd = pQuote;
-            p = pQuote + 1;
-        } else {
-            while (*p && !IsBlankA(*p))
-                p++;
-            pTokenEnd = p;
+        bBad |= bLogNext;  // "/log" followed by another switch
+        bLogNext = FALSE;
+        if (bSwitch) {
+            if (!StrCmpI(std::string(pToken, pTokenEnd - pToken).c_str(), "/log"))
+                bLogNext = bLogGiven = TRUE;
+            else if (!IsKnownSwitch(pToken, pTokenEnd))
+                bBad = TRUE;
+            continue;
         }
+        BOOL bStored = FALSE;
         for (std::string &slot : slots) {
             if (slot.empty()) {
                 slot.assign(pToken, pTokenEnd - pToken > (ptrdiff_t)kSlotMax ? kSlotMax : pTokenEnd - pToken);
+                bStored = TRUE;
                 break;
             }
         }
+        bBad |= !bStored;
     }
+    bBad |= bLogNext || (bLogGiven && strLogPath.empty());
 
     if (!slots[1].empty())
         SetInfFileName(slots[1].c_str());
@@ -97,14 +148,8 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
         SetPrinterName(slots[2].c_str());
     if (!slots[3].empty())
         SetPortName(slots[3].c_str());
-    static const struct {
-        const char *pszSwitch;
-        BOOL CInstallContext::*pFlag;
-    } kSwitches[] = {
-        {"/RunOnce", &CInstallContext::m_bRunOnce},     {"/Install", &CInstallContext::m_bInstall},
-        {"/Uninstall", &CInstallContext::m_bUninstall}, {"/Reinstall", &CInstallContext::m_bReinstall},
-        {"/Copy", &CInstallContext::m_bCopy},
-    };
+    m_strLogPath = strLogPath;
+    m_bBadCommand = bBad;
     for (const auto &entry : kSwitches) {
         if (StrStrI(pszCommandLine, entry.pszSwitch))
             this->*entry.pFlag = TRUE;

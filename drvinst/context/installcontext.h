@@ -137,6 +137,16 @@ public:
     BOOL m_bCopy;
     BOOL m_bRunOnce;
     BOOL m_bDialogShown;
+    // The switches of an unattended run (commandline.cpp): "/quiet", no
+    // window, the result in the exit code and the log; "/forcerestart", a
+    // quiet first phase restarts the computer; "/?", the usage text;
+    // m_strLogPath, the path after "/log" ("" when not given); m_bBadCommand,
+    // an unknown switch, a "/log" without its path or a fifth argument.
+    BOOL m_bQuiet = FALSE;
+    BOOL m_bForceRestart = FALSE;
+    BOOL m_bUsage = FALSE;
+    BOOL m_bBadCommand = FALSE;
+    std::string m_strLogPath;
     // What Excecute leaves for the program's result (engine/execute.cpp):
     // m_bRestartPending, a second phase is registered under RunOnce and waits
     // for the next start; m_bRestartStarted, the restart was asked for and

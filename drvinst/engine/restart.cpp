@@ -38,11 +38,11 @@ static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner, char *ps
 BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
 {
     return HasCommandNames(ctx, "AddRunOnce", pszCommand, cbCommand) &&
-           FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce", "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s",
+           FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce", "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s%s",
                       ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
                       ctx.m_pPrinterName, ctx.m_pPortName ? ctx.m_pPortName : "", ctx.m_bInstall ? " /Install" : "",
                       ctx.m_bUninstall ? " /Uninstall" : "", ctx.m_bReinstall ? " /Reinstall" : "",
-                      ctx.m_bCopy ? " /Copy" : "");
+                      ctx.m_bCopy ? " /Copy" : "", ctx.m_bQuiet ? " /quiet" : "");
 }
 
 BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand)

@@ -1,18 +1,34 @@
 #include "installapp.h"
+#include "exitcodes.h"
 #include "installcontext.h"
 #include "installdialog.h"
 #include "modalenginedialogs.h"
+#include "quietrun.h"
+#include "splstr.h"
 
-BOOL CInstallApp::InitInstance()
+int CInstallApp::InitInstance()
 {
     CInstallContext ctx;
+    // A quiet run shows no box, even for a line that does not split.
+    BOOL bQuiet = StrStrI(GetCommandLineA(), "/quiet") != NULL;
+    // Runs with windows exit with 0 whatever happened, after their box.
     if (!ctx.SetLogFileName("kztdebug.txt")) {
-        ErrorBox("SetLogFileName");
-        return FALSE;
+        if (!bQuiet)
+            ErrorBox("SetLogFileName");
+        return bQuiet ? EXIT_FAILED : EXIT_DONE;
     }
     if (!ctx.ParseCommand()) {
-        ErrorBox(ctx.GetErrorText());
-        return FALSE;
+        if (!bQuiet)
+            ErrorBox(ctx.GetErrorText());
+        return bQuiet ? EXIT_BAD_COMMAND : EXIT_DONE;
+    }
+    if (!ctx.m_strLogPath.empty() && !UseLogPath(ctx) && bQuiet)
+        return EXIT_FAILED;
+    if (ctx.m_bUsage)
+        return ShowUsage();
+    if (ctx.m_bQuiet) {
+        CQuietRun run(ctx);
+        return run.Run();
     }
     if (ctx.m_bRunOnce) {          // the second phase wins over "/Copy"
         RunSecondPhase(ctx);
@@ -22,7 +38,42 @@ BOOL CInstallApp::InitInstance()
         CInstallDialog dialog;
         dialog.DoModal(m_hInstance);
     }
-    return FALSE;
+    return EXIT_DONE;
+}
+
+// "/log path": the log goes to that file (relative to the current folder),
+// created when missing, whatever the default log file says. FALSE, the log
+// unchanged, when the file cannot be opened.
+BOOL CInstallApp::UseLogPath(CInstallContext &ctx)
+{
+    char szPath[INF_PATH_MAX];
+    DWORD cch = GetFullPathNameA(ctx.m_strLogPath.c_str(), sizeof(szPath), szPath, NULL);
+    DWORD dwError = GetLastError();
+    if (!cch || cch >= sizeof(szPath)) {
+        ctx.LogErr("::GetFullPathName([%s]) R %d E %d %s", ctx.m_strLogPath.c_str(), cch, dwError,
+                   SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    HANDLE hFile = CreateFileA(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    dwError = GetLastError();
+    if (hFile == INVALID_HANDLE_VALUE) {
+        ctx.LogErr("::CreateFile([%s]) R 0 E %d %s", szPath, dwError, SysErrorText(dwError).c_str());
+        SetLastError(dwError);
+        return FALSE;
+    }
+    CloseHandle(hFile);
+    char *pszLog = AllocSplStr(szPath);
+    if (!pszLog) {
+        ctx.LogErr("UseLogPath() m_pLogFileName\r\n");
+        return FALSE;
+    }
+    FreeSplStr(ctx.m_pLogFileName);
+    ctx.m_pLogFileName = pszLog;
+    ctx.LogDbg("::CreateFile([%s]) R 1 E %d %s", szPath, dwError, SysErrorText(dwError).c_str());
+    ctx.LogDbg("::GetCommandLine [%s]\r\n", GetCommandLineA());
+    SetLastError(dwError);
+    return TRUE;
 }
 
 // The second phase that Windows starts after the restart: INF, model and

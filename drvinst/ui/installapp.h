@@ -1,6 +1,6 @@
-// The installer program's start-up: the unattended second phase after a
-// restart ("/RunOnce"), the unattended file copy ("/Copy"), or the main
-// dialog. The program ends when start-up ends.
+// The installer program's start-up: the usage text ("/?"), a run without
+// windows ("/quiet"), the unattended second phase after a restart
+// ("/RunOnce"), the unattended file copy ("/Copy"), or the main dialog. The program ends when start-up ends.
 #pragma once
 #include <windows.h>
 
@@ -11,12 +11,14 @@ public:
     // hInstance: the module with the dialogs, strings and icon; not owned.
     explicit CInstallApp(HINSTANCE hInstance) : m_hInstance(hInstance) {}
 
-    // Runs one of the three ways on a context built from the command line
-    // and shows every failure in an error box. Always FALSE: there is no
-    // message loop after it.
-    BOOL InitInstance();
+    // Runs one of the ways on a context built from the command line: "/?",
+    // a quiet run (exit code from exitcodes.h, no window), or the second
+    // phase, "/Copy" or the main dialog, which show every failure in an
+    // error box and return 0. The result is the program's exit code.
+    int InitInstance();
 
 private:
+    BOOL UseLogPath(CInstallContext &ctx);
     BOOL RunSecondPhase(CInstallContext &ctx);
     BOOL CopyFiles(CInstallContext &ctx);
     void ErrorBox(const char *pszText) const;

@@ -4,10 +4,10 @@
 #include "installapp.h"
 
 /* WinMain: runs the start-up, which shows the main dialog or runs the
- * unattended way the command line asks for; always exits with 0. */
+ * unattended way the command line asks for; exits with its code (0 for
+ * every run with windows, the table of exitcodes.h for "/quiet"). */
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
     CInstallApp app(hInstance);
-    app.InitInstance();
-    return 0;
+    return app.InitInstance();
 }

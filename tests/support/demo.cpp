@@ -65,8 +65,11 @@ static std::wstring MonitorValue(const std::wstring &name)
     return value;
 }
 
-int main()
+// "demo --installed" plays the job through the jobtap.dll that the
+// installer put in the system directory instead of the one beside it.
+int main(int argc, char **argv)
 {
+    bool installed = argc > 1 && std::string(argv[1]) == "--installed";
     const wchar_t *printer = L"Ostrel TZ-1000";  // the queue the installer made
     std::wstring portText, driver;
     if (!InstalledQueue(printer, &portText, &driver)) {
@@ -83,8 +86,13 @@ int main()
     printf("log       %ls present: logging on\n\n", LogPath().c_str());
 
     SpoolerHost host;
+    if (installed) {
+        WCHAR system[MAX_PATH] = L"";
+        GetSystemDirectoryW(system, MAX_PATH);
+        host.path = std::wstring(system) + L"\\jobtap.dll";
+    }
     if (!host.Init()) {
-        printf("jobtap.dll did not load\n");
+        printf("%ls did not load\n", host.path.empty() ? L"jobtap.dll" : host.path.c_str());
         return 1;
     }
     FakePortMonitor &port = FakePortMonitor::Instance();

@@ -254,7 +254,7 @@ SpoolerJob::~SpoolerJob()
 
 bool SpoolerHost::Load()
 {
-    hModule = LoadLibraryW(ExePath(L"jobtap.dll").c_str());
+    hModule = LoadLibraryW(path.empty() ? ExePath(L"jobtap.dll").c_str() : path.c_str());
     if (!hModule)
         return false;
     pfnInit = (LPMONITOREX(WINAPI *)(LPWSTR))GetProcAddress(hModule, "InitializePrintMonitor");

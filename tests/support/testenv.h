@@ -77,6 +77,7 @@ struct SpoolerHost {
     HMODULE hModule = nullptr;
     LPMONITOREX(WINAPI *pfnInit)(LPWSTR) = nullptr;
     MONITOR *lm = nullptr;
+    std::wstring path;  // the DLL Load loads; empty: jobtap.dll beside this program
 
     bool Load();                                       // LoadLibrary + GetProcAddress
     bool Init(const wchar_t *root = kMonitorRoot);     // InitializePrintMonitor

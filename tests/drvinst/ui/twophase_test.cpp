@@ -96,6 +96,9 @@ protected:
         EXPECT_TRUE(RunOnceNames().empty());
     }
 
+    // Nothing of the package after an uninstall's second phase.
+    void ExpectPackageGone();
+
     // The parts the first phase of both operations removes, and the command
     // it registered for the second.
     void ExpectFirstPhaseDone(const char *switchText)
@@ -134,6 +137,31 @@ TEST_F(TwoPhaseTest, UninstallWithRestartLeavesNothingOfThePackage)
 {
     ASSERT_NO_FATAL_FAILURE(InstallThroughProgram());
     ASSERT_NO_FATAL_FAILURE(BothPhases("/Uninstall", kIdUninstall, [&] { ExpectFirstPhaseDone("/Uninstall"); }));
+    ExpectPackageGone();
+}
+
+// "/quiet /forcerestart": no question, the restart is started (1641), and the
+// second phase that Wine runs from RunOnce is quiet too: no box.
+TEST_F(TwoPhaseTest, QuietUninstallWithForceRestartRestartsAndLeavesNothing)
+{
+    InstallerRun install;
+    DWORD code = 99;
+    ASSERT_TRUE(install.Start(m_program, Arguments("/Install /quiet"))) << GetLastError();
+    ASSERT_TRUE(install.WaitEnded(60000, &code));
+    ASSERT_EQ(0u, code);
+    InstallerRun run;
+    ASSERT_TRUE(run.Start(m_program, Arguments("/Uninstall /quiet /forcerestart"))) << GetLastError();
+    ASSERT_TRUE(run.WaitEnded(60000, &code)) << "the first phase did not end";
+    EXPECT_EQ(1641u, code);
+    std::vector<std::string> boxes;
+    ASSERT_TRUE(WaitForSecondPhase(120000, &boxes)) << "the second phase did not finish";
+    EXPECT_TRUE(boxes.empty()) << boxes[0];
+    EXPECT_TRUE(RunOnceNames().empty());
+    ExpectPackageGone();
+}
+
+void TwoPhaseTest::ExpectPackageGone()
+{
     SpoolerState s = ReadSpooler();
     EXPECT_TRUE(QueuesStartingWith(kModel).empty());
     EXPECT_FALSE(Has(s.drivers, kModel));

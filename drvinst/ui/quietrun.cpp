@@ -1,0 +1,72 @@
+#include "quietrun.h"
+#include "enginedialogs.h"
+#include "exitcodes.h"
+#include "installcontext.h"
+
+namespace {
+
+// The engine's closing dialogs without a window: the restart question is
+// answered Yes only when the command line said "/forcerestart", the USB
+// notice is taken as read.
+class CQuietEngineDialogs : public CEngineDialogs {
+public:
+    explicit CQuietEngineDialogs(BOOL bForceRestart) : m_bForceRestart(bForceRestart) {}
+    int AskRestart() override { return m_bForceRestart ? IDOK : IDCANCEL; }
+    int ShowPlugUsb(const char *, const char *) override { return IDOK; }
+
+private:
+    BOOL m_bForceRestart;
+};
+
+}  // namespace
+
+// EXIT_DONE when the line names an INF, a model and one action (a port too
+// for an install or reinstall) and nothing unknown; otherwise
+// EXIT_BAD_COMMAND after an error line.
+int CQuietRun::CheckCommand()
+{
+    int cActions = !!m_ctx.m_bInstall + !!m_ctx.m_bUninstall + !!m_ctx.m_bReinstall + !!m_ctx.m_bCopy;
+    BOOL bNeedsPort = (m_ctx.m_bInstall || m_ctx.m_bReinstall) && !m_ctx.m_bRunOnce;
+    const char *pszWhy = m_ctx.m_bBadCommand                          ? "unknown switch, /log without a path or too many arguments"
+                         : !m_ctx.GetInfFileName()                    ? "no INF"
+                         : !m_ctx.GetPrinterName()                    ? "no model"
+                         : cActions != 1                              ? "not one of /Install, /Uninstall, /Reinstall, /Copy"
+                         : bNeedsPort && !m_ctx.GetPortName()         ? "no port"
+                                                                      : NULL;
+    if (!pszWhy)
+        return EXIT_DONE;
+    m_ctx.LogErr("Quiet() bad command line: %s\r\n", pszWhy);
+    return EXIT_BAD_COMMAND;
+}
+
+// The operation itself, as the main dialog's Start or the second phase runs
+// it; "/Copy" copies and ignores the copy's own result as it does elsewhere.
+int CQuietRun::Execute()
+{
+    if (m_ctx.m_bCopy && !m_ctx.m_bRunOnce) {
+        if (!m_ctx.SetupSysInfo() || !m_ctx.ParseInf())
+            return EXIT_FAILED;
+        m_ctx.CopyInfFiles();
+        return EXIT_DONE;
+    }
+    CQuietEngineDialogs dialogs(m_ctx.m_bForceRestart);
+    m_ctx.m_pDialogs = &dialogs;
+    BOOL bResult = m_ctx.SetupSysInfo() && m_ctx.ParseInf() && m_ctx.SetupSplInfo() && m_ctx.Excecute();
+    m_ctx.m_pDialogs = NULL;
+    if (!bResult)
+        return m_ctx.m_bPendingRefused ? EXIT_PENDING : EXIT_FAILED;
+    if (m_ctx.m_bRestartStarted)
+        return EXIT_RESTART_STARTED;
+    return m_ctx.m_bRestartPending ? EXIT_RESTART_NEEDED : EXIT_DONE;
+}
+
+int CQuietRun::Run()
+{
+    int nCode = CheckCommand();
+    if (nCode == EXIT_DONE)
+        nCode = Execute();
+    if (nCode == EXIT_PENDING)
+        m_ctx.LogErr("Quiet() pending: [%s]\r\n", m_ctx.m_strPendingCommand.c_str());
+    m_ctx.LogDbg("Quiet() exit code %d\r\n", nCode);
+    return nCode;
+}

@@ -1,0 +1,55 @@
+// "drvinst.exe /?": the command lines and exit codes, on the caller's console
+// or in a message box.
+#include <windows.h>
+#include "exitcodes.h"
+
+extern const char g_szProgramName[];
+
+const char *UsageText()
+{
+    return "drvinst.exe                                   the installer's dialog\r\n"
+           "drvinst.exe INF [model [port]] /Install|/Uninstall|/Reinstall\r\n"
+           "                                              the dialog with that action chosen\r\n"
+           "drvinst.exe INF model port /Install /quiet [/forcerestart] [/log path]\r\n"
+           "    (or /Uninstall, /Reinstall)               no window: the result is the exit code\r\n"
+           "drvinst.exe INF model /Copy                   copy the model's files only\r\n"
+           "\r\n"
+           "A relative INF path is taken beside drvinst.exe. /quiet never restarts the\r\n"
+           "computer unless /forcerestart is given. /log path writes the log there.\r\n"
+           "\r\n"
+           "Exit codes of /quiet:\r\n"
+           "   0    success\r\n"
+           "3010    success, restart required: the second phase runs after the restart\r\n"
+           "1641    success, the restart was started (/forcerestart)\r\n"
+           "1602    cancelled\r\n"
+           "1603    failure: the error text is in the log\r\n"
+           "1618    another operation is pending: a second phase of this INF waits for a restart\r\n"
+           "1639    bad command line\r\n";
+}
+
+typedef BOOL(WINAPI *AttachConsoleFn)(DWORD);
+
+// Writes the text to the console of the parent process; FALSE when there is
+// none (or the system has no AttachConsole), and nothing was written.
+static BOOL WriteToParentConsole(const char *pszText)
+{
+    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+    AttachConsoleFn pfnAttach = hKernel ? (AttachConsoleFn)GetProcAddress(hKernel, "AttachConsole") : NULL;
+    if (!pfnAttach || !pfnAttach((DWORD)-1))  // ATTACH_PARENT_PROCESS
+        return FALSE;
+    HANDLE hOut = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    if (hOut == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD cbWritten = 0;
+    BOOL bWritten = WriteFile(hOut, pszText, lstrlenA(pszText), &cbWritten, NULL);
+    CloseHandle(hOut);
+    return bWritten;
+}
+
+int ShowUsage()
+{
+    if (!WriteToParentConsole(UsageText()))
+        MessageBoxA(NULL, UsageText(), g_szProgramName, MB_OK | MB_ICONINFORMATION);
+    return EXIT_DONE;
+}

@@ -1,0 +1,151 @@
+// drvinst.exe /quiet as a deployment script runs it: no window at all, the
+// answer in the exit code and the log. One table of command lines, each run
+// from the state its row names; the exit code, the log's last line and the
+// state after it. A first phase's second phase is then run as Windows would
+// after the restart: the registered RunOnce command, taken out of RunOnce.
+#include "drvinstdriver.h"
+#include "installerfixture.h"
+#include "testenv.h"
+#include "windowdriver.h"
+#include <string.h>
+
+namespace {
+
+const char kLine[] = "TZ.INF \"Ostrel TZ-1000\" LPT1: ";
+const DWORD kNotEnded = 0xFFFFFFFF;
+
+enum State { kClean, kInstalled, kSecondPhasePending };
+
+struct QuietRow {
+    const char *what;
+    State before;
+    std::string args;     // after the program's path
+    DWORD code;           // the exit code
+    State after;
+    const char *runOnce;  // the second phase's switches, when after is kSecondPhasePending
+};
+
+class QuietTest : public InstallerTest {
+protected:
+    // Runs program with arguments in its folder; its exit code, or kNotEnded
+    // (with the message box it shows instead) when it did not end by itself.
+    DWORD RunProgram(const std::string &program, const std::string &arguments)
+    {
+        InstallerRun run;
+        DWORD code = kNotEnded;
+        if (!run.Start(program, arguments))
+            ADD_FAILURE() << program << " did not start: " << GetLastError();
+        else if (!run.WaitEnded(60000, &code))
+            ADD_FAILURE() << "still running; message box: " << AnswerBox(run.Pid());
+        return code;
+    }
+
+    static std::string AnswerBox(DWORD pid)
+    {
+        std::string text;
+        if (HWND box = WaitForMessageBox(pid, 0, &text))
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return text;
+    }
+
+    // The registered second phase as Windows runs it after the restart: out
+    // of RunOnce first, then started; its exit code.
+    DWORD RunSecondPhaseCommand()
+    {
+        std::string command = RegText(kRunOnceKey, "TZ.INF");
+        RemoveRunOnceEntries();
+        size_t end = command.find('"', 1);
+        return RunProgram(command.substr(1, end - 1), command.substr(end + 2));
+    }
+
+    void Reach(State state)
+    {
+        if (state == kClean)
+            return;
+        ASSERT_EQ(0u, RunProgram(m_exe, std::string(kLine) + "/Install /quiet"));
+        if (state == kSecondPhasePending)
+            ASSERT_EQ(3010u, RunProgram(m_exe, std::string(kLine) + "/Uninstall /quiet"));
+    }
+
+    void ExpectState(State state, const char *runOnce, const std::string &why)
+    {
+        SCOPED_TRACE(why);
+        if (state == kClean) {
+            ExpectNothingInstalled();
+            return;
+        }
+        SpoolerState s = ReadSpooler();
+        EXPECT_EQ(state == kInstalled, Has(s.queues, Queue(kModel, "LPT1:")));
+        if (state == kSecondPhasePending)
+            EXPECT_EQ(Quoted(m_work + "\\drvinst.exe") + " " + Quoted(m_work + "\\TZ.INF") + " " + Quoted(kModel) +
+                          " \"LPT1:\" /RunOnce " + runOnce + " /quiet",
+                      RegText(kRunOnceKey, "TZ.INF"));
+    }
+
+    void Reset()
+    {
+        RemoveRunOnceEntries();
+        ResetSpooler();
+        RemoveWhatTheSequenceLeaves();
+    }
+};
+
+TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
+{
+    const std::string log = " /log quiet.log";
+    const QuietRow rows[] = {
+        {"an unknown switch", kClean, std::string(kLine) + "/Install /quiet /bogus" + log, 1639, kClean},
+        {"/log without its path", kClean, std::string(kLine) + "/Install /quiet /log", 1639, kClean},
+        {"no action", kClean, std::string(kLine) + "/quiet" + log, 1639, kClean},
+        {"two actions", kClean, std::string(kLine) + "/Install /Uninstall /quiet" + log, 1639, kClean},
+        {"no model", kClean, "TZ.INF /Install /quiet" + log, 1639, kClean},
+        {"an install without a port", kClean, "TZ.INF \"Ostrel TZ-1000\" /Install /quiet" + log, 1639, kClean},
+        {"an unclosed quote", kClean, "TZ.INF \"Ostrel TZ-1000 /Install /quiet", 1639, kClean},
+        {"a model the INF lacks", kClean, "TZ.INF \"Ostrel TZ-9999\" LPT1: /Install /quiet" + log, 1603, kClean},
+        {"an INF that is not there", kClean, "NONE.INF \"Ostrel TZ-1000\" LPT1: /Install /quiet" + log, 1603, kClean},
+        {"install", kClean, std::string(kLine) + "/Install /quiet" + log, 0, kInstalled},
+        {"uninstall", kInstalled, std::string(kLine) + "/Uninstall /quiet" + log, 3010, kSecondPhasePending,
+         "/Uninstall"},
+        {"reinstall", kInstalled, std::string(kLine) + "/Reinstall /quiet" + log, 3010, kSecondPhasePending,
+         "/Reinstall"},
+        // Last: refused while the uninstall's second phase waits, RunOnce untouched.
+        {"an install while a second phase is pending", kSecondPhasePending, std::string(kLine) + "/Install /quiet" + log,
+         1618, kSecondPhasePending, "/Uninstall"},
+    };
+    for (const QuietRow &row : rows) {
+        SCOPED_TRACE(row.what);
+        Reset();
+        DeleteFileA((m_package + "\\quiet.log").c_str());
+        ASSERT_NO_FATAL_FAILURE(Reach(row.before));
+        EXPECT_EQ(row.code, RunProgram(m_exe, row.args));
+        if (row.args.find(log) != std::string::npos) {
+            std::string path = m_package + "\\quiet.log";
+            std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
+            EXPECT_NE(std::string::npos, text.find("DBG Quiet() exit code " + std::to_string(row.code))) << text;
+            if (row.code != 0 && row.code != 3010)
+                EXPECT_NE(std::string::npos, text.find(" ERR ")) << text;
+        }
+        ExpectState(row.after, row.runOnce, "after the first run");
+        if (row.after != kSecondPhasePending)
+            continue;
+        // The second phase, quiet as the first: no window, 0, and the
+        // uninstall leaves nothing, the reinstall the queue.
+        EXPECT_EQ(0u, RunSecondPhaseCommand());
+        ExpectState(!strcmp(row.runOnce, "/Reinstall") ? kInstalled : kClean, "",
+                    "after the second phase");
+    }
+    Reset();
+}
+
+TEST_F(QuietTest, UsageListsTheExitCodes)
+{
+    ASSERT_TRUE(Start("/?"));
+    std::string text = AnswerMessageBox();
+    for (const char *code : {"3010", "1641", "1602", "1603", "1618", "1639", "/quiet", "/forcerestart", "/log"})
+        EXPECT_NE(std::string::npos, text.find(code)) << code << " in " << text;
+    DWORD code = 1;
+    ASSERT_TRUE(Ended(15000, &code));
+    EXPECT_EQ(0u, code);
+}
+
+}  // namespace
