@@ -7,7 +7,8 @@
 /* Fills m_pExeFileName, m_pExeDirName, m_pExeBaseName and m_pCommandLine from
  * the process, splits the line (ParseArguments), makes a relative INF name
  * absolute against the program's directory and sets m_wLangID. FALSE after an
- * error line, or silently when the line does not split. Before SetupSysInfo. */
+ * error line (the user sees the text), or silently for a blank line. Before
+ * SetupSysInfo. */
 BOOL CInstallContext::ParseCommand()
 {
     char szPath[INF_PATH_MAX];
@@ -47,7 +48,8 @@ BOOL CInstallContext::ParseCommand()
 // Splits the line (only read) into at most four positional arguments of up
 // to 255 characters each (longer ones are cut): slots 2 to 4 replace the INF,
 // printer and port names. Sets the switches found anywhere. FALSE for a blank
-// line or an unclosed quote; nothing is stored unless the whole line splits.
+// line, or after an error line for an unclosed quote; nothing is stored
+// unless the whole line splits.
 BOOL CInstallContext::ParseArguments(char *pszCommandLine)
 {
     const int kSlots = 4;
@@ -74,8 +76,10 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
         if (*p == '"') {
             pToken = ++p;
             const char *pQuote = strchr(p, '"');
-            if (!pQuote)
+            if (!pQuote) {
+                LogErr("ParseCommand() Quote not closed [%s]\r\n", pszCommandLine);
                 return FALSE;
+            }
             pTokenEnd = pQuote;
             p = pQuote + 1;
         } else {
