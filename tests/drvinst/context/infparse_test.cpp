@@ -237,7 +237,8 @@ TEST_F(ContextTest, DestinationDirectoryIds)
 TEST_F(ContextTest, RegistrySectionsSplitIntoFiveFields)
 {
     UseInf("[Manufacturer]\nM=Models\n[Models]\nP=Inst\n[Inst]\nAddReg=R1,Missing,R2\n"
-           "[R1]\nHKLM,\"Soft\\Key\",\"Name\",0,\"a b\",more\nHKCU,K\n[R2]\nHKLM,K,V,0,%Val%\n[Strings]\nVal=\"x y\"\n");
+           "[R1]\nHKLM,\"Soft\\Key\",\"Name\",0,\"a b\",more\nHKCU,K\n"
+           "[R2]\nHKLM,K,V,0,%Val%\n[Strings]\nVal=\"x y\"\n");
     ctx.SetPrinterName("P");
     ASSERT_TRUE(ctx.ParseInf());
     EXPECT_EQ("[HKLM][Soft\\Key][Name][0][a b]\n[HKCU][K][KztNull][KztNull][KztNull]\n[HKLM][K][V][0][x y]\n",
@@ -417,8 +418,8 @@ TEST_F(ContextTest, InfTextMeansWhatItSays)
     };
     for (auto &c : cases) {
         CInstallContext fresh;
-        fresh.SetInfFileName(
-            UseInf(c.inf + "[Manufacturer]\nM=Models\n[Models]\nP=Inst\n[DestinationDirs]\nDefaultDestDir=11\n").c_str());
+        const std::string base = "[Manufacturer]\nM=Models\n[Models]\nP=Inst\n[DestinationDirs]\nDefaultDestDir=11\n";
+        fresh.SetInfFileName(UseInf(c.inf + base).c_str());
         fresh.SetPrinterName("P");
         fresh.m_wLangID = c.lang ? c.lang : 0x0409;
         std::string expected = c.answer;
