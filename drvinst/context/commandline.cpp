@@ -7,7 +7,8 @@
 /* Fills m_pExeFileName, m_pExeDirName, m_pExeBaseName and m_pCommandLine from
  * the process, splits the line (ParseArguments), makes a relative INF name
  * absolute against the program's directory and sets m_wLangID. FALSE after an
- * error line, or silently when the line does not split. Before SetupSysInfo. */
+ * error line (the user sees the text), or silently for a blank line. Before
+ * SetupSysInfo. */
 BOOL CInstallContext::ParseCommand()
 {
     char szPath[INF_PATH_MAX];
@@ -92,8 +93,8 @@ static BOOL IsKnownSwitch(const char *pStart, const char *pEnd)
 // printer and port names. Sets the switches found anywhere; "/log" takes the
 // next token as the log path (m_strLogPath). An unknown switch, a "/log"
 // without its path or a fifth positional argument sets m_bBadCommand. FALSE
-// for a blank line or an unclosed quote; nothing is stored unless the whole
-// line splits.
+// for a blank line, or after an error line for an unclosed quote; nothing is
+// stored unless the whole line splits.
 BOOL CInstallContext::ParseArguments(char *pszCommandLine)
 {
     const int kSlots = 4;
@@ -114,8 +115,10 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
         }
         const char *pToken, *pTokenEnd;
         BOOL bSwitch = *p == '/';
-        if (!NextToken(p, &pToken, &pTokenEnd))
+        if (!NextToken(p, &pToken, &pTokenEnd)) {
+            LogErr("ParseCommand() Quote not closed [%s]\r\n", pszCommandLine);
             return FALSE;
+        }
         if (bLogNext && !bSwitch) {
             strLogPath.assign(pToken, pTokenEnd - pToken);
             bLogNext = FALSE;

@@ -2,6 +2,7 @@
 #include "installcontext.h"
 #include "splstr.h"
 #include <string.h>
+#include <algorithm>
 
 // Files beyond this size are refused rather than read into memory.
 static const DWORD kMaxInfBytes = 64 * 1024 * 1024;
@@ -41,7 +42,7 @@ bool InfCache::Refresh(const char *pszPath)
 }
 
 /* Reads the file (at most 64 MB) as text mode reads it and cuts it into the
- * pieces that 255-character line reads return, noting header candidates.
+ * pieces that 255-character line reads return, noting the section headers.
  * False when it cannot be opened or read. */
 bool InfCache::Load(const char *pszPath)
 {
@@ -78,8 +79,11 @@ bool InfCache::Load(const char *pszPath)
     }
 
     // Line reads of at most 255 characters, each ending after its line feed.
+    // A piece after a full one that did not end its line continues that line
+    // (a lone line feed after 255 characters only ends it).
     const char *pText = m_strText.data();
     size_t cbText = m_strText.size();
+    bool bLineOpen = false;
     for (size_t pos = 0; pos < cbText;) {
         size_t end = pos;
         while (end < cbText && end - pos < INF_LINE_MAX - 1) {
@@ -87,68 +91,92 @@ bool InfCache::Load(const char *pszPath)
                 break;
         }
         const void *pNul = memchr(pText + pos, 0, end - pos);
-        Piece piece = {(DWORD)pos, (DWORD)(pNul ? (const char *)pNul - (pText + pos) : end - pos)};
+        Piece piece = {(DWORD)pos, (DWORD)(pNul ? (const char *)pNul - (pText + pos) : end - pos), pNul != NULL,
+                       bLineOpen && !(end - pos == 1 && pText[pos] == '\n')};
         m_pieces.push_back(piece);
+        bLineOpen = pText[end - 1] != '\n';
         pos = end;
     }
 
-    // Header candidates: first non-blank is not ';' or the end, '[' somewhere.
+    // Headers: a line whose first non-blank is '['; its name runs to the
+    // first ']' (or the end of the line), blanks trimmed.
     for (size_t i = 0; i < m_pieces.size(); i++) {
+        if (m_pieces[i].bContinued)
+            continue;
         const char *p = pText + m_pieces[i].dwOffset;
         const char *pEnd = p + m_pieces[i].cch;
-        const char *q = p;
-        while (q < pEnd && IsBlankA(*q))
-            q++;
-        if (q == pEnd || *q == ';')
+        while (p < pEnd && IsBlankA(*p))
+            p++;
+        if (p == pEnd || *p != '[')
             continue;
-        if (memchr(p, '[', pEnd - p))
-            m_headers.push_back(i);
+        const char *pName = ++p;
+        while (p < pEnd && *p != ']')
+            p += (IsDBCSLeadByte((BYTE)*p) && p + 1 < pEnd) ? 2 : 1;
+        TrimRangeA(pName, p);
+        m_headers.push_back(Header{i, std::string(pName, p)});
     }
     return true;
 }
 
-// Narrows [pBegin, pEnd) to exclude white space at both ends.
-static void Trim(const char *&pBegin, const char *&pEnd)
-{
-    while (pBegin < pEnd && IsBlankA(*pBegin))
-        pBegin++;
-    while (pEnd > pBegin && IsBlankA(pEnd[-1]))
-        pEnd--;
-}
-
 /* Appends to section the entries of the pieces from iFirstPiece on, up to
  * the first whose key part holds '['; comment lines and empty entries are
- * left out. */
+ * left out. A semicolon or comma between double quotes is text. The rest of
+ * a line that is longer than a line read is ignored when it lies in a
+ * comment; otherwise the section is refused: dwLongLine names the line and
+ * the section keeps no entries. */
 void InfCache::ReadEntries(size_t iFirstPiece, InfSection &section) const
 {
     const char *pText = m_strText.data();
+    bool bRestIgnored = true;  // the header line's own rest
     for (size_t i = iFirstPiece; i < m_pieces.size(); i++) {
-        const char *pLine = pText + m_pieces[i].dwOffset;
-        const char *pLineEnd = pLine + m_pieces[i].cch;
-        // The key runs to the first '=' or ';'; a '[' on the way ends the section.
+        const Piece &piece = m_pieces[i];
+        if (piece.bContinued) {
+            if (bRestIgnored)
+                continue;
+            section.dwLongLine = LineNumber(i);
+            section.entries.clear();
+            return;
+        }
+        const char *pLine = pText + piece.dwOffset;
+        const char *pLineEnd = pLine + piece.cch;
+        // The key runs to the first '=' or unquoted ';'; a '[' on the way
+        // ends the section.
+        bool bQuoted = false;
         const char *p = pLine;
-        while (p < pLineEnd && *p != '=' && *p != ';') {
+        while (p < pLineEnd && *p != '=' && (bQuoted || *p != ';')) {
             if (*p == '[')
                 return;
+            bQuoted ^= *p == '"';
             p += (IsDBCSLeadByte((BYTE)*p) && p + 1 < pLineEnd) ? 2 : 1;
         }
+        bRestIgnored = piece.bCutAtNul || (p < pLineEnd && *p == ';');
         if (p < pLineEnd && *p == ';')
             continue;
         const char *pKey = pLine, *pKeyEnd = p;
-        Trim(pKey, pKeyEnd);
+        TrimRangeA(pKey, pKeyEnd);
         std::string entry(pKey, pKeyEnd);
         if (p < pLineEnd) {  // stopped at '='
             const char *pValue = p + 1;
             const char *pValueEnd = pValue;
-            while (pValueEnd < pLineEnd && *pValueEnd != ';')
+            while (pValueEnd < pLineEnd && (bQuoted || *pValueEnd != ';')) {
+                bQuoted ^= *pValueEnd == '"';
                 pValueEnd++;
-            Trim(pValue, pValueEnd);
+            }
+            bRestIgnored |= pValueEnd < pLineEnd;
+            TrimRangeA(pValue, pValueEnd);
             entry.push_back('=');
             entry.append(pValue, pValueEnd);
         }
         if (!entry.empty())
             section.entries.push_back(entry);
     }
+}
+
+// The number of the file's line (from 1) that piece iPiece belongs to.
+DWORD InfCache::LineNumber(size_t iPiece) const
+{
+    const char *pText = m_strText.data();
+    return 1 + (DWORD)std::count(pText, pText + m_pieces[iPiece].dwOffset, '\n');
 }
 
 DWORD InfCache::Layout(const std::vector<std::string> &entries, char *pBuffer, DWORD cbBuffer,
@@ -193,16 +221,14 @@ InfSection *InfCache::Section(const char *pszPath, const char *pszSection)
     if (found != m_sections.end())
         return &found->second;
 
-    const char *pText = m_strText.data();
-    char szLine[INF_LINE_MAX];
-    for (size_t iHeader : m_headers) {
-        const Piece &piece = m_pieces[iHeader];
-        memcpy(szLine, pText + piece.dwOffset, piece.cch);
-        szLine[piece.cch] = 0;
-        if (!StrStrI(szLine, pszSection))
+    const char *pName = pszSection, *pNameEnd = pszSection + strlen(pszSection);
+    TrimRangeA(pName, pNameEnd);
+    std::string name(pName, pNameEnd);
+    for (const Header &header : m_headers) {
+        if (StrCmpI(header.name.c_str(), name.c_str()))
             continue;
         InfSection &section = m_sections[pszSection];
-        ReadEntries(iHeader + 1, section);
+        ReadEntries(header.iPiece + 1, section);
         section.text.resize(INF_SECTION_MAX);
         section.cbText = Layout(section.entries, section.text.data(), INF_SECTION_MAX, &section.offsets);
         return &section;

@@ -86,15 +86,18 @@ void CInstallContext::FreeStringLinks()
     m_dwStringGeneration++;
 }
 
-/* Replaces the string table with [Strings.%04X] (the system's primary
- * language, m_wLangID) or, when that has no entries, [Strings]; with neither,
- * the table stays and the answer is TRUE. Values are unquoted, not expanded.
- * FALSE after an error line (odd quotes, no '=', no memory); earlier entries stay. */
+/* Replaces the string table with the first of [Strings.%04X] formed with
+ * the system's full language id (m_wLangID, as Strings.0411), with its
+ * primary language (Strings.0011), and [Strings] that has entries; with
+ * none, the table stays and the answer is TRUE. Values are unquoted, not
+ * expanded. FALSE after an error line (odd quotes, no '=', no memory, a
+ * strings section refused for a line too long); earlier entries stay. */
 BOOL CInstallContext::ListStringDirectiveW95()
 {
-    char szSection[32];
-    sprintf(szSection, "Strings.%04X", m_wLangID & 0x3FF);
-    const char *apszSections[] = {szSection, "Strings"};
+    char szFull[32], szPrimary[32];
+    sprintf(szFull, "Strings.%04X", m_wLangID);
+    sprintf(szPrimary, "Strings.%04X", m_wLangID & 0x3FF);
+    const char *apszSections[] = {szFull, szPrimary, "Strings"};
     char *pBuffer = (char *)AllocSplMem(INF_SECTION_MAX);
     if (!pBuffer) {
         LogErr("ListStringDirectiveW95() AllocSplMem\r\n");
@@ -102,10 +105,16 @@ BOOL CInstallContext::ListStringDirectiveW95()
     }
     DWORD cb = 0;
     for (const char *pszSection : apszSections) {
+        if (pszSection == szPrimary && !strcmp(szFull, szPrimary))
+            continue;  // a language without a sublanguage is read once
         cb = GetPrivateProfileSectionReadOnly(pszSection, pBuffer, INF_SECTION_MAX, m_pInfFileName);
         DWORD dwError = GetLastError();
         LogDbg("GetPrivateProfileSectionReadOnly([%s]) R %d E %d %s", pszSection, cb, dwError,
                SysErrorText(dwError).c_str());
+        if (!cb && dwError == ERROR_INSUFFICIENT_BUFFER) {
+            FreeSplMem(pBuffer);
+            return FALSE;  // refused, after its error line; no other language stands in
+        }
         if (cb)
             break;
     }

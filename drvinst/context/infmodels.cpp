@@ -3,6 +3,7 @@
 #include "installcontext.h"
 #include "splstr.h"
 #include <string.h>
+#include <vector>
 
 static const InfDirective kDirectiveTemplate[] = {
     {"CopyFiles", NULL, 1},       {"AddReg", NULL, 1},        {"DataSection", NULL, 0},
@@ -12,12 +13,56 @@ static const InfDirective kDirectiveTemplate[] = {
     {"Ports", NULL, 1},           {"ComPortSettings", NULL, 1}, {NULL, NULL, 0},
 };
 
+// Leaves out the blanks around each comma-separated item of psz, in place:
+// "jobtap, jobtap.dll" becomes "jobtap,jobtap.dll". With bFirstOnly only the
+// first item stays.
+static void TrimItems(char *psz, BOOL bFirstOnly)
+{
+    char *pOut = psz;
+    for (char *pItem = psz;;) {
+        char *pComma = (char *)FindCharA(pItem, ',');
+        if (pComma)
+            *pComma = 0;
+        size_t cch = strlen(TrimA(pItem));
+        memmove(pOut, pItem, cch);
+        pOut += cch;
+        if (!pComma || bFirstOnly)
+            break;
+        *pOut++ = ',';
+        pItem = pComma + 1;
+    }
+    *pOut = 0;
+}
+
+// Whether the INF at pszPath is a printer package's: its [Manufacturer]
+// names (plainly, without %key%) a models section that has an entry. Only
+// the section reader's error line for a line too long is logged.
+BOOL CInstallContext::IsPrinterInf(const char *pszPath)
+{
+    char *pBuffer = (char *)AllocSplMem(INF_SECTION_MAX);
+    if (!pBuffer)
+        return FALSE;
+    BOOL bResult = FALSE;
+    char szModels[INF_LINE_MAX];
+    if (GetPrivateProfileSectionReadOnly("Manufacturer", pBuffer, INF_SECTION_MAX, pszPath)) {
+        const char *pEqual = FindCharA(pBuffer, '=');
+        RemoveQuotes(pEqual ? pEqual + 1 : pBuffer, szModels);
+        TrimItems(szModels, TRUE);
+        bResult = szModels[0] && GetPrivateProfileSectionReadOnly(szModels, pBuffer, INF_SECTION_MAX, pszPath);
+    }
+    FreeSplMem(pBuffer);
+    return bResult;
+}
+
 /* Sets strPath to the full path of the first *.INF in the program's
- * directory (ParseCommand first). FALSE after an error line when there is
+ * directory (ParseCommand first) that is a printer package's (IsPrinterInf:
+ * an AUTORUN.INF or another product's INF beside it is passed over), in the
+ * order the file system lists them. FALSE after an error line when there is
  * none; strPath is then unchanged. */
 BOOL CInstallContext::FindFirstInf(std::string &strPath)
 {
-    std::string strPattern = std::string(LogStr(m_pExeDirName)) + "\\*.INF";
+    std::string strDir = LogStr(m_pExeDirName);
+    std::string strPattern = strDir + "\\*.INF";
     WIN32_FIND_DATAA fd;
     HANDLE hFind = FindFirstFileA(strPattern.c_str(), &fd);
     DWORD dwError = GetLastError();
@@ -26,9 +71,27 @@ BOOL CInstallContext::FindFirstInf(std::string &strPath)
                SysErrorText(dwError).c_str());
         return FALSE;
     }
+    BOOL bFound = FALSE;
+    for (;;) {
+        std::string strCandidate = strDir + "\\" + fd.cFileName;
+        bFound = !(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsPrinterInf(strCandidate.c_str());
+        LogDbg("FindFirstInf() [%s] R %d\r\n", strCandidate.c_str(), bFound);
+        if (bFound) {
+            strPath = strCandidate;
+            break;
+        }
+        BOOL bNext = FindNextFileA(hFind, &fd);
+        dwError = GetLastError();
+        if (!bNext) {
+            if (dwError != ERROR_NO_MORE_FILES)
+                LogErr("CFileFind.FindNextFile R %d E %d %s", bNext, dwError, SysErrorText(dwError).c_str());
+            break;
+        }
+    }
     FindClose(hFind);
-    strPath = std::string(LogStr(m_pExeDirName)) + "\\" + fd.cFileName;
-    return TRUE;
+    if (!bFound && dwError == ERROR_NO_MORE_FILES)
+        LogErr("FindFirstInf() No INF in [%s] has [Manufacturer] with its models section\r\n", strDir.c_str());
+    return bFound;
 }
 
 // Logs every string-table entry as "[key][value]".
@@ -38,25 +101,34 @@ void CInstallContext::LogStringTable()
         LogDbg("[%s][%s]\r\n", LogStr(p->pKey), LogStr(p->pValue));
 }
 
-// The models section: the first [Manufacturer] entry, cut at its first comma,
-// into pszModels (cbModels bytes). FALSE after the caller's pszFailure error.
+// The models section: the first [Manufacturer] entry, cut at its first comma
+// and trimmed, into pszModels (cbModels bytes). FALSE after the caller's pszFailure error.
 BOOL CInstallContext::ReadModelsSection(char *pszModels, DWORD cbModels, const char *pszFailure)
 {
     if (!GetFirstLineText("Manufacturer", NULL, pszModels, cbModels)) {
         LogErr("%s", pszFailure);
         return FALSE;
     }
-    if (char *pComma = (char *)FindCharA(pszModels, ','))
-        *pComma = 0;
+    TrimItems(pszModels, TRUE);
     return TRUE;
 }
 
-/* Sets strList to the model names of the INF's models section, each followed
- * by ",", loading the string table first. Needs only m_pInfFileName and
- * m_wLangID. FALSE after an error line, with strList empty. */
-BOOL CInstallContext::FindInfPrinters(std::string &strList)
+// The model names, each followed by ",".
+static std::string JoinModels(const std::vector<std::string> &models)
 {
-    strList.clear();
+    std::string strList;
+    for (const std::string &model : models)
+        strList += model + ",";
+    return strList;
+}
+
+/* Sets models to the model names of the INF's models section, in section
+ * order, loading the string table first; a name may hold a comma (written
+ * between double quotes). Needs only m_pInfFileName and m_wLangID. FALSE
+ * after an error line, with models empty. */
+BOOL CInstallContext::FindInfPrinters(std::vector<std::string> &models)
+{
+    models.clear();
     if (!ListStringDirectiveW95()) {
         LogErr("FindInfPrinters() ListStringDirectiveW95\r\n");
         return FALSE;
@@ -94,22 +166,34 @@ BOOL CInstallContext::FindInfPrinters(std::string &strList)
                 bResult = FALSE;
                 break;
             }
-            strList.append(szEntry, pEqual - szEntry);
-            strList += ',';
+            models.push_back(std::string(szEntry, pEqual - szEntry));
         }
     }
     FreeSplMem(pBuffer);
     if (!bResult) {
-        strList.clear();
+        models.clear();
         return FALSE;
     }
-    LogDbg("FindInfPrinters() [%s]\r\n", strList.c_str());
+    LogDbg("FindInfPrinters() [%s]\r\n", JoinModels(models).c_str());
     return TRUE;
 }
 
-// Sets the model's install section and, when given, its hardware id.
+/* The same list as one string, each name followed by ","; strList is empty
+ * on failure. A name that holds a comma cannot be told apart here: the
+ * dialog takes the list form. */
+BOOL CInstallContext::FindInfPrinters(std::string &strList)
+{
+    std::vector<std::string> models;
+    BOOL bResult = FindInfPrinters(models);
+    strList = JoinModels(models);
+    return bResult;
+}
+
+// Sets the model's install section and, when given, its hardware id (both
+// without the blanks around them).
 static BOOL TakeModelEntry(CInstallContext &ctx, char *pszValue)
 {
+    TrimItems(pszValue, FALSE);
     char *pComma = (char *)FindCharA(pszValue, ',');
     if (pComma)
         *pComma = 0;
@@ -138,8 +222,8 @@ static BOOL TakeModelEntry(CInstallContext &ctx, char *pszValue)
     return TRUE;
 }
 
-// Calls pfnItem for every comma-separated item of a directive value, exactly
-// as written between the commas.
+// Calls pfnItem for every comma-separated item of a directive value (whose
+// items ParseInf has trimmed).
 static void ForEachItem(CInstallContext &ctx, const char *pszList, BOOL (CInstallContext::*pfnItem)(const char *))
 {
     std::string strList(pszList);
@@ -156,11 +240,14 @@ static void ForEachItem(CInstallContext &ctx, const char *pszList, BOOL (CInstal
 }
 
 /* Parses model m_pPrinterName: the string table, m_pInstallSection,
- * m_pHardwareID, the 14-row directive table, and the file and registry lists
- * of CopyFiles and AddReg (a failing item is logged and skipped). FALSE after
- * an error line before the lists. Once per context, after SetupSysInfo. */
+ * m_pHardwareID, the 14-row directive table (the blanks around each item of
+ * a list left out), and the file and registry lists of CopyFiles and AddReg
+ * (a failing item is logged and skipped). FALSE after an error line before
+ * the lists, or, after them, when a section it read was refused for a line
+ * too long. Once per context, after SetupSysInfo. */
 BOOL CInstallContext::ParseInf()
 {
+    DWORD cLongLineRefusals = m_cLongLineRefusals;
     if (!ListStringDirectiveW95()) {
         LogErr("ParseInf() ListStringDirectiveW95\r\n");
         return FALSE;
@@ -198,10 +285,7 @@ BOOL CInstallContext::ParseInf()
         for (InfDirective *pRow = m_pInfDirective; pRow->pKey; pRow++) {
             if (pRow->pValue || !GetFirstLineText(pszSection, pRow->pKey, szValue, sizeof(szValue)))
                 continue;
-            if (!pRow->bList) {
-                if (char *pComma = (char *)FindCharA(szValue, ','))
-                    *pComma = 0;
-            }
+            TrimItems(szValue, !pRow->bList);
             pRow->pValue = AllocSplStr(szValue);
         }
     }
@@ -218,7 +302,7 @@ BOOL CInstallContext::ParseInf()
     for (const RegLink *p = m_pRegLink; p; p = p->pNext)
         LogDbg("[%s][%s][%s][%s][%s]\r\n", LogStr(p->pRoot), LogStr(p->pSubKey), LogStr(p->pValueName),
                LogStr(p->pFlag), LogStr(p->pValue));
-    return TRUE;
+    return m_cLongLineRefusals == cLongLineRefusals;  // the refusal's error line names the section
 }
 
 /* The value of directive pszKey (names compared without case), owned by the

@@ -6,29 +6,41 @@
 #include <new>
 #include <string.h>
 
-// The section whose header is the first to match, through the context's copy
-// of the INF (created here on first use, owned by the context); NULL when
-// there is none (last error 2: no file, 0: no section, 8: no memory).
-static InfSection *ReadSection(InfCache *&pCache, const char *pszPath, const char *pszSection)
+/* The section named pszSection, through the context's copy of the INF
+ * (created here on first use, owned by the context). NULL when there is none
+ * (last error 2: no file, 0: no section, 8: no memory) or when it is refused
+ * for a line longer than a line read (122, after an error line that names
+ * the section and the line). */
+InfSection *CInstallContext::ReadSection(const char *pszPath, const char *pszSection)
 {
+    InfSection *pSection;
     try {
-        if (!pCache)
-            pCache = new InfCache;
-        return pCache->Section(pszPath, pszSection);
+        if (!m_pInfCache)
+            m_pInfCache = new InfCache;
+        pSection = m_pInfCache->Section(pszPath, pszSection);
     } catch (const std::bad_alloc &) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return NULL;
     }
+    if (pSection && pSection->dwLongLine) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        LogErr("GetPrivateProfileSectionReadOnly([%s]) Line %lu longer than %d characters\r\n", pszSection,
+               (unsigned long)pSection->dwLongLine, INF_LINE_MAX - 1);
+        m_cLongLineRefusals++;
+        return NULL;
+    }
+    return pSection;
 }
 
 /* Copies the section's entries into pBuffer (cbBuffer bytes, INF_SECTION_MAX
  * from every caller), each NUL-terminated and closed by an empty one, cut at
  * cbBuffer - 2. Returns the bytes before the closing NUL: 0 for no file (last
- * error 2) or a missing or empty section (0). Writes no log line. */
+ * error 2), a missing or empty section (0), or a section with a line longer
+ * than 255 characters (122; the only case with a log line, an error). */
 DWORD CInstallContext::GetPrivateProfileSectionReadOnly(const char *pszSection, char *pBuffer, DWORD cbBuffer,
                                                         const char *pszPath)
 {
-    InfSection *pSection = ReadSection(m_pInfCache, pszPath, pszSection);
+    InfSection *pSection = ReadSection(pszPath, pszSection);
     DWORD dwError = GetLastError();
     DWORD cb = 0;
     if (pSection && cbBuffer == INF_SECTION_MAX) {
@@ -88,18 +100,26 @@ static bool AppendBounded(char *pszOut, int &cchOut, const char *psz, size_t cch
 int CInstallContext::ExpandStringKeys(const char *pszIn, char *pszOut)
 {
     int cchOut = 0;
+    return ExpandKeys(pszIn, pszOut, cchOut) ? cchOut : 0;
+}
+
+// ExpandStringKeys that tells an empty result (TRUE, cchOut 0) from a
+// failure (FALSE: an unclosed %, a key or a result over 255 characters).
+BOOL CInstallContext::ExpandKeys(const char *pszIn, char *pszOut, int &cchOut)
+{
+    cchOut = 0;
     pszOut[0] = 0;
     for (const char *p = pszIn; *p;) {
         if (*p != '%') {
             if (!AppendBounded(pszOut, cchOut, p, 1))
-                return pszOut[cchOut] = 0, 0;
+                return pszOut[cchOut] = 0, FALSE;
             p++;
             continue;
         }
         const char *pKey = p + 1;
         const char *pClose = strchr(pKey, '%');
         if (!pClose || pClose - pKey > INF_LINE_MAX - 1)
-            return pszOut[cchOut] = 0, 0;
+            return pszOut[cchOut] = 0, FALSE;
         char szKey[INF_LINE_MAX];
         memcpy(szKey, pKey, pClose - pKey);
         szKey[pClose - pKey] = 0;
@@ -114,11 +134,11 @@ int CInstallContext::ExpandStringKeys(const char *pszIn, char *pszOut)
             bFits = AppendBounded(pszOut, cchOut, p, pClose - p + 1);  // "%key%" unchanged
         }
         if (!bFits)
-            return pszOut[cchOut] = 0, 0;
+            return pszOut[cchOut] = 0, FALSE;
         p = pClose + 1;
     }
     pszOut[cchOut] = 0;
-    return cchOut;
+    return TRUE;
 }
 
 /* RemoveQuotes, then ExpandStringKeys, into pszOut (INF_LINE_MAX bytes).
@@ -156,6 +176,20 @@ static bool ExpandThrough(CInstallContext &ctx, InfSection &section, size_t nInd
     return section.nExpanded > nIndex;
 }
 
+// The value of an expanded entry, the text after its first '=' (an entry
+// without '=' is its own value); "" when its key part is blank or a comment.
+static const char *IndexValue(const std::string &entry)
+{
+    const char *psz = entry.c_str();
+    const char *pEqual = FindCharA(psz, '=');
+    const char *p = psz;
+    while (IsBlankA(*p))
+        p++;
+    if (p == pEqual || !*p || *p == ';')
+        return "";
+    return pEqual ? pEqual + 1 : psz;
+}
+
 // Splits an expanded entry at its first '=': key part and value; an entry
 // without '=' is its own key and value.
 static void SplitEntry(const std::string &entry, std::string &key, const char *&pszValue)
@@ -177,7 +211,7 @@ static void CopyOut(char *pszOut, DWORD cbOut, const char *pszValue)
 // as the section reader's error and gives NULL.
 InfSection *CInstallContext::ReadQueriedSection(const char *pszSection)
 {
-    InfSection *pSection = ReadSection(m_pInfCache, m_pInfFileName, pszSection);
+    InfSection *pSection = ReadSection(m_pInfFileName, pszSection);
     DWORD dwError = GetLastError();
     if (pSection && pSection->cbText)
         return pSection;
@@ -221,35 +255,95 @@ BOOL CInstallContext::GetFirstLineTextW95(const char *pszSection, const char *ps
     return FALSE;
 }
 
+// Entry nIndex of pszSection as GetIndexLineTextW95 reads it, after every
+// entry up to it was expanded: its text as laid out (quotes and keys as
+// written), with its expansion in pExpanded. NULL after that query's error
+// line (no section, an entry that will not expand) or debug line (out of range).
+const char *CInstallContext::ReadIndexEntry(const char *pszSection, int nIndex, const std::string *&pExpanded)
+{
+    InfSection *pSection = ReadQueriedSection(pszSection);
+    if (!pSection)
+        return NULL;
+    size_t nEntries = pSection->offsets.size();
+    size_t nLast = (nIndex >= 0 && (size_t)nIndex < nEntries) ? (size_t)nIndex : nEntries - 1;
+    bool bExpanded;
+    try {
+        bExpanded = ExpandThrough(*this, *pSection, nLast, m_dwStringGeneration);
+    } catch (const std::bad_alloc &) {
+        bExpanded = false;
+    }
+    if (!bExpanded) {
+        LogErr("GetIndexLineTextW95() Length\r\n");
+        return NULL;
+    }
+    if (nIndex < 0 || (size_t)nIndex >= nEntries) {
+        LogDbg("GetIndexLineTextW95([%s],%d) R %d\r\n", LogStr(pszSection), nIndex, 0);
+        return NULL;
+    }
+    pExpanded = &pSection->expanded[nIndex];
+    return pSection->text.data() + pSection->offsets[nIndex];
+}
+
 /* The value of entry nIndex (from 0; every entry counts) of pszSection into
  * pszOut (cbOut bytes; callers pass 256), "" when its key is blank or a
  * comment. FALSE after an error line (no section, an entry up to nIndex that
  * will not expand) or a debug line (nIndex out of range). */
 BOOL CInstallContext::GetIndexLineTextW95(const char *pszSection, int nIndex, char *pszOut, DWORD cbOut)
 {
-    InfSection *pSection = ReadQueriedSection(pszSection);
-    if (!pSection)
+    const std::string *pExpanded;
+    if (!ReadIndexEntry(pszSection, nIndex, pExpanded))
         return FALSE;
-    size_t nEntries = pSection->offsets.size();
-    size_t nLast = (nIndex >= 0 && (size_t)nIndex < nEntries) ? (size_t)nIndex : nEntries - 1;
-    try {
-        if (!ExpandThrough(*this, *pSection, nLast, m_dwStringGeneration)) {
-            LogErr("GetIndexLineTextW95() Length\r\n");
-            return FALSE;
-        }
-        if (nIndex < 0 || (size_t)nIndex >= nEntries) {
-            LogDbg("GetIndexLineTextW95([%s],%d) R %d\r\n", LogStr(pszSection), nIndex, 0);
-            return FALSE;
-        }
-        std::string key;
-        const char *pszValue;
-        SplitEntry(pSection->expanded[nIndex], key, pszValue);
-        CopyOut(pszOut, cbOut, IsBlankOrComment(key.c_str()) ? "" : pszValue);
-    } catch (const std::bad_alloc &) {
-        LogErr("GetIndexLineTextW95() Length\r\n");
-        return FALSE;
-    }
+    CopyOut(pszOut, cbOut, IndexValue(*pExpanded));
     return TRUE;
+}
+
+/* The value of entry nIndex of pszSection, as GetIndexLineTextW95 finds it,
+ * cut into fields at the commas outside double quotes: each field trimmed of
+ * blanks, then its quotes removed and its keys expanded, into aszFields
+ * (nFields buffers; later fields are dropped). A %key% whose string holds a
+ * comma stays one field. Returns the fields stored; 0 when the value is ""
+ * (nothing to read); -1 after GetIndexLineTextW95's error or debug line. */
+int CInstallContext::GetIndexLineFields(const char *pszSection, int nIndex, char (*aszFields)[INF_LINE_MAX],
+                                        int nFields)
+{
+    const std::string *pExpanded;
+    const char *pszEntry = ReadIndexEntry(pszSection, nIndex, pExpanded);
+    if (!pszEntry)
+        return -1;
+    if (!*IndexValue(*pExpanded))
+        return 0;
+    const char *pEqual = FindCharA(pszEntry, '=');
+    const char *p = pEqual ? pEqual + 1 : pszEntry;
+    for (int n = 0;; p++) {
+        const char *pField = p;
+        bool bQuoted = false;
+        while (*p && (bQuoted || *p != ',')) {
+            bQuoted ^= *p == '"';
+            p = NextCharA(p);
+        }
+        if (n < nFields && !ExpandField(pField, p, aszFields[n++])) {
+            LogErr("GetIndexLineTextW95() Length\r\n");
+            return -1;
+        }
+        if (!*p)
+            return n;
+    }
+}
+
+// One field of an entry, [pBegin, pEnd): blanks trimmed, quotes removed
+// (they pair up within a field), keys expanded, into pszOut (INF_LINE_MAX
+// bytes); an empty field is "". FALSE when it will not expand.
+BOOL CInstallContext::ExpandField(const char *pBegin, const char *pEnd, char *pszOut)
+{
+    TrimRangeA(pBegin, pEnd);
+    char szField[INF_LINE_MAX], szUnquoted[INF_LINE_MAX];
+    if (pEnd - pBegin > INF_LINE_MAX - 1)
+        return FALSE;
+    memcpy(szField, pBegin, pEnd - pBegin);
+    szField[pEnd - pBegin] = 0;
+    RemoveQuotes(szField, szUnquoted);
+    int cch;
+    return ExpandKeys(szUnquoted, pszOut, cch);
 }
 
 /* The number of entries of pszSection, neither expanded nor filtered; 0

@@ -6,56 +6,47 @@
 #include <string.h>
 #include <string>
 
-// Cuts a line at every comma into at most nFields fields (absent ones NULL).
-static void SplitFields(char *pszLine, const char **apszFields, int nFields)
-{
-    for (int i = 0; i < nFields; i++)
-        apszFields[i] = NULL;
-    char *p = pszLine;
-    for (int i = 0; i < nFields && p; i++) {
-        apszFields[i] = p;
-        char *pComma = (char *)FindCharA(p, ',');
-        if (pComma)
-            *pComma++ = 0;
-        p = pComma;
-    }
-}
-
 // Reads the section's nCount entries by index, skips empty ones and hands
-// each, cut into nFields fields, to add; stops at the first failure.
+// each, cut into nFields fields (absent ones NULL), to add; stops at the
+// first failure.
 template <int nFields, class Add>
 static BOOL ForEachLine(CInstallContext &ctx, const char *pszSection, int nCount, Add add)
 {
-    char szLine[INF_LINE_MAX];
+    char aszFields[nFields][INF_LINE_MAX];
     for (int i = 0; i < nCount; i++) {
-        if (!ctx.GetIndexLineText(pszSection, i, szLine, sizeof(szLine)))
+        int nFound = ctx.GetIndexLineFields(pszSection, i, aszFields, nFields);
+        if (nFound < 0)
             return FALSE;
-        if (!szLine[0])
+        if (!nFound)
             continue;
         const char *apszFields[nFields];
-        SplitFields(szLine, apszFields, nFields);
+        for (int j = 0; j < nFields; j++)
+            apszFields[j] = j < nFound ? aszFields[j] : NULL;
         if (!add(apszFields))
             return FALSE;
     }
     return TRUE;
 }
 
-/* Adds the files of one CopyFiles item, used as written: "@name" is one file
- * of the default destination; any other item is a file-list section whose
- * lines "dst,src,tmp,flags" share its directory. An empty or blank item, or
- * a lone "@", adds nothing (TRUE). FALSE when the section, its directory or
- * a line fails; nodes added before stay. */
+/* Adds the files of one CopyFiles item: "@name" is one file of the default
+ * destination (blanks after the "@" left out); any other item is a file-list
+ * section whose lines "dst,src,tmp,flags" share its directory. An empty or
+ * blank item, or a lone "@", adds nothing (TRUE). FALSE when the section, its
+ * directory or a line fails; nodes added before stay. */
 BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
 {
     char szDir[INF_PATH_MAX];
     if (IsBlankOrComment(pszItem + (pszItem[0] == '@'))) {
-        LogDbg("ParseCopyFilesItem([%s]) Empty\r\n", pszItem);  // an empty name would match any header
+        LogDbg("ParseCopyFilesItem([%s]) Empty\r\n", pszItem);
         return TRUE;
     }
     if (pszItem[0] == '@') {
+        const char *pszName = pszItem + 1;
+        while (IsBlankA(*pszName))
+            pszName++;
         if (!GetDestDir(NULL, szDir, sizeof(szDir)))
             return FALSE;
-        return AddFileLink(pszItem + 1, NULL, NULL, NULL, szDir) != NULL;
+        return AddFileLink(pszName, NULL, NULL, NULL, szDir) != NULL;
     }
     int nCount = GetLineCountW95(pszItem);
     if (nCount <= 0 || !GetDestDir(pszItem, szDir, sizeof(szDir)))
@@ -72,7 +63,7 @@ BOOL CInstallContext::ParseCopyFilesItem(const char *pszItem)
 BOOL CInstallContext::ParseAddRegSection(const char *pszItem)
 {
     if (IsBlankOrComment(pszItem)) {
-        LogDbg("ParseAddRegSection([%s]) Empty\r\n", pszItem);  // an empty name would match any header
+        LogDbg("ParseAddRegSection([%s]) Empty\r\n", pszItem);
         return TRUE;
     }
     int nCount = GetLineCountW95(pszItem);
@@ -83,10 +74,55 @@ BOOL CInstallContext::ParseAddRegSection(const char *pszItem)
     });
 }
 
+// Appends "\<pszDir>" to the directory in pszOut (cbOut bytes). FALSE after
+// "GetDestDir() Length" when the result would not fit.
+static BOOL AppendDir(CInstallContext &ctx, char *pszOut, DWORD cbOut, const char *pszDir)
+{
+    size_t cchDir = strlen(pszOut);
+    if (cchDir + 1 + strlen(pszDir) >= cbOut) {
+        ctx.LogErr("GetDestDir() Length\r\n");  // beyond every path buffer
+        return FALSE;
+    }
+    pszOut[cchDir] = '\\';
+    lstrcpyA(pszOut + cchDir + 1, pszDir);
+    return TRUE;
+}
+
+typedef BOOL(WINAPI *PFN_GetColorDirectoryA)(PCSTR pMachineName, PSTR pBuffer, PDWORD pdwSize);
+
+// The color directory (66003) into pszOut (cbOut bytes), from mscms.dll,
+// which is loaded for the call only: Windows 95 has no such library. FALSE
+// after "GetDestDir() No MSCMS_LIB" or the failed call's error line.
+static BOOL GetColorDir(CInstallContext &ctx, char *pszOut, DWORD cbOut)
+{
+    HMODULE hMscms = LoadLibraryA("mscms.dll");
+    DWORD dwError = GetLastError();
+    if (!hMscms) {
+        ctx.LogErr("::LoadLibrary([mscms.dll]) R x%x E %d %s", 0, dwError, SysErrorText(dwError).c_str());
+        ctx.LogErr("GetDestDir() No MSCMS_LIB\r\n");
+        return FALSE;
+    }
+    ctx.LogDbg("::LoadLibrary([mscms.dll]) R x%x E %d %s", (UINT)(UINT_PTR)hMscms, dwError,
+               SysErrorText(dwError).c_str());
+    PFN_GetColorDirectoryA pfnGetColorDirectory =
+        (PFN_GetColorDirectoryA)(void *)GetProcAddress(hMscms, "GetColorDirectoryA");
+    DWORD cb = cbOut;
+    BOOL bResult = pfnGetColorDirectory && pfnGetColorDirectory(NULL, pszOut, &cb);
+    dwError = GetLastError();
+    if (bResult)
+        ctx.LogDbg("::GetColorDirectory [%s] R %d E %d %s", pszOut, bResult, dwError, SysErrorText(dwError).c_str());
+    else
+        ctx.LogErr("::GetColorDirectory R %d E %d %s", bResult, dwError, SysErrorText(dwError).c_str());
+    FreeLibrary(hMscms);
+    SetLastError(dwError);
+    return bResult;
+}
+
 /* The directory of file-list section pszSection (NULL: the default) from
  * [DestinationDirs]: the id's system directory, plus "\sub" when the value
- * names one, into pszOut (cbOut bytes; callers pass 256). FALSE after an error
- * line: no entry, an unsupported id, a failed call, or a result too long. */
+ * names one (blanks around it left out), into pszOut (cbOut bytes; callers
+ * pass 256). FALSE after an error line: no entry, an unsupported id, a failed
+ * call, or a result too long. */
 BOOL CInstallContext::GetDestDir(const char *pszSection, char *pszOut, DWORD cbOut)
 {
     char szValue[INF_LINE_MAX];
@@ -106,15 +142,18 @@ BOOL CInstallContext::GetDestDir(const char *pszSection, char *pszOut, DWORD cbO
     pszOut[0] = 0;
     DWORD cch = 0, cbNeeded = 0;
     const char *pszFailure;
+    const char *pszBelow = NULL;  // a fixed folder below the call's directory
     switch (ulId) {
     case 10:
         cch = GetWindowsDirectoryA(pszOut, cbOut);
         pszFailure = (cch && cch < cbOut) ? NULL : "::GetWindowsDirectory R %d E %d %s";
         break;
     case 11:
+    case 12:
     case 66002:
         cch = GetSystemDirectoryA(pszOut, cbOut);
         pszFailure = (cch && cch < cbOut) ? NULL : "::GetSystemDirectory R %d E %d %s";
+        pszBelow = ulId == 12 ? "drivers" : NULL;
         break;
     case 66000:
         cch = GetPrinterDriverDirectoryA(NULL, NULL, 1, (LPBYTE)pszOut, cbOut, &cbNeeded);
@@ -125,8 +164,10 @@ BOOL CInstallContext::GetDestDir(const char *pszSection, char *pszOut, DWORD cbO
         pszFailure = cch ? NULL : "::GetPrintProcessorDirectory R %d E %d %s";
         break;
     case 66003:
-        LogErr("GetDestDir() No MSCMS_LIB\r\n");
-        return FALSE;
+        if (!GetColorDir(*this, pszOut, cbOut))
+            return FALSE;
+        pszFailure = NULL;
+        break;
     default:
         LogErr("GetDestDir() DirectoryID\r\n");
         return FALSE;
@@ -136,15 +177,12 @@ BOOL CInstallContext::GetDestDir(const char *pszSection, char *pszOut, DWORD cbO
         LogErr(pszFailure, cch, dwError, SysErrorText(dwError).c_str());
         return FALSE;
     }
-    const char *pComma = FindCharA(szValue, ',');
-    if (pComma && pComma[1]) {
-        size_t cchDir = strlen(pszOut);
-        if (cchDir + 1 + strlen(pComma + 1) >= cbOut) {
-            LogErr("GetDestDir() Length\r\n");  // beyond every path buffer
+    if (pszBelow && !AppendDir(*this, pszOut, cbOut, pszBelow))
+        return FALSE;
+    if (const char *pComma = FindCharA(szValue, ',')) {
+        const char *pszSub = TrimA((char *)pComma + 1);
+        if (*pszSub && !AppendDir(*this, pszOut, cbOut, pszSub))
             return FALSE;
-        }
-        pszOut[cchDir] = '\\';
-        lstrcpyA(pszOut + cchDir + 1, pComma + 1);
     }
     return TRUE;
 }

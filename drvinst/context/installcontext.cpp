@@ -32,7 +32,7 @@ CInstallContext::CInstallContext()
       m_pQueueName(NULL), m_pInfDirName(NULL), m_pInfBaseName(NULL), m_pTempDirName(NULL),
       m_pDrvSrcDir(NULL), m_pKeptDirName(NULL), m_wLangID(0), m_bWinNT(0), m_pDevicePath(NULL), m_pPrnDrvDir(NULL),
       m_pInstallSection(NULL), m_pHardwareID(NULL), m_pInfDirective(NULL), m_pFileLink(NULL),
-      m_pRegLink(NULL), m_pStringLink(NULL), m_pInfCache(NULL), m_dwStringGeneration(0),
+      m_pRegLink(NULL), m_pStringLink(NULL), m_pInfCache(NULL), m_dwStringGeneration(0), m_cLongLineRefusals(0),
       m_pStringTail(NULL), m_pFileTail(NULL), m_pRegTail(NULL)
 {
     ZeroMemory(&m_osvi, sizeof(m_osvi));
@@ -245,9 +245,20 @@ BOOL CInstallContext::SplitPathMembers(const char *pszPath, char *&pszDir, char 
 }
 
 // A relative INF name is taken relative to the installer's directory (set by
-// ParseCommand), then split by SetInfDirBase, whose result this is.
+// ParseCommand), then split by SetInfDirBase, whose result this is. Forward
+// slashes count as backslashes; a drive-relative name (D:TZ.INF), which
+// would depend on that drive's current folder, fails after an error line.
 BOOL CInstallContext::ResolveInfFileName()
 {
+    for (char *p = m_pInfFileName; p && *p; p = (char *)NextCharA(p)) {
+        if (*p == '/')
+            *p = '\\';
+    }
+    if (m_pInfFileName && IsDriveRelativePathA(m_pInfFileName)) {
+        LogErr("ResolveInfFileName() INF [%s] Drive-relative path: give the full path, as %.2s\\folder\\%s\r\n",
+               m_pInfFileName, m_pInfFileName, m_pInfFileName + 2);
+        return FALSE;
+    }
     if (m_pInfFileName && !IsAbsolutePathA(m_pInfFileName)) {
         std::string strPath = std::string(LogStr(m_pExeDirName)) + "\\" + m_pInfFileName;
         SetInfFileName(strPath.c_str());

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winspool.h>
 #include <string>
+#include <vector>
 
 struct StringLink {
     StringLink *pNext;
@@ -97,6 +98,7 @@ public:
     BOOL GetFirstLineTextW95(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut);
     BOOL GetIndexLineTextW95(const char *pszSection, int nIndex, char *pszOut, DWORD cbOut);
     int GetLineCountW95(const char *pszSection);
+    int GetIndexLineFields(const char *pszSection, int nIndex, char (*aszFields)[INF_LINE_MAX], int nFields);
     // The forms the INF parse calls; they forward to the W95 forms everywhere.
     BOOL GetFirstLineText(const char *pszSection, const char *pszKey, char *pszOut, DWORD cbOut)
     {
@@ -120,6 +122,8 @@ public:
 
     // INF models and install sections (infmodels.cpp, infsections.cpp).
     BOOL FindFirstInf(std::string &strPath);
+    BOOL IsPrinterInf(const char *pszPath);
+    BOOL FindInfPrinters(std::vector<std::string> &models);
     BOOL FindInfPrinters(std::string &strList);
     BOOL ParseInf();
     const char *GetDirective(const char *pszKey) const;
@@ -290,7 +294,11 @@ private:
     void LogLanguage();
     BOOL CheckOrCreateFolder(const char *pszFolder, BOOL bCreate);
     BOOL StoreSysString(char *&pszMember, const char *psz, const char *pszName);
+    InfSection *ReadSection(const char *pszPath, const char *pszSection);
     InfSection *ReadQueriedSection(const char *pszSection);
+    const char *ReadIndexEntry(const char *pszSection, int nIndex, const std::string *&pExpanded);
+    BOOL ExpandKeys(const char *pszIn, char *pszOut, int &cchOut);
+    BOOL ExpandField(const char *pBegin, const char *pEnd, char *pszOut);
     BOOL SplitPathMembers(const char *pszPath, char *&pszDir, char *&pszBase, const char *pszNoLast,
                           const char *pszNoDir, const char *pszNoBase);
     void LogStringTable();
@@ -300,6 +308,7 @@ private:
     // a query costs no rescan of the file (infcache.cpp).
     InfCache *m_pInfCache;
     DWORD m_dwStringGeneration;  // changes whenever the string table does
+    DWORD m_cLongLineRefusals;   // sections refused for a line too long, so far
     // Last nodes appended, for appends in constant time (inflists.cpp).
     StringLink *m_pStringTail;
     FileLink *m_pFileTail;

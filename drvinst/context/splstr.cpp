@@ -93,7 +93,22 @@ const char *FindLastCharA(const char *psz, char ch)
     return pszLast;
 }
 
+char *TrimA(char *psz)
+{
+    const char *pBegin = psz, *pEnd = psz + strlen(psz);
+    TrimRangeA(pBegin, pEnd);
+    memmove(psz, pBegin, pEnd - pBegin);
+    psz[pEnd - pBegin] = 0;
+    return psz;
+}
+
 BOOL IsAbsolutePathA(const char *pszPath)
 {
     return pszPath && (pszPath[0] == '\\' || FindCharA(pszPath, ':'));
+}
+
+BOOL IsDriveRelativePathA(const char *pszPath)
+{
+    return pszPath && ((pszPath[0] | 0x20) >= 'a' && (pszPath[0] | 0x20) <= 'z') && pszPath[1] == ':' &&
+           pszPath[2] != '\\';
 }

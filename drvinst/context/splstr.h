@@ -40,8 +40,22 @@ inline bool IsBlankA(char ch)
     return ch == ' ' || (ch >= '\t' && ch <= '\r');
 }
 
+// Narrows [pBegin, pEnd) to leave out white space at both ends (a trail
+// byte is never white space).
+inline void TrimRangeA(const char *&pBegin, const char *&pEnd)
+{
+    while (pBegin < pEnd && IsBlankA(*pBegin))
+        pBegin++;
+    while (pEnd > pBegin && IsBlankA(pEnd[-1]))
+        pEnd--;
+}
+// Removes white space at both ends of psz (not NULL), in place; returns psz.
+char *TrimA(char *psz);
+
 // A path is absolute when it starts with a backslash or holds a colon.
 BOOL IsAbsolutePathA(const char *pszPath);
+// A drive letter and a colon not followed by a backslash: "D:TZ.INF", "D:".
+BOOL IsDriveRelativePathA(const char *pszPath);
 
 // "KztNull" for an absent string in log lines.
 inline const char *LogStr(const char *psz)

@@ -30,6 +30,15 @@ BOOL FormatPath(CInstallContext &ctx, char *pszOut, size_t cbOut, const char *ps
     return bFits;
 }
 
+// The value of a hexadecimal digit, or -1.
+static int HexDigit(char ch)
+{
+    if (ch >= '0' && ch <= '9')
+        return ch - '0';
+    ch |= 0x20;
+    return (ch >= 'a' && ch <= 'f') ? ch - 'a' + 10 : -1;
+}
+
 DWORD ReadFieldNumber(const char *pszField, const char **ppszRest)
 {
     if (ppszRest)
@@ -40,9 +49,14 @@ DWORD ReadFieldNumber(const char *pszField, const char **ppszRest)
     while (IsBlankA(*p))
         p++;
     DWORD dwNumber = 0;
-    for (; *p >= '0' && *p <= '9'; p++) {
-        DWORD dwDigit = *p - '0';
-        dwNumber = dwNumber > (0xFFFFFFFF - dwDigit) / 10 ? 0xFFFFFFFF : dwNumber * 10 + dwDigit;
+    if (p[0] == '0' && (p[1] | 0x20) == 'x' && HexDigit(p[2]) >= 0) {
+        for (p += 2; HexDigit(*p) >= 0; p++)
+            dwNumber = dwNumber > 0x0FFFFFFF ? 0xFFFFFFFF : dwNumber * 16 + HexDigit(*p);
+    } else {
+        for (; *p >= '0' && *p <= '9'; p++) {
+            DWORD dwDigit = *p - '0';
+            dwNumber = dwNumber > (0xFFFFFFFF - dwDigit) / 10 ? 0xFFFFFFFF : dwNumber * 10 + dwDigit;
+        }
     }
     if (ppszRest)
         *ppszRest = p;

@@ -9,8 +9,9 @@
  * The thread's last error is kept. */
 BOOL FormatPath(CInstallContext &ctx, char *pszOut, size_t cbOut, const char *pszOwner, const char *pszFormat, ...);
 
-/* The decimal number at the start of an INF field: blanks skipped, reading
- * stops at the first non-digit (so "0x10" reads as 0); NULL or no digits
+/* The number at the start of an INF field, decimal or, after "0x" (or
+ * "0X"), hexadecimal: "16" and "0x10" both read as 16. Blanks skipped,
+ * reading stops at the first character that is no digit; NULL or no digits
  * read as 0, a number beyond 32 bits as 0xFFFFFFFF. *ppszRest, when given,
  * receives where reading stopped (NULL for a NULL field). */
 DWORD ReadFieldNumber(const char *pszField, const char **ppszRest = NULL);

@@ -23,9 +23,9 @@ static BOOL CheckLineKey(CInstallContext &ctx, const RegLink *p, const char *psz
     return TRUE;
 }
 
-// The flags field asks for a string value: the decimal number 0, written in
-// full. An absent field counts as 0; "0x00010001" (a DWORD in the usual
-// spelling) is not 0, though its leading digit is.
+// The flags field asks for a string value: the number 0, written in full,
+// in decimal or hexadecimal ("0", "0x00000000"). An absent field counts as 0;
+// "0x00010001" (a DWORD) is not 0.
 static BOOL IsStringFlag(const char *pszFlag)
 {
     const char *pszRest = NULL;

@@ -106,23 +106,13 @@ BOOL CInstallDialog::FillModelList(CInstallContext &ctx)
     if (ctx.GetPrinterName()) {
         m_comboModel.AddString(ctx.GetPrinterName());
     } else {
-        std::string strList;
-        if (!ctx.FindInfPrinters(strList))
+        std::vector<std::string> models;  // a name may hold a comma
+        if (!ctx.FindInfPrinters(models))
             return Fail(ctx.GetErrorText());
-        char *pszList = AllocSplStr(strList.c_str());
-        if (!pszList)
-            return Fail("new sInfPrinters");
-        for (char *pszName = pszList; *pszName;) {
-            char *pComma = (char *)FindCharA(pszName, ',');
-            if (pComma)
-                *pComma = 0;
-            if (*pszName)
-                m_comboModel.AddString(pszName);
-            if (!pComma)
-                break;
-            pszName = pComma + 1;
+        for (const std::string &model : models) {
+            if (!model.empty())
+                m_comboModel.AddString(model.c_str());
         }
-        FreeSplMem(pszList);
     }
     m_comboModel.SetCurSel(0);
     return TRUE;

@@ -73,7 +73,7 @@ std::map<std::string, std::string> Probe(const std::string &dir, const std::stri
         if (end == std::string::npos)
             end = text.size();
         std::string l = text.substr(pos, end - pos);
-        if (!l.empty() && l.back() == '\r')
+        while (!l.empty() && l.back() == '\r')  // an error text ends in its own line end
             l.pop_back();
         size_t eq = l.find('=');
         if (eq != std::string::npos)
@@ -132,13 +132,23 @@ TEST_F(ContextTest, CommandLineOfTheProcess)
     EXPECT_EQ("KztNull", f["printer"]);
     EXPECT_EQ("00000", f["flags"]);
 
-    for (const char *absolute : {"D:TZ.INF", "\\TZ.INF"}) {
-        f = Probe(m_dir, std::string("drvinst.exe ") + absolute);
-        EXPECT_EQ(absolute, f["inf"]);
+    // INF arguments as users write them: understood, or refused with the
+    // message that the program shows.
+    struct {
+        const char *arg, *result, *inf, *error;
+    } infArgs[] = {
+        {"\\TZ.INF", "1", "\\TZ.INF", ""},
+        {"C:/pkg/TZ.INF", "1", "C:\\pkg\\TZ.INF", ""},
+        {"D:TZ.INF", "0", "D:TZ.INF",
+         "ResolveInfFileName() INF [D:TZ.INF] Drive-relative path: give the full path, as D:\\folder\\TZ.INF"},
+        {"\"open", "0", "KztNull", "ParseCommand() Quote not closed [drvinst.exe \"open]"},
+    };
+    for (const auto &c : infArgs) {
+        f = Probe(m_dir, std::string("drvinst.exe ") + c.arg);
+        EXPECT_EQ(c.result, f["result"]) << c.arg;
+        EXPECT_EQ(c.inf, f["inf"]) << c.arg;
+        EXPECT_EQ(c.error, f["error"]) << c.arg;
     }
-    f = Probe(m_dir, "drvinst.exe \"open");
-    EXPECT_EQ("0", f["result"]);
-    EXPECT_EQ("", f["error"]);  // fails without a message
 }
 
 TEST_F(ContextTest, SetupSysInfoGathersTheSystemFacts)

@@ -1,6 +1,7 @@
 // Models of an INF and the parse of a model's install section, on the
 // shipped sample INF and on small INFs made for one rule each.
 #include "contextfixture.h"
+#include "fixedtext.h"
 #include "splstr.h"
 #include <algorithm>
 
@@ -115,6 +116,7 @@ TEST_F(ContextTest, ModelEntriesGiveSectionAndHardwareId)
         {"Inst", TRUE, "Inst", "(kept)", ""},
         {"Inst, LPTENUM\\XYZ-1000ABCD, extra", TRUE, "Inst", "XYZ-1000", ""},
         {"Inst,ABCD", TRUE, "Inst", "", ""},
+        {"Inst , XYZ-1000ABCD ", TRUE, "Inst", "XYZ-1000", ""},
         {"Inst,", FALSE, "Inst", "(kept)", "ParseInf() lenHardwareID\r\n"},
         {"Inst,X\\abc", FALSE, "Inst", "(kept)", "ParseInf() lenHardwareID\r\n"},
     };
@@ -191,21 +193,20 @@ TEST_F(ContextTest, CopyFilesItemsAndDestinations)
     EXPECT_EQ("[A.DLL][src.dll][tmp.dll][16][" + s + "]\n[D.DLL][KztNull][KztNull][KztNull][" + s + "]\n" +
                   "[h.hlp][KztNull][KztNull][KztNull][" + s + "]\n" +
                   "[C.DLL][KztNull][KztNull][KztNull][" + sub + "]\n" +
+                  "[X.ICM][KztNull][KztNull][KztNull][" + s + "\\spool\\drivers\\color]\n" +
                   "[A.DLL][src.dll][tmp.dll][16][" + s + "]\n[D.DLL][KztNull][KztNull][KztNull][" + s + "]\n" +
                   "[h.hlp][KztNull][KztNull][KztNull][" + s + "]\n",
               Files(ctx));
     EXPECT_STREQ("D.DLL", ctx.GetDirective("DriverFile"));  // install section over data section
     EXPECT_STREQ("H.HLP", ctx.GetDirective("HelpFile"));    // cut at its comma
-    // " Files2" keeps its blank and is not found; 66003 and 42 are refused;
-    // the single file has no default destination.
-    EXPECT_NE(std::string::npos, ctx.m_strError.find("GetPrivateProfileSectionReadOnly([ Files2]) R 0 E 0 \r\n"));
-    EXPECT_NE(std::string::npos, ctx.m_strError.find("GetDestDir() No MSCMS_LIB\r\n"));
+    // 42 is refused; Files2 and the single file have no destination, there
+    // being no default.
     EXPECT_NE(std::string::npos, ctx.m_strError.find("GetDestDir() DirectoryID\r\n"));
     EXPECT_NE(std::string::npos, ctx.m_strError.find("GetDestDir() DefaultDestDir\r\n"));
 
     // Repeated names count once, at their last place; the driver never.
     char *deps = ctx.AllocDependentFiles();
-    EXPECT_STREQ("C.DLL,A.DLL,", deps);
+    EXPECT_STREQ("C.DLL,X.ICM,A.DLL,", deps);
     FreeSplMem(deps);
 }
 
@@ -236,24 +237,42 @@ TEST_F(ContextTest, DestinationDirectoryIds)
 TEST_F(ContextTest, RegistrySectionsSplitIntoFiveFields)
 {
     UseInf("[Manufacturer]\nM=Models\n[Models]\nP=Inst\n[Inst]\nAddReg=R1,Missing,R2\n"
-           "[R1]\nHKLM,\"Soft\\Key\",\"Name\",0,\"a,b\"\nHKCU,K\n[R2]\nHKLM,K,V,0,%Val%\n[Strings]\nVal=\"x y\"\n");
+           "[R1]\nHKLM,\"Soft\\Key\",\"Name\",0,\"a b\",more\nHKCU,K\n"
+           "[R2]\nHKLM,K,V,0,%Val%\n[Strings]\nVal=\"x y\"\n");
     ctx.SetPrinterName("P");
     ASSERT_TRUE(ctx.ParseInf());
-    EXPECT_EQ("[HKLM][Soft\\Key][Name][0][a]\n[HKCU][K][KztNull][KztNull][KztNull]\n[HKLM][K][V][0][x y]\n",
+    EXPECT_EQ("[HKLM][Soft\\Key][Name][0][a b]\n[HKCU][K][KztNull][KztNull][KztNull]\n[HKLM][K][V][0][x y]\n",
               Regs(ctx));
-    EXPECT_TRUE(LogHas("DBG [HKLM][Soft\\Key][Name][0][a]"));
+    EXPECT_TRUE(LogHas("DBG [HKLM][Soft\\Key][Name][0][a b]"));
 }
 
-TEST_F(ContextTest, FirstInfBesideTheProgram)
+TEST_F(ContextTest, FirstPrinterInfBesideTheProgram)
 {
-    std::string path;
-    ctx.m_pExeDirName = AllocSplStr(SampleDir().c_str());
-    ASSERT_TRUE(ctx.FindFirstInf(path));
-    EXPECT_EQ(SampleDir() + "\\TZ.INF", path);
-    FreeSplStr(ctx.m_pExeDirName);
-    ctx.m_pExeDirName = AllocSplStr(m_dir.c_str());
-    EXPECT_FALSE(ctx.FindFirstInf(path));
-    EXPECT_EQ(0u, ctx.m_strError.find("CFileFind.FindFile([" + m_dir + "\\*.INF]) R 0 E "));
+    const std::string autorun = "[autorun]\nopen=setup.exe\n[Models]\nP=x\n";
+    const std::string noModels = "[Manufacturer]\nM=Missing\n[Version]\n";
+    const std::string printer = "[Manufacturer]\n%M%=\"Models\" , NT\n[Models]\nP=Inst\n";
+    struct {
+        std::string dir;
+        std::vector<std::pair<std::string, std::string>> infs;  // name, text
+        std::string found, error;                               // the INF's name, or the error's start
+    } cases[] = {
+        {SampleDir(), {}, "TZ.INF", ""},
+        {m_dir + "\\none", {}, "", "CFileFind.FindFile([" + m_dir + "\\none\\*.INF]) R 0 E "},
+        {m_dir + "\\other", {{"AUTORUN.INF", autorun}, {"OTHER.INF", noModels}}, "",
+         "FindFirstInf() No INF in [" + m_dir + "\\other] has [Manufacturer] with its models section\r\n"},
+        {m_dir + "\\mixed", {{"AUTORUN.INF", autorun}, {"OTHER.INF", noModels}, {"TZ.INF", printer}}, "TZ.INF", ""},
+    };
+    for (const auto &c : cases) {
+        CreateDirectoryA(c.dir.c_str(), NULL);
+        for (const auto &inf : c.infs)
+            WriteFile(c.dir.substr(m_dir.size() + 1) + "\\" + inf.first, inf.second);
+        CInstallContext fresh;
+        fresh.m_pExeDirName = AllocSplStr(c.dir.c_str());
+        std::string path = "unchanged";
+        EXPECT_EQ(!c.found.empty(), !!fresh.FindFirstInf(path)) << c.dir;
+        EXPECT_EQ(c.found.empty() ? "unchanged" : c.dir + "\\" + c.found, path) << c.dir;
+        EXPECT_EQ(0u, fresh.m_strError.find(c.error)) << c.dir << ": " << fresh.m_strError;
+    }
 }
 
 TEST_F(ContextTest, EmptyListItemsAreSkippedNotReadAsTheFirstSection)
@@ -281,8 +300,8 @@ TEST_F(ContextTest, EmptyListItemsAreSkippedNotReadAsTheFirstSection)
          {"DBG ParseCopyFilesItem([]) Empty", "DBG ParseAddRegSection([]) Empty"}},
         {"Lead", "F2.DLL|", "V2|", {"DBG ParseCopyFilesItem([]) Empty", "DBG ParseAddRegSection([]) Empty"}},
         {"Blanks", "F1.DLL|F2.DLL|", "V1|V2|",
-         {"DBG ParseCopyFilesItem([ ]) Empty", "DBG ParseAddRegSection([\t]) Empty"}},
-        {"At", "F1.DLL|x.dll|", "", {"DBG ParseCopyFilesItem([@]) Empty", "DBG ParseCopyFilesItem([@ ]) Empty"}},
+         {"DBG ParseCopyFilesItem([]) Empty", "DBG ParseAddRegSection([]) Empty"}},
+        {"At", "F1.DLL|x.dll|", "", {"DBG ParseCopyFilesItem([@]) Empty"}},
     };
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
         const auto &c = cases[i];
@@ -303,5 +322,109 @@ TEST_F(ContextTest, EmptyListItemsAreSkippedNotReadAsTheFirstSection)
         std::vector<std::string> log = TakeLog();
         for (const std::string &line : c.skipped)
             EXPECT_TRUE(std::find(log.begin(), log.end(), line) != log.end()) << i << ": " << line;
+    }
+}
+
+namespace {
+
+// One question about the INF: "section:S", "first:S:key", "string:key",
+// "models", "dir:S", or, after ParseInf, "files", "regs", "directive:name"
+// and "flag" (the first registry line's flags field, else the first file's,
+// as ReadFieldNumber reads it, followed by what it left unread). A failed
+// call answers "ERR" and its first error line.
+std::string Ask(CInstallContext &c, const std::string &query)
+{
+    static char buffer[INF_SECTION_MAX];
+    std::string verb = query.substr(0, query.find(':'));
+    std::string arg = query.substr(verb.size() + (verb.size() < query.size()));
+    std::string answer;
+    BOOL ok = TRUE;
+    if (verb == "section") {
+        ok = c.GetPrivateProfileSectionReadOnly(arg.c_str(), buffer, INF_SECTION_MAX, c.m_pInfFileName) != 0;
+        answer = JoinEntries(buffer);
+    } else if (verb == "first") {
+        std::string section = arg.substr(0, arg.find(':'));
+        ok = c.GetFirstLineText(section.c_str(), arg.substr(section.size() + 1).c_str(), buffer, INF_LINE_MAX);
+        answer = buffer;
+    } else if (verb == "string") {
+        ok = c.ListStringDirectiveW95();
+        for (const StringLink *p = c.m_pStringLink; p && answer.empty(); p = p->pNext)
+            answer = arg == p->pKey ? p->pValue : "";
+    } else if (verb == "models") {
+        std::vector<std::string> models;
+        ok = c.FindInfPrinters(models);
+        for (const std::string &model : models)
+            answer += (answer.empty() ? "" : "|") + model;
+    } else if (verb == "dir") {
+        ok = c.GetDestDir(arg.c_str(), buffer, INF_LINE_MAX);
+        answer = buffer;
+    } else if ((ok = c.ParseInf())) {
+        const char *pszFlag = c.m_pRegLink ? c.m_pRegLink->pFlag : c.m_pFileLink ? c.m_pFileLink->pFlag : NULL;
+        const char *pszRest = "";
+        DWORD dwFlag = ReadFieldNumber(pszFlag, &pszRest);
+        answer = verb == "files"       ? Files(c)
+                 : verb == "regs"      ? Regs(c)
+                 : verb == "directive" ? LogStr(c.GetDirective(arg.c_str()))
+                                       : std::to_string(dwFlag) + LogStr(pszRest);
+    }
+    return ok ? answer : "ERR " + c.m_strError.substr(0, c.m_strError.find("\r\n"));
+}
+
+}  // namespace
+
+TEST_F(ContextTest, InfTextMeansWhatItSays)
+{
+    const std::string x300(300, 'x');
+    char sys[MAX_PATH];
+    GetSystemDirectoryA(sys, sizeof(sys));
+    const std::string longLine = "ERR GetPrivateProfileSectionReadOnly([S]) Line 2 longer than 255 characters";
+    struct {
+        const char *what;
+        std::string inf;  // followed by [Manufacturer], [Models] P=Inst, DefaultDestDir=11 ({sys})
+        const char *query;
+        std::string answer;
+        LANGID lang;
+    } cases[] = {
+        {"blanks after list commas", "[Inst]\nCopyFiles=F1, F2\n[F1]\nA.DLL\n[F2]\nB.DLL\n", "files",
+         "[A.DLL][KztNull][KztNull][KztNull][{sys}]\n[B.DLL][KztNull][KztNull][KztNull][{sys}]\n"},
+        {"blanks around registry fields", "[Inst]\nAddReg=R\n[R]\nHKLM, %Key%, Name, 0, Value\n[Strings]\nKey=Soft\n",
+         "regs", "[HKLM][Soft][Name][0][Value]\n"},
+        {"blanks in a monitor's list", "[Inst]\nLanguageMonitor=%Name%, jobtap.dll\n[Strings]\nName=jobtap\n",
+         "directive:LanguageMonitor", "jobtap,jobtap.dll"},
+        {"blanks in the line settings", "[Inst]\nComPortSettings=9600, 8, E, 2, H\n", "directive:ComPortSettings",
+         "9600,8,E,2,H"},
+        {"blanks around a source name", "[Inst]\nCopyFiles=F1\n[F1]\ndest.dll, src.dll , , 16\n", "files",
+         "[dest.dll][src.dll][][16][{sys}]\n"},
+        {"blanks around a subfolder", "[Inst]\nCopyFiles=F1\n[DestinationDirs]\nF1=66000, sub\\dir\n[F1]\nA.DLL\n",
+         "files", "[A.DLL][KztNull][KztNull][KztNull][" + PrinterDriverDirA() + "\\sub\\dir]\n"},
+        {"a section by its exact name", "[TZ10000]\nA=wrong\n[TZ1000]\nA=right\n", "first:TZ1000:A", "right"},
+        {"Strings.0011 first, English system", "[Strings.0011]\nN=ja\n[Strings]\nN=en\n", "string:N", "en"},
+        {"full language id first", "[Strings.0011]\nN=primary\n[Strings.0411]\nN=full\n", "string:N", "full",
+         0x0411},
+        {"a quoted comma in a field", "[Inst]\nAddReg=R\n[R]\nHKLM,K,V,0,\"a,b\"\n", "regs", "[HKLM][K][V][0][a,b]\n"},
+        {"a string with a comma is one field", "[Inst]\nAddReg=R\n[R]\nHKLM,K,V,0,%L%\n[Strings]\nL=\"a, b\"\n",
+         "regs", "[HKLM][K][V][0][a, b]\n"},
+        {"a quoted semicolon", "[S]\nA=\"x;y\" ; note\n", "first:S:A", "x;y"},
+        {"a model name with a comma", "[Manufacturer]\nM=Models\n[Models]\n\"TZ, Deluxe\"=Inst\nB=Inst\n", "models",
+         "TZ, Deluxe|B"},
+        {"a line too long", "[S]\nA=" + x300 + "\n", "first:S:A", longLine},
+        {"a line too long in a file list", "[Inst]\nCopyFiles=S\n[S]\n" + x300 + "\n", "files",
+         "ERR GetPrivateProfileSectionReadOnly([S]) Line 4 longer than 255 characters"},
+        {"a long comment is no line too long", "[S]\nA=1 ; " + x300 + "\nB=2\n", "section:S", "A=1|B=2"},
+        {"hexadecimal AddReg flag", "[Inst]\nAddReg=R\n[R]\nHKLM,K,V,0x00000000,x\n", "flag", "0"},
+        {"hexadecimal CopyFiles flag", "[Inst]\nCopyFiles=F1\n[F1]\nA.DLL,,,0x10\n", "flag", "16"},
+        {"drivers directory 12", "[DestinationDirs]\nF1=12\n", "dir:F1", "{sys}\\drivers"},
+        {"color directory 66003", "[DestinationDirs]\nF1=66003\n", "dir:F1", "{sys}\\spool\\drivers\\color"},
+    };
+    for (auto &c : cases) {
+        CInstallContext fresh;
+        const std::string base = "[Manufacturer]\nM=Models\n[Models]\nP=Inst\n[DestinationDirs]\nDefaultDestDir=11\n";
+        fresh.SetInfFileName(UseInf(c.inf + base).c_str());
+        fresh.SetPrinterName("P");
+        fresh.m_wLangID = c.lang ? c.lang : 0x0409;
+        std::string expected = c.answer;
+        for (size_t at; (at = expected.find("{sys}")) != std::string::npos;)
+            expected.replace(at, 5, sys);
+        EXPECT_EQ(expected, Ask(fresh, c.query)) << c.what;
     }
 }

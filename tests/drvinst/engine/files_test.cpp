@@ -36,9 +36,8 @@ protected:
     std::string InfCopy(const std::string &name = "OstrelKZTFILES.INF") { return m_infDir + "\\" + name; }
 };
 
-// Flag 16, read as a decimal number, keeps an existing target; 0x10 reads as
-// 0 and overwrites like any other flag or none. Read-only targets follow the
-// same rule.
+// Flag 16, written in decimal or as 0x10, keeps an existing target; any
+// other flag, or none, overwrites. Read-only targets follow the same rule.
 TEST_F(CopyFilesTest, FlagSixteenKeepsAnExistingTargetAndEveryOtherFlagOverwrites)
 {
     struct Case {
@@ -54,8 +53,8 @@ TEST_F(CopyFilesTest, FlagSixteenKeepsAnExistingTargetAndEveryOtherFlagOverwrite
         {"kztf16new.dat", ",,,16", false, false, false},
         {"kztf16blank.dat", ",,, 16", true, false, true},
         {"kztf0016.dat", ",,,0016", true, false, true},
-        {"kztfhex.dat", ",,,0x10", true, false, false},
-        {"kztfhexro.dat", ",,,0x10", true, true, false},
+        {"kztfhex.dat", ",,,0x10", true, false, true},
+        {"kztfhexro.dat", ",,,0x10", true, true, true},
         {"kztfzero.dat", ",,,0", true, false, false},
         {"kztf32.dat", ",,,32", true, false, false},
         {"kztfnone.dat", "", true, true, false},

@@ -63,8 +63,9 @@ protected:
         if (state == kClean)
             return;
         ASSERT_EQ(0u, RunProgram(m_exe, std::string(kLine) + "/Install /quiet"));
-        if (state == kSecondPhasePending)
+        if (state == kSecondPhasePending) {
             ASSERT_EQ(3010u, RunProgram(m_exe, std::string(kLine) + "/Uninstall /quiet"));
+        }
     }
 
     void ExpectState(State state, const char *runOnce, const std::string &why)
@@ -76,10 +77,11 @@ protected:
         }
         SpoolerState s = ReadSpooler();
         EXPECT_EQ(state == kInstalled, Has(s.queues, Queue(kModel, "LPT1:")));
-        if (state == kSecondPhasePending)
+        if (state == kSecondPhasePending) {
             EXPECT_EQ(Quoted(m_work + "\\drvinst.exe") + " " + Quoted(m_work + "\\TZ.INF") + " " + Quoted(kModel) +
                           " \"LPT1:\" /RunOnce " + runOnce + " /quiet",
                       RegText(kRunOnceKey, "TZ.INF"));
+        }
     }
 
     void Reset()
@@ -122,8 +124,9 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
             std::string path = m_package + "\\quiet.log";
             std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
             EXPECT_NE(std::string::npos, text.find("DBG Quiet() exit code " + std::to_string(row.code))) << text;
-            if (row.code != 0 && row.code != 3010)
+            if (row.code != 0 && row.code != 3010) {
                 EXPECT_NE(std::string::npos, text.find(" ERR ")) << text;
+            }
         }
         ExpectState(row.after, row.runOnce, "after the first run");
         if (row.after != kSecondPhasePending)
