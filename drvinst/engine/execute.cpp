@@ -186,7 +186,7 @@ static BOOL ListReinstallRecords(CInstallContext &ctx, const std::vector<std::st
 static BOOL ReinstallFirstPhase(CInstallContext &ctx)
 {
     std::vector<std::string> models;
-    if (!RunOnceCommandFits(ctx) || !UninstallStringFits(ctx) || !ctx.CopyToTemp() || !ListInfModels(ctx, models) ||
+    if (!RunOnceCommandFits(ctx) || !UninstallStringFits(ctx) || !ctx.CopyToTemp() || !ctx.FindInfPrinters(models) ||
         !ListReinstallRecords(ctx, models))
         return FALSE;
     std::vector<std::unique_ptr<CInstallContext>> nested;

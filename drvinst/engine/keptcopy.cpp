@@ -84,7 +84,7 @@ BOOL CInstallContext::CopyToKeptFolder()
 BOOL CInstallContext::DelKeptFolder()
 {
     std::vector<std::string> models;
-    if (!ListInfModels(*this, models))
+    if (!FindInfPrinters(models))
         return FALSE;
     for (const std::string &model : models) {
         if (FindEnumDrv(*this, model.c_str())) {
