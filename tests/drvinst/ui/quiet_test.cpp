@@ -140,6 +140,30 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
     Reset();
 }
 
+// The 32-bit installer started on 64-bit Windows refuses before it changes
+// anything and says to run the 64-bit one.
+TEST_F(QuietTest, ThirtyTwoBitInstallerRefusesSixtyFourBitWindows)
+{
+    if (sizeof(void *) != 8)
+        GTEST_SKIP() << "needs the 64-bit prefix";
+    std::string exe32 = "Z:";
+    for (char ch : std::string(KZT_OTHER_ARCH_BIN) + "/drvinst.exe")
+        exe32 += ch == '/' ? '\\' : ch;
+    std::string copy = m_package + "\\drvinst32.exe";
+    if (!CopyFileA(exe32.c_str(), copy.c_str(), FALSE))
+        GTEST_SKIP() << "32-bit build not there: " << exe32;
+    InstallerRun run;
+    if (!run.Start(copy, std::string(kLine) + "/Install /quiet /log quiet.log"))
+        GTEST_SKIP() << "this machine runs no 32-bit programs";
+    DWORD code = kNotEnded;
+    ASSERT_TRUE(run.WaitEnded(60000, &code)) << AnswerBox(run.Pid());
+    EXPECT_EQ(1603u, code);
+    std::string path = m_package + "\\quiet.log";
+    std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
+    EXPECT_NE(std::string::npos, text.find("ERR SetupSysInfo() 64-bit Windows: run the 64-bit installer")) << text;
+    ExpectNothingInstalled();
+}
+
 TEST_F(QuietTest, UsageListsTheExitCodes)
 {
     ASSERT_TRUE(Start("/?"));
