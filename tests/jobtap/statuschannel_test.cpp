@@ -135,7 +135,6 @@ TEST_F(StatusChannelTest, RequestsReachThePortMonitorWithTheThreeByteHeader)
         {"vendor get", KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 18, 13398, 64, "", 3, 64, {18, 0x34, 0x56}, "V18:13398"},
         {"vendor get, wide numbers", KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 0x1FF, 0x12345, 64, "", 3, 64,
          {0xFF, 0x23, 0x45}, "V255:9029"},
-        {"unknown code acts as get", 0x99, 1, 2, 16, "", 3, 16, {1, 0, 2}, "V1:2"},
         {"vendor set", KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND, 7, 0x0102, 5, "ABCDE", 8, 0, {7, 1, 2}, ""},
         {"oversized room is cut", KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, 5000, "", 3, 4096, {0, 0, 0},
          "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;"},
@@ -169,6 +168,15 @@ TEST_F(StatusChannelTest, RequestsReachThePortMonitorWithTheThreeByteHeader)
             EXPECT_EQ(std::string((char *)b.abData, c.data.size()), c.data) << "abData stays as the client wrote it";
         }
     }
+    // Any other code is refused and never reaches the port below.
+    fake.Reset();
+    ChannelRequest unknown;
+    unknown.dwCode = 0x99;
+    ChannelReply reply;
+    ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", unknown, &reply));
+    EXPECT_EQ(reply.bResult, 0u);
+    EXPECT_EQ(reply.dwError, (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(fake.CallsOf("Get").empty());
     ASSERT_TRUE(Close(h));
 }
 
