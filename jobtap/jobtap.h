@@ -133,7 +133,7 @@ BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule);
 // Gives the module free for the next job (a no-op when pIniPort holds none).
 void ReleaseFilterModule(IniPort *pIniPort);
 #define FILTER_WAIT_MS 30000
-#define FILTER_CHUNK   65536     // bytes offered to the filter's "Read" at a time
+#define FILTER_CHUNK   0x40000   // bytes offered to the filter's "Read" at a time (256 KB)
 
 // jobstream.cpp: the status program started for a port, kept past Close.
 // Whether the program last started for the port still runs.
