@@ -30,6 +30,20 @@ HANDLE LogOpenForAppendA(const char *pszPath)
                        FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
+// How long a writer tries for the line lock before it writes without it:
+// another process that holds a lock over the whole file (a viewer, or a
+// hostile user) must not hold up the spooler's threads.
+#define LOG_LOCK_TRIES 5
+
+// Whether the open file has more than one name: a second hard link made by
+// someone else would turn the log's appends into writes to a file of their
+// choosing, so such a file is never written.
+static BOOL HasOtherNames(HANDLE hFile)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return !GetFileInformationByHandle(hFile, &info) || info.nNumberOfLinks > 1;
+}
+
 void LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb)
 {
     if (hFile == INVALID_HANDLE_VALUE)
@@ -38,14 +52,20 @@ void LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb)
     if (IsWindows9x()) {
         if (SetFilePointer(hFile, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER)
             WriteFile(hFile, pb, cb, &cbWritten, NULL);
-    } else {
+    } else if (!HasOtherNames(hFile)) {
         // Not every file system makes an append one piece (Wine's finds the
         // end, then writes): the writers of all threads and processes also
         // take turns on a lock of one byte far past any text, which never
-        // stands in a reader's way. Without the lock the line still goes out.
+        // stands in a reader's way. The lock is tried for a few milliseconds
+        // only; without it the line still goes out.
         OVERLAPPED ov = {};
         ov.OffsetHigh = 0x7FFFFFFF;
-        BOOL bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov);
+        BOOL bLocked = FALSE;
+        for (int i = 0; i < LOG_LOCK_TRIES && !bLocked; ++i) {
+            bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov);
+            if (!bLocked)
+                Sleep(1);
+        }
         WriteFile(hFile, pb, cb, &cbWritten, NULL);
         if (bLocked)
             UnlockFileEx(hFile, 0, 1, 0, &ov);

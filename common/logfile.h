@@ -11,5 +11,7 @@ HANDLE LogOpenForAppendW(const WCHAR *pszPath);
 HANDLE LogOpenForAppendA(const char *pszPath);
 
 // Writes cb bytes of pb at the end of the file in one WriteFile and closes
-// hFile (a handle from LogOpenForAppend*). Failures drop the text.
+// hFile (a handle from LogOpenForAppend*). Failures drop the text; a file
+// with more than one hard link is not written; the line lock is tried for a
+// few milliseconds, then the line goes out without it.
 void LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb);

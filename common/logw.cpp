@@ -33,13 +33,29 @@ static void LogAddPiece(char *pb, DWORD *pcb, const WCHAR *pszText, DWORD cbMax)
         *pcb += (DWORD)cb;
 }
 
-/* Formats with the wsprintf rules and cuts the result to the line buffer. */
+/* Formats with the wsprintf rules and cuts the result to the line buffer.
+ * Control characters (a document name comes from any user) are written as
+ * "\xHH", so no argument can end a line early or forge one. */
 static void LogFormatCut(WCHAR *szLine, const WCHAR *pszFormat, va_list args)
 {
     WCHAR szScratch[LOG_SCRATCH];
     wvsprintfW(szScratch, pszFormat, args);
     szScratch[LOG_SCRATCH - 1] = 0;
-    lstrcpynW(szLine, szScratch, LOG_LINE_CCH);
+    static const WCHAR s_hex[] = L"0123456789ABCDEF";
+    int n = 0;
+    for (const WCHAR *p = szScratch; *p && n < LOG_LINE_CCH - 1; ++p) {
+        if (*p >= 0x20 && *p != 0x7F) {
+            szLine[n++] = *p;
+            continue;
+        }
+        if (n + 4 > LOG_LINE_CCH - 1)
+            break;
+        szLine[n++] = L'\\';
+        szLine[n++] = L'x';
+        szLine[n++] = s_hex[(*p >> 4) & 0xF];
+        szLine[n++] = s_hex[*p & 0xF];
+    }
+    szLine[n] = 0;
 }
 
 /* Whether the log file exists, looked up at most once per clock tick: a

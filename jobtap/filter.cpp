@@ -15,15 +15,45 @@ static void ClearFilter(IniPort *pIniPort)
 /* Frees the drain buffer, with any bytes still pending in it. */
 static void FreeFilterBuffer(IniPort *pIniPort)
 {
-    FreeSplMem(pIniPort->pFilterBuffer);
+    if (pIniPort->pFilterBuffer)
+        VirtualFree(pIniPort->pFilterBuffer, 0, MEM_RELEASE);
     pIniPort->pFilterBuffer = NULL;
     pIniPort->cbFilterAlloc = 0;
     pIniPort->cbFilterPending = 0;
 }
 
+/* Whether a path names its drive or server ("C:\\..." or "\\\\..."). */
+static BOOL IsAbsolutePath(LPCWSTR pszPath)
+{
+    return (pszPath[0] && pszPath[1] == L':' && (pszPath[2] == L'\\' || pszPath[2] == L'/')) ||
+           ((pszPath[0] == L'\\' || pszPath[0] == L'/') && (pszPath[1] == L'\\' || pszPath[1] == L'/'));
+}
+
+/* Loads a filter library inside the spooler without a search of the current
+ * directory or PATH: a relative name from the system directory only, an
+ * absolute path with the library's own folder first for its dependencies.
+ * Null with the last error set. */
+static HMODULE LoadFilterLibrary(LPCWSTR pszPath)
+{
+    if (IsAbsolutePath(pszPath))
+        return LoadLibraryExW(pszPath, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    WCHAR szFull[MAX_PATH];
+    UINT cch = GetSystemDirectoryW(szFull, MAX_PATH);
+    if (cch == 0 || cch + 1 + lstrlenW(pszPath) >= MAX_PATH || pszPath[0] == L'\\' || pszPath[0] == L'/' ||
+        wcsstr(pszPath, L"..")) {
+        SetLastError(ERROR_BAD_PATHNAME);
+        return NULL;
+    }
+    lstrcatW(szFull, L"\\");
+    lstrcatW(szFull, pszPath);
+    return LoadLibraryExW(szFull, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 /* Loads the " Filter" library of the port's printer, if one is configured and
- * has all five exports; otherwise the job runs unfiltered. */
-void LoadFilter(IniPort *pIniPort)
+ * has all five exports; otherwise the job runs unfiltered. The module is
+ * taken for this job (AcquireFilterModule); FALSE, nothing loaded, when
+ * another port's job kept it beyond the bound. */
+BOOL LoadFilter(IniPort *pIniPort)
 {
     ClearFilter(pIniPort);
     pIniPort->cbFilterBuffer = 0;
@@ -31,15 +61,21 @@ void LoadFilter(IniPort *pIniPort)
 
     LPWSTR pszPath = Regstr(pIniPort, L" Filter");
     if (!pszPath)
-        return;
-    HMODULE hModule = LoadLibraryW(pszPath);
+        return TRUE;
+    HMODULE hModule = LoadFilterLibrary(pszPath);
     DWORD dwError = GetLastError();
     if (!hModule) {
         LogErr(L"Start LoadLibrary([%s]) R x%x E %d", pszPath, 0, dwError);
         FreeSplMem(pszPath);
-        return;
+        return TRUE;
     }
     LogDbg(L"Start LoadLibrary([%s]) R x%x E %d", pszPath, LP(hModule), dwError);
+    if (!AcquireFilterModule(pIniPort, hModule)) {
+        LogErr(L"Start FilterBusy([%s]) %d R %d E %d", pszPath, FILTER_WAIT_MS, 0, ERROR_BUSY);
+        FreeSplMem(pszPath);
+        FreeLibrary(hModule);
+        return FALSE;
+    }
     FreeSplMem(pszPath);
 
     pIniPort->hFilter = hModule;
@@ -56,11 +92,13 @@ void LoadFilter(IniPort *pIniPort)
                                   LP(pIniPort->pfnFilterWrite), LP(pIniPort->pfnFilterFlush),
                                   LP(pIniPort->pfnFilterClose));
     if (!bComplete) {
+        ReleaseFilterModule(pIniPort);
         BOOL bOk = FreeLibrary(hModule);
         dwError = GetLastError();
         (bOk ? LogDbg : LogErr)(L"Start FreeLibrary R %d E %d", bOk, dwError);
         ClearFilter(pIniPort);
     }
+    return TRUE;
 }
 
 /* Calls "Close", frees the library and the drain buffer (bytes still
@@ -70,6 +108,7 @@ void UnloadFilter(IniPort *pIniPort, LPCWSTR pszFreeFormat)
 {
     FreeFilterBuffer(pIniPort);
     pIniPort->pfnFilterClose();
+    ReleaseFilterModule(pIniPort);
     BOOL bOk = FreeLibrary(pIniPort->hFilter);
     DWORD dwError = GetLastError();
     (bOk ? LogDbg : LogErr)(pszFreeFormat, bOk, dwError);
@@ -110,29 +149,31 @@ static BOOL WriteBufferToPort(IniPort *pIniPort, DWORD cb, LPCWSTR pszLogFormat)
 }
 
 /* Sends what an earlier failed port write left pending, then reads everything
- * the filter has ready and writes it to the port, through a buffer of the
- * job's largest write size. The buffer is allocated when the largest write
- * grows (only once nothing is pending in it) and kept until the job ends, so
- * a job of equal writes allocates once. FALSE with the last error set when a
- * port write or the filter's "Read" fails or memory runs out. */
+ * the filter has ready and writes it to the port, through a buffer of
+ * FILTER_CHUNK bytes allocated once per job: the size of the job's writes
+ * never decides how much the spooler allocates. A filter that reports more
+ * bytes than it was offered has handed over data it cannot have placed: the
+ * drain fails with ERROR_INVALID_DATA and nothing of that read is sent.
+ * FALSE with the last error set when a port write or the filter's "Read"
+ * fails or memory runs out. */
 static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
 {
     if (pIniPort->cbFilterPending && !WriteBufferToPort(pIniPort, pIniPort->cbFilterPending, pszLogFormat))
         return FALSE;
-    if (!pIniPort->pFilterBuffer || pIniPort->cbFilterAlloc < pIniPort->cbFilterBuffer) {
-        FreeFilterBuffer(pIniPort);
-        pIniPort->pFilterBuffer = (LPBYTE)AllocSplMem(pIniPort->cbFilterBuffer);
+    if (!pIniPort->pFilterBuffer) {
+        // Page-aligned: the filter's copy into it runs at full speed.
+        pIniPort->pFilterBuffer = (LPBYTE)VirtualAlloc(NULL, FILTER_CHUNK, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         if (!pIniPort->pFilterBuffer) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
         }
-        pIniPort->cbFilterAlloc = pIniPort->cbFilterBuffer;
+        pIniPort->cbFilterAlloc = FILTER_CHUNK;
     }
     BOOL bOk = TRUE;
     for (;;) {
         DWORD cbRead = 0;
         SetLastError(0);                      // a filter failing without a code gets ERROR_READ_FAULT
-        if (!pIniPort->pfnFilterRead(pIniPort->pFilterBuffer, pIniPort->cbFilterBuffer, &cbRead)) {
+        if (!pIniPort->pfnFilterRead(pIniPort->pFilterBuffer, FILTER_CHUNK, &cbRead)) {
             if (GetLastError() == 0)
                 SetLastError(ERROR_READ_FAULT);
             bOk = FALSE;
@@ -140,8 +181,12 @@ static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
         }
         if (cbRead == 0)
             break;
-        if (cbRead > pIniPort->cbFilterBuffer)
-            cbRead = pIniPort->cbFilterBuffer;   // never send past the buffer
+        if (cbRead > FILTER_CHUNK) {
+            LogErr(L"Read pfnFilterRead %d %d R %d E %d", FILTER_CHUNK, cbRead, 0, ERROR_INVALID_DATA);
+            SetLastError(ERROR_INVALID_DATA);
+            bOk = FALSE;
+            break;
+        }
         bOk = WriteBufferToPort(pIniPort, cbRead, pszLogFormat);
         if (!bOk)
             break;

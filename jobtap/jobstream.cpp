@@ -41,21 +41,21 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
         return FALSE;
     }
 
+    // Nothing is logged under the list lock: the log may wait on a file lock.
     EnterCriticalSection(&g_PortListLock);
-    if (FindPortEntry(pszPortName)) {
+    BOOL bOpen = FindPortEntry(pszPortName) != NULL;
+    IniPort *pIniPort = bOpen ? NULL : CreatePortEntry(pszPortName);
+    LeaveCriticalSection(&g_PortListLock);
+    if (bOpen) {
         LogErr(L"Open FindPortEntry [%s]", pszPortName);
-        LeaveCriticalSection(&g_PortListLock);
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    IniPort *pIniPort = CreatePortEntry(pszPortName);
     if (!pIniPort) {
         LogErr(L"Open CreatePortEntry([%s])", pszPortName);
-        LeaveCriticalSection(&g_PortListLock);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    LeaveCriticalSection(&g_PortListLock);
 
     BOOL bOk = pMonitor->pfnOpenPort(pszPortName, &pIniPort->hPort);
     DWORD dwError = GetLastError();
@@ -78,7 +78,13 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
                cto.WriteTotalTimeoutMultiplier, cto.WriteTotalTimeoutConstant, bOk, dwError);
     }
 
-    if (!CreateStatusChannel(pIniPort)) {
+    ChannelResult channel = CreateStatusChannel(pIniPort);
+    if (channel == CHANNEL_NONE) {
+        // Printing goes on without a status channel: names taken by another
+        // port, or objects someone else put there.
+        StopStatusThread(pIniPort);
+        CloseStatusChannel(pIniPort);
+    } else if (channel == CHANNEL_FAILED) {
         dwError = GetLastError();
         // The port below was opened for this record: close it again, so the
         // port is not left held by a handle nobody owns; the worker, if it
@@ -97,11 +103,62 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
     return TRUE;
 }
 
+// The status programs started, one per port name, kept past the port's Close
+// so that a program still running (or still showing why it could not start)
+// is not joined by another at every job. Guarded by g_PortListLock.
+struct StatusProgram {
+    StatusProgram *pNext;
+    LPWSTR pszPortName;
+    HANDLE hProcess;
+};
+static StatusProgram *g_StatusPrograms;
+
+BOOL StatusProgramRunning(LPCWSTR pszPortName)
+{
+    BOOL bRunning = FALSE;
+    EnterCriticalSection(&g_PortListLock);
+    for (StatusProgram *p = g_StatusPrograms; p; p = p->pNext)
+        if (lstrcmpiW(p->pszPortName, pszPortName) == 0)
+            bRunning = WaitForSingleObject(p->hProcess, 0) == WAIT_TIMEOUT;
+    LeaveCriticalSection(&g_PortListLock);
+    return bRunning;
+}
+
+void KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread)
+{
+    CloseHandle(hThread);
+    StatusProgram *pNew = (StatusProgram *)AllocSplMem(sizeof(StatusProgram));
+    LPWSTR pszName = AllocSplStr(pszPortName);
+    EnterCriticalSection(&g_PortListLock);
+    StatusProgram **pp = &g_StatusPrograms;
+    while (*pp && lstrcmpiW((*pp)->pszPortName, pszPortName) != 0)
+        pp = &(*pp)->pNext;
+    if (*pp) {
+        CloseHandle((*pp)->hProcess);          // it has ended
+        (*pp)->hProcess = hProcess;
+    } else if (pNew && pszName) {
+        pNew->pszPortName = pszName;
+        pNew->hProcess = hProcess;
+        *pp = pNew;
+        pNew = NULL;
+        pszName = NULL;
+    } else {
+        CloseHandle(hProcess);
+    }
+    LeaveCriticalSection(&g_PortListLock);
+    FreeSplMem(pNew);
+    FreeSplMem(pszName);
+}
+
 /* Starts the configured status monitor for the printer when no status window
  * exists yet, and waits (up to 10 s) until it is ready for input. Returns
  * the window then found by its title, or null. */
 static HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
 {
+    // One status monitor per port at a time: one that is still starting, or
+    // showing why it could not, is not joined by another at every job.
+    if (StatusProgramRunning(pIniPort->pszPortName))
+        return NULL;
     LPWSTR pszProgram = Vigilstr(pszPrinterName);
     if (!pszProgram)
         return NULL;
@@ -124,13 +181,7 @@ static HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
     if (!bOk)
         return NULL;
 
-    // Handles of an earlier start by this port are no longer needed.
-    if (pIniPort->hMonitorProcess)
-        CloseHandle(pIniPort->hMonitorProcess);
-    if (pIniPort->hMonitorThread)
-        CloseHandle(pIniPort->hMonitorThread);
-    pIniPort->hMonitorProcess = pi.hProcess;
-    pIniPort->hMonitorThread = pi.hThread;
+    KeepStatusProgram(pIniPort->pszPortName, pi.hProcess, pi.hThread);
     StatusBlock *pLm = pIniPort->pLm;
     pLm->hMonitorProcess = (uint32_t)(UINT_PTR)pi.hProcess;
     pLm->hMonitorThread = (uint32_t)(UINT_PTR)pi.hThread;
@@ -147,6 +198,8 @@ static HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
     LogDbg(L"Start FindWindow R x%x E %d", LP(hWnd), dwError);
     return hWnd;
 }
+
+static void StartDocStatus(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobId);
 
 /* StartDoc: records the job, starts and notifies the status monitor, sends
  * the header and loads the filter. A document without name, output file and
@@ -187,47 +240,59 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
         pIniPort->pszPrinterName = pszCopy;
     }
 
+    // The filter first: a library that another port's job holds is waited
+    // for (with a bound) before anything of this job reaches the port.
+    if (!LoadFilter(pIniPort)) {
+        SetLastError(ERROR_BUSY);
+        return FALSE;
+    }
     BOOL bOk = pIniPort->Monitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, Level, pDocInfo);
     DWORD dwError = GetLastError();
     LogDbg(L"Start pfnStart R %d E %d", bOk, dwError);
     if (!bOk) {
+        if (pIniPort->hFilter)
+            UnloadFilter(pIniPort, L"Start FreeLibrary R %d E %d");
         SetLastError(dwError);
         return FALSE;
     }
 
+    pIniPort->dwJobId = JobId;
+    if (pIniPort->pLm)
+        StartDocStatus(pIniPort, pszPrinterName, JobId);
+    else
+        LogErr(L"Start pLm x%x", 0);   // no status channel: the job prints all the same
+
+    SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead %d %d R %d E %d", L"Start RegStrHead %d");
+    if (pIniPort->hFilter)
+        pIniPort->pfnFilterOpen();
+    SetLastError(0);
+    return TRUE;
+}
+
+/* StartDoc's part in the status channel (the port has one): the job's state
+ * in the block, the status monitor found or started, and its notice. */
+static void StartDocStatus(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobId)
+{
     StatusBlock *pLm = pIniPort->pLm;
-    if (!pLm) {
-        LogErr(L"Start pLm x%x", 0);
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     pLm->dwSpoolerProcessId = GetCurrentProcessId();
     pLm->dwSpoolerThreadId = GetCurrentThreadId();
     pLm->dwJobId = JobId;
-    pIniPort->dwJobId = JobId;
     pLm->dwFlags = (pLm->dwFlags | STATUS_FLAG_PRINTING) & ~STATUS_FLAG_WRITE_FAILED;
 
     // The notice goes to the window this call found by title, with the
     // message Open registered: the block's copies of both can be written by
     // any process.
     HWND hWnd = FindStatusWindow(pIniPort);
-    dwError = GetLastError();
+    DWORD dwError = GetLastError();
     LogDbg(L"Start FindWindow R x%x E %d", LP(hWnd), dwError);
     if (!hWnd)
         hWnd = StartStatusMonitor(pIniPort, pszPrinterName);
     if (hWnd) {
-        bOk = PostMessageW(hWnd, pIniPort->uMsgMonitor, STATUS_NOTIFY_DOC_START, 0);
+        BOOL bOk = PostMessageW(hWnd, pIniPort->uMsgMonitor, STATUS_NOTIFY_DOC_START, 0);
         dwError = GetLastError();
         LogDbg(L"Start PostMessage(x%x x%x %d %d) R %d E %d", LP(hWnd), pIniPort->uMsgMonitor,
                STATUS_NOTIFY_DOC_START, 0, bOk, dwError);
     }
-
-    SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead %d %d R %d E %d", L"Start RegStrHead %d");
-    LoadFilter(pIniPort);
-    if (pIniPort->hFilter)
-        pIniPort->pfnFilterOpen();
-    SetLastError(0);
-    return TRUE;
 }
 
 /* Write: job data through the filter (if any) to the port; *pcbWritten is
@@ -252,14 +317,9 @@ BOOL WINAPI LmWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWr
     }
 
     StatusBlock *pLm = pIniPort->pLm;
-    if (!pLm) {
-        LogErr(L"Write pLm x%x", 0);
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (bOk)
+    if (pLm && bOk)
         pLm->dwFlags &= ~STATUS_FLAG_WRITE_FAILED;
-    else
+    else if (pLm)
         pLm->dwFlags |= STATUS_FLAG_WRITE_FAILED;
     SetLastError(dwError);
     return bOk;
@@ -303,15 +363,13 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
     }
 
     StatusBlock *pLm = pIniPort->pLm;
-    if (!pLm) {
-        LogErr(L"End pLm x%x", 0);
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (!bDataOut)
+    if (!pLm)
+        LogErr(L"End pLm x%x", 0);   // no status channel: the job ends all the same
+    if (pLm && !bDataOut)
         pLm->dwFlags |= STATUS_FLAG_WRITE_FAILED;
     SendHeadOrTail(pIniPort, L" Tail", L"End RegStrTail %d %d R %d E %d", L"End RegStrTail %d");
-    pLm->dwFlags &= ~STATUS_FLAG_PRINTING;
+    if (pLm)
+        pLm->dwFlags &= ~STATUS_FLAG_PRINTING;
     NotifyStatusWindow(pIniPort, L"End FindWindow R x%x E %d", L"End PostMessage(x%x x%x %d %d) R %d E %d",
                        STATUS_NOTIFY_DOC_END);
 
@@ -358,22 +416,23 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
         return RefuseHandle(L"Close pIniPort x%x magic x%x", hPort);
     LogDbg(L"Close(x%x)", LP(hPort));
 
+    // No Get uses the handle below while it closes.
+    HoldGets(pIniPort, TRUE);
     StopStatusThread(pIniPort);
     BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
     DWORD dwError = GetLastError();
     LogDbg(L"Close pfnClose R %d E %d", bOk, dwError);
     if (!bOk) {
         // The port stays open: its channel serves again.
-        StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
+        if (pIniPort->pLm)
+            StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
+        HoldGets(pIniPort, FALSE);
         SetLastError(dwError);
         return FALSE;
     }
     pIniPort->hPort = NULL;
-    if (!pIniPort->pLm) {
-        LogErr(L"Close pLm x%x", 0);
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!pIniPort->pLm)
+        LogErr(L"Close pLm x%x", 0);   // no status channel: nothing to notify
     NotifyStatusWindow(pIniPort, L"Close FindWindow R x%x E %d", L"Close PostMessage(x%x x%x %d %d) R %d E %d",
                        STATUS_NOTIFY_PORT_CLOSE);
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <winspool.h>
 #include <winsplp.h>
+#include <aclapi.h>
 #include <stdint.h>
 #include "statusblock.h"
 #include "logw.h"
@@ -33,13 +34,16 @@ struct IniPort {
     MONITOR Monitor;                    // copy of the port monitor's table
     HANDLE hFileMap;
     StatusBlock *pLm;                   // mapped view of hFileMap
-    PSECURITY_DESCRIPTOR pSecurityDescriptor;  // owned, null DACL
+    struct ChannelSecurity *pSecurity;  // owned: the section's and the events' access lists
     HANDLE hEventMap;
     HANDLE hEventCmd;
     HANDLE hEventRet;
     HANDLE hThread;
     uint32_t dwThreadId;
     volatile LONG bExit;
+    BOOL bChannelClaimed;               // this port's object names are taken (under g_PortListLock)
+    BOOL bClosing;                      // Close runs: no new Get (under g_PortListLock)
+    volatile LONG cGets;                // Get calls running on the record
     HANDLE hEventExit;                  // the worker's own exit signal, unnamed
     uint32_t bSkipJob;
     HMODULE hFilter;
@@ -53,9 +57,13 @@ struct IniPort {
     uint32_t cbFilterAlloc;             // its allocated size
     uint32_t cbFilterPending;           // drained bytes at its start that a failed port write left
     UINT uMsgMonitor;                   // the notification message as Open registered it
-    HANDLE hMonitorProcess;             // status monitor started by this port, closed with it
-    HANDLE hMonitorThread;
 };
+// An absolute security descriptor with its own access list.
+struct ChannelSecurity {
+    SECURITY_DESCRIPTOR sd;
+    BYTE abAcl[128];
+};
+
 static_assert(sizeof(((IniPort *)0)->dwSignature) == 4, "signature is 32 bits");
 static_assert(sizeof(((IniPort *)0)->bExit) == 4, "exit request is 32 bits");
 
@@ -72,6 +80,14 @@ IniPort *FindPortEntry(LPCWSTR pszPortName);
 IniPort *CreatePortEntry(LPCWSTR pszPortName);
 BOOL DeletePortEntry(IniPort *pIniPort);
 BOOL IsValidPort(const IniPort *pIniPort);
+// Get's hold on a record: TRUE when pIniPort is an open port's record (found
+// by address in the list, so a freed handle is never read) that is not
+// closing; the record then stays until LeaveGet. The caller holds no lock.
+BOOL EnterGet(IniPort *pIniPort);
+void LeaveGet(IniPort *pIniPort);
+// Close's side: bHold TRUE refuses new Gets and waits until running ones end;
+// FALSE lets Gets in again (the port below refused to close).
+void HoldGets(IniPort *pIniPort, BOOL bHold);
 
 // config.cpp
 LPWSTR Vigilstr(LPCWSTR pszPrinterName);
@@ -90,13 +106,50 @@ DWORD DecodeHexBytes(LPCWSTR pszText, LPBYTE pbOut, DWORD cbOut);
 void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat);
 
 // filter.cpp
-void LoadFilter(IniPort *pIniPort);
+// Loads the " Filter" library of the port's printer and takes its module for
+// this job (see filterlock.cpp). FALSE when another port's job keeps the
+// module beyond the bound (logged); TRUE otherwise, filter loaded or not.
+BOOL LoadFilter(IniPort *pIniPort);
 void UnloadFilter(IniPort *pIniPort, LPCWSTR pszFreeFormat = L"End FreeLibrary R %d E %d");
 BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
 BOOL FilterEndDoc(IniPort *pIniPort);
 
+// channelsecurity.cpp
+// Builds the section's and the events' descriptors (SYSTEM and Administrators
+// all access, interactive users what the status monitor needs). FALSE with
+// the last error set.
+BOOL BuildChannelSecurity(ChannelSecurity *pSection, ChannelSecurity *pEvents);
+// For an object that existed before this port opened it: null when it may be
+// used (its owner is trusted; it now carries pSecurity's access list; an
+// event given as hEventState is auto-reset, left signalled when bSignalled),
+// else a word naming what is wrong ("owner", "access", "type").
+LPCWSTR CheckFoundObject(HANDLE hObject, const ChannelSecurity *pSecurity, HANDLE hEventState, BOOL bSignalled);
+
+// filterlock.cpp: one job at a time per filter module, whose entry points
+// have no context to tell two jobs apart.
+// Waits up to FILTER_WAIT_MS until no other port's job holds hModule, then
+// takes it for pIniPort. FALSE on timeout.
+BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule);
+// Gives the module free for the next job (a no-op when pIniPort holds none).
+void ReleaseFilterModule(IniPort *pIniPort);
+#define FILTER_WAIT_MS 30000
+#define FILTER_CHUNK   0x40000   // bytes offered to the filter's "Read" at a time (256 KB)
+
+// jobstream.cpp: the status program started for a port, kept past Close.
+// Whether the program last started for the port still runs.
+BOOL StatusProgramRunning(LPCWSTR pszPortName);
+// Keeps hProcess (owned from now on) as the port's program; closes hThread.
+void KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread);
+
 // statuschannel.cpp
-BOOL CreateStatusChannel(IniPort *pIniPort);
+enum ChannelResult { CHANNEL_READY, CHANNEL_NONE, CHANNEL_FAILED };
+// Sets up the port's channel at Open: READY; NONE when the names are taken or
+// an object found under them is not trusted (the port then prints without a
+// channel; the objects are closed again); FAILED with the last error set.
+ChannelResult CreateStatusChannel(IniPort *pIniPort);
+// Closes the port's events, view and section, gives its names free. The
+// worker has been stopped. The caller does not hold g_PortListLock.
+void CloseStatusChannel(IniPort *pIniPort);
 BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat);
 void StopStatusThread(IniPort *pIniPort);
 HWND FindStatusWindow(IniPort *pIniPort);

@@ -91,12 +91,33 @@ IniPort *CreatePortEntry(LPCWSTR pszPortName)
     return pIniPort;
 }
 
-static void CloseIfPresent(HANDLE *ph)
+BOOL EnterGet(IniPort *pIniPort)
 {
-    if (*ph) {
-        CloseHandle(*ph);
-        *ph = NULL;
+    BOOL bEntered = FALSE;
+    EnterCriticalSection(&g_PortListLock);
+    for (IniPort *p = g_PortList; p; p = p->pNext) {
+        if (p == pIniPort && IsValidPort(p) && !p->bClosing) {
+            InterlockedIncrement(&p->cGets);
+            bEntered = TRUE;
+            break;
+        }
     }
+    LeaveCriticalSection(&g_PortListLock);
+    return bEntered;
+}
+
+void LeaveGet(IniPort *pIniPort)
+{
+    InterlockedDecrement(&pIniPort->cGets);
+}
+
+void HoldGets(IniPort *pIniPort, BOOL bHold)
+{
+    EnterCriticalSection(&g_PortListLock);
+    pIniPort->bClosing = bHold;
+    LeaveCriticalSection(&g_PortListLock);
+    while (bHold && InterlockedCompareExchange(&pIniPort->cGets, 0, 0) != 0)
+        Sleep(1);
 }
 
 /* Takes the record out of g_PortList under g_PortListLock, then, outside the
@@ -119,18 +140,14 @@ BOOL DeletePortEntry(IniPort *pIniPort)
     if (!bListed)
         return FALSE;
 
+    // A Get still running on the record ends first (Close refuses new ones).
+    while (InterlockedCompareExchange(&pIniPort->cGets, 0, 0) != 0)
+        Sleep(1);
     StopStatusThread(pIniPort);
-    CloseIfPresent(&pIniPort->hEventMap);
-    CloseIfPresent(&pIniPort->hEventCmd);
-    CloseIfPresent(&pIniPort->hEventRet);
-    if (pIniPort->pLm)
-        UnmapViewOfFile(pIniPort->pLm);
-    CloseIfPresent(&pIniPort->hFileMap);
-    CloseIfPresent(&pIniPort->hMonitorProcess);
-    CloseIfPresent(&pIniPort->hMonitorThread);
+    CloseStatusChannel(pIniPort);
     if (pIniPort->hFilter)
         UnloadFilter(pIniPort, L"Close FreeLibrary R %d E %d");
-    FreeSplMem(pIniPort->pSecurityDescriptor);
+    FreeSplMem(pIniPort->pSecurity);
     FreeSplMem(pIniPort->pszPrinterName);
     FreeSplMem(pIniPort->pszPortName);
     pIniPort->dwSignature = 0;

@@ -3,61 +3,82 @@
 // window notifications, and the monitor's printer-data entry point (Get).
 #include "jobtap.h"
 
-/* Whether another open port of this monitor uses the same shared block:
- * port names equal up to the first comma, equal in the part that fits the
- * name buffer, or both empty give the same object names. Only records that
- * have mapped their block count. The caller holds g_PortListLock. */
-static BOOL BlockSharedWithOpenPort(const IniPort *pIniPort)
+/* The section's name of a port, upper-cased as the kernel compares object
+ * names, into szName (STATUS_NAME_CCH characters). */
+static void KernelObjectKey(const IniPort *pIniPort, WCHAR *szName)
+{
+    FormatStatusObjectName(szName, STATUS_NAME_CCH, StatusFileMap, (LPCWSTR)g_LmName,
+                           (LPCWSTR)pIniPort->pszPortName);
+    CharUpperBuffW(szName, lstrlenW(szName));
+}
+
+/* Another open port of this monitor whose objects have the same names as
+ * this port's (names equal without case up to the first comma, or in the
+ * part that fits the name buffer), or null. Caller holds g_PortListLock. */
+static const IniPort *PortHoldingTheNames(const IniPort *pIniPort)
 {
     WCHAR szMine[STATUS_NAME_CCH], szOther[STATUS_NAME_CCH];
-    FormatStatusObjectName(szMine, STATUS_NAME_CCH, StatusFileMap, (LPCWSTR)g_LmName,
-                           (LPCWSTR)pIniPort->pszPortName);
+    KernelObjectKey(pIniPort, szMine);
     for (const IniPort *p = g_PortList; p; p = p->pNext) {
-        if (p == pIniPort || !p->pLm)
+        if (p == pIniPort || !p->bChannelClaimed)
             continue;
-        FormatStatusObjectName(szOther, STATUS_NAME_CCH, StatusFileMap, (LPCWSTR)g_LmName,
-                               (LPCWSTR)p->pszPortName);
+        KernelObjectKey(p, szOther);
         if (wcscmp(szMine, szOther) == 0)
-            return TRUE;
+            return p;
     }
-    return FALSE;
+    return NULL;
 }
 
 /* Sets the last error a failed set-up step read before it logged (the log's
- * own calls change it) and returns FALSE. */
-static BOOL FailWith(DWORD dwError)
+ * own calls change it) and returns FAILED. */
+static ChannelResult FailWith(DWORD dwError)
 {
     SetLastError(dwError);
-    return FALSE;
+    return CHANNEL_FAILED;
 }
 
-/* Creates the port's named objects and StatusThread, clears the block (unless
- * another open port shares it) and registers the notification message. Logs
- * every step; the first failure ends the set-up (the caller stops the thread,
- * closes the port below and deletes the record, which closes what exists). */
-BOOL CreateStatusChannel(IniPort *pIniPort)
+/* Logs why the port goes without a channel and returns NONE. */
+static ChannelResult NoChannel(LPCWSTR pszName, LPCWSTR pszWhy, DWORD dwError)
 {
-    // A null DACL lets every user open the objects.
-    pIniPort->pSecurityDescriptor = AllocSplMem(SECURITY_DESCRIPTOR_MIN_LENGTH);
+    LogErr(L"Open Untrusted([%s]) %s E %d", pszName, pszWhy, dwError);
+    return CHANNEL_NONE;
+}
+
+/* Creates the port's named objects with their access lists (handles not
+ * inheritable), checks any object that already existed under a name (no open
+ * port of this monitor holds the names, see PortHoldingTheNames), clears the
+ * block, starts StatusThread and registers the notification message. Logs
+ * every step. NONE and FAILED leave objects for CloseStatusChannel. */
+ChannelResult CreateStatusChannel(IniPort *pIniPort)
+{
+    pIniPort->pSecurity = (ChannelSecurity *)AllocSplMem(2 * sizeof(ChannelSecurity));
     DWORD dwError = GetLastError();
-    if (!pIniPort->pSecurityDescriptor) {
+    if (!pIniPort->pSecurity) {
         LogErr(L"Open pSecurityDescriptor R x%x E %d", 0, dwError);
         return FailWith(dwError);
     }
-    BOOL bOk = InitializeSecurityDescriptor(pIniPort->pSecurityDescriptor, SECURITY_DESCRIPTOR_REVISION);
+    ChannelSecurity *pSectionSecurity = &pIniPort->pSecurity[0], *pEventSecurity = &pIniPort->pSecurity[1];
+    BOOL bOk = BuildChannelSecurity(pSectionSecurity, pEventSecurity);
     dwError = GetLastError();
     LogDbg(L"Open InitializeSecurityDescriptor R %d E %d", bOk, dwError);
-    if (!bOk)
-        return FailWith(dwError);
-    bOk = SetSecurityDescriptorDacl(pIniPort->pSecurityDescriptor, TRUE, NULL, FALSE);
-    dwError = GetLastError();
     LogDbg(L"Open SetSecurityDescriptorDacl R %d E %d", bOk, dwError);
     if (!bOk)
         return FailWith(dwError);
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), pIniPort->pSecurityDescriptor, TRUE};
 
     WCHAR szName[STATUS_NAME_CCH];
     LogDbg(L"Open hFileMap x%x pMapView x%x", 0, 0);
+    EnterCriticalSection(&g_PortListLock);
+    const IniPort *pHolder = PortHoldingTheNames(pIniPort);
+    LPWSTR pszHolder = pHolder ? AllocSplStr(pHolder->pszPortName) : NULL;
+    pIniPort->bChannelClaimed = !pHolder;
+    LeaveCriticalSection(&g_PortListLock);
+    if (pHolder) {
+        LogErr(L"Open NameCollision([%s]) [%s]", pIniPort->pszPortName, LogStr(pszHolder));
+        FreeSplMem(pszHolder);
+        return CHANNEL_NONE;
+    }
+
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), &pSectionSecurity->sd, FALSE};
     FormatStatusObjectName(szName, STATUS_NAME_CCH, StatusFileMap, (LPCWSTR)g_LmName,
                            (LPCWSTR)pIniPort->pszPortName);
     pIniPort->hFileMap = CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0,
@@ -65,26 +86,31 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
     dwError = GetLastError();
     LogDbg(L"Open CreateFileMapping([%s]) R x%x E %d", szName, LP(pIniPort->hFileMap), dwError);
     if (!pIniPort->hFileMap)
-        return FailWith(dwError);
-    // An existing section of that name is reused; mapping exactly the block's
-    // size fails safely if someone else created it smaller. A block that only
-    // a client kept alive is stale and cleared; one that another open port
-    // shares holds that port's job state and is left alone. Mapping and the
-    // check share the lock, so only the first of two such Opens clears.
-    EnterCriticalSection(&g_PortListLock);
-    StatusBlock *pLm = (StatusBlock *)MapViewOfFile(pIniPort->hFileMap, FILE_MAP_WRITE, 0, 0, sizeof(StatusBlock));
+        return NoChannel(szName, L"access", dwError);
+    LPCWSTR pszWhy = dwError == ERROR_ALREADY_EXISTS ? CheckFoundObject(pIniPort->hFileMap, pSectionSecurity, NULL, FALSE) : NULL;
+    if (pszWhy)
+        return NoChannel(szName, pszWhy, dwError);
+    // The whole section is mapped and measured: one made smaller by someone
+    // else is refused before the block is touched.
+    StatusBlock *pLm = (StatusBlock *)MapViewOfFile(pIniPort->hFileMap, FILE_MAP_WRITE, 0, 0, 0);
     dwError = GetLastError();
-    if (pLm && !BlockSharedWithOpenPort(pIniPort))
+    MEMORY_BASIC_INFORMATION mbi = {};
+    if (pLm && (VirtualQuery(pLm, &mbi, sizeof(mbi)) < sizeof(mbi) || mbi.RegionSize < sizeof(StatusBlock))) {
+        UnmapViewOfFile(pLm);
+        pLm = NULL;
+        dwError = ERROR_INVALID_BLOCK_LENGTH;
+    }
+    if (pLm)
         ZeroMemory(pLm, sizeof(StatusBlock));
     pIniPort->pLm = pLm;
-    LeaveCriticalSection(&g_PortListLock);
     LogDbg(L"Open MapViewOfFile R x%x E %d", LP(pLm), dwError);
     if (!pLm)
-        return FailWith(dwError);
+        return NoChannel(szName, L"size", dwError);
 
     static const struct { StatusObject object; BOOL bSignalled; } s_events[] = {
         {StatusEventMap, TRUE}, {StatusEventCmd, FALSE}, {StatusEventRet, FALSE}};
     HANDLE *phEvents[] = {&pIniPort->hEventMap, &pIniPort->hEventCmd, &pIniPort->hEventRet};
+    sa.lpSecurityDescriptor = &pEventSecurity->sd;
     for (int i = 0; i < 3; ++i) {
         FormatStatusObjectName(szName, STATUS_NAME_CCH, s_events[i].object, (LPCWSTR)g_LmName,
                                (LPCWSTR)pIniPort->pszPortName);
@@ -92,11 +118,16 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
         dwError = GetLastError();
         LogDbg(L"Open CreateEvent([%s]) R x%x E %d", szName, LP(*phEvents[i]), dwError);
         if (!*phEvents[i])
-            return FailWith(dwError);
+            return NoChannel(szName, L"access", dwError);
+        pszWhy = dwError == ERROR_ALREADY_EXISTS
+                     ? CheckFoundObject(*phEvents[i], pEventSecurity, *phEvents[i], s_events[i].bSignalled)
+                     : NULL;
+        if (pszWhy)
+            return NoChannel(szName, pszWhy, dwError);
     }
 
     if (!StartStatusThread(pIniPort, L"Open CreateEvent_Exit R x%x E %d", L"Open CreateThread x%x R x%x E %d"))
-        return FALSE;
+        return FailWith(GetLastError());
 
     UINT uMsg = RegisterWindowMessageW(L"" STATUS_MSG_NAME);
     dwError = GetLastError();
@@ -105,13 +136,34 @@ BOOL CreateStatusChannel(IniPort *pIniPort)
     LogDbg(L"Open RegisterWindowMessage R x%x E %d", uMsg, dwError);
     if (!uMsg)
         return FailWith(dwError);
-    return TRUE;
+    return CHANNEL_READY;
 }
 
-/* Starts the port's StatusThread, with the null-DACL attributes of the
- * port's objects, and an unnamed exit event of its own: the named command
- * event may be shared with another port whose name gives the same object
- * names, so it cannot tell one worker to end. The two formats log the event's
+static void CloseIfPresent(HANDLE *ph)
+{
+    if (*ph) {
+        CloseHandle(*ph);
+        *ph = NULL;
+    }
+}
+
+void CloseStatusChannel(IniPort *pIniPort)
+{
+    CloseIfPresent(&pIniPort->hEventMap);
+    CloseIfPresent(&pIniPort->hEventCmd);
+    CloseIfPresent(&pIniPort->hEventRet);
+    if (pIniPort->pLm)
+        UnmapViewOfFile(pIniPort->pLm);
+    pIniPort->pLm = NULL;
+    CloseIfPresent(&pIniPort->hFileMap);
+    EnterCriticalSection(&g_PortListLock);
+    pIniPort->bChannelClaimed = FALSE;
+    LeaveCriticalSection(&g_PortListLock);
+}
+
+/* Starts the port's StatusThread with default security (no handle to it is
+ * inheritable), and an unnamed exit event of its own: the named command
+ * event can be set by any client, so it cannot tell the worker to end. The two formats log the event's
  * and the thread's creation. FALSE, with nothing left running, on failure.
  * Call order: the channel's events exist; StopStatusThread before the port
  * below is closed. */
@@ -124,9 +176,8 @@ BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThr
         return FailWith(dwError);
 
     InterlockedExchange(&pIniPort->bExit, FALSE);
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), pIniPort->pSecurityDescriptor, TRUE};
     DWORD dwThreadId = 0;
-    pIniPort->hThread = CreateThread(&sa, 0, StatusThread, pIniPort, 0, &dwThreadId);
+    pIniPort->hThread = CreateThread(NULL, 0, StatusThread, pIniPort, 0, &dwThreadId);
     dwError = GetLastError();
     pIniPort->dwThreadId = dwThreadId;
     LogDbg(pszThreadFormat, LP(pIniPort), LP(pIniPort->hThread), dwError);
@@ -232,12 +283,20 @@ static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
         cbData = STATUSBLOCK_DATA_MAX;
 
     BOOL bSet = dwCode == KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND;
+    // Any user may write the block: only the three device requests go to the
+    // port below from it, never a control code of the caller's choosing.
+    BOOL bKnown = bSet || dwCode == KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND || dwCode == KZT_IOCTL_PAR_QUERY_DEVICE_ID;
     DWORD cbIn = bSet ? cbData + 3 : 3;
     LPBYTE pbIn = (LPBYTE)AllocSplMem(cbIn);
     LPBYTE pbOut = bSet ? NULL : pLm->abData;
     DWORD cbOut = bSet ? 0 : cbData;
 
-    if (!pIniPort->Monitor.pfnGetPrinterDataFromPort) {
+    if (!bKnown) {
+        pLm->cbReturned = 0;
+        pLm->bResult = 0;
+        pLm->dwError = ERROR_INVALID_PARAMETER;
+        LogErr(L"Thread dwIoControlCode x%x R %d E %d", dwCode, 0, ERROR_INVALID_PARAMETER);
+    } else if (!pIniPort->Monitor.pfnGetPrinterDataFromPort) {
         pLm->cbReturned = 0;
         pLm->bResult = 0;
         pLm->dwError = 0;
@@ -341,9 +400,13 @@ BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValu
     IniPort *pIniPort = (IniPort *)hPort;
     LogDbg(L"Get(h=x%x id=%d [%s] x%x cbIn=%d x%x cbOut=%d x%x)", LP(hPort), ControlID, LogStr(pValueName),
            LP(lpInBuffer), cbInBuffer, LP(lpOutBuffer), cbOutBuffer, LP(lpcbReturned));
-    if (!IsValidPort(pIniPort) || !pIniPort->Monitor.pfnGetPrinterDataFromPort) {
+    // The record stays alive, and its port below open, until this call ends.
+    BOOL bEntered = EnterGet(pIniPort);
+    if (!bEntered || !pIniPort->Monitor.pfnGetPrinterDataFromPort) {
         LogErr(L"Get pIniPort x%x magic x%x pfnGet x%x", LP(hPort), pIniPort ? pIniPort->dwSignature : 0,
-               IsValidPort(pIniPort) ? LP(pIniPort->Monitor.pfnGetPrinterDataFromPort) : 0);
+               bEntered ? LP(pIniPort->Monitor.pfnGetPrinterDataFromPort) : 0);
+        if (bEntered)
+            LeaveGet(pIniPort);
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -352,6 +415,7 @@ BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValu
     if (ControlID == 0) {
         if (!pValueName) {
             LogErr(L"Get pValueName x%x", 0);
+            LeaveGet(pIniPort);
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
@@ -359,6 +423,7 @@ BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValu
         BOOL bKnown = VendorRequest(pValueName, &ControlID, &dwRequest, &dwValue);
         LogDbg(L"Get VendorRequest([%s]) x%x x%x x%x R %d", pValueName, ControlID, dwRequest, dwValue, bKnown);
         if (!bKnown) {
+            LeaveGet(pIniPort);
             SetLastError(dwCallerError);
             return FALSE;
         }
@@ -375,6 +440,7 @@ BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValu
     LogDbg(L"Get pfnGet(x%x x%x [%s] x%x %d x%x %d %d) R %d E %d", LP(pIniPort->hPort), ControlID,
            LogStr(pValueName), LP(lpInBuffer), cbInBuffer, LP(lpOutBuffer), cbOutBuffer,
            lpcbReturned ? *lpcbReturned : cbReturned, bOk, dwError);
+    LeaveGet(pIniPort);
     SetLastError(dwError);
     return bOk;
 }

@@ -3,11 +3,6 @@
 #include "resource.h"
 #include "sheets.h"
 
-// The header of the running document sheet when it asked for an output
-// device mode; the Settings page's release writes there. One document sheet
-// at a time in a process; forgotten when that sheet is destroyed.
-DOCUMENTPROPERTYHEADER *CurrentDocumentHeader;
-
 /* ShowCommonPropertySheet: loads compstui.dll for one CommonPropertySheetUIW
  * call of pfnSheet with lParam, owned by hWndOwner, and frees it after; the
  * call blocks until the sheet closes and leaves the sheet's result in
@@ -102,8 +97,9 @@ LONG DocumentPropertiesCore(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, PDEV
 /* DrvDocumentPropertySheets: the document sheet's function for compstui
  * (lParamInit: the caller's DOCUMENTPROPERTYHEADER), or without pInfo the
  * no-dialog path for the header in lParam. INIT makes the state, first output
- * (else -1, last error set, no page), page, CurrentDocumentHeader; DESTROY
- * drops them. 1 if handled, else -1. */
+ * (else -1, last error set, no page) and page; the state remembers where the
+ * caller wants the output, so sheets open at once on several threads each
+ * write their own; DESTROY drops them. 1 if handled, else -1. */
 extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEETUI_INFO pInfo, LPARAM lParam)
 {
     DOCUMENTPROPERTYHEADER *pHeader = (DOCUMENTPROPERTYHEADER *)(pInfo ? pInfo->lParamInit : lParam);
@@ -126,8 +122,10 @@ extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEE
         pInfo->UserData = (ULONG_PTR)pState;
         AddSheetPage(pInfo, IDD_SETTINGS, PSP_USEICONID | PSP_HASHELP | PSP_USECALLBACK, SettingsPageProc,
                      SettingsPageCallback, pState);
-        if (pHeader->fMode & (DM_UPDATE | DM_COPY))
-            CurrentDocumentHeader = pHeader;
+        if (pHeader->fMode & (DM_UPDATE | DM_COPY)) {
+            pState->pdmAskedIn = pHeader->pdmIn;
+            pState->pdmAskedOut = pHeader->pdmOut;
+        }
         return 1;
     }
     case PROPSHEETUI_REASON_GET_INFO_HEADER: {
@@ -140,8 +138,6 @@ extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEE
     case PROPSHEETUI_REASON_DESTROY:
         DestroySheetState((SheetState *)pInfo->UserData);
         pInfo->UserData = 0;
-        if (CurrentDocumentHeader == pHeader)
-            CurrentDocumentHeader = NULL;
         return 1;
     case PROPSHEETUI_REASON_SET_RESULT:
         pInfo->Result = ((SETRESULT_INFO *)lParam)->Result;
@@ -155,13 +151,12 @@ extern "C" __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(PPROPSHEE
 
 /* SettingsPageCallback: at PSPCB_RELEASE (before the sheet's DESTROY frees
  * the state) commits the page's SheetState, if it was applied, into the
- * remembered header's output device mode and the printer. Always 1. */
+ * output device mode its sheet's caller asked for, and the printer. Always 1. */
 UINT CALLBACK SettingsPageCallback(HWND hWnd, UINT uMsg, LPPROPSHEETPAGEW pPage)
 {
     if (uMsg == PSPCB_RELEASE && pPage) {
         SheetState *pState = (SheetState *)pPage->lParam;
-        const DOCUMENTPROPERTYHEADER *pHeader = CurrentDocumentHeader;
-        CommitSheetState(pState, pHeader ? pHeader->pdmIn : NULL, pHeader ? pHeader->pdmOut : NULL);
+        CommitSheetState(pState, pState->pdmAskedIn, pState->pdmAskedOut);
     }
     return 1;
 }

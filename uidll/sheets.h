@@ -19,4 +19,3 @@ BOOL SendRawBuffer(SheetState *pState, const BYTE *pBytes, DWORD cbBytes);
 BOOL PrintFileRaw(SheetState *pState, LPCWSTR pszPath);
 LPWSTR GetHelpFilePath();
 
-extern DOCUMENTPROPERTYHEADER *CurrentDocumentHeader;

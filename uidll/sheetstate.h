@@ -11,6 +11,8 @@ struct SheetState {
     LPWSTR pszPrinterName;  // the queue's own name, whole; raw jobs go there
     DriverDevmode devmode;
     DWORD dwApplied;   // 1 once the Settings page was applied
+    const DEVMODEW *pdmAskedIn;   // a document sheet's caller's input and output
+    DEVMODEW *pdmAskedOut;        // device modes, when it asked for output; else null
     SheetState *pSelf2;
 };
 

@@ -212,15 +212,24 @@ static std::string ChannelObjectName(StatusObject object, const std::string &lmN
  * calls CloseChannel in every case. */
 BOOL LmChannel::OpenChannel()
 {
-    m_hFileMap = OpenFileMappingA(FILE_MAP_WRITE, TRUE,
+    // Only the rights the monitor's access lists give the interactive user:
+    // map for reading and writing, wait on and set the events.
+    m_hFileMap = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE,
                                   ChannelObjectName(StatusFileMap, m_strMonitorName, m_strPortName).c_str());
     if (!m_hFileMap) {
         AddError("OpenFileMapping E %d %s", GetLastError());
         return FALSE;
     }
-    m_pView = (StatusBlock *)MapViewOfFile(m_hFileMap, FILE_MAP_WRITE, 0, 0, 0);
+    m_pView = (StatusBlock *)MapViewOfFile(m_hFileMap, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
     if (!m_pView) {
         AddError("MapViewOfFile E %d %s", GetLastError());
+        return FALSE;
+    }
+    // A section of that name made by someone else may be smaller than the
+    // block: measured before anything in it is read.
+    MEMORY_BASIC_INFORMATION mbi = {};
+    if (VirtualQuery(m_pView, &mbi, sizeof(mbi)) < sizeof(mbi) || mbi.RegionSize < sizeof(StatusBlock)) {
+        AddError("MapViewOfFile E %d %s", ERROR_INVALID_BLOCK_LENGTH);
         return FALSE;
     }
     static const struct { StatusObject object; LPCSTR pszError; } s_events[] = {
@@ -229,7 +238,7 @@ BOOL LmChannel::OpenChannel()
         {StatusEventRet, "OpenEvent_Ret E %d %s"}};
     HANDLE *phEvents[] = {&m_hEventMap, &m_hEventCmd, &m_hEventRet};
     for (int i = 0; i < 3; ++i) {
-        *phEvents[i] = OpenEventA(EVENT_ALL_ACCESS, TRUE,
+        *phEvents[i] = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE,
                                   ChannelObjectName(s_events[i].object, m_strMonitorName, m_strPortName).c_str());
         if (!*phEvents[i]) {
             AddError(s_events[i].pszError, GetLastError());
@@ -337,12 +346,15 @@ static DWORD NextRequestId(DWORD dwLastId)
 
 /* Waits on the reply event until the worker's dwReplyId echoes dwId, within
  * the timeout over all signals; a signal whose echo is another number is a
- * late reply to an earlier request and is passed over. bSignalFirst: take one
- * signal before the first look (a request just sent has no reply yet). */
+ * late reply to an earlier request and is passed over. A dwReplyId of 0 means
+ * a monitor that does not number its replies (it never writes the field):
+ * the first signal is the reply, as that monitor's protocol has it, and
+ * nothing is owed before a request. bSignalFirst: take one signal before the
+ * first look (a request just sent has no reply yet). */
 BOOL LmChannel::WaitForEcho(DWORD dwId, BOOL bSignalFirst, LPCSTR pszWhat)
 {
     DWORD dwStart = GetTickCount();
-    if (!bSignalFirst && ReadReplyId(m_pView) == dwId)
+    if (!bSignalFirst && (ReadReplyId(m_pView) == dwId || ReadReplyId(m_pView) == 0))
         return TRUE;
     for (;;) {
         DWORD dwWaitMs = INFINITE;
@@ -352,7 +364,8 @@ BOOL LmChannel::WaitForEcho(DWORD dwId, BOOL bSignalFirst, LPCSTR pszWhat)
         }
         if (!WaitFor(m_hEventRet, dwWaitMs, pszWhat))
             return FALSE;
-        if (ReadReplyId(m_pView) == dwId)
+        DWORD dwReplyId = ReadReplyId(m_pView);
+        if (dwReplyId == dwId || dwReplyId == 0)
             return TRUE;
     }
 }

@@ -60,12 +60,12 @@ BOOL CStatusDialog::OnInitDialog()
         AppendMenuA(hSysMenu, MF_STRING, IDM_ABOUTBOX, szAbout);
     }
 
-    if (!m_channel.MyOpenTapline()) {
+    // The window carries its title before any message box can show, so a
+    // failure names the printer it belongs to.
+    if (!m_channel.MyGetPrinterName()) {
         Fail("MyOpenTapline %s");
         return TRUE;
     }
-    m_channel.SetTimeout(CHANNEL_TIMEOUT_MS);
-
     char szTitle[256];
     snprintf(szTitle, sizeof(szTitle), "%s - Status Monitor", m_channel.PrinterName());
     if (FindWindowA(NULL, szTitle)) {
@@ -73,6 +73,11 @@ BOOL CStatusDialog::OnInitDialog()
         return TRUE;
     }
     SetWindowTextA(Handle(), szTitle);
+    if (!m_channel.MyOpenTapline(m_channel.PrinterName())) {
+        Fail("MyOpenTapline %s");
+        return TRUE;
+    }
+    m_channel.SetTimeout(CHANNEL_TIMEOUT_MS);
     m_channel.SetWindowName(szTitle);
     for (int i = 0; i < PanelCount; ++i)
         StartTimer(i);

@@ -195,6 +195,48 @@ TEST_F(LogTest, PieceThatCannotBeConvertedIsDroppedButPrefixAndLineEndStay)
     EXPECT_EQ((it + 1)->rfind("DBG Open pfnOpen lm=x", 0), 0u) << *(it + 1);
 }
 
+// Names come from users: a control character in one is written as \xHH, so
+// it can neither end a line early nor forge one.
+TEST_F(LogTest, ControlCharactersInLoggedNamesAreEscaped)
+{
+    LogOn();
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h, 7, L"doc\r\n2003/07/01 07:48:58.123 LM ERR forged"));
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+    auto start = MessagesStartingWith("DBG Start(h=x");
+    ASSERT_EQ(start.size(), 1u) << LogText();
+    EXPECT_NE(start[0].find("[doc\\x0D\\x0A2003/07/01 07:48:58.123 LM ERR forged]"), std::string::npos) << start[0];
+    EXPECT_TRUE(MessagesStartingWith("ERR forged").empty());
+}
+
+// Another holder of a lock over the whole file (a viewer, or a user who
+// means harm) holds up no job: the writer tries the line lock for a few
+// milliseconds only. A second name for the file (a hard link someone made)
+// stops the writing altogether.
+TEST_F(LogTest, LockedOrLinkedLogFileHoldsUpNoJob)
+{
+    LogOn();
+    HANDLE other = CreateFileW(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(LockFile(other, 0, 0, MAXDWORD, MAXDWORD));
+    AsyncCall job([&] { PrintOnce(Bytes("data")); return TRUE; });
+    bool done = job.Returned(1000);
+    UnlockFile(other, 0, 0, MAXDWORD, MAXDWORD);
+    CloseHandle(other);
+    EXPECT_TRUE(done) << "a job waited for the log's lock";
+    ASSERT_TRUE(job.Returned(kHangGuardMs));
+
+    LogOn();
+    std::wstring link = ExePath(L"kztdebug-link.txt");
+    DeleteFileW(link.c_str());
+    ASSERT_TRUE(CreateHardLinkW(link.c_str(), LogPath().c_str(), nullptr)) << GetLastError();
+    PrintOnce(Bytes("data"));
+    EXPECT_EQ(LogText(), "");
+    DeleteFileW(link.c_str());
+}
+
 // The installer's form of the log.
 TEST(LogAnsiTest, PathIsTheRootOfTheWindowsDrive)
 {

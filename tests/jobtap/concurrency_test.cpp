@@ -176,3 +176,23 @@ TEST_F(ConcurrencyTest, HungRequestHoldsUpOnlyTheCloseOfItsOwnPort)
     CloseHandle(client);
     EXPECT_EQ(fake.OpenPorts(), 0);
 }
+
+// Get runs on a spooler thread of its own: Close of the same port waits for
+// it, so the record and the handle below outlive the call.
+TEST_F(ConcurrencyTest, CloseWaitsForAGetRunningOnThePort)
+{
+    FakeScript script;
+    script.dwGetDelayMs = 300;
+    fake.Reset(script);
+    HANDLE h = OpenPort();
+    AsyncCall get([&] {
+        BYTE out[256];
+        DWORD cb = 0;
+        return host.lm->pfnGetPrinterDataFromPort(h, 0, (LPWSTR)L"DeviceID", nullptr, 0, (LPWSTR)out, sizeof(out),
+                                                  &cb);
+    });
+    Sleep(100);
+    EXPECT_TRUE(Close(h));
+    ASSERT_TRUE(get.Returned(kHangGuardMs));
+    EXPECT_TRUE(get.Result());
+}

@@ -264,3 +264,49 @@ TEST_F(FilterTest, ReadNeverPassesThroughTheFilter)
     EndDoc(h);
     ASSERT_TRUE(Close(h));
 }
+
+// The filter's entry points have no context: two ports printing at once
+// through one library would mix their jobs inside it. The second job waits
+// for the first one's EndDoc.
+TEST_F(FilterTest, OverlappingJobsOfTwoPortsThroughOneHoldingFilterEachGetTheirOwnBytes)
+{
+    UseFilter(L"filter_hold.dll");
+    auto first = PatternBytes(30000, 3), second = PatternBytes(20000, 4);
+    HANDLE a = OpenPort(L"LPT1:"), b = OpenPort(L"LPT2:");
+    ASSERT_TRUE(StartDoc(a));
+    ASSERT_TRUE(Write(a, first));
+    AsyncCall secondJob([&] { return StartDoc(b, 8) && Write(b, second) && (EndDoc(b), TRUE); });
+    EXPECT_FALSE(secondJob.Returned(300)) << "the second job ran while the first held the filter";
+    EndDoc(a);
+    ASSERT_TRUE(secondJob.Returned(kHangGuardMs));
+    EXPECT_TRUE(secondJob.Result());
+    ASSERT_TRUE(Close(a));
+    ASSERT_TRUE(Close(b));
+    EXPECT_EQ(Output(L"LPT1:"), Xor(first));
+    EXPECT_EQ(Output(L"LPT2:"), Xor(second));
+}
+
+// A filter whose "Read" reports more bytes than it was offered has handed
+// over nothing it can vouch for: EndDoc fails, and returns.
+TEST_F(FilterTest, FilterThatOverstatesWhatItReadFailsTheJobInsteadOfLoopingForever)
+{
+    UseFilter(L"filter_lie.dll");
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    ASSERT_TRUE(Write(h, PatternBytes(1000, 5)));
+    AsyncCall end([&] { return EndDoc(h); });
+    ASSERT_TRUE(end.Returned(kHangGuardMs)) << "EndDoc drains forever";
+    EXPECT_FALSE(end.Result());
+    EXPECT_TRUE(Output().empty());
+    ASSERT_TRUE(Close(h));
+}
+
+// A relative library name is looked up in the system directory only, never
+// beside the program or in the current directory (here it lies beside the
+// test program, the first place a plain LoadLibrary looks).
+TEST_F(FilterTest, RelativeFilterNameIsNotLoadedFromBesideTheProgram)
+{
+    SetMonitorValue(driver + L" Filter", L"filter_xor.dll");
+    PrintOnce(Bytes("plain"));
+    EXPECT_EQ(Output(), Bytes("plain"));
+}

@@ -4,26 +4,27 @@
 // ends by checking that no port handle was misused (see fakeport.h).
 #pragma once
 #include <gtest/gtest.h>
+#include <functional>
 #include "channelclient.h"
 #include "fakeport.h"
 #include "testenv.h"
 
-// A Close of the monitor's table running on a thread of its own, so that a
-// Close that never returns fails a test instead of hanging it.
-class AsyncClose {
+// A call of the monitor's table running on a thread of its own, so that a
+// call that never returns fails a test instead of hanging it.
+class AsyncCall {
 public:
-    AsyncClose(MONITOR *lm, HANDLE hPort) : lm_(lm), hPort_(hPort)
+    explicit AsyncCall(std::function<BOOL()> call) : call_(std::move(call))
     {
         hThread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
     }
-    AsyncClose(const AsyncClose &) = delete;
-    AsyncClose &operator=(const AsyncClose &) = delete;
-    ~AsyncClose()
+    AsyncCall(const AsyncCall &) = delete;
+    AsyncCall &operator=(const AsyncCall &) = delete;
+    ~AsyncCall()
     {
         if (hThread_)
             CloseHandle(hThread_);
     }
-    // Whether Close has returned within ms; a guard against a hang, not a
+    // Whether the call has returned within ms; a guard against a hang, not a
     // measurement.
     bool Returned(DWORD ms) { return hThread_ && WaitForSingleObject(hThread_, ms) == WAIT_OBJECT_0; }
     BOOL Result() const { return result_; }
@@ -31,14 +32,19 @@ public:
 private:
     static DWORD WINAPI Run(LPVOID param)
     {
-        auto *self = (AsyncClose *)param;
-        self->result_ = self->lm_->pfnClosePort(self->hPort_);
+        auto *self = (AsyncCall *)param;
+        self->result_ = self->call_();
         return 0;
     }
-    MONITOR *lm_;
-    HANDLE hPort_;
+    std::function<BOOL()> call_;
     HANDLE hThread_ = nullptr;
     volatile BOOL result_ = FALSE;
+};
+
+// Close of the monitor's table on a thread of its own.
+class AsyncClose : public AsyncCall {
+public:
+    AsyncClose(MONITOR *lm, HANDLE hPort) : AsyncCall([lm, hPort] { return lm->pfnClosePort(hPort); }) {}
 };
 
 const DWORD kHangGuardMs = 30000;

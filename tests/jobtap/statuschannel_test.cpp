@@ -1,6 +1,7 @@
 // The status channel: named objects, the block, device requests from another
 // process served by StatusThread, and the Get entry point with its value
 // names.
+#include <aclapi.h>
 #include "jobtapfixture.h"
 
 namespace {
@@ -46,6 +47,130 @@ DWORD WINAPI OneDeviceRequest(LPVOID)
 } // namespace
 
 using StatusChannelTest = JobtapTest;
+
+namespace {
+
+// The handle values that "Open <what> R x%x" lines of the log name.
+std::vector<HANDLE> LoggedHandles(const std::string &start)
+{
+    std::vector<HANDLE> out;
+    for (auto &m : LogMessages()) {
+        size_t r = m.rfind(" R x");
+        if (m.rfind(start, 0) == 0 && r != std::string::npos)
+            out.push_back((HANDLE)(UINT_PTR)strtoul(m.c_str() + r + 4, nullptr, 16));
+    }
+    return out;
+}
+
+PSID WellKnownSid(DWORD count, DWORD rid0, DWORD rid1 = 0)
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID sid = nullptr;
+    AllocateAndInitializeSid(&nt, (BYTE)count, rid0, rid1, 0, 0, 0, 0, 0, 0, &sid);
+    return sid;
+}
+
+// Each ACE of the object's access list as "S:<mask>", "A:<mask>", "I:<mask>"
+// (SYSTEM, Administrators, interactive users) or "?"; "null" for no list.
+std::string AccessList(HANDLE h)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetSecurityInfo(h, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd))
+        return "unreadable";
+    std::string text = dacl ? "" : "null";
+    PSID sys = WellKnownSid(1, SECURITY_LOCAL_SYSTEM_RID);
+    PSID admins = WellKnownSid(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS);
+    PSID interactive = WellKnownSid(1, SECURITY_INTERACTIVE_RID);
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE *ace = nullptr;
+        GetAce(dacl, i, (LPVOID *)&ace);
+        PSID sid = &ace->SidStart;
+        char who = EqualSid(sid, sys) ? 'S' : EqualSid(sid, admins) ? 'A' : EqualSid(sid, interactive) ? 'I' : '?';
+        char entry[32];
+        snprintf(entry, sizeof(entry), "%s%c:%lx", text.empty() ? "" : " ", who, (unsigned long)ace->Mask);
+        text += entry;
+    }
+    FreeSid(sys);
+    FreeSid(admins);
+    FreeSid(interactive);
+    LocalFree(sd);
+    return text;
+}
+
+} // namespace
+
+// Any user can open the channel's objects by name: they carry an access list
+// (SYSTEM and Administrators all access, interactive users only what the
+// status monitor needs), read back through the platform's security calls.
+// No handle of the port is inheritable (the worker thread's included: it has
+// default security, which Wine reads back as no list at all).
+TEST_F(StatusChannelTest, ObjectsCarryAnAccessListAndNoHandleIsInheritable)
+{
+    LogOn();
+    HANDLE h = OpenPort();
+    const struct { StatusObject object; const char *list; } cases[] = {
+        {StatusFileMap, "S:f001f A:f001f I:6"},
+        {StatusEventMap, "S:1f0003 A:1f0003 I:100002"},
+        {StatusEventCmd, "S:1f0003 A:1f0003 I:100002"},
+        {StatusEventRet, "S:1f0003 A:1f0003 I:100002"},
+    };
+    for (auto &c : cases) {
+        std::wstring name = ChannelObjectName(c.object, kMonitorName, L"LPT1:");
+        HANDLE o = c.object == StatusFileMap ? OpenFileMappingW(READ_CONTROL, FALSE, name.c_str())
+                                             : OpenEventW(READ_CONTROL, FALSE, name.c_str());
+        ASSERT_NE(o, nullptr) << c.object;
+        EXPECT_EQ(AccessList(o), c.list) << c.object;
+        CloseHandle(o);
+    }
+    auto handles = LoggedHandles("DBG Open CreateEvent([");
+    auto thread = LoggedHandles("DBG Open CreateThread x");
+    ASSERT_EQ(handles.size(), 3u) << LogText();
+    ASSERT_EQ(thread.size(), 1u) << LogText();
+    handles.push_back(thread[0]);
+    for (HANDLE o : handles) {
+        DWORD flags = 0;
+        ASSERT_TRUE(GetHandleInformation(o, &flags));
+        EXPECT_FALSE(flags & HANDLE_FLAG_INHERIT) << o;
+    }
+    ASSERT_TRUE(Close(h));
+}
+
+// An object that another process made under the port's names before the port
+// opened is not used: the port prints without a status channel, and a
+// command event that stays signalled sets no worker spinning.
+TEST_F(StatusChannelTest, ObjectsPlantedUnderThePortsNamesLeaveItPrintingWithoutAChannel)
+{
+    const struct { const char *what; StatusObject object; } cases[] = {
+        {"block smaller than the StatusBlock", StatusFileMap},
+        {"manual-reset command event, signalled", StatusEventCmd},
+    };
+    for (auto &c : cases) {
+        std::wstring name = ChannelObjectName(c.object, kMonitorName, L"LPT1:");
+        HANDLE planted = c.object == StatusFileMap
+                             ? CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str())
+                             : CreateEventW(nullptr, TRUE, TRUE, name.c_str());
+        ASSERT_NE(planted, nullptr) << c.what;
+        LogOn();
+        fake.Reset();
+        HANDLE h = OpenPort();
+        ASSERT_NE(h, nullptr) << c.what;
+        FILETIME t0[4], t1[4];
+        GetProcessTimes(GetCurrentProcess(), &t0[0], &t0[1], &t0[2], &t0[3]);
+        Sleep(500);
+        GetProcessTimes(GetCurrentProcess(), &t1[0], &t1[1], &t1[2], &t1[3]);
+        auto ticks = [](const FILETIME &f) { return ((ULONGLONG)f.dwHighDateTime << 32) | f.dwLowDateTime; };
+        ULONGLONG cpuMs = (ticks(t1[2]) + ticks(t1[3]) - ticks(t0[2]) - ticks(t0[3])) / 10000;
+        EXPECT_LT(cpuMs, 150u) << c.what << ": CPU time over 500 ms";
+        ASSERT_TRUE(StartDoc(h)) << c.what;
+        ASSERT_TRUE(Write(h, Bytes("job"))) << c.what;
+        EndDoc(h);
+        ASSERT_TRUE(Close(h)) << c.what;
+        EXPECT_EQ(Output(), Bytes("job")) << c.what;
+        EXPECT_TRUE(LogHasPrefix("ERR Open Untrusted([" + std::string(name.begin(), name.end()) + "])")) << c.what;
+        CloseHandle(planted);
+    }
+}
 
 TEST_F(StatusChannelTest, ObjectsAreNamedAfterMonitorAndPortKey)
 {
@@ -135,7 +260,6 @@ TEST_F(StatusChannelTest, RequestsReachThePortMonitorWithTheThreeByteHeader)
         {"vendor get", KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 18, 13398, 64, "", 3, 64, {18, 0x34, 0x56}, "V18:13398"},
         {"vendor get, wide numbers", KZT_IOCTL_USBPRINT_VENDOR_GET_COMMAND, 0x1FF, 0x12345, 64, "", 3, 64,
          {0xFF, 0x23, 0x45}, "V255:9029"},
-        {"unknown code acts as get", 0x99, 1, 2, 16, "", 3, 16, {1, 0, 2}, "V1:2"},
         {"vendor set", KZT_IOCTL_USBPRINT_VENDOR_SET_COMMAND, 7, 0x0102, 5, "ABCDE", 8, 0, {7, 1, 2}, ""},
         {"oversized room is cut", KZT_IOCTL_PAR_QUERY_DEVICE_ID, 0, 0, 5000, "", 3, 4096, {0, 0, 0},
          "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;"},
@@ -169,6 +293,15 @@ TEST_F(StatusChannelTest, RequestsReachThePortMonitorWithTheThreeByteHeader)
             EXPECT_EQ(std::string((char *)b.abData, c.data.size()), c.data) << "abData stays as the client wrote it";
         }
     }
+    // Any other code is refused and never reaches the port below.
+    fake.Reset();
+    ChannelRequest unknown;
+    unknown.dwCode = 0x99;
+    ChannelReply reply;
+    ASSERT_TRUE(ChannelCall(kMonitorName, L"LPT1:", unknown, &reply));
+    EXPECT_EQ(reply.bResult, 0u);
+    EXPECT_EQ(reply.dwError, (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(fake.CallsOf("Get").empty());
     ASSERT_TRUE(Close(h));
 }
 
@@ -241,15 +374,16 @@ TEST_F(StatusChannelTest, RefusedCloseKeepsThePortAndItsChannelServing)
     EXPECT_EQ(fake.OpenPorts(), 0);
 }
 
-// Port names that give the same object names: equal up to the first comma,
-// equal in the part that fits the name buffer, or empty. Both ports open at
-// once share one block; the second Open keeps what the first port wrote, and
-// each worker has its own exit signal, so either port closes first.
+// Port names that give the same object names, as the kernel compares them:
+// equal up to the first comma, equal but for case, equal in the part that
+// fits the name buffer, or empty. The second port opens and prints without a
+// channel; the first keeps its block as it wrote it, and either closes first.
 TEST_F(StatusChannelTest, PortsSharingTheirObjectsKeepTheBlockAndCloseInEitherOrder)
 {
     const std::wstring longName(300, L'P');
     const struct { const char *what; std::wstring first, second; } cases[] = {
         {"equal up to the comma", L"USB001,first", L"USB001,second"},
+        {"equal but for case", L"USB001,first", L"usb001,second"},
         {"equal where the names are cut", longName + L"1", longName + L"2"},
         {"empty", L"", L""},
     };

@@ -398,3 +398,47 @@ TEST_F(LmChannelTest, RequestWhileALateReplyIsOwedFailsWithoutTouchingTheBlock)
     EXPECT_TRUE(Send(kGet18, &answer)) << channel.LastErrorText();
     EXPECT_EQ(answer, kGet18.answer);
 }
+
+// A monitor that serves the block as the protocol was first written: it
+// never writes dwReplyId, which stays 0. The status monitor then takes the
+// first reply signal as its reply.
+DWORD WINAPI ServeOneRequestWithoutNumbering(LPVOID param)
+{
+    auto *lm = (StatusBlock *)param;
+    HANDLE cmd = OpenEventW(SYNCHRONIZE, FALSE, ChannelObjectName(StatusEventCmd, kMonitorName, L"FILE:").c_str());
+    HANDLE ret = OpenEventW(EVENT_MODIFY_STATE, FALSE, ChannelObjectName(StatusEventRet, kMonitorName, L"FILE:").c_str());
+    DWORD wait = WaitForSingleObject(cmd, 10000);
+    memcpy(lm->abData, kDeviceId, sizeof(kDeviceId) - 1);
+    lm->cbReturned = sizeof(kDeviceId) - 1;
+    lm->bResult = 1;
+    SetEvent(ret);
+    CloseHandle(cmd);
+    CloseHandle(ret);
+    return wait;
+}
+
+TEST_F(LmChannelTest, MonitorThatDoesNotNumberItsRepliesIsAnswered)
+{
+    ASSERT_TRUE(Close(port));
+    port = nullptr;
+    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StatusBlock),
+                                        ChannelObjectName(StatusFileMap, kMonitorName, L"FILE:").c_str());
+    HANDLE events[3];
+    const StatusObject objects[3] = {StatusEventMap, StatusEventCmd, StatusEventRet};
+    for (int i = 0; i < 3; ++i)
+        events[i] = CreateEventW(nullptr, FALSE, i == 0, ChannelObjectName(objects[i], kMonitorName, L"FILE:").c_str());
+    auto *lm = (StatusBlock *)MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0);
+    ASSERT_NE(lm, nullptr);
+    lm->dwRequestId = 41;               // left by an earlier numbering client
+    HANDLE peer = CreateThread(nullptr, 0, ServeOneRequestWithoutNumbering, lm, 0, nullptr);
+    channel.SetTimeout(2000);
+    std::string reply;
+    EXPECT_TRUE(DeviceId(&reply)) << channel.LastErrorText();
+    EXPECT_EQ(reply, kDeviceId);
+    EXPECT_EQ(WaitForSingleObject(peer, 10000), WAIT_OBJECT_0);
+    CloseHandle(peer);
+    UnmapViewOfFile(lm);
+    for (HANDLE h : events)
+        CloseHandle(h);
+    CloseHandle(section);
+}

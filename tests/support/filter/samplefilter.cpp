@@ -6,6 +6,8 @@
 //   FILTER_NO_FLUSH   XOR without the "Flush" export (an incomplete library)
 //   FILTER_FAIL_WRITE "Write" refuses with ERROR_INVALID_DATA
 //   FILTER_FAIL_FLUSH XOR, but "Flush" fails without setting an error code
+//   FILTER_LIE        holds everything until "Flush", then "Read" claims one
+//                     byte more than it was offered, every time
 // Calls are counted in a file beside the DLL, "<dll>.calls", one word a line.
 #include <windows.h>
 #include <vector>
@@ -94,6 +96,10 @@ extern "C" __declspec(dllexport) BOOL WINAPI Read(LPBYTE pBuffer, DWORD cbBuffer
     g_pass += cbPass;
     g_passLeft -= cbPass;
     *pcbRead = (DWORD)cbPass;
+    return TRUE;
+#endif
+#ifdef FILTER_LIE
+    *pcbRead = g_flushed ? cbBuffer + 1 : 0;
     return TRUE;
 #endif
 #ifdef FILTER_HOLD
