@@ -153,7 +153,9 @@ static BOOL WriteBufferToPort(IniPort *pIniPort, DWORD cb, LPCWSTR pszLogFormat)
  * FILTER_CHUNK bytes allocated once per job: the size of the job's writes
  * never decides how much the spooler allocates. A filter that reports more
  * bytes than it was offered has handed over data it cannot have placed: the
- * drain fails with ERROR_INVALID_DATA and nothing of that read is sent.
+ * drain fails with ERROR_INVALID_DATA and nothing of that read is sent. A
+ * filter that never runs dry fails the drain the same way after
+ * FILTER_DRAIN_READS reads (1 GB): the drain never loops forever.
  * FALSE with the last error set when a port write or the filter's "Read"
  * fails or memory runs out. */
 static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
@@ -170,7 +172,13 @@ static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
         pIniPort->cbFilterAlloc = FILTER_CHUNK;
     }
     BOOL bOk = TRUE;
-    for (;;) {
+    for (DWORD nReads = 0;; nReads++) {
+        if (nReads == FILTER_DRAIN_READS) {
+            LogErr(L"Read pfnFilterRead Unending %d R %d E %d", nReads, 0, ERROR_INVALID_DATA);
+            SetLastError(ERROR_INVALID_DATA);
+            bOk = FALSE;
+            break;
+        }
         DWORD cbRead = 0;
         SetLastError(0);                      // a filter failing without a code gets ERROR_READ_FAULT
         if (!pIniPort->pfnFilterRead(pIniPort->pFilterBuffer, FILTER_CHUNK, &cbRead)) {

@@ -134,6 +134,7 @@ BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule);
 void ReleaseFilterModule(IniPort *pIniPort);
 #define FILTER_WAIT_MS 30000
 #define FILTER_CHUNK   0x40000   // bytes offered to the filter's "Read" at a time (256 KB)
+#define FILTER_DRAIN_READS 4096  // reads of one drain at most: FILTER_CHUNK x 4096 = 1 GB
 
 // jobstream.cpp: the status program started for a port, kept past Close.
 // Whether the program last started for the port still runs.

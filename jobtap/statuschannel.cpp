@@ -403,7 +403,8 @@ BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValu
     // The record stays alive, and its port below open, until this call ends.
     BOOL bEntered = EnterGet(pIniPort);
     if (!bEntered || !pIniPort->Monitor.pfnGetPrinterDataFromPort) {
-        LogErr(L"Get pIniPort x%x magic x%x pfnGet x%x", LP(hPort), pIniPort ? pIniPort->dwSignature : 0,
+        // A record Get could not enter may be freed already: it is not read.
+        LogErr(L"Get pIniPort x%x magic x%x pfnGet x%x", LP(hPort), bEntered ? pIniPort->dwSignature : 0,
                bEntered ? LP(pIniPort->Monitor.pfnGetPrinterDataFromPort) : 0);
         if (bEntered)
             LeaveGet(pIniPort);

@@ -249,6 +249,7 @@ public:
     // 1 or 0 and logs its steps. Paths are composed in 256-byte buffers.
     BOOL CopyInfFiles();
     BOOL CopyFileNoOverwrite(const char *pszSource, const char *pszTarget);
+    BOOL MakeFolder(const char *pszDir);
     BOOL DelFile(const char *pszPath, BOOL bInUseStays = FALSE);
     BOOL DelFiles(BOOL bInUseStays = FALSE);
     BOOL DelOemInf();

@@ -26,9 +26,9 @@ static BOOL FormatInfCopy(CInstallContext &ctx, char *pszOut, size_t cbOut, cons
                       LogStr(ctx.m_pInfBaseName));
 }
 
-// Makes sure the folder pszDir exists, creating it and any missing parent
-// (each creation logged). FALSE after an error line.
-static BOOL EnsureFolder(CInstallContext &ctx, const char *pszDir)
+/* Makes sure the folder pszDir exists, creating it and any missing parent
+ * (each creation logged). 1, or 0 after an error line. */
+BOOL CInstallContext::MakeFolder(const char *pszDir)
 {
     DWORD dwAttr = GetFileAttributesA(pszDir);
     if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY))
@@ -37,13 +37,13 @@ static BOOL EnsureFolder(CInstallContext &ctx, const char *pszDir)
     const char *pSlash = FindLastCharA(pszDir, '\\');
     if (pSlash && pSlash - pszDir > 2 && pSlash - pszDir < INF_PATH_MAX) {  // never "C:" or "\\" alone
         lstrcpynA(szParent, pszDir, (int)(pSlash - pszDir) + 1);
-        if (!EnsureFolder(ctx, szParent))
+        if (!MakeFolder(szParent))
             return FALSE;
     }
     BOOL bCreated = CreateDirectoryA(pszDir, NULL);
     DWORD dwError = CallError(bCreated);
     BOOL bThere = bCreated || dwError == ERROR_ALREADY_EXISTS;
-    LogStep(ctx, bThere, "::CreateDirectory([%s]) R %d E %d %s", pszDir, bCreated, dwError,
+    LogStep(*this, bThere, "::CreateDirectory([%s]) R %d E %d %s", pszDir, bCreated, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);
     return bThere;
@@ -86,7 +86,7 @@ BOOL CInstallContext::CopyInfFiles()
             continue;
         }
         BOOL bCopied =
-            EnsureFolder(*this, p->pDir) &&
+            MakeFolder(p->pDir) &&
             (p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite ? CopyFileNoOverwrite(szSource, szTarget)
                                                                          : CopyListedFile(*this, szSource, szTarget));
         if (!bCopied) {

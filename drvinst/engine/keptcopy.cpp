@@ -46,18 +46,6 @@ const char *CInstallContext::KeptFolder()
     return m_pKeptDirName;
 }
 
-// Creates pszFolder when missing; FALSE after an error line.
-static BOOL MakeFolder(CInstallContext &ctx, const char *pszFolder)
-{
-    BOOL bMade = CreateDirectoryA(pszFolder, NULL);
-    DWORD dwError = CallError(bMade);
-    BOOL bThere = bMade || dwError == ERROR_ALREADY_EXISTS;
-    LogStep(ctx, bThere, "::CreateDirectory([%s]) R %d E %d %s", pszFolder, bMade, dwError,
-            SysErrorText(dwError).c_str());
-    SetLastError(dwError);
-    return bThere;
-}
-
 /* Copies the program and its INF into the kept folder, creating it (and
  * "<ProgramFilesDir>\Ostrel") with the access list it inherits there. Nothing
  * to do when the program runs from that folder. 1, or 0 after an error
@@ -69,9 +57,8 @@ BOOL CInstallContext::CopyToKeptFolder()
         return FALSE;
     if (!StrCmpI(LogStr(m_pExeDirName), pszFolder))
         return TRUE;
-    std::string strParent(pszFolder, FindLastCharA(pszFolder, '\\') - pszFolder);
     char szExe[INF_PATH_MAX], szInf[INF_PATH_MAX];
-    return MakeFolder(*this, strParent.c_str()) && MakeFolder(*this, pszFolder) &&
+    return MakeFolder(pszFolder) &&
            FormatPath(*this, szExe, sizeof(szExe), "CopyToKeptFolder", "%s\\%s", pszFolder, LogStr(m_pExeBaseName)) &&
            FormatPath(*this, szInf, sizeof(szInf), "CopyToKeptFolder", "%s\\%s", pszFolder, LogStr(m_pInfBaseName)) &&
            CopyFileOverwrite(LogStr(m_pExeFileName), szExe) && CopyFileOverwrite(LogStr(m_pInfFileName), szInf);

@@ -442,13 +442,7 @@ TEST_F(ExecuteTest, ReinstallLeavesQueuesOfDriversThatAreNoModelOfTheInfAlone)
 TEST_F(ExecuteTest, NestedContextThatFailsStopsTheFirstPhaseBeforeAnyRemoval)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
-    {
-        CInstallContext other;
-        ASSERT_NO_FATAL_FAILURE(Prepare(other, kSecondModel, "LPT2:"));
-        SetProgram(other);
-        other.m_bInstall = TRUE;
-        ASSERT_TRUE(other.Excecute()) << other.GetErrorText();
-    }
+    ASSERT_NO_FATAL_FAILURE(Install("LPT2:", kSecondModel));
     const std::string inf = m_package + "\\TZ.INF";
     std::string text = ReadBytes(inf);
     text.replace(text.find("= TZ2000.Install"), 16, "= TZ2000.Gone");
@@ -515,13 +509,7 @@ TEST_F(ExecuteTest, UninstallRemovesQueueDriverAndValuesThenFilesAfterTheRestart
 TEST_F(ExecuteTest, UninstallingOneModelKeepsWhatTheOtherModelUses)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
-    {
-        CInstallContext other;
-        ASSERT_NO_FATAL_FAILURE(Prepare(other, kSecondModel, "LPT2:"));
-        SetProgram(other);
-        other.m_bInstall = TRUE;
-        ASSERT_TRUE(other.Excecute()) << other.GetErrorText();
-    }
+    ASSERT_NO_FATAL_FAILURE(Install("LPT2:", kSecondModel));
     const std::string processorFile = ProcessorDirA() + "\\" + kProcessorFile;
     EXPECT_TRUE(ReadBytes(m_package + "\\" + kProcessorFile) == ReadBytes(processorFile));  // no dump of a DLL
 

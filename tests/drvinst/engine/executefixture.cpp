@@ -171,10 +171,13 @@ void ExecuteTest::SetProgram(CInstallContext &c)
     c.m_pExeBaseName = AllocSplStr(m_program.substr(m_program.rfind('\\') + 1).c_str());
 }
 
-void ExecuteTest::Install(const char *port)
+void ExecuteTest::Install(const char *port, const char *model)
 {
     CInstallContext c;
-    ASSERT_NO_FATAL_FAILURE(PrepareOperation(c, port, &c.m_bInstall));
+    ASSERT_NO_FATAL_FAILURE(Prepare(c, model, port));
+    SetProgram(c);
+    c.m_bInstall = TRUE;
+    c.m_pDialogs = &m_dialogs;
     ASSERT_TRUE(c.Excecute()) << c.GetErrorText();
     m_dialogs.calls.clear();
 }

@@ -61,7 +61,8 @@ protected:
     // SetupSysInfo, ParseInf, SetupSplInfo, the dialogs, and *mode set.
     void PrepareOperation(CInstallContext &c, const char *port, BOOL *mode);
     void SetProgram(CInstallContext &c);
-    void Install(const char *port = "LPT1:");  // a fresh install that must succeed
+    // An install of model on port that must succeed; the dialogs' calls cleared.
+    void Install(const char *port = "LPT1:", const char *model = kModel);
     // The second phase as Windows starts it after the restart: the command
     // the first phase registered, read back by the command-line parser and
     // removed from RunOnce (Wine would run it at its next start), then the

@@ -76,10 +76,9 @@ TEST_F(SequenceTest, PendingSecondPhaseRefusesEveryOperationOfItsInfAndKeepsItsR
         RemoveRunOnceEntries();
         RemoveWhatTheSequenceLeaves();
         ResetSpooler();
-        ASSERT_TRUE(Run(kModel, "LPT1:", &CInstallContext::m_bInstall));
+        ASSERT_NO_FATAL_FAILURE(Install());
         ASSERT_TRUE(AddTestQueue("Ostrel TZ-1000 Office", kModel, "LPT2:"));
-        ASSERT_TRUE(Run(kSecondModel, "LPT3:", &CInstallContext::m_bInstall));
-        m_dialogs.calls.clear();
+        ASSERT_NO_FATAL_FAILURE(Install("LPT3:", kSecondModel));
         bool reinstall = k.pending == &CInstallContext::m_bReinstall;
         ASSERT_TRUE(Run(kModel, "LPT1:", k.pending));  // the restart declined
         std::vector<std::string> records = Records(), queues = QueuesStartingWith("Ostrel");
