@@ -5,13 +5,18 @@
 #include <string>
 
 // Logs a folder's attributes; a folder that is missing or no directory is
-// created when bCreate is set, else the check fails.
+// created when bCreate is set, else the check fails; a look that fails for
+// another reason than a missing file or path fails the check too.
 BOOL CInstallContext::CheckOrCreateFolder(const char *pszFolder, BOOL bCreate)
 {
     DWORD dwAttr = GetFileAttributesA(pszFolder);
     DWORD dwError = GetLastError();
     BOOL bFolder = dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
-    if (!bFolder && !bCreate) {
+    // A look that failed is no missing folder: creating one would fail with
+    // "already exists" and hide the failed call.
+    BOOL bLookFailed =
+        dwAttr == INVALID_FILE_ATTRIBUTES && dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND;
+    if (!bFolder && (!bCreate || bLookFailed)) {
         LogErr("::GetFileAttributes([%s]) R %d E %d %s", pszFolder, dwAttr, dwError, SysErrorText(dwError).c_str());
         return FALSE;
     }

@@ -176,9 +176,9 @@ static BOOL ReadRecord(CInstallContext &ctx, HKEY hRecord)
 }
 
 /* Replaces the DrvingLink list by this INF file's records "0", "1" ... up to
- * the first number that cannot be opened; needs m_pInfBaseName. 0 after an
- * error line when there is no records key (the list stays as it was), or a
- * record lacks a value or holds one over 255 characters. */
+ * the first number that does not exist; needs m_pInfBaseName. 0 after an
+ * error line when there is no records key (the list stays as it was), a
+ * record cannot be opened, or lacks a value or holds one over 255 characters. */
 BOOL CInstallContext::LoadDrvingLink()
 {
     char szPath[INF_PATH_MAX];
@@ -196,9 +196,15 @@ BOOL CInstallContext::LoadDrvingLink()
         wsprintfA(szNumber, "%d", nRecord);
         HKEY hRecord = NULL;
         lStatus = RegOpenKeyExA(hRecords, szNumber, 0, KEY_READ, &hRecord);
-        LogDbg("::RegOpenKeyEx([%s]) E %d %s", szNumber, lStatus, SysErrorText(lStatus).c_str());
-        if (lStatus != ERROR_SUCCESS)
+        LogStep(*this, lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND, "::RegOpenKeyEx([%s]) E %d %s",
+                szNumber, lStatus, SysErrorText(lStatus).c_str());
+        if (lStatus == ERROR_FILE_NOT_FOUND)
             break;  // the records end at the first missing number
+        if (lStatus != ERROR_SUCCESS) {  // a record that cannot be read is not the end of the records
+            RegCloseKey(hRecords);
+            SetLastError(lStatus);
+            return FALSE;
+        }
         if (!ReadRecord(*this, hRecord)) {
             RegCloseKey(hRecord);
             RegCloseKey(hRecords);

@@ -5,6 +5,7 @@
 #include "regkeys.h"
 #include "splstr.h"
 #include "testenv.h"
+#include <algorithm>
 
 const char kModel[] = "Ostrel TZ-1000";
 const char kProcessor[] = "KZT TZ Print Processor";
@@ -184,6 +185,12 @@ void ExecuteTest::Install(const char *port, const char *model)
 
 BOOL ExecuteTest::RunSecondPhase(CInstallContext &c, const std::string &command)
 {
+    PrepareSecondPhase(c, command);
+    return c.Excecute();
+}
+
+void ExecuteTest::PrepareSecondPhase(CInstallContext &c, const std::string &command)
+{
     RemoveRunOnceEntries();
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
@@ -200,7 +207,26 @@ BOOL ExecuteTest::RunSecondPhase(CInstallContext &c, const std::string &command)
     EXPECT_TRUE(c.ParseInf()) << c.GetErrorText();
     EXPECT_TRUE(c.SetupSplInfo());
     c.m_pDialogs = &m_dialogs;
+}
+
+void ExecuteTest::PrepareRun(const char *model, const char *port, BOOL CInstallContext::*mode, CInstallContext &c)
+{
+    Prepare(c, model, port);
+    SetProgram(c);
+    c.*mode = TRUE;
+    c.m_pDialogs = &m_dialogs;
+}
+
+BOOL ExecuteTest::Run(const char *model, const char *port, BOOL CInstallContext::*mode, CInstallContext &c)
+{
+    PrepareRun(model, port, mode, c);
     return c.Excecute();
+}
+
+BOOL ExecuteTest::Run(const char *model, const char *port, BOOL CInstallContext::*mode)
+{
+    CInstallContext c;
+    return Run(model, port, mode, c);
 }
 
 std::string ExecuteTest::SecondPhaseCommand(const char *port, const char *switches)
@@ -232,4 +258,111 @@ bool ExecuteTest::ModelFilesInstalled()
             return false;
     }
     return true;
+}
+
+void ListFiles(const std::string &dir, std::vector<std::string> *out)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = fd.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListFiles(dir + "\\" + name, out);
+        else
+            out->push_back(dir + "\\" + name + "|" + std::to_string(fd.nFileSizeLow));
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+static std::string Hex(const BYTE *p, DWORD cb)
+{
+    std::string text;
+    char two[3];
+    for (DWORD i = 0; i < cb; i++) {
+        wsprintfA(two, "%02x", p[i]);
+        text += two;
+    }
+    return text;
+}
+
+// A registry tree of HKLM as "key\\value=type:bytes" lines (and "key\\" for
+// each key), sorted; nothing when the key is missing.
+static void ListKey(const std::string &path, std::vector<std::string> *out)
+{
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h))
+        return;
+    out->push_back(path + "\\");
+    char name[512];
+    BYTE data[4096];
+    for (DWORD i = 0;; i++) {
+        DWORD cch = sizeof(name), cb = sizeof(data), type = 0;
+        if (RegEnumValueA(h, i, name, &cch, NULL, &type, data, &cb))
+            break;
+        out->push_back(path + "\\" + name + "=" + std::to_string(type) + ":" + Hex(data, cb));
+    }
+    RegCloseKey(h);
+    for (const std::string &sub : SubkeyNames(path))
+        ListKey(path + "\\" + sub, out);
+}
+
+std::string SystemDirA()
+{
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof(system));
+    return system;
+}
+
+MachineState Snapshot(const std::string &work)
+{
+    MachineState s;
+    s.spooler = ReadSpooler();
+    for (std::vector<std::string> *list :
+         {&s.spooler.queues, &s.spooler.drivers, &s.spooler.monitors, &s.spooler.processors})
+        std::sort(list->begin(), list->end());
+    ListFiles(PrinterDriverDirA(), &s.files);
+    ListFiles(ProcessorDirA(), &s.files);
+    for (const char *file : {"\\jobtap.dll", "\\vigil.exe"}) {
+        if (FileExists(SystemDirA() + file))
+            s.files.push_back(SystemDirA() + file);
+    }
+    for (const char *file : {"\\INF\\OstrelTZ.INF", "\\INF\\OstrelTZ.PNF"}) {
+        if (FileExists(WindowsDirA() + file))
+            s.files.push_back(WindowsDirA() + file);
+    }
+    std::sort(s.files.begin(), s.files.end());
+    ListKey(kMonitorKey, &s.keys);
+    ListKey(std::string(kUninstallKey) + "\\" + kModel, &s.keys);
+    ListKey(kRunOnceKey, &s.keys);
+    std::sort(s.keys.begin(), s.keys.end());
+    ListKey(kRecordsKey, &s.records);
+    std::sort(s.records.begin(), s.records.end());
+    ListFiles(work, &s.work);
+    std::sort(s.work.begin(), s.work.end());
+    return s;
+}
+
+std::string Changes(const std::vector<std::string> &a, const std::vector<std::string> &b)
+{
+    std::string text;
+    for (const std::string &line : b) {
+        if (!Has(a, line))
+            text += "\n+ " + line;
+    }
+    for (const std::string &line : a) {
+        if (!Has(b, line))
+            text += "\n- " + line;
+    }
+    return text;
+}
+
+std::string Changes(const MachineState &a, const MachineState &b)
+{
+    return Changes(a.spooler.queues, b.spooler.queues) + Changes(a.spooler.drivers, b.spooler.drivers) +
+           Changes(a.spooler.monitors, b.spooler.monitors) + Changes(a.spooler.processors, b.spooler.processors) +
+           Changes(a.files, b.files) + Changes(a.keys, b.keys);
 }

@@ -49,6 +49,27 @@ std::string Quoted(const std::string &text);
 // A queue of the model as ReadSpooler lists it.
 std::string Queue(const char *name, const char *port);
 
+// What an install touches, read back from the spooler, the file system and
+// the registry. The records key and the working folder are apart: they stay
+// on purpose.
+struct MachineState {
+    SpoolerState spooler;
+    std::vector<std::string> files;
+    std::vector<std::string> keys;
+    std::vector<std::string> records;
+    std::vector<std::string> work;
+};
+
+MachineState Snapshot(const std::string &work);  // work: the working folder of TZ.INF
+std::string SystemDirA();
+// A directory tree as "path|size" lines, in the order the file system lists them.
+void ListFiles(const std::string &dir, std::vector<std::string> *out);
+// The lines of b that a lacks ("+ ") and of a that b lacks ("- "); empty
+// when the two lists are equal.
+std::string Changes(const std::vector<std::string> &a, const std::vector<std::string> &b);
+// The changes of everything but the records key and the working folder.
+std::string Changes(const MachineState &a, const MachineState &b);
+
 class ExecuteTest : public EngineTest {
 protected:
     // The case's log is C:\kztdebug.txt, which the nested contexts write too.
@@ -68,6 +89,13 @@ protected:
     // removed from RunOnce (Wine would run it at its next start), then the
     // program's steps and Excecute's result.
     BOOL RunSecondPhase(CInstallContext &c, const std::string &command);
+    // RunSecondPhase up to Excecute, which is left to the caller.
+    void PrepareSecondPhase(CInstallContext &c, const std::string &command);
+    // One operation on a model as the program runs it: c readied for model
+    // on port with *mode set (PrepareRun), then Excecute's result.
+    void PrepareRun(const char *model, const char *port, BOOL CInstallContext::*mode, CInstallContext &c);
+    BOOL Run(const char *model, const char *port, BOOL CInstallContext::*mode, CInstallContext &c);
+    BOOL Run(const char *model, const char *port, BOOL CInstallContext::*mode);
     // What the first phase registers for the model on port with its switches.
     std::string SecondPhaseCommand(const char *port, const char *switches);
     // The working folder as a reinstall's first phase leaves it: every file

@@ -29,20 +29,6 @@ std::string PendingRenames()
 
 class SequenceTest : public ExecuteTest {
 protected:
-    // One operation on a model as the program runs it; its result.
-    BOOL Run(const char *model, const char *port, BOOL CInstallContext::*mode, CInstallContext &c)
-    {
-        Prepare(c, model, port);
-        SetProgram(c);
-        c.*mode = TRUE;
-        c.m_pDialogs = &m_dialogs;
-        return c.Excecute();
-    }
-    BOOL Run(const char *model, const char *port, BOOL CInstallContext::*mode)
-    {
-        CInstallContext c;
-        return Run(model, port, mode, c);
-    }
     std::string QueueOf(const char *name, const char *port, const char *driver)
     {
         return std::string(name) + "|" + port + "|" + driver + "|" + kProcessor + "|RAW";
