@@ -208,7 +208,7 @@ static BOOL ReinstallFirstPhase(CInstallContext &ctx)
 
 // The recorded queue is there already (a second phase that runs again): a
 // queue of the record's driver on its port, named as recorded or, for a
-// queue the phase added under a taken name, "<name> (n)".
+// queue the phase added under a taken name, "<name> (<number>)".
 static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record)
 {
     if (!nested.EnumPrn())
@@ -220,8 +220,16 @@ static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record
         if (!queue.pPrinterName || !SameName(queue.pDriverName, record.pDriverName) ||
             !SameName(queue.pPortName, record.pPortName) || StrNCmpI(queue.pPrinterName, record.pPrinterName, cchName))
             continue;
+        // Only "<name>" or "<name> (<digits>)": "<name> (Office)" is another queue.
         const char *pszRest = queue.pPrinterName + cchName;
-        if (!*pszRest || !strncmp(pszRest, " (", 2))
+        if (!*pszRest)
+            return TRUE;
+        if (strncmp(pszRest, " (", 2) || !pszRest[2])
+            continue;
+        const char *p = pszRest + 2;
+        while (*p >= '0' && *p <= '9')
+            p++;
+        if (p > pszRest + 2 && !strcmp(p, ")"))
             return TRUE;
     }
     return FALSE;
@@ -272,6 +280,7 @@ static BOOL ReinstallSecondPhase(CInstallContext &ctx)
         // A file in use stays: its replacement is copied next, or waits for the restart.
         if (!PrepareNested(ctx, nested, p->pDriverName) || !nested.DelFiles(TRUE))
             bComplete = AddNestedError(ctx, nested);
+        ctx.m_bReplaceAtRestart |= nested.m_bReplaceAtRestart;
         if (!StrCmpI(p->pDriverName, LogStr(ctx.m_pPrinterName)) && !StrNCmpI(p->pPortName, pszPort, strlen(pszPort)))
             bRecorded = TRUE;
     }
@@ -379,13 +388,22 @@ static BOOL Install(CInstallContext &ctx)
 /* Runs the blocks the mode flags select, in this order: the install check
  * (different files installed turn an install into a reinstall), reinstall
  * first and second phase, uninstall first and second phase, install. Outside
- * a second phase, an operation whose INF still has a second phase pending is
- * refused before anything changes (m_bPendingRefused), and the restart that
- * finishes it is offered. 1 when all ran; 0 when a step failed, m_strError
+ * a second phase, an operation whose preparation wrote error lines, or whose
+ * INF still has a second phase pending, is refused before anything changes
+ * (the latter with m_bPendingRefused, and the restart that finishes it is
+ * offered). 1 when all ran; 0 when a step failed, m_strError
  * telling why. A first phase sets m_bDialogShown when it asked about the
  * restart; m_bRestartPending and m_bRestartStarted say what waits. */
 BOOL CInstallContext::Excecute()
 {
+    if (!m_bRunOnce && (m_bInstall || m_bUninstall || m_bReinstall) && !m_strError.empty()) {
+        // The preparation wrote error lines (a file list or registry section
+        // of the model that could not be read): the operation would be
+        // incomplete, and its second phase could never prepare the model.
+        LogErr("Excecute() [%s] of [%s]: the INF has errors, nothing changed\r\n", LogStr(m_pPrinterName),
+               LogStr(m_pInfBaseName));
+        return FALSE;
+    }
     if (!m_bRunOnce && (m_bInstall || m_bUninstall || m_bReinstall) && FindPendingPhase()) {
         m_bPendingRefused = TRUE;
         m_bRestartPending = TRUE;

@@ -49,14 +49,23 @@ BOOL CInstallContext::MakeFolder(const char *pszDir)
     return bThere;
 }
 
+static int CompareFiles(const char *pszPath1, const char *pszPath2, BOOL bWinNT);
+
 // Copies one listed file over its target; a target in use is replaced at the
-// next restart instead (Windows NT). FALSE after its error lines.
+// next restart instead (Windows NT), unless it holds the same bytes already.
+// FALSE after its error lines.
 static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const char *pszTarget)
 {
     if (ctx.CopyFileOverwrite(pszSource, pszTarget, ctx.m_bWinNT))
         return TRUE;
-    if (!ctx.m_bWinNT || !IsFileInUseError(GetLastError()))
+    DWORD dwError = GetLastError();
+    if (!ctx.m_bWinNT || !IsFileInUseError(dwError))
         return FALSE;
+    if (CompareFiles(pszTarget, pszSource, TRUE) == 0) {
+        ctx.LogDbg("CopyInfFiles() In Use, Same [%s]\r\n", pszTarget);
+        SetLastError(dwError);
+        return TRUE;
+    }
     return ctx.ReplaceFileAtRestart(pszSource, pszTarget);
 }
 
@@ -305,32 +314,51 @@ static HANDLE OpenForCompare(const char *pszPath, BOOL bWinNT)
 }
 
 // 1 when the two open files differ in size or in a byte, read in pieces of
-// 64 KB; 0 when equal, and when either cannot be read (nothing to compare).
-static BOOL DiffContents(HANDLE h1, HANDLE h2)
+// 64 KB; 0 when equal; -1 when either cannot be read.
+static int CompareContents(HANDLE h1, HANDLE h2)
 {
     BY_HANDLE_FILE_INFORMATION info1, info2;
     if (!GetFileInformationByHandle(h1, &info1) || !GetFileInformationByHandle(h2, &info2))
-        return FALSE;
+        return -1;
     if (info1.nFileSizeHigh != info2.nFileSizeHigh || info1.nFileSizeLow != info2.nFileSizeLow)
-        return TRUE;
+        return 1;
     const DWORD kPiece = 64 * 1024;
     char *pBuffers = (char *)AllocSplMem(2 * kPiece);
     if (!pBuffers)
-        return FALSE;
-    BOOL bDiff = FALSE;
+        return -1;
+    int nResult = -1;
     for (;;) {
         DWORD cb1 = 0, cb2 = 0;
         if (!ReadFile(h1, pBuffers, kPiece, &cb1, NULL) || !ReadFile(h2, pBuffers + kPiece, kPiece, &cb2, NULL))
             break;
         if (cb1 != cb2 || memcmp(pBuffers, pBuffers + kPiece, cb1)) {
-            bDiff = TRUE;
+            nResult = 1;
             break;
         }
-        if (!cb1)
+        if (!cb1) {
+            nResult = 0;
             break;
+        }
     }
     FreeSplMem(pBuffers);
-    return bDiff;
+    return nResult;
+}
+
+// CompareContents on two files opened for it: 1 differ, 0 equal, -1 when
+// either cannot be opened or read.
+static int CompareFiles(const char *pszPath1, const char *pszPath2, BOOL bWinNT)
+{
+    int nResult = -1;
+    HANDLE h1 = OpenForCompare(pszPath1, bWinNT);
+    if (h1 != INVALID_HANDLE_VALUE) {
+        HANDLE h2 = OpenForCompare(pszPath2, bWinNT);
+        if (h2 != INVALID_HANDLE_VALUE) {
+            nResult = CompareContents(h1, h2);
+            CloseHandle(h2);
+        }
+        CloseHandle(h1);
+    }
+    return nResult;
 }
 
 /* 1 when the two files differ in size or contents (time stamps are not
@@ -339,16 +367,7 @@ static BOOL DiffContents(HANDLE h1, HANDLE h2)
 BOOL CInstallContext::DiffFile(const char *pszInstalled, const char *pszNew)
 {
     DWORD dwError = GetLastError();
-    BOOL bDiff = FALSE;
-    HANDLE h1 = OpenForCompare(pszInstalled, m_bWinNT);
-    if (h1 != INVALID_HANDLE_VALUE) {
-        HANDLE h2 = OpenForCompare(pszNew, m_bWinNT);
-        if (h2 != INVALID_HANDLE_VALUE) {
-            bDiff = DiffContents(h1, h2);
-            CloseHandle(h2);
-        }
-        CloseHandle(h1);
-    }
+    BOOL bDiff = CompareFiles(pszInstalled, pszNew, m_bWinNT) == 1;
     SetLastError(dwError);
     return bDiff;
 }

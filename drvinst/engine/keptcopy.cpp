@@ -94,5 +94,14 @@ BOOL CInstallContext::DelKeptFolder()
     LogStep(*this, bGone || bLater, "::RemoveDirectory([%s]) R %d E %d %s", pszFolder, bRemoved, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);
+    if (bGone) {
+        // "<ProgramFilesDir>\Ostrel" goes too once no other INF keeps a copy there.
+        std::string strParent(pszFolder, FindLastCharA(pszFolder, '\\') - pszFolder);
+        BOOL bParent = RemoveDirectoryA(strParent.c_str());
+        DWORD dwParentError = CallError(bParent);
+        LogDbg("::RemoveDirectory([%s]) R %d E %d %s", strParent.c_str(), bParent, dwParentError,
+               SysErrorText(dwParentError).c_str());
+        SetLastError(dwError);
+    }
     return bGone || (bLater && DeleteFileAtRestart(pszFolder));
 }

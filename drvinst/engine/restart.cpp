@@ -78,24 +78,30 @@ static const char *PendingAction(const char *pszCommand, char *pszModel)
 /* TRUE when HKLM RunOnce holds a second phase of this INF (a value named
  * m_pInfBaseName): its command goes to m_strPendingCommand, and an error
  * line names its action and model and asks for the restart that finishes
- * it. FALSE when none waits (also when RunOnce cannot be read). */
+ * it. Also TRUE, after its error line, when RunOnce cannot be read: nothing
+ * may start that could overwrite what a pending phase needs. FALSE when none
+ * waits. */
 BOOL CInstallContext::FindPendingPhase()
 {
     HKEY hKey = NULL;
     LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_READ, &hKey);
-    LogDbg("::RegOpenKeyEx([%s]) E %d %s", kRunOnceKey, lStatus, SysErrorText(lStatus).c_str());
-    if (lStatus != ERROR_SUCCESS)
+    // Only "not there" means nothing waits: RunOnce that cannot be read refuses too.
+    LogStep(*this, lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND, "::RegOpenKeyEx([%s]) E %d %s",
+            kRunOnceKey, lStatus, SysErrorText(lStatus).c_str());
+    if (lStatus == ERROR_FILE_NOT_FOUND)
         return FALSE;
     char szCommand[INF_PATH_MAX + 1] = "";  // one spare byte keeps unterminated data terminated
-    DWORD cb = INF_PATH_MAX;
-    lStatus = RegQueryValueExA(hKey, LogStr(m_pInfBaseName), NULL, NULL, (LPBYTE)szCommand, &cb);
-    RegCloseKey(hKey);
-    BOOL bPending = lStatus == ERROR_SUCCESS || lStatus == ERROR_MORE_DATA;
-    szCommand[lStatus == ERROR_SUCCESS && cb < INF_PATH_MAX ? cb : INF_PATH_MAX] = 0;
-    LogDbg("::RegQueryValueEx([%s]) [%s] E %d %s", LogStr(m_pInfBaseName), szCommand, lStatus,
-           SysErrorText(lStatus).c_str());
-    if (!bPending)
-        return FALSE;
+    if (lStatus == ERROR_SUCCESS) {
+        DWORD cb = INF_PATH_MAX;
+        lStatus = RegQueryValueExA(hKey, LogStr(m_pInfBaseName), NULL, NULL, (LPBYTE)szCommand, &cb);
+        RegCloseKey(hKey);
+        szCommand[lStatus == ERROR_SUCCESS && cb < INF_PATH_MAX ? cb : INF_PATH_MAX] = 0;
+        BOOL bRead = lStatus == ERROR_SUCCESS || lStatus == ERROR_MORE_DATA || lStatus == ERROR_FILE_NOT_FOUND;
+        LogStep(*this, bRead, "::RegQueryValueEx([%s]) [%s] E %d %s", LogStr(m_pInfBaseName), szCommand, lStatus,
+                SysErrorText(lStatus).c_str());
+        if (lStatus == ERROR_FILE_NOT_FOUND)
+            return FALSE;
+    }
     m_strPendingCommand = szCommand;
     char szModel[INF_PATH_MAX];
     const char *pszAction = PendingAction(szCommand, szModel);

@@ -449,7 +449,6 @@ TEST_F(ExecuteTest, NestedContextThatFailsStopsTheFirstPhaseBeforeAnyRemoval)
     WriteFile("package\\TZ.INF", text);
 
     ASSERT_NO_FATAL_FAILURE(PrepareOperation(ctx, "LPT1:", &ctx.m_bReinstall));
-    ctx.m_strError = "outer text\r\n";
     EXPECT_FALSE(ctx.Excecute());
     CInstallContext nested;
     nested.SetInfFileName(ctx.m_pInfFileName);

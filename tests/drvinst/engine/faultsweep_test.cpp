@@ -7,8 +7,8 @@
 // m_strError; a success under a fault leaves the complete state; and one
 // retry without faults (the operation again, then the registered second
 // phase) comes to the state of a run without faults.
-// CI sweeps every 7th call and every spooler call; KZT_SWEEP=full sweeps all
-// (./run sweep).
+// CI sweeps every 23rd call and each call that adds or deletes a spooler
+// component; KZT_SWEEP=full sweeps all (./run sweep).
 #include "executefixture.h"
 #include "faultlayer.h"
 #include "regkeys.h"
@@ -70,14 +70,16 @@ std::string QueueKey(const std::string &queue)
     return queue.substr(0, third);
 }
 
-// The calls a sweep makes fail: all of them, or every 7th and each spooler call.
+// The calls a sweep makes fail: all of them, or every 23rd and each call that
+// adds or deletes a spooler component.
 std::vector<int> CallsToFail(const std::vector<std::string> &trace)
 {
     const char *mode = getenv("KZT_SWEEP");
     bool full = mode && !strcmp(mode, "full");
     std::vector<int> calls;
     for (int k = 1; k <= (int)trace.size(); k++) {
-        if (full || k % 7 == 1 || !trace[k - 1].compare(0, 9, "winspool!"))
+        const std::string &call = trace[k - 1];
+        if (full || k % 23 == 1 || !call.compare(0, 12, "winspool!Add") || !call.compare(0, 15, "winspool!Delete"))
             calls.push_back(k);
     }
     return calls;

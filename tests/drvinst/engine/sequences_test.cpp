@@ -151,7 +151,9 @@ TEST_F(SequenceTest, ReinstallUpdatesADriverThatHasNoQueue)
 }
 
 // An install whose file another process holds open replaces it at the next
-// restart and asks for that restart, instead of keeping the old file.
+// restart and asks for that restart, instead of keeping the old file (here a
+// stale monitor left in the system folder, which no installed driver names);
+// a file in use that holds the package's bytes already needs no restart.
 TEST_F(SequenceTest, InstallOverAFileInUseReplacesItAtTheRestart)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
@@ -160,12 +162,26 @@ TEST_F(SequenceTest, InstallOverAFileInUseReplacesItAtTheRestart)
     std::string inUse = std::string(system) + "\\jobtap.dll";
     HANDLE h = CreateFileA(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CInstallContext same;
+    BOOL ok = Run(kModel, "LPT2:", &CInstallContext::m_bInstall, same);
+    CloseHandle(h);
+    ASSERT_TRUE(ok) << same.GetErrorText();
+    EXPECT_FALSE(same.m_bReplaceAtRestart);
+    EXPECT_TRUE(m_dialogs.calls.empty());
+
+    ResetSpooler();
+    HANDLE hw = CreateFileA(inUse.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD cb = 0;
+    ::WriteFile(hw, "stale", 5, &cb, NULL);
+    CloseHandle(hw);
+    h = CreateFileA(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
     CInstallContext c;
-    BOOL ok = Run(kModel, "LPT2:", &CInstallContext::m_bInstall, c);
+    ok = Run(kModel, "LPT1:", &CInstallContext::m_bInstall, c);
     CloseHandle(h);
     ASSERT_TRUE(ok) << c.GetErrorText();
     EXPECT_TRUE(c.m_bReplaceAtRestart);
     EXPECT_EQ((std::vector<std::string>{"restart"}), m_dialogs.calls);
     EXPECT_NE(std::string::npos, PendingRenames().find("jobtap.dll"));
-    EXPECT_EQ(2u, QueuesStartingWith("Ostrel").size());
+    EXPECT_EQ((std::vector<std::string>{kModel}), QueuesStartingWith("Ostrel"));
 }
