@@ -342,9 +342,9 @@ static BOOL UninstallSecondPhase(CInstallContext &ctx)
 }
 
 // An install that failed once its components were added takes back what this
-// run made: its queue, and the driver with its registry lines when the driver
-// was not there before (they may serve other queues otherwise). Always FALSE;
-// the error text stays the failing step's.
+// run made: its queue, and the driver with its registry lines and Uninstall
+// entry when the driver was not there before (they may serve other queues
+// otherwise). Always FALSE; the error text stays the failing step's.
 static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
 {
     ctx.LogDbg("Excecute() Install taken back [%s]\r\n", ctx.m_strQueueAdded.c_str());
@@ -353,6 +353,7 @@ static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
     if (!bDriverWasThere) {
         ctx.DelReg();
         ctx.DelDrv();
+        ctx.DelUninstallKey();  // written whole, then a failed close of its parent key
     }
     return FALSE;
 }
