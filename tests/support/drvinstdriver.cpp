@@ -76,8 +76,7 @@ bool InstallerRun::Start(const std::string &program, const std::string &argument
 {
     std::string line = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
     std::string dir = program.substr(0, program.rfind('\\'));
-    STARTUPINFOA si = {sizeof(si)};
-    if (!CreateProcessA(program.c_str(), &line[0], NULL, NULL, FALSE, 0, NULL, dir.c_str(), &si, &m_pi))
+    if (!StartProgram(program, line, dir, &m_pi))
         return false;
     CloseHandle(m_pi.hThread);
     m_pi.hThread = NULL;

@@ -322,3 +322,16 @@ int HandleCount()
     }
     return count;
 }
+
+bool StartProgram(const std::string &program, std::string line, const std::string &dir, PROCESS_INFORMATION *pi)
+{
+    for (int attempt = 0;; ++attempt) {
+        STARTUPINFOA si = {sizeof(si)};
+        if (CreateProcessA(program.c_str(), &line[0], NULL, NULL, FALSE, 0, NULL, dir.empty() ? NULL : dir.c_str(),
+                           &si, pi))
+            return true;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 2)
+            return false;
+        Sleep(500);
+    }
+}

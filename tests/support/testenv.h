@@ -98,3 +98,6 @@ std::vector<BYTE> Bytes(const char *text);
 std::string ReadTextFile(const std::wstring &path);     // empty when missing
 std::vector<BYTE> PatternBytes(size_t cb, unsigned seed);
 int HandleCount();                                     // handles of this process
+// CreateProcessA that tries again when Wine fails to spawn under load
+// (ERROR_INTERNAL_ERROR, seen once in CI); the caller closes pi's handles.
+bool StartProgram(const std::string &program, std::string line, const std::string &dir, PROCESS_INFORMATION *pi);

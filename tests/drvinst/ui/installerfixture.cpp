@@ -61,12 +61,8 @@ void InstallerTest::TearDown()
 bool InstallerTest::Start(const std::string &args)
 {
     std::string line = Quoted(m_exe) + (args.empty() ? "" : " " + args);
-    std::vector<char> cmd(line.begin(), line.end());
-    cmd.push_back(0);
-    STARTUPINFOA si = {sizeof(si)};
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA(m_exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, m_package.c_str(), &si,
-                        &pi))
+    if (!StartProgram(m_exe, line, m_package, &pi))
         return false;
     CloseHandle(pi.hThread);
     m_process = pi.hProcess;
