@@ -261,6 +261,7 @@ public:
     // NT at the next restart; m_bReplaceAtRestart says some file waits so.
     BOOL ReplaceFileAtRestart(const char *pszSource, const char *pszTarget);
     BOOL DeleteFileAtRestart(const char *pszPath);
+    BOOL DropRestartOperations(const char *pszTarget);
 
     // The execution sequence (engine/execute.cpp, engine/restart.cpp): an
     // install, or one phase of an uninstall or reinstall, as the mode flags

@@ -53,9 +53,12 @@ static int CompareFiles(const char *pszPath1, const char *pszPath2, BOOL bWinNT)
 
 // Copies one listed file over its target; a target in use is replaced at the
 // next restart instead (Windows NT), unless it holds the same bytes already.
+// What an earlier uninstall left to delete it at the restart is dropped.
 // FALSE after its error lines.
 static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const char *pszTarget)
 {
+    if (!ctx.DropRestartOperations(pszTarget))
+        return FALSE;
     if (ctx.CopyFileOverwrite(pszSource, pszTarget, ctx.m_bWinNT))
         return TRUE;
     DWORD dwError = GetLastError();
@@ -96,7 +99,8 @@ BOOL CInstallContext::CopyInfFiles()
         }
         BOOL bCopied =
             MakeFolder(p->pDir) &&
-            (p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite ? CopyFileNoOverwrite(szSource, szTarget)
+            (p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite
+                 ? DropRestartOperations(szTarget) && CopyFileNoOverwrite(szSource, szTarget)
                                                                          : CopyListedFile(*this, szSource, szTarget));
         if (!bCopied) {
             LogErr("CopyInfFiles() [%s]\r\n", p->pDst);

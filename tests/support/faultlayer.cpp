@@ -69,7 +69,7 @@ template <class T, class... R> void ForgetLogHandle(T, R...) {}
 std::string TraceName(const FaultRow &row)
 {
     std::string name = row.pszName;
-    if (name.back() == 'A')
+    if (name.back() == 'A' || name.back() == 'W')  // the engine logs a call without its character set
         name.pop_back();
     std::string dll = row.pszDll ? row.pszDll : "ADVAPI32.DLL";
     dll = dll.substr(0, dll.find('.'));
@@ -177,6 +177,9 @@ FaultRow g_rows[] = {
     FAULT_ROW(52, kKernel, GetWindowsDirectoryA, 0, false),
     FAULT_ROW(53, kKernel, GetSystemDirectoryA, 0, false),
     FAULT_ROW(54, kKernel, GetModuleFileNameA, 0, false),
+    FAULT_ROW(55, kAdvapi, RegQueryValueExW, kStatus, false),
+    FAULT_ROW(56, kAdvapi, RegSetValueExW, kStatus, false),
+    FAULT_ROW(57, kAdvapi, RegDeleteValueW, kStatus, false),
 };
 
 // The lookup fails like the other calls; the access-list calls it finds are
@@ -199,7 +202,7 @@ FARPROC WINAPI FaultyGetProcAddress(HMODULE hModule, LPCSTR pszName)
 
 std::vector<std::string> FaultLayerInstall()
 {
-    static_assert(sizeof(g_rows) / sizeof(g_rows[0]) == kGetProcAddress + 6, "rows and their indexes");
+    static_assert(sizeof(g_rows) / sizeof(g_rows[0]) == kGetProcAddress + 9, "rows and their indexes");
     std::vector<std::string> missing;
     for (FaultRow &row : g_rows) {
         if (row.pszDll && !PatchImport(GetModuleHandleA(NULL), row.pszDll, row.pszName, row.pfnWrapper,

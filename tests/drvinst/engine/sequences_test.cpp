@@ -185,3 +185,30 @@ TEST_F(SequenceTest, InstallOverAFileInUseReplacesItAtTheRestart)
     EXPECT_NE(std::string::npos, PendingRenames().find("jobtap.dll"));
     EXPECT_EQ((std::vector<std::string>{kModel}), QueuesStartingWith("Ostrel"));
 }
+
+// An uninstall whose driver file was in use leaves its deletion for the
+// restart; an install before that restart takes the deletion back (and
+// leaves other programs' delayed operations alone), so the restart does not
+// delete the file just installed.
+TEST_F(SequenceTest, InstallBeforeTheRestartKeepsAFileAnUninstallLeftToDelete)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    std::string other = m_package + "\\kztother.dat", inUse = PrinterDriverDirA() + "\\KZTTZDRV.DLL";
+    ASSERT_TRUE(CopyFileA((m_package + "\\TZ.INF").c_str(), other.c_str(), FALSE));
+    ASSERT_TRUE(MoveFileExA(other.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT));
+    ASSERT_TRUE(Run(kModel, "LPT1:", &CInstallContext::m_bUninstall));
+    HANDLE h = CreateFileA(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CInstallContext second;
+    BOOL ok = RunSecondPhase(second, SecondPhaseCommand("LPT1:", " /Uninstall"));
+    CloseHandle(h);
+    ASSERT_TRUE(ok) << second.GetErrorText();
+    ASSERT_NE(std::string::npos, PendingRenames().find("KZTTZDRV.DLL"));
+
+    CInstallContext again;
+    ASSERT_TRUE(Run(kModel, "LPT1:", &CInstallContext::m_bInstall, again)) << again.GetErrorText();
+    std::string renames = PendingRenames();
+    EXPECT_EQ(std::string::npos, renames.find("KZTTZDRV.DLL")) << renames;
+    EXPECT_NE(std::string::npos, renames.find("kztother.dat")) << renames;
+    EXPECT_TRUE(FileExists(inUse));
+}
