@@ -90,8 +90,8 @@ static BOOL IsKnownSwitch(const char *pStart, const char *pEnd)
 
 // Splits the line (only read) into at most four positional arguments of up
 // to 255 characters each (longer ones are cut): slots 2 to 4 replace the INF,
-// printer and port names. Sets the switches found anywhere; "/log" takes the
-// next token as the log path (m_strLogPath). An unknown switch, a "/log"
+// printer and port names. Sets the switches found anywhere but in the log
+// path; "/log" takes the next token as the log path (m_strLogPath). An unknown switch, a "/log"
 // without its path or a fifth positional argument sets m_bBadCommand. FALSE
 // for a blank line, or after an error line for an unclosed quote; nothing is
 // stored unless the whole line splits.
@@ -103,6 +103,7 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
     std::string strLogPath;
     BOOL bBad = FALSE, bLogNext = FALSE, bLogGiven = FALSE;
     const char *p = pszCommandLine ? pszCommandLine : "";
+    std::string strSearched = p;  // the line the switches are found in: without the log path
     while (IsBlankA(*p))
         p++;
     if (!*p)
@@ -121,6 +122,7 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
         }
         if (bLogNext && !bSwitch) {
             strLogPath.assign(pToken, pTokenEnd - pToken);
+            strSearched.replace(pToken - pszCommandLine, pTokenEnd - pToken, pTokenEnd - pToken, ' ');
             bLogNext = FALSE;
             continue;
         }
@@ -154,7 +156,7 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
     m_strLogPath = strLogPath;
     m_bBadCommand = bBad;
     for (const auto &entry : kSwitches) {
-        if (StrStrI(pszCommandLine, entry.pszSwitch))
+        if (StrStrI(strSearched.c_str(), entry.pszSwitch))
             this->*entry.pFlag = TRUE;
     }
     return TRUE;

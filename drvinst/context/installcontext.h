@@ -272,6 +272,7 @@ public:
     // no dialog, no restart). Each returns 1 or 0 and logs its steps; on 0
     // m_strError holds the text to show.
     BOOL Excecute();
+    BOOL ExcecuteSteps();  // Excecute's blocks, under the INF's lock (engine/inflock.cpp)
     BOOL AddRunOnce();
     BOOL RestartWindows();
     BOOL AddUninstallKey();

@@ -7,6 +7,7 @@
 // finish; an operation never starts while a second phase of its INF waits.
 #include "installcontext.h"
 #include "enginedialogs.h"
+#include "inflock.h"
 #include "modellist.h"
 #include "restart.h"
 #include "spooler.h"
@@ -392,12 +393,30 @@ static BOOL Install(CInstallContext &ctx)
  * a second phase, an operation whose preparation wrote error lines, or whose
  * INF still has a second phase pending, is refused before anything changes
  * (the latter with m_bPendingRefused, and the restart that finishes it is
- * offered). 1 when all ran; 0 when a step failed, m_strError
+ * offered). One operation of an INF runs at a time: another run holding
+ * its lock refuses this one (m_bPendingRefused), or has a second phase
+ * register itself again. 1 when all ran; 0 when a step failed, m_strError
  * telling why. A first phase sets m_bDialogShown when it asked about the
  * restart; m_bRestartPending and m_bRestartStarted say what waits. */
 BOOL CInstallContext::Excecute()
 {
-    if (!m_bRunOnce && (m_bInstall || m_bUninstall || m_bReinstall) && !m_strError.empty()) {
+    if (!m_bInstall && !m_bUninstall && !m_bReinstall)
+        return TRUE;
+    HANDLE hLock = LockInf(*this);
+    if (!hLock) {
+        if (!m_bRunOnce)
+            m_bPendingRefused = GetLastError() == ERROR_INSTALL_ALREADY_RUNNING;
+        return m_bRunOnce ? RetryAtNextStart(*this) : FALSE;
+    }
+    BOOL bResult = ExcecuteSteps();
+    UnlockInf(*this, hLock);
+    return bResult;
+}
+
+// Excecute's blocks, run while this run holds the INF's lock.
+BOOL CInstallContext::ExcecuteSteps()
+{
+    if (!m_bRunOnce && !m_strError.empty()) {
         // The preparation wrote error lines (a file list or registry section
         // of the model that could not be read): the operation would be
         // incomplete, and its second phase could never prepare the model.
@@ -405,7 +424,7 @@ BOOL CInstallContext::Excecute()
                LogStr(m_pInfBaseName));
         return FALSE;
     }
-    if (!m_bRunOnce && (m_bInstall || m_bUninstall || m_bReinstall) && FindPendingPhase()) {
+    if (!m_bRunOnce && FindPendingPhase()) {
         m_bPendingRefused = TRUE;
         m_bRestartPending = TRUE;
         if (m_pDialogs && m_pDialogs->AskRestart() == IDOK && RestartWindows())

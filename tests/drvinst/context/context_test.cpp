@@ -109,6 +109,12 @@ TEST_F(ContextTest, ArgumentsReplaceButNeverClear)
     std::string longArg = "a " + std::string(300, 'x');
     ASSERT_TRUE(ctx.ParseArguments(&longArg[0]));
     EXPECT_EQ(std::string(255, 'x'), ctx.m_pInfFileName);
+    // A log path is no switch, whatever its folders are called.
+    CInstallContext fresh;
+    std::string logged = "a b c /Install /log C:/Reinstall/RunOnce.log";
+    ASSERT_TRUE(fresh.ParseArguments(&logged[0]));
+    EXPECT_EQ("10000", Flags(fresh));
+    EXPECT_EQ("C:/Reinstall/RunOnce.log", fresh.m_strLogPath);
 }
 
 TEST_F(ContextTest, CommandLineOfTheProcess)

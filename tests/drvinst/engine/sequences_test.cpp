@@ -25,6 +25,16 @@ std::string PendingRenames()
     return v.bytes;
 }
 
+// Holds the INF's lock, as another run of the installer does, until told.
+DWORD WINAPI HoldInfLock(void *pRelease)
+{
+    HANDLE hLock = CreateMutexA(NULL, TRUE, "OstrelTZ.INF Lock");
+    WaitForSingleObject((HANDLE)pRelease, INFINITE);
+    ReleaseMutex(hLock);
+    CloseHandle(hLock);
+    return 0;
+}
+
 }  // namespace
 
 class SequenceTest : public ExecuteTest {
@@ -211,4 +221,25 @@ TEST_F(SequenceTest, InstallBeforeTheRestartKeepsAFileAnUninstallLeftToDelete)
     EXPECT_EQ(std::string::npos, renames.find("KZTTZDRV.DLL")) << renames;
     EXPECT_NE(std::string::npos, renames.find("kztother.dat")) << renames;
     EXPECT_TRUE(FileExists(inUse));
+}
+
+// While another run of the installer works on TZ.INF (a second phase that
+// RunOnce started at logon, which no RunOnce value shows any more), a run
+// from the same INF is refused before it changes anything.
+TEST_F(SequenceTest, AnotherRunOfTheInfRefusesThisOneBeforeAnyChange)
+{
+    HANDLE hRelease = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HANDLE hHolder = CreateThread(NULL, 0, HoldInfLock, hRelease, 0, NULL);
+    Sleep(200);
+    CInstallContext c;
+    BOOL ok = Run(kModel, "LPT1:", &CInstallContext::m_bInstall, c);
+    SetEvent(hRelease);
+    WaitForSingleObject(hHolder, 5000);
+    CloseHandle(hHolder);
+    CloseHandle(hRelease);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(c.m_bPendingRefused);
+    EXPECT_NE(std::string::npos, c.m_strError.find("Excecute() Busy [TZ.INF]")) << c.m_strError;
+    EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
+    EXPECT_FALSE(Has(ReadSpooler().drivers, kModel));
 }
