@@ -90,8 +90,9 @@ static BOOL IsKnownSwitch(const char *pStart, const char *pEnd)
 
 // Splits the line (only read) into at most four positional arguments of up
 // to 255 characters each (longer ones are cut): slots 2 to 4 replace the INF,
-// printer and port names. Sets the switches found anywhere but in the log
-// path; "/log" takes the next token as the log path (m_strLogPath). An unknown switch, a "/log"
+// printer and port names. Sets the switches found anywhere but inside the log
+// path and the positional arguments (one that is a switch alone, quoted,
+// still sets it); "/log" takes the next token as the log path (m_strLogPath). An unknown switch, a "/log"
 // without its path or a fifth positional argument sets m_bBadCommand. FALSE
 // for a blank line, or after an error line for an unclosed quote; nothing is
 // stored unless the whole line splits.
@@ -103,7 +104,7 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
     std::string strLogPath;
     BOOL bBad = FALSE, bLogNext = FALSE, bLogGiven = FALSE;
     const char *p = pszCommandLine ? pszCommandLine : "";
-    std::string strSearched = p;  // the line the switches are found in: without the log path
+    std::string strSearched = p;  // the line the switches are found in: switch tokens only
     while (IsBlankA(*p))
         p++;
     if (!*p)
@@ -135,6 +136,10 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
                 bBad = TRUE;
             continue;
         }
+        // A path or name is no switch ("C:/Uninstall/TZ.INF"); a quoted
+        // switch alone still is one.
+        if (!IsKnownSwitch(pToken, pTokenEnd))
+            strSearched.replace(pToken - pszCommandLine, pTokenEnd - pToken, pTokenEnd - pToken, ' ');
         BOOL bStored = FALSE;
         for (std::string &slot : slots) {
             if (slot.empty()) {

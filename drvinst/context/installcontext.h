@@ -156,7 +156,8 @@ public:
     // for the next start; m_bRestartStarted, the restart was asked for and
     // Windows accepted; m_bPendingRefused, the operation was refused, changing
     // nothing, because a second phase of this INF is still pending
-    // (m_strPendingCommand holds its RunOnce command).
+    // (m_strPendingCommand holds its RunOnce command) or another run of the
+    // INF holds its lock (m_strPendingCommand empty).
     BOOL m_bRestartPending;
     BOOL m_bRestartStarted;
     BOOL m_bPendingRefused;
@@ -261,6 +262,7 @@ public:
     // NT at the next restart; m_bReplaceAtRestart says some file waits so.
     BOOL ReplaceFileAtRestart(const char *pszSource, const char *pszTarget);
     BOOL DeleteFileAtRestart(const char *pszPath);
+    BOOL DropRestartOperations(const std::vector<std::string> &targets);
     BOOL DropRestartOperations(const char *pszTarget);
 
     // The execution sequence (engine/execute.cpp, engine/restart.cpp): an

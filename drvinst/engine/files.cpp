@@ -53,12 +53,9 @@ static int CompareFiles(const char *pszPath1, const char *pszPath2, BOOL bWinNT)
 
 // Copies one listed file over its target; a target in use is replaced at the
 // next restart instead (Windows NT), unless it holds the same bytes already.
-// What an earlier uninstall left to delete it at the restart is dropped.
 // FALSE after its error lines.
 static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const char *pszTarget)
 {
-    if (!ctx.DropRestartOperations(pszTarget))
-        return FALSE;
     if (ctx.CopyFileOverwrite(pszSource, pszTarget, ctx.m_bWinNT))
         return TRUE;
     DWORD dwError = GetLastError();
@@ -76,7 +73,8 @@ static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const ch
  * list's second field, or else its own name) to its directory, created when
  * missing (flag 16 keeps an existing target, any other flag overwrites; a
  * target in use is replaced at the next restart), then the INF to its copy in
- * the system INF directory. A failed file is logged with
+ * the system INF directory; what an earlier run left in the delayed
+ * operations for these files (and the spooler's copies) is dropped first. A failed file is logged with
  * "CopyInfFiles() [<file>]" and the rest still copied; 1 only when all
  * succeeded. After SetupSysInfo, ParseInf. */
 BOOL CInstallContext::CopyInfFiles()
@@ -97,10 +95,17 @@ BOOL CInstallContext::CopyInfFiles()
             bResult = FALSE;  // the Length line names the file
             continue;
         }
+        // What an earlier uninstall left to delete at the restart: the file
+        // and the spooler's copies of a driver file.
+        std::vector<std::string> targets{szTarget};
+        if (m_bWinNT && SameName(p->pDir, m_pPrnDrvDir)) {
+            targets.push_back(std::string(p->pDir) + "\\2\\" + p->pDst);
+            targets.push_back(std::string(p->pDir) + "\\3\\" + p->pDst);
+        }
         BOOL bCopied =
-            MakeFolder(p->pDir) &&
+            MakeFolder(p->pDir) && DropRestartOperations(targets) &&
             (p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite
-                 ? DropRestartOperations(szTarget) && CopyFileNoOverwrite(szSource, szTarget)
+                 ? CopyFileNoOverwrite(szSource, szTarget)
                                                                          : CopyListedFile(*this, szSource, szTarget));
         if (!bCopied) {
             LogErr("CopyInfFiles() [%s]\r\n", p->pDst);
@@ -109,7 +114,7 @@ BOOL CInstallContext::CopyInfFiles()
     }
     if (!FormatInfCopy(*this, szTarget, sizeof(szTarget), "CopyInfFiles")) {
         bResult = FALSE;
-    } else if (!CopyFileOverwrite(LogStr(m_pInfFileName), szTarget)) {
+    } else if (!DropRestartOperations(szTarget) || !CopyFileOverwrite(LogStr(m_pInfFileName), szTarget)) {
         LogErr("CopyInfFiles() [%s]\r\n", LogStr(m_pInfBaseName));
         bResult = FALSE;
     }

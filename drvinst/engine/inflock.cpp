@@ -7,18 +7,25 @@
 #include "steplog.h"
 #include "fixedtext.h"
 
-static const DWORD kSecondPhaseWaitMs = 60000;  // a first phase may be at its restart question
+static const DWORD kSecondPhaseWaitMs = 10000;  // it runs at logon, before the desktop shows
 
 /* Takes the lock of this INF's operations, a mutex named "Ostrel<INF> Lock"
- * (this session's namespace). A second phase waits for it up to a minute;
+ * (the global namespace where there is one, the INF's name in capitals).
+ * A second phase waits for it up to ten seconds;
  * anything else takes it only when free. The handle to pass to UnlockInf,
  * or NULL after an error line ("Excecute() Busy ..." when another run holds
  * it). After SetupSysInfo. */
 HANDLE LockInf(CInstallContext &ctx)
 {
     char szName[INF_PATH_MAX];
-    if (!FormatPath(ctx, szName, sizeof(szName), "LockInf", "Ostrel%s Lock", LogStr(ctx.m_pInfBaseName)))
+    // One name for every session on Windows 2000 and later (a deployment
+    // tool's service beside the logon's RunOnce); the INF's name compared
+    // without case, as the RunOnce value and the records are.
+    const char *pszSpace = ctx.m_bWinNT && ctx.m_osvi.dwMajorVersion >= 5 ? "Global\\" : "";
+    if (!FormatPath(ctx, szName, sizeof(szName), "LockInf", "%sOstrel%s Lock", pszSpace, LogStr(ctx.m_pInfBaseName)))
         return NULL;
+    int cchBefore = lstrlenA(pszSpace) + 6;  // the INF's name follows "Ostrel"
+    CharUpperBuffA(szName + cchBefore, lstrlenA(szName) - cchBefore - 5);  // " Lock" ends it
     HANDLE hLock = CreateMutexA(NULL, FALSE, szName);
     DWORD dwError = CallError(hLock != NULL);
     LogStep(ctx, hLock != NULL, "::CreateMutex([%s]) R %p E %d %s", szName, hLock, dwError,
@@ -50,9 +57,9 @@ void UnlockInf(CInstallContext &ctx, HANDLE hLock)
     DWORD dwLastError = GetLastError();
     BOOL bReleased = ReleaseMutex(hLock);
     DWORD dwError = CallError(bReleased);
-    ctx.LogDbg("::ReleaseMutex R %d E %d %s\r\n", bReleased, dwError, SysErrorText(dwError).c_str());
+    LogStep(ctx, bReleased, "::ReleaseMutex R %d E %d %s", bReleased, dwError, SysErrorText(dwError).c_str());
     BOOL bClosed = CloseHandle(hLock);
     dwError = CallError(bClosed);
-    ctx.LogDbg("::CloseHandle R %d E %d %s\r\n", bClosed, dwError, SysErrorText(dwError).c_str());
+    LogStep(ctx, bClosed, "::CloseHandle R %d E %d %s", bClosed, dwError, SysErrorText(dwError).c_str());
     SetLastError(dwLastError);
 }

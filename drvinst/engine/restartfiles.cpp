@@ -77,20 +77,54 @@ BOOL CInstallContext::DeleteFileAtRestart(const char *pszPath)
     return bDone;
 }
 
-// The platform's name of pszPath in the delayed operations ("\??\C:\...")
-// into pszName (INF_PATH_MAX + 4 wide characters).
-static void RestartName(const char *pszPath, WCHAR *pszName)
+// The platform's name of pszPath in the delayed operations ("\??\C:\...").
+static std::wstring RestartName(const std::string &strPath)
 {
-    lstrcpyW(pszName, L"\\??\\");
-    MultiByteToWideChar(CP_ACP, 0, pszPath, -1, pszName + 4, INF_PATH_MAX);
+    WCHAR szWide[INF_PATH_MAX + 1] = L"";
+    MultiByteToWideChar(CP_ACP, 0, strPath.c_str(), -1, szWide, INF_PATH_MAX);
+    return std::wstring(L"\\??\\") + szWide;
 }
 
-/* Windows NT: drops what an earlier run left for pszTarget in the delayed
- * operations (its deletion, or its replacement by an older copy, which is
- * deleted now), so the file this run puts in place next survives the restart.
- * Other programs' operations are kept as they are. Call before the copy.
- * 1 when nothing waits for pszTarget any more; 0 after an error line. */
-BOOL CInstallContext::DropRestartOperations(const char *pszTarget)
+static BOOL NamesAny(const WCHAR *pszName, const std::vector<std::wstring> &names)
+{
+    for (const std::wstring &name : names) {
+        if (!_wcsicmp(pszName, name.c_str()))
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// Reads the delayed operations into list (with spare zeros that end
+// unterminated data): ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when none wait,
+// or the error. A value that grows meanwhile is read again.
+static LONG ReadRestartOperations(CInstallContext &ctx, HKEY hKey, std::vector<WCHAR> &list, DWORD *pcb)
+{
+    LONG lStatus = ERROR_MORE_DATA;
+    DWORD dwType = 0;
+    for (int nTry = 0; nTry < 3 && lStatus == ERROR_MORE_DATA; nTry++) {
+        *pcb = 0;
+        lStatus = RegQueryValueExW(hKey, L"PendingFileRenameOperations", NULL, &dwType, NULL, pcb);
+        if (lStatus != ERROR_SUCCESS)
+            break;
+        list.assign(*pcb / sizeof(WCHAR) + 3, 0);
+        lStatus = RegQueryValueExW(hKey, L"PendingFileRenameOperations", NULL, &dwType, (LPBYTE)&list[0], pcb);
+    }
+    // Another program's value of another type holds nothing of ours.
+    if (lStatus == ERROR_SUCCESS && dwType != REG_MULTI_SZ)
+        lStatus = ERROR_FILE_NOT_FOUND;
+    LogStep(ctx, lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND,
+            "::RegQueryValueEx([PendingFileRenameOperations]) R %d T %d E %d %s", (int)*pcb, (int)dwType, lStatus,
+            SysErrorText(lStatus).c_str());
+    return lStatus;
+}
+
+/* Windows NT: drops what an earlier run left in the delayed operations for
+ * any of the paths in targets (its deletion, or its replacement by an older
+ * copy, which is deleted now), so the files this run puts in place next
+ * survive the restart. Other programs' operations are kept as they are.
+ * Call before the copy. 1 when nothing waits for them any more; 0 after an
+ * error line. */
+BOOL CInstallContext::DropRestartOperations(const std::vector<std::string> &targets)
 {
     if (!m_bWinNT)
         return TRUE;
@@ -102,26 +136,15 @@ BOOL CInstallContext::DropRestartOperations(const char *pszTarget)
         SetLastError(lStatus);
         return FALSE;
     }
-    DWORD cb = 0, dwType = 0;
-    lStatus = RegQueryValueExW(hKey, L"PendingFileRenameOperations", NULL, &dwType, NULL, &cb);
-    std::vector<WCHAR> list(cb / sizeof(WCHAR) + 3, 0);  // spare zeros end unterminated data
-    if (lStatus == ERROR_SUCCESS)
-        lStatus = RegQueryValueExW(hKey, L"PendingFileRenameOperations", NULL, &dwType, (LPBYTE)&list[0], &cb);
-    if (lStatus == ERROR_SUCCESS && dwType != REG_MULTI_SZ)
-        lStatus = ERROR_INVALID_DATA;
-    BOOL bNone = lStatus == ERROR_FILE_NOT_FOUND;
-    LogStep(*this, lStatus == ERROR_SUCCESS || bNone, "::RegQueryValueEx([PendingFileRenameOperations]) R %d E %d %s",
-            (int)cb, lStatus, SysErrorText(lStatus).c_str());
-    if (lStatus != ERROR_SUCCESS) {
-        RegCloseKey(hKey);
-        SetLastError(bNone ? ERROR_SUCCESS : lStatus);
-        return bNone;
-    }
+    std::vector<WCHAR> list;
+    DWORD cb = 0;
+    lStatus = ReadRestartOperations(*this, hKey, list, &cb);
     // Pairs of names: the file, then its new name ("!" first: replacing),
     // empty for a deletion. The kept pairs are moved to the front.
-    WCHAR szName[INF_PATH_MAX + 4];
-    RestartName(pszTarget, szName);
-    size_t cchEnd = cb / sizeof(WCHAR), iRead = 0, iWrite = 0;
+    std::vector<std::wstring> names;
+    for (const std::string &target : targets)
+        names.push_back(RestartName(target));
+    size_t cchEnd = lStatus == ERROR_SUCCESS ? cb / sizeof(WCHAR) : 0, iRead = 0, iWrite = 0;
     BOOL bDropped = FALSE;
     while (iRead < cchEnd && list[iRead]) {
         const WCHAR *pszFrom = &list[iRead];
@@ -129,11 +152,15 @@ BOOL CInstallContext::DropRestartOperations(const char *pszTarget)
         const WCHAR *pszTo = &list[iRead + cchFrom];  // inside the spare zeros at worst
         size_t cchTo = lstrlenW(pszTo) + 1;
         const WCHAR *pszToName = pszTo[0] == L'!' ? pszTo + 1 : pszTo;
-        BOOL bDrop = *pszTo ? !lstrcmpiW(pszToName, szName) : !lstrcmpiW(pszFrom, szName);
-        if (bDrop) {
-            if (*pszTo && !wcsncmp(pszFrom, L"\\??\\", 4))
-                DeleteFileW(pszFrom + 4);  // the older copy that waited to replace it
-            LogDbg("DropRestartOperations() [%s]\r\n", pszTarget);
+        if (*pszTo ? NamesAny(pszToName, names) : NamesAny(pszFrom, names)) {
+            // The older copy that waited to replace it: only on a drive.
+            if (*pszTo && !wcsncmp(pszFrom, L"\\??\\", 4) && pszFrom[5] == L':') {
+                BOOL bDeleted = DeleteFileW(pszFrom + 4);
+                DWORD dwError = CallError(bDeleted);
+                LogStep(*this, TRUE, "::DeleteFile([%ls]) R %d E %d %s", pszFrom + 4, bDeleted, dwError,
+                        SysErrorText(dwError).c_str());
+            }
+            LogDbg("DropRestartOperations() [%ls] [%ls]\r\n", pszFrom, pszTo);
             bDropped = TRUE;
         } else {
             memmove(&list[iWrite], pszFrom, (cchFrom + cchTo) * sizeof(WCHAR));
@@ -143,13 +170,27 @@ BOOL CInstallContext::DropRestartOperations(const char *pszTarget)
     }
     if (bDropped) {
         list[iWrite] = 0;
-        lStatus = iWrite ? RegSetValueExW(hKey, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, (const BYTE *)&list[0],
-                                          (DWORD)((iWrite + 1) * sizeof(WCHAR)))
-                         : RegDeleteValueW(hKey, L"PendingFileRenameOperations");
-        LogStep(*this, lStatus == ERROR_SUCCESS, "::RegSetValueEx([PendingFileRenameOperations]) R %d E %d %s",
-                (int)iWrite, lStatus, SysErrorText(lStatus).c_str());
+        if (iWrite) {
+            lStatus = RegSetValueExW(hKey, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, (const BYTE *)&list[0],
+                                     (DWORD)((iWrite + 1) * sizeof(WCHAR)));
+            LogStep(*this, lStatus == ERROR_SUCCESS, "::RegSetValueEx([PendingFileRenameOperations]) R %d E %d %s",
+                    (int)iWrite, lStatus, SysErrorText(lStatus).c_str());
+        } else {
+            lStatus = RegDeleteValueW(hKey, L"PendingFileRenameOperations");
+            LogStep(*this, lStatus == ERROR_SUCCESS, "::RegDeleteValue([PendingFileRenameOperations]) E %d %s",
+                    lStatus, SysErrorText(lStatus).c_str());
+        }
+    } else if (lStatus == ERROR_FILE_NOT_FOUND) {
+        lStatus = ERROR_SUCCESS;
     }
-    RegCloseKey(hKey);
+    LONG lClosed = RegCloseKey(hKey);
+    LogStep(*this, TRUE, "::RegCloseKey E %d %s", lClosed, SysErrorText(lClosed).c_str());
     SetLastError(lStatus);
     return lStatus == ERROR_SUCCESS;
+}
+
+/* DropRestartOperations for one path. */
+BOOL CInstallContext::DropRestartOperations(const char *pszTarget)
+{
+    return DropRestartOperations(std::vector<std::string>{pszTarget});
 }

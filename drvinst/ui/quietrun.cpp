@@ -65,7 +65,7 @@ int CQuietRun::Run()
     int nCode = CheckCommand();
     if (nCode == EXIT_DONE)
         nCode = Execute();
-    if (nCode == EXIT_PENDING)
+    if (nCode == EXIT_PENDING && !m_ctx.m_strPendingCommand.empty())  // else another run was busy
         m_ctx.LogErr("Quiet() pending: [%s]\r\n", m_ctx.m_strPendingCommand.c_str());
     m_ctx.LogDbg("Quiet() exit code %d\r\n", nCode);
     return nCode;

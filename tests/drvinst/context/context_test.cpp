@@ -23,7 +23,7 @@ const ArgCase kArgCases[] = {
     {"a \"b\" \"\" LPT1:", TRUE, "b", "LPT1:", NULL, "00000"},
     {"a \"/Install\" /Copy", TRUE, "/Install", NULL, NULL, "10010"},
     {"a /install /UNINSTALL /Reinstall /copy /RunOnce", TRUE, NULL, NULL, NULL, "11111"},
-    {"a x/Reinstallx", TRUE, "x/Reinstallx", NULL, NULL, "00100"},
+    {"a x/Reinstallx C:/Uninstall/TZ.INF", TRUE, "x/Reinstallx", "C:/Uninstall/TZ.INF", NULL, "00000"},
     {"\"C:\\t\\drvinst.exe\" \"C:\\t\\TZ.INF\" \"TZ\" \"\" /RunOnce /Reinstall", TRUE, "C:\\t\\TZ.INF", "TZ", NULL,
      "00101"},
     {"a \"unterminated /Install", FALSE, NULL, NULL, NULL, "00000"},

@@ -25,12 +25,20 @@ std::string PendingRenames()
     return v.bytes;
 }
 
-// Holds the INF's lock, as another run of the installer does, until told.
-DWORD WINAPI HoldInfLock(void *pRelease)
+// Holds the INF's lock, as another run of the installer does: signals
+// pLock->held once it owns it, lets it go when pLock->release is set.
+struct HeldLock {
+    HANDLE held, release;
+};
+DWORD WINAPI HoldInfLock(void *pLock)
 {
-    HANDLE hLock = CreateMutexA(NULL, TRUE, "OstrelTZ.INF Lock");
-    WaitForSingleObject((HANDLE)pRelease, INFINITE);
-    ReleaseMutex(hLock);
+    HeldLock *p = (HeldLock *)pLock;
+    HANDLE hLock = CreateMutexA(NULL, FALSE, "Global\\OstrelTZ.INF Lock");
+    if (WaitForSingleObject(hLock, 5000) == WAIT_OBJECT_0) {
+        SetEvent(p->held);
+        WaitForSingleObject(p->release, INFINITE);
+        ReleaseMutex(hLock);
+    }
     CloseHandle(hLock);
     return 0;
 }
@@ -196,14 +204,14 @@ TEST_F(SequenceTest, InstallOverAFileInUseReplacesItAtTheRestart)
     EXPECT_EQ((std::vector<std::string>{kModel}), QueuesStartingWith("Ostrel"));
 }
 
-// An uninstall whose driver file was in use leaves its deletion for the
+// An uninstall whose driver file (the spooler's copy) was in use leaves its deletion for the
 // restart; an install before that restart takes the deletion back (and
 // leaves other programs' delayed operations alone), so the restart does not
 // delete the file just installed.
 TEST_F(SequenceTest, InstallBeforeTheRestartKeepsAFileAnUninstallLeftToDelete)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
-    std::string other = m_package + "\\kztother.dat", inUse = PrinterDriverDirA() + "\\KZTTZDRV.DLL";
+    std::string other = m_package + "\\kztother.dat", inUse = PrinterDriverDirA() + "\\3\\KZTTZDRV.DLL";
     ASSERT_TRUE(CopyFileA((m_package + "\\TZ.INF").c_str(), other.c_str(), FALSE));
     ASSERT_TRUE(MoveFileExA(other.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT));
     ASSERT_TRUE(Run(kModel, "LPT1:", &CInstallContext::m_bUninstall));
@@ -228,15 +236,16 @@ TEST_F(SequenceTest, InstallBeforeTheRestartKeepsAFileAnUninstallLeftToDelete)
 // from the same INF is refused before it changes anything.
 TEST_F(SequenceTest, AnotherRunOfTheInfRefusesThisOneBeforeAnyChange)
 {
-    HANDLE hRelease = CreateEventA(NULL, TRUE, FALSE, NULL);
-    HANDLE hHolder = CreateThread(NULL, 0, HoldInfLock, hRelease, 0, NULL);
-    Sleep(200);
+    HeldLock lock = {CreateEventA(NULL, TRUE, FALSE, NULL), CreateEventA(NULL, TRUE, FALSE, NULL)};
+    HANDLE hHolder = CreateThread(NULL, 0, HoldInfLock, &lock, 0, NULL);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.held, 5000));
     CInstallContext c;
     BOOL ok = Run(kModel, "LPT1:", &CInstallContext::m_bInstall, c);
-    SetEvent(hRelease);
+    SetEvent(lock.release);
     WaitForSingleObject(hHolder, 5000);
     CloseHandle(hHolder);
-    CloseHandle(hRelease);
+    CloseHandle(lock.held);
+    CloseHandle(lock.release);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(c.m_bPendingRefused);
     EXPECT_NE(std::string::npos, c.m_strError.find("Excecute() Busy [TZ.INF]")) << c.m_strError;
