@@ -61,6 +61,7 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
     DWORD dwError = GetLastError();
     LogDbg(L"Open pfnOpen lm=x%x pm=x%x R %d E %d", LP(pIniPort), LP(pIniPort->hPort), bOk, dwError);
     if (!bOk) {
+        pIniPort->hPort = NULL;           // nothing below to close with the record
         DeletePortEntry(pIniPort);
         SetLastError(dwError);
         return FALSE;
@@ -416,21 +417,27 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
         return RefuseHandle(L"Close pIniPort x%x magic x%x", hPort);
     LogDbg(L"Close(x%x)", LP(hPort));
 
-    // No Get uses the handle below while it closes.
-    HoldGets(pIniPort, TRUE);
+    // No new Get enters. One that runs keeps the handle below: the port
+    // below is then closed by the last of them, and Close does not wait for
+    // a device that may never answer.
+    BOOL bNoGet = HoldGets(pIniPort, TRUE);
     StopStatusThread(pIniPort);
-    BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
-    DWORD dwError = GetLastError();
-    LogDbg(L"Close pfnClose R %d E %d", bOk, dwError);
-    if (!bOk) {
-        // The port stays open: its channel serves again.
-        if (pIniPort->pLm)
-            StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
-        HoldGets(pIniPort, FALSE);
-        SetLastError(dwError);
-        return FALSE;
+    if (!bNoGet) {
+        LogDbg(L"Close pfnClose Deferred cRefs=%d", (int)pIniPort->cRefs);
+    } else {
+        BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
+        DWORD dwError = GetLastError();
+        LogDbg(L"Close pfnClose R %d E %d", bOk, dwError);
+        if (!bOk) {
+            // The port stays open: its channel serves again.
+            if (pIniPort->pLm)
+                StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
+            HoldGets(pIniPort, FALSE);
+            SetLastError(dwError);
+            return FALSE;
+        }
+        pIniPort->hPort = NULL;
     }
-    pIniPort->hPort = NULL;
     if (!pIniPort->pLm)
         LogErr(L"Close pLm x%x", 0);   // no status channel: nothing to notify
     NotifyStatusWindow(pIniPort, L"Close FindWindow R x%x E %d", L"Close PostMessage(x%x x%x %d %d) R %d E %d",

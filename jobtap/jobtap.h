@@ -43,7 +43,7 @@ struct IniPort {
     volatile LONG bExit;
     BOOL bChannelClaimed;               // this port's object names are taken (under g_PortListLock)
     BOOL bClosing;                      // Close runs: no new Get (under g_PortListLock)
-    volatile LONG cGets;                // Get calls running on the record
+    volatile LONG cRefs;                // the open port's own reference and one per running Get
     HANDLE hEventExit;                  // the worker's own exit signal, unnamed
     uint32_t bSkipJob;
     HMODULE hFilter;
@@ -82,12 +82,15 @@ BOOL DeletePortEntry(IniPort *pIniPort);
 BOOL IsValidPort(const IniPort *pIniPort);
 // Get's hold on a record: TRUE when pIniPort is an open port's record (found
 // by address in the list, so a freed handle is never read) that is not
-// closing; the record then stays until LeaveGet. The caller holds no lock.
+// closing; the record, and its port below, then stay until LeaveGet, which
+// frees both when Close has meanwhile given up the port's own reference.
+// The caller holds no lock.
 BOOL EnterGet(IniPort *pIniPort);
 void LeaveGet(IniPort *pIniPort);
-// Close's side: bHold TRUE refuses new Gets and waits until running ones end;
-// FALSE lets Gets in again (the port below refused to close).
-void HoldGets(IniPort *pIniPort, BOOL bHold);
+// Close's side: bHold TRUE refuses new Gets and returns whether none runs
+// now (the port below may then be closed at once); it never waits. FALSE
+// lets Gets in again (the port below refused to close).
+BOOL HoldGets(IniPort *pIniPort, BOOL bHold);
 
 // config.cpp
 LPWSTR Vigilstr(LPCWSTR pszPrinterName);
