@@ -243,10 +243,8 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
 
     // The filter first: a library that another port's job holds is waited
     // for (with a bound) before anything of this job reaches the port.
-    if (!LoadFilter(pIniPort)) {
-        SetLastError(ERROR_BUSY);
-        return FALSE;
-    }
+    if (!LoadFilter(pIniPort))
+        return FALSE;                         // ERROR_BUSY or ERROR_NOT_ENOUGH_MEMORY
     BOOL bOk = pIniPort->Monitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, Level, pDocInfo);
     DWORD dwError = GetLastError();
     LogDbg(L"Start pfnStart R %d E %d", bOk, dwError);

@@ -110,8 +110,9 @@ void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat,
 
 // filter.cpp
 // Loads the " Filter" library of the port's printer and takes its module for
-// this job (see filterlock.cpp). FALSE when another port's job keeps the
-// module beyond the bound (logged); TRUE otherwise, filter loaded or not.
+// this job (see filterlock.cpp). FALSE, logged, with ERROR_BUSY when another
+// port's job keeps the module beyond the bound, or ERROR_NOT_ENOUGH_MEMORY;
+// TRUE otherwise, filter loaded or not.
 BOOL LoadFilter(IniPort *pIniPort);
 void UnloadFilter(IniPort *pIniPort, LPCWSTR pszFreeFormat = L"End FreeLibrary R %d E %d");
 BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
@@ -131,7 +132,8 @@ LPCWSTR CheckFoundObject(HANDLE hObject, const ChannelSecurity *pSecurity, HANDL
 // filterlock.cpp: one job at a time per filter module, whose entry points
 // have no context to tell two jobs apart.
 // Waits up to FILTER_WAIT_MS until no other port's job holds hModule, then
-// takes it for pIniPort. FALSE on timeout.
+// takes it for pIniPort. FALSE with ERROR_BUSY on timeout, or with
+// ERROR_NOT_ENOUGH_MEMORY (logged) when memory runs out.
 BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule);
 // Gives the module free for the next job (a no-op when pIniPort holds none).
 void ReleaseFilterModule(IniPort *pIniPort);
