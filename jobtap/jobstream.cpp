@@ -106,11 +106,14 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
 
 // The status programs started, one per port name, kept past the port's Close
 // so that a program still running (or still showing why it could not start)
-// is not joined by another at every job. Guarded by g_PortListLock.
+// is not joined by another at every job. The list owns both handles of each
+// program (the StatusBlock publishes their values) and closes them only when
+// a later program of the port replaces them. Guarded by g_PortListLock.
 struct StatusProgram {
     StatusProgram *pNext;
     LPWSTR pszPortName;
     HANDLE hProcess;
+    HANDLE hThread;
 };
 static StatusProgram *g_StatusPrograms;
 
@@ -125,30 +128,37 @@ BOOL StatusProgramRunning(LPCWSTR pszPortName)
     return bRunning;
 }
 
-void KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread)
+BOOL KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread)
 {
-    CloseHandle(hThread);
     StatusProgram *pNew = (StatusProgram *)AllocSplMem(sizeof(StatusProgram));
     LPWSTR pszName = AllocSplStr(pszPortName);
+    HANDLE ahOld[2] = {hProcess, hThread};    // closed below unless kept
     EnterCriticalSection(&g_PortListLock);
     StatusProgram **pp = &g_StatusPrograms;
     while (*pp && lstrcmpiW((*pp)->pszPortName, pszPortName) != 0)
         pp = &(*pp)->pNext;
     if (*pp) {
-        CloseHandle((*pp)->hProcess);          // it has ended
+        ahOld[0] = (*pp)->hProcess;             // it has ended
+        ahOld[1] = (*pp)->hThread;
         (*pp)->hProcess = hProcess;
+        (*pp)->hThread = hThread;
     } else if (pNew && pszName) {
         pNew->pszPortName = pszName;
         pNew->hProcess = hProcess;
+        pNew->hThread = hThread;
         *pp = pNew;
         pNew = NULL;
         pszName = NULL;
-    } else {
-        CloseHandle(hProcess);
+        ahOld[0] = ahOld[1] = NULL;
     }
     LeaveCriticalSection(&g_PortListLock);
+    BOOL bKept = ahOld[0] != hProcess;
+    for (HANDLE h : ahOld)
+        if (h)
+            CloseHandle(h);
     FreeSplMem(pNew);
     FreeSplMem(pszName);
+    return bKept;
 }
 
 /* Starts the configured status monitor for the printer when no status window
@@ -182,15 +192,17 @@ static HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
     if (!bOk)
         return NULL;
 
-    KeepStatusProgram(pIniPort->pszPortName, pi.hProcess, pi.hThread);
+    // This call waits on the process before the list takes both handles:
+    // from then on only the list uses or closes them.
     StatusBlock *pLm = pIniPort->pLm;
-    pLm->hMonitorProcess = (uint32_t)(UINT_PTR)pi.hProcess;
-    pLm->hMonitorThread = (uint32_t)(UINT_PTR)pi.hThread;
     pLm->dwMonitorProcessId = pi.dwProcessId;
     pLm->dwMonitorThreadId = pi.dwThreadId;
-
     DWORD dwWait = WaitForInputIdle(pi.hProcess, 10000);
     dwError = GetLastError();
+    if (KeepStatusProgram(pIniPort->pszPortName, pi.hProcess, pi.hThread)) {
+        pLm->hMonitorProcess = (uint32_t)(UINT_PTR)pi.hProcess;
+        pLm->hMonitorThread = (uint32_t)(UINT_PTR)pi.hThread;
+    }
     LogDbg(L"Start WaitForInputIdle R %d E %d", dwWait, dwError);
     if (dwWait != 0)
         return NULL;

@@ -144,8 +144,11 @@ void ReleaseFilterModule(IniPort *pIniPort);
 // jobstream.cpp: the status program started for a port, kept past Close.
 // Whether the program last started for the port still runs.
 BOOL StatusProgramRunning(LPCWSTR pszPortName);
-// Keeps hProcess (owned from now on) as the port's program; closes hThread.
-void KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread);
+// Keeps hProcess and hThread (both owned by the list from now on; the caller
+// no longer uses them) as the port's program; closes those of the port's
+// earlier program, which has ended. FALSE when memory ran out: both are
+// closed then.
+BOOL KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread);
 
 // statuschannel.cpp
 enum ChannelResult { CHANNEL_READY, CHANNEL_NONE, CHANNEL_FAILED };
