@@ -344,8 +344,9 @@ TEST_F(FilterTest, FilterImportsComeFromItsOwnFolderOrTheSystemDirectoryOnly)
             SetCurrentDirectoryW(cwd.c_str());
         if (where == "PATH")
             SetEnvironmentVariableW(L"PATH", (path + L";" + oldPath.data()).c_str());
-        if (where == "library's folder")
+        if (where == "library's folder") {
             ASSERT_TRUE(CopyFileW(ExePath(L"kztfdep.dll").c_str(), (lib + L"kztfdep.dll").c_str(), FALSE));
+        }
         PrintOnce(Bytes("plain"));
         SetCurrentDirectoryW(szOldCwd);
         SetEnvironmentVariableW(L"PATH", oldPath.data());

@@ -28,7 +28,7 @@ static void CopyBytes(void *pDst, const void *pSrc, size_t cb)
 }
 #endif
 #ifdef FILTER_DEP
-extern "C" __declspec(dllimport) BYTE WINAPI KztDepKey(void);
+extern "C" __declspec(dllimport) BYTE KztDepKey(void);
 #define XOR_KEY KztDepKey()
 #else
 #define XOR_KEY 0x5A
