@@ -39,10 +39,21 @@ void LogFileWriteA(const char *pszPath, const char *pszText)
 {
     if (!pszPath || !*pszPath || !pszText)
         return;
+    // A line counting the lines lost before this text goes out with it.
+    char szLines[256 + LOGA_TEXT_MAX];
+    DWORD cbNote = 0;
+    DWORD cDropped = LogTakeDroppedLines();
+    if (cDropped) {
+        char szNote[64];
+        wsprintfA(szNote, "Log %d lines dropped\r\n", cDropped);
+        LogFormatLineA(szLines, 256, TRUE, szNote);
+        cbNote = (DWORD)lstrlenA(szLines);
+    }
     int cb = lstrlenA(pszText);
     if (cb > LOGA_TEXT_MAX)
         cb = LOGA_TEXT_MAX;
-    LogAppendAndClose(LogOpenForAppendA(pszPath), pszText, (DWORD)cb);
+    memcpy(szLines + cbNote, pszText, cb);
+    LogAppendAndClose(LogOpenForAppendA(pszPath), szLines, cbNote + (DWORD)cb, cDropped + 1);
 }
 
 void LogFormatLineA(char *pszLine, DWORD cchLine, BOOL bError, const char *pszMessage)

@@ -32,8 +32,19 @@ HANDLE LogOpenForAppendA(const char *pszPath)
 
 // How long a writer tries for the line lock before it writes without it:
 // another process that holds a lock over the whole file (a viewer, or a
-// hostile user) must not hold up the spooler's threads.
-#define LOG_LOCK_TRIES 5
+// hostile user) must not hold up the spooler's threads. Measured on the
+// clock, so a Sleep that oversleeps under load does not stretch it.
+#define LOG_LOCK_MS 5
+
+// Lines lost since the last line that went out: a failed open of the
+// existing file, a failed or short write (a whole-file lock of another
+// process refuses the write).
+static volatile LONG s_cDropped;
+
+DWORD LogTakeDroppedLines()
+{
+    return (DWORD)InterlockedExchange(&s_cDropped, 0);
+}
 
 // Whether the open file has more than one name: a second hard link made by
 // someone else would turn the log's appends into writes to a file of their
@@ -44,31 +55,40 @@ static BOOL HasOtherNames(HANDLE hFile)
     return !GetFileInformationByHandle(hFile, &info) || info.nNumberOfLinks > 1;
 }
 
-void LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb)
+BOOL LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb, DWORD cLines)
 {
-    if (hFile == INVALID_HANDLE_VALUE)
-        return;
+    if (hFile == INVALID_HANDLE_VALUE) {
+        DWORD dwError = GetLastError();
+        if (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND)
+            InterlockedExchangeAdd(&s_cDropped, (LONG)cLines);
+        return FALSE;
+    }
     DWORD cbWritten = 0;
+    BOOL bWritten = FALSE;
     if (IsWindows9x()) {
         if (SetFilePointer(hFile, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER)
-            WriteFile(hFile, pb, cb, &cbWritten, NULL);
+            bWritten = WriteFile(hFile, pb, cb, &cbWritten, NULL) && cbWritten == cb;
     } else if (!HasOtherNames(hFile)) {
         // Not every file system makes an append one piece (Wine's finds the
         // end, then writes): the writers of all threads and processes also
         // take turns on a lock of one byte far past any text, which never
-        // stands in a reader's way. The lock is tried for a few milliseconds
-        // only; without it the line still goes out.
+        // stands in a reader's way. The lock is tried for LOG_LOCK_MS only;
+        // without it the line still goes out.
         OVERLAPPED ov = {};
         ov.OffsetHigh = 0x7FFFFFFF;
-        BOOL bLocked = FALSE;
-        for (int i = 0; i < LOG_LOCK_TRIES && !bLocked; ++i) {
-            bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov);
-            if (!bLocked)
-                Sleep(1);
-        }
-        WriteFile(hFile, pb, cb, &cbWritten, NULL);
+        DWORD dwStart = GetTickCount();
+        BOOL bLocked;
+        while (!(bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) &&
+               GetTickCount() - dwStart < LOG_LOCK_MS)
+            Sleep(1);
+        bWritten = WriteFile(hFile, pb, cb, &cbWritten, NULL) && cbWritten == cb;
         if (bLocked)
             UnlockFileEx(hFile, 0, 1, 0, &ov);
+    } else {
+        bWritten = TRUE;                     // refused on purpose: nothing is lost to count
     }
+    if (!bWritten)
+        InterlockedExchangeAdd(&s_cDropped, (LONG)cLines);
     CloseHandle(hFile);
+    return bWritten;
 }

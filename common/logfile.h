@@ -11,7 +11,15 @@ HANDLE LogOpenForAppendW(const WCHAR *pszPath);
 HANDLE LogOpenForAppendA(const char *pszPath);
 
 // Writes cb bytes of pb at the end of the file in one WriteFile and closes
-// hFile (a handle from LogOpenForAppend*). Failures drop the text; a file
-// with more than one hard link is not written; the line lock is tried for a
-// few milliseconds, then the line goes out without it.
-void LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb);
+// hFile (a handle from LogOpenForAppend*; INVALID_HANDLE_VALUE is taken and
+// counted as below unless the file is absent). The line lock is tried for a
+// few milliseconds, then the text goes out without it; a file with more than
+// one hard link is not written. Text that could not be written counts as
+// cLines dropped lines. TRUE when the text went out (or was refused on
+// purpose).
+BOOL LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb, DWORD cLines = 1);
+
+// The count of lines dropped since the last call (and resets it). A writer
+// that gets a non-zero count puts a line saying so before its own, in the
+// same append; should that fail too, it passes the count back in cLines.
+DWORD LogTakeDroppedLines();

@@ -12,6 +12,7 @@
 #define LOG_BYTES_MAX   512   // converted bytes of one piece at most
 #define LOG_PREFIX_MAX  64    // converted bytes of the time stamp, tag and level
 #define LOG_SCRATCH     1025  // wvsprintfW never writes more than 1024 characters
+#define LOG_LINE_BYTES  (LOG_PREFIX_MAX + LOG_BYTES_MAX + 2)
 
 /* The log's path: the root of the Windows drive and "kztdebug.txt". */
 static BOOL LogPath(WCHAR *szPath)
@@ -33,9 +34,17 @@ static void LogAddPiece(char *pb, DWORD *pcb, const WCHAR *pszText, DWORD cbMax)
         *pcb += (DWORD)cb;
 }
 
+/* Whether a character could end a line or forge one in a viewer: C0 and C1
+ * controls, DEL, and the Unicode line and paragraph separators. */
+static BOOL IsLineBreaking(WCHAR ch)
+{
+    return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F) || ch == 0x2028 || ch == 0x2029;
+}
+
 /* Formats with the wsprintf rules and cuts the result to the line buffer.
  * Control characters (a document name comes from any user) are written as
- * "\xHH", so no argument can end a line early or forge one. */
+ * "\xHH" and the line and paragraph separators as "\uHHHH", so no argument
+ * can end a line early or forge one. */
 static void LogFormatCut(WCHAR *szLine, const WCHAR *pszFormat, va_list args)
 {
     WCHAR szScratch[LOG_SCRATCH];
@@ -44,16 +53,17 @@ static void LogFormatCut(WCHAR *szLine, const WCHAR *pszFormat, va_list args)
     static const WCHAR s_hex[] = L"0123456789ABCDEF";
     int n = 0;
     for (const WCHAR *p = szScratch; *p && n < LOG_LINE_CCH - 1; ++p) {
-        if (*p >= 0x20 && *p != 0x7F) {
+        if (!IsLineBreaking(*p)) {
             szLine[n++] = *p;
             continue;
         }
-        if (n + 4 > LOG_LINE_CCH - 1)
+        int cDigits = *p > 0xFF ? 4 : 2;
+        if (n + 2 + cDigits > LOG_LINE_CCH - 1)
             break;
         szLine[n++] = L'\\';
-        szLine[n++] = L'x';
-        szLine[n++] = s_hex[(*p >> 4) & 0xF];
-        szLine[n++] = s_hex[*p & 0xF];
+        szLine[n++] = cDigits == 4 ? L'u' : L'x';
+        for (int shift = 4 * (cDigits - 1); shift >= 0; shift -= 4)
+            szLine[n++] = s_hex[(*p >> shift) & 0xF];
     }
     szLine[n] = 0;
 }
@@ -75,26 +85,46 @@ static BOOL LogFileExists(const WCHAR *szPath)
     return bExists;
 }
 
-/* One line in one append. While the file is absent (the usual case)
- * nothing is formatted or opened. */
+/* Adds one whole line (time stamp, tag, level, message, line end) at
+ * pb + *pcb; pb has room for LOG_LINE_BYTES more. */
+static void LogAddLine(char *pb, DWORD *pcb, const SYSTEMTIME &st, const WCHAR *pszLevel, const WCHAR *pszFormat,
+                       va_list args)
+{
+    WCHAR szLine[LOG_LINE_CCH];
+    wsprintfW(szLine, L"%4d/%02d/%02d %02d:%02d:%02d.%03d LM %s ",
+              st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+              st.wMilliseconds, pszLevel);
+    LogAddPiece(pb, pcb, szLine, LOG_PREFIX_MAX);
+    LogFormatCut(szLine, pszFormat, args);
+    LogAddPiece(pb, pcb, szLine, LOG_BYTES_MAX);
+    LogAddPiece(pb, pcb, L"\r\n", 2);
+}
+
+static void LogAddLineF(char *pb, DWORD *pcb, const SYSTEMTIME &st, const WCHAR *pszLevel, const WCHAR *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    LogAddLine(pb, pcb, st, pszLevel, pszFormat, args);
+    va_end(args);
+}
+
+/* One line in one append, after a line that counts the lines lost before it,
+ * if any were. While the file is absent (the usual case) nothing is
+ * formatted or opened. */
 static void LogLine(const WCHAR *pszLevel, const WCHAR *pszFormat, va_list args)
 {
     WCHAR szPath[MAX_PATH];
     if (!LogPath(szPath) || !LogFileExists(szPath))
         return;
     SYSTEMTIME st;
-    WCHAR szLine[LOG_LINE_CCH];
-    char abLine[LOG_PREFIX_MAX + LOG_BYTES_MAX + 2];
-    DWORD cbLine = 0;
+    char abLines[2 * LOG_LINE_BYTES];
+    DWORD cbLines = 0;
     GetLocalTime(&st);
-    wsprintfW(szLine, L"%4d/%02d/%02d %02d:%02d:%02d.%03d LM %s ",
-              st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
-              st.wMilliseconds, pszLevel);
-    LogAddPiece(abLine, &cbLine, szLine, LOG_PREFIX_MAX);
-    LogFormatCut(szLine, pszFormat, args);
-    LogAddPiece(abLine, &cbLine, szLine, LOG_BYTES_MAX);
-    LogAddPiece(abLine, &cbLine, L"\r\n", 2);
-    LogAppendAndClose(LogOpenForAppendW(szPath), abLine, cbLine);
+    DWORD cDropped = LogTakeDroppedLines();
+    if (cDropped)
+        LogAddLineF(abLines, &cbLines, st, L"ERR", L"Log %d lines dropped", cDropped);
+    LogAddLine(abLines, &cbLines, st, pszLevel, pszFormat, args);
+    LogAppendAndClose(LogOpenForAppendW(szPath), abLines, cbLines, cDropped + 1);
 }
 
 void LogDbg(const WCHAR *pszFormat, ...)

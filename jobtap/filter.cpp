@@ -29,14 +29,32 @@ static BOOL IsAbsolutePath(LPCWSTR pszPath)
            ((pszPath[0] == L'\\' || pszPath[0] == L'/') && (pszPath[1] == L'\\' || pszPath[1] == L'/'));
 }
 
-/* Loads a filter library inside the spooler without a search of the current
- * directory or PATH: a relative name from the system directory only, an
- * absolute path with the library's own folder first for its dependencies.
- * Null with the last error set. */
+#ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+#define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
+#define LOAD_LIBRARY_SEARCH_SYSTEM32     0x00000800
+#endif
+
+/* Whether LoadLibraryExW takes the LOAD_LIBRARY_SEARCH_* flags: Windows 8
+ * and later, and Vista and 7 with the update that added them (whose mark is
+ * the export AddDllDirectory). Windows 2000 and XP lack them. */
+static BOOL HasSearchFlags()
+{
+    HMODULE hKernel = GetModuleHandleW(L"kernel32.dll");
+    return hKernel && GetProcAddress(hKernel, "AddDllDirectory") != NULL;
+}
+
+/* Loads a filter library inside the spooler. A relative name is taken from
+ * the system directory only; an absolute path as given. Its own imports are
+ * looked up in its folder, then the system directory, and nowhere else where
+ * the platform has the LOAD_LIBRARY_SEARCH_* flags; elsewhere (Windows 2000,
+ * XP) the library's folder replaces the program's at the head of the usual
+ * search (LOAD_WITH_ALTERED_SEARCH_PATH). Null with the last error set. */
 static HMODULE LoadFilterLibrary(LPCWSTR pszPath)
 {
+    DWORD dwFlags = HasSearchFlags() ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                                     : LOAD_WITH_ALTERED_SEARCH_PATH;
     if (IsAbsolutePath(pszPath))
-        return LoadLibraryExW(pszPath, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+        return LoadLibraryExW(pszPath, NULL, dwFlags);
     WCHAR szFull[MAX_PATH];
     UINT cch = GetSystemDirectoryW(szFull, MAX_PATH);
     if (cch == 0 || cch + 1 + lstrlenW(pszPath) >= MAX_PATH || pszPath[0] == L'\\' || pszPath[0] == L'/' ||
@@ -46,13 +64,14 @@ static HMODULE LoadFilterLibrary(LPCWSTR pszPath)
     }
     lstrcatW(szFull, L"\\");
     lstrcatW(szFull, pszPath);
-    return LoadLibraryExW(szFull, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return LoadLibraryExW(szFull, NULL, dwFlags);
 }
 
 /* Loads the " Filter" library of the port's printer, if one is configured and
  * has all five exports; otherwise the job runs unfiltered. The module is
- * taken for this job (AcquireFilterModule); FALSE, nothing loaded, when
- * another port's job kept it beyond the bound. */
+ * taken for this job (AcquireFilterModule); FALSE, nothing loaded, with
+ * ERROR_BUSY when another port's job kept it beyond the bound, or
+ * ERROR_NOT_ENOUGH_MEMORY. */
 BOOL LoadFilter(IniPort *pIniPort)
 {
     ClearFilter(pIniPort);
@@ -71,9 +90,12 @@ BOOL LoadFilter(IniPort *pIniPort)
     }
     LogDbg(L"Start LoadLibrary([%s]) R x%x E %d", pszPath, LP(hModule), dwError);
     if (!AcquireFilterModule(pIniPort, hModule)) {
-        LogErr(L"Start FilterBusy([%s]) %d R %d E %d", pszPath, FILTER_WAIT_MS, 0, ERROR_BUSY);
+        dwError = GetLastError();
+        if (dwError == ERROR_BUSY)
+            LogErr(L"Start FilterBusy([%s]) %d R %d E %d", pszPath, FILTER_WAIT_MS, 0, ERROR_BUSY);
         FreeSplMem(pszPath);
         FreeLibrary(hModule);
+        SetLastError(dwError);
         return FALSE;
     }
     FreeSplMem(pszPath);

@@ -31,8 +31,12 @@ static BOOL TryHold(IniPort *pIniPort, HMODULE hModule, FilterHold **ppFree)
 BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule)
 {
     FilterHold *pFree = (FilterHold *)AllocSplMem(sizeof(FilterHold));
-    if (!pFree)
+    if (!pFree) {
+        DWORD dwError = GetLastError();
+        LogErr(L"Start AllocSplMem(%d) R x%x E %d", (int)sizeof(FilterHold), 0, dwError);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
+    }
     DWORD dwStart = GetTickCount();
     for (;;) {
         EnterCriticalSection(&g_PortListLock);
@@ -42,6 +46,7 @@ BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule)
             return TRUE;
         if (GetTickCount() - dwStart >= FILTER_WAIT_MS) {
             FreeSplMem(pFree);
+            SetLastError(ERROR_BUSY);
             return FALSE;
         }
         Sleep(10);

@@ -61,6 +61,7 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
     DWORD dwError = GetLastError();
     LogDbg(L"Open pfnOpen lm=x%x pm=x%x R %d E %d", LP(pIniPort), LP(pIniPort->hPort), bOk, dwError);
     if (!bOk) {
+        pIniPort->hPort = NULL;           // nothing below to close with the record
         DeletePortEntry(pIniPort);
         SetLastError(dwError);
         return FALSE;
@@ -105,11 +106,14 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
 
 // The status programs started, one per port name, kept past the port's Close
 // so that a program still running (or still showing why it could not start)
-// is not joined by another at every job. Guarded by g_PortListLock.
+// is not joined by another at every job. The list owns both handles of each
+// program (the StatusBlock publishes their values) and closes them only when
+// a later program of the port replaces them. Guarded by g_PortListLock.
 struct StatusProgram {
     StatusProgram *pNext;
     LPWSTR pszPortName;
     HANDLE hProcess;
+    HANDLE hThread;
 };
 static StatusProgram *g_StatusPrograms;
 
@@ -124,30 +128,37 @@ BOOL StatusProgramRunning(LPCWSTR pszPortName)
     return bRunning;
 }
 
-void KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread)
+BOOL KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread)
 {
-    CloseHandle(hThread);
     StatusProgram *pNew = (StatusProgram *)AllocSplMem(sizeof(StatusProgram));
     LPWSTR pszName = AllocSplStr(pszPortName);
+    HANDLE ahOld[2] = {hProcess, hThread};    // closed below unless kept
     EnterCriticalSection(&g_PortListLock);
     StatusProgram **pp = &g_StatusPrograms;
     while (*pp && lstrcmpiW((*pp)->pszPortName, pszPortName) != 0)
         pp = &(*pp)->pNext;
     if (*pp) {
-        CloseHandle((*pp)->hProcess);          // it has ended
+        ahOld[0] = (*pp)->hProcess;             // it has ended
+        ahOld[1] = (*pp)->hThread;
         (*pp)->hProcess = hProcess;
+        (*pp)->hThread = hThread;
     } else if (pNew && pszName) {
         pNew->pszPortName = pszName;
         pNew->hProcess = hProcess;
+        pNew->hThread = hThread;
         *pp = pNew;
         pNew = NULL;
         pszName = NULL;
-    } else {
-        CloseHandle(hProcess);
+        ahOld[0] = ahOld[1] = NULL;
     }
     LeaveCriticalSection(&g_PortListLock);
+    BOOL bKept = ahOld[0] != hProcess;
+    for (HANDLE h : ahOld)
+        if (h)
+            CloseHandle(h);
     FreeSplMem(pNew);
     FreeSplMem(pszName);
+    return bKept;
 }
 
 /* Starts the configured status monitor for the printer when no status window
@@ -181,15 +192,17 @@ static HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
     if (!bOk)
         return NULL;
 
-    KeepStatusProgram(pIniPort->pszPortName, pi.hProcess, pi.hThread);
+    // This call waits on the process before the list takes both handles:
+    // from then on only the list uses or closes them.
     StatusBlock *pLm = pIniPort->pLm;
-    pLm->hMonitorProcess = (uint32_t)(UINT_PTR)pi.hProcess;
-    pLm->hMonitorThread = (uint32_t)(UINT_PTR)pi.hThread;
     pLm->dwMonitorProcessId = pi.dwProcessId;
     pLm->dwMonitorThreadId = pi.dwThreadId;
-
     DWORD dwWait = WaitForInputIdle(pi.hProcess, 10000);
     dwError = GetLastError();
+    if (KeepStatusProgram(pIniPort->pszPortName, pi.hProcess, pi.hThread)) {
+        pLm->hMonitorProcess = (uint32_t)(UINT_PTR)pi.hProcess;
+        pLm->hMonitorThread = (uint32_t)(UINT_PTR)pi.hThread;
+    }
     LogDbg(L"Start WaitForInputIdle R %d E %d", dwWait, dwError);
     if (dwWait != 0)
         return NULL;
@@ -242,10 +255,8 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
 
     // The filter first: a library that another port's job holds is waited
     // for (with a bound) before anything of this job reaches the port.
-    if (!LoadFilter(pIniPort)) {
-        SetLastError(ERROR_BUSY);
-        return FALSE;
-    }
+    if (!LoadFilter(pIniPort))
+        return FALSE;                         // ERROR_BUSY or ERROR_NOT_ENOUGH_MEMORY
     BOOL bOk = pIniPort->Monitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, Level, pDocInfo);
     DWORD dwError = GetLastError();
     LogDbg(L"Start pfnStart R %d E %d", bOk, dwError);
@@ -416,21 +427,27 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
         return RefuseHandle(L"Close pIniPort x%x magic x%x", hPort);
     LogDbg(L"Close(x%x)", LP(hPort));
 
-    // No Get uses the handle below while it closes.
-    HoldGets(pIniPort, TRUE);
+    // No new Get enters. One that runs keeps the handle below: the port
+    // below is then closed by the last of them, and Close does not wait for
+    // a device that may never answer.
+    BOOL bNoGet = HoldGets(pIniPort, TRUE);
     StopStatusThread(pIniPort);
-    BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
-    DWORD dwError = GetLastError();
-    LogDbg(L"Close pfnClose R %d E %d", bOk, dwError);
-    if (!bOk) {
-        // The port stays open: its channel serves again.
-        if (pIniPort->pLm)
-            StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
-        HoldGets(pIniPort, FALSE);
-        SetLastError(dwError);
-        return FALSE;
+    if (!bNoGet) {
+        LogDbg(L"Close pfnClose Deferred cRefs=%d", (int)pIniPort->cRefs);
+    } else {
+        BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
+        DWORD dwError = GetLastError();
+        LogDbg(L"Close pfnClose R %d E %d", bOk, dwError);
+        if (!bOk) {
+            // The port stays open: its channel serves again.
+            if (pIniPort->pLm)
+                StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
+            HoldGets(pIniPort, FALSE);
+            SetLastError(dwError);
+            return FALSE;
+        }
+        pIniPort->hPort = NULL;
     }
-    pIniPort->hPort = NULL;
     if (!pIniPort->pLm)
         LogErr(L"Close pLm x%x", 0);   // no status channel: nothing to notify
     NotifyStatusWindow(pIniPort, L"Close FindWindow R x%x E %d", L"Close PostMessage(x%x x%x %d %d) R %d E %d",

@@ -43,7 +43,7 @@ struct IniPort {
     volatile LONG bExit;
     BOOL bChannelClaimed;               // this port's object names are taken (under g_PortListLock)
     BOOL bClosing;                      // Close runs: no new Get (under g_PortListLock)
-    volatile LONG cGets;                // Get calls running on the record
+    volatile LONG cRefs;                // the open port's own reference and one per running Get
     HANDLE hEventExit;                  // the worker's own exit signal, unnamed
     uint32_t bSkipJob;
     HMODULE hFilter;
@@ -82,12 +82,15 @@ BOOL DeletePortEntry(IniPort *pIniPort);
 BOOL IsValidPort(const IniPort *pIniPort);
 // Get's hold on a record: TRUE when pIniPort is an open port's record (found
 // by address in the list, so a freed handle is never read) that is not
-// closing; the record then stays until LeaveGet. The caller holds no lock.
+// closing; the record, and its port below, then stay until LeaveGet, which
+// frees both when Close has meanwhile given up the port's own reference.
+// The caller holds no lock.
 BOOL EnterGet(IniPort *pIniPort);
 void LeaveGet(IniPort *pIniPort);
-// Close's side: bHold TRUE refuses new Gets and waits until running ones end;
-// FALSE lets Gets in again (the port below refused to close).
-void HoldGets(IniPort *pIniPort, BOOL bHold);
+// Close's side: bHold TRUE refuses new Gets and returns whether none runs
+// now (the port below may then be closed at once); it never waits. FALSE
+// lets Gets in again (the port below refused to close).
+BOOL HoldGets(IniPort *pIniPort, BOOL bHold);
 
 // config.cpp
 LPWSTR Vigilstr(LPCWSTR pszPrinterName);
@@ -107,8 +110,9 @@ void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat,
 
 // filter.cpp
 // Loads the " Filter" library of the port's printer and takes its module for
-// this job (see filterlock.cpp). FALSE when another port's job keeps the
-// module beyond the bound (logged); TRUE otherwise, filter loaded or not.
+// this job (see filterlock.cpp). FALSE, logged, with ERROR_BUSY when another
+// port's job keeps the module beyond the bound, or ERROR_NOT_ENOUGH_MEMORY;
+// TRUE otherwise, filter loaded or not.
 BOOL LoadFilter(IniPort *pIniPort);
 void UnloadFilter(IniPort *pIniPort, LPCWSTR pszFreeFormat = L"End FreeLibrary R %d E %d");
 BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
@@ -128,7 +132,8 @@ LPCWSTR CheckFoundObject(HANDLE hObject, const ChannelSecurity *pSecurity, HANDL
 // filterlock.cpp: one job at a time per filter module, whose entry points
 // have no context to tell two jobs apart.
 // Waits up to FILTER_WAIT_MS until no other port's job holds hModule, then
-// takes it for pIniPort. FALSE on timeout.
+// takes it for pIniPort. FALSE with ERROR_BUSY on timeout, or with
+// ERROR_NOT_ENOUGH_MEMORY (logged) when memory runs out.
 BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule);
 // Gives the module free for the next job (a no-op when pIniPort holds none).
 void ReleaseFilterModule(IniPort *pIniPort);
@@ -139,8 +144,11 @@ void ReleaseFilterModule(IniPort *pIniPort);
 // jobstream.cpp: the status program started for a port, kept past Close.
 // Whether the program last started for the port still runs.
 BOOL StatusProgramRunning(LPCWSTR pszPortName);
-// Keeps hProcess (owned from now on) as the port's program; closes hThread.
-void KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread);
+// Keeps hProcess and hThread (both owned by the list from now on; the caller
+// no longer uses them) as the port's program; closes those of the port's
+// earlier program, which has ended. FALSE when memory ran out: both are
+// closed then.
+BOOL KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread);
 
 // statuschannel.cpp
 enum ChannelResult { CHANNEL_READY, CHANNEL_NONE, CHANNEL_FAILED };

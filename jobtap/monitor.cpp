@@ -84,6 +84,7 @@ IniPort *CreatePortEntry(LPCWSTR pszPortName)
         return NULL;
     }
     pIniPort->dwSignature = INIPORT_SIGNATURE;
+    pIniPort->cRefs = 1;
     IniPort **ppLink = &g_PortList;
     while (*ppLink)
         ppLink = &(*ppLink)->pNext;
@@ -97,7 +98,7 @@ BOOL EnterGet(IniPort *pIniPort)
     EnterCriticalSection(&g_PortListLock);
     for (IniPort *p = g_PortList; p; p = p->pNext) {
         if (p == pIniPort && IsValidPort(p) && !p->bClosing) {
-            InterlockedIncrement(&p->cGets);
+            InterlockedIncrement(&p->cRefs);
             bEntered = TRUE;
             break;
         }
@@ -106,25 +107,48 @@ BOOL EnterGet(IniPort *pIniPort)
     return bEntered;
 }
 
-void LeaveGet(IniPort *pIniPort)
+/* Drops one reference; the last one closes the port below if Close left it
+ * open for a Get still running on it, and frees the record. The record is
+ * out of g_PortList by then (DeletePortEntry) and its channel closed. */
+static void ReleasePortEntry(IniPort *pIniPort)
 {
-    InterlockedDecrement(&pIniPort->cGets);
+    if (InterlockedDecrement(&pIniPort->cRefs) != 0)
+        return;
+    if (pIniPort->hPort) {
+        BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
+        DWORD dwError = GetLastError();
+        (bOk ? LogDbg : LogErr)(L"Close pfnClose R %d E %d", bOk, dwError);
+        pIniPort->hPort = NULL;
+    }
+    FreeSplMem(pIniPort->pSecurity);
+    FreeSplMem(pIniPort->pszPrinterName);
+    FreeSplMem(pIniPort->pszPortName);
+    pIniPort->dwSignature = 0;
+    FreeSplMem(pIniPort);
 }
 
-void HoldGets(IniPort *pIniPort, BOOL bHold)
+void LeaveGet(IniPort *pIniPort)
+{
+    ReleasePortEntry(pIniPort);
+}
+
+BOOL HoldGets(IniPort *pIniPort, BOOL bHold)
 {
     EnterCriticalSection(&g_PortListLock);
     pIniPort->bClosing = bHold;
+    BOOL bNoGet = InterlockedCompareExchange(&pIniPort->cRefs, 0, 0) == 1;
     LeaveCriticalSection(&g_PortListLock);
-    while (bHold && InterlockedCompareExchange(&pIniPort->cGets, 0, 0) != 0)
-        Sleep(1);
+    return bNoGet;
 }
 
 /* Takes the record out of g_PortList under g_PortListLock, then, outside the
- * lock, stops its StatusThread if one still runs, closes the channel and
- * frees the record: a worker stuck in the port monitor holds up no other
- * port's Open or Close. The caller does not hold the lock. FALSE, touching
- * nothing, when the record is not in the list. */
+ * lock, stops its StatusThread if one still runs, closes the channel and the
+ * filter and gives up the port's own reference: a Get still running on the
+ * record frees it (and closes a port below that Close left open) when it
+ * ends, so Close never waits for a device that does not answer. A worker
+ * stuck in the port monitor holds up no other port's Open or Close. The
+ * caller does not hold the lock. FALSE, touching nothing, when the record is
+ * not in the list. */
 BOOL DeletePortEntry(IniPort *pIniPort)
 {
     LogDbg(L"DeletePortEntry(x%x)", LP(pIniPort));
@@ -140,18 +164,11 @@ BOOL DeletePortEntry(IniPort *pIniPort)
     if (!bListed)
         return FALSE;
 
-    // A Get still running on the record ends first (Close refuses new ones).
-    while (InterlockedCompareExchange(&pIniPort->cGets, 0, 0) != 0)
-        Sleep(1);
     StopStatusThread(pIniPort);
     CloseStatusChannel(pIniPort);
     if (pIniPort->hFilter)
         UnloadFilter(pIniPort, L"Close FreeLibrary R %d E %d");
-    FreeSplMem(pIniPort->pSecurity);
-    FreeSplMem(pIniPort->pszPrinterName);
-    FreeSplMem(pIniPort->pszPortName);
-    pIniPort->dwSignature = 0;
-    FreeSplMem(pIniPort);
+    ReleasePortEntry(pIniPort);
     return TRUE;
 }
 

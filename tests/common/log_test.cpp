@@ -195,24 +195,27 @@ TEST_F(LogTest, PieceThatCannotBeConvertedIsDroppedButPrefixAndLineEndStay)
     EXPECT_EQ((it + 1)->rfind("DBG Open pfnOpen lm=x", 0), 0u) << *(it + 1);
 }
 
-// Names come from users: a control character in one is written as \xHH, so
-// it can neither end a line early nor forge one.
+// Names come from users: a control character in one (C0, DEL or C1) is
+// written as \xHH, a line or paragraph separator as \uHHHH, so it can
+// neither end a line early nor forge one.
 TEST_F(LogTest, ControlCharactersInLoggedNamesAreEscaped)
 {
     LogOn();
     HANDLE h = OpenPort();
-    ASSERT_TRUE(StartDoc(h, 7, L"doc\r\n2003/07/01 07:48:58.123 LM ERR forged"));
+    ASSERT_TRUE(StartDoc(h, 7, L"doc\r\n2003/07/01 07:48:58.123 LM ERR forged\x85\x2028\x2029"));
     EndDoc(h);
     ASSERT_TRUE(Close(h));
     auto start = MessagesStartingWith("DBG Start(h=x");
     ASSERT_EQ(start.size(), 1u) << LogText();
-    EXPECT_NE(start[0].find("[doc\\x0D\\x0A2003/07/01 07:48:58.123 LM ERR forged]"), std::string::npos) << start[0];
+    EXPECT_NE(start[0].find("[doc\\x0D\\x0A2003/07/01 07:48:58.123 LM ERR forged\\x85\\u2028\\u2029]"),
+              std::string::npos)
+        << start[0];
     EXPECT_TRUE(MessagesStartingWith("ERR forged").empty());
 }
 
 // Another holder of a lock over the whole file (a viewer, or a user who
 // means harm) holds up no job: the writer tries the line lock for a few
-// milliseconds only. A second name for the file (a hard link someone made)
+// milliseconds only. Lines that cannot be written are counted. A second name for the file (a hard link someone made)
 // stops the writing altogether.
 TEST_F(LogTest, LockedOrLinkedLogFileHoldsUpNoJob)
 {
@@ -227,6 +230,20 @@ TEST_F(LogTest, LockedOrLinkedLogFileHoldsUpNoJob)
     CloseHandle(other);
     EXPECT_TRUE(done) << "a job waited for the log's lock";
     ASSERT_TRUE(job.Returned(kHangGuardMs));
+
+    // A holder that shares the file with nobody: every line of the job is
+    // lost, and the next line that goes out counts them.
+    LogOn();
+    other = CreateFileW(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    PrintOnce(Bytes("data"));
+    CloseHandle(other);
+    host.lm->pfnGetPrinterDataFromPort(nullptr, 0, nullptr, nullptr, 0, nullptr, 0, nullptr);
+    auto messages = LogMessages();
+    ASSERT_GE(messages.size(), 1u) << LogText();
+    EXPECT_EQ(messages[0].rfind("ERR Log ", 0), 0u) << LogText();
+    EXPECT_GT(atoi(messages[0].c_str() + 8), 10) << messages[0];
+    EXPECT_NE(messages[0].find(" lines dropped"), std::string::npos) << messages[0];
 
     LogOn();
     std::wstring link = ExePath(L"kztdebug-link.txt");

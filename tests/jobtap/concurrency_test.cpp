@@ -177,13 +177,13 @@ TEST_F(ConcurrencyTest, HungRequestHoldsUpOnlyTheCloseOfItsOwnPort)
     EXPECT_EQ(fake.OpenPorts(), 0);
 }
 
-// Get runs on a spooler thread of its own: Close of the same port waits for
-// it, so the record and the handle below outlive the call.
-TEST_F(ConcurrencyTest, CloseWaitsForAGetRunningOnThePort)
+// Get runs on a spooler thread of its own. A Get that hangs in the port
+// monitor (a device that never answers) does not hold up Close of its port:
+// Close returns, the record outlives the Get, and the port below is closed
+// once the Get has returned, never under it.
+TEST_F(ConcurrencyTest, CloseDoesNotWaitForAGetThatHangs)
 {
-    FakeScript script;
-    script.dwGetDelayMs = 300;
-    fake.Reset(script);
+    fake.script.bGetHangs = true;
     HANDLE h = OpenPort();
     AsyncCall get([&] {
         BYTE out[256];
@@ -191,8 +191,17 @@ TEST_F(ConcurrencyTest, CloseWaitsForAGetRunningOnThePort)
         return host.lm->pfnGetPrinterDataFromPort(h, 0, (LPWSTR)L"DeviceID", nullptr, 0, (LPWSTR)out, sizeof(out),
                                                   &cb);
     });
-    Sleep(100);
-    EXPECT_TRUE(Close(h));
+    for (int i = 0; i < 6000 && fake.CallsOf("Get").empty(); ++i)
+        Sleep(5);
+    ASSERT_EQ(fake.CallsOf("Get").size(), 1u) << "the Get did not reach the port monitor";
+    AsyncClose close(host.lm, h);
+    EXPECT_TRUE(close.Returned(kHangGuardMs / 3)) << "Close waited for a Get that hangs";
+    EXPECT_TRUE(close.Result());
+    EXPECT_EQ(fake.OpenPorts(), 1) << "the port below was closed under the running Get";
+
+    fake.ReleaseHungGets();
     ASSERT_TRUE(get.Returned(kHangGuardMs));
     EXPECT_TRUE(get.Result());
+    EXPECT_TRUE(close.Returned(kHangGuardMs));
+    EXPECT_EQ(fake.OpenPorts(), 0) << "the last Get did not close the port below";
 }

@@ -310,3 +310,46 @@ TEST_F(FilterTest, RelativeFilterNameIsNotLoadedFromBesideTheProgram)
     PrintOnce(Bytes("plain"));
     EXPECT_EQ(Output(), Bytes("plain"));
 }
+
+// A filter's own imports are looked up beside the library and in the system
+// directory only: a helper library that lies only in the current directory
+// or on PATH is not taken, so the filter does not load and the job runs
+// unfiltered; beside the filter it is taken. (The rows that refuse come
+// first: a helper once loaded would be found by name.)
+TEST_F(FilterTest, FilterImportsComeFromItsOwnFolderOrTheSystemDirectoryOnly)
+{
+    WCHAR szTemp[MAX_PATH];
+    GetTempPathW(MAX_PATH, szTemp);
+    std::wstring base = std::wstring(szTemp) + L"kztfilterdep\\";
+    std::wstring lib = base + L"lib\\", cwd = base + L"cwd\\", path = base + L"path\\";
+    for (auto &dir : {base, lib, cwd, path})
+        CreateDirectoryW(dir.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(ExePath(L"filter_dep.dll").c_str(), (lib + L"filter_dep.dll").c_str(), FALSE));
+    DeleteFileW((lib + L"kztfdep.dll").c_str());
+    for (auto &dir : {cwd, path})
+        ASSERT_TRUE(CopyFileW(ExePath(L"kztfdep.dll").c_str(), (dir + L"kztfdep.dll").c_str(), FALSE));
+    SetMonitorValue(driver + L" Filter", lib + L"filter_dep.dll");
+    WCHAR szOldCwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, szOldCwd);
+    std::vector<WCHAR> oldPath(32768);
+    GetEnvironmentVariableW(L"PATH", oldPath.data(), (DWORD)oldPath.size());
+
+    const struct {
+        const char *where;
+        bool filtered;
+    } rows[] = {{"current directory", false}, {"PATH", false}, {"library's folder", true}};
+    for (auto &row : rows) {
+        std::string where = row.where;
+        if (where == "current directory")
+            SetCurrentDirectoryW(cwd.c_str());
+        if (where == "PATH")
+            SetEnvironmentVariableW(L"PATH", (path + L";" + oldPath.data()).c_str());
+        if (where == "library's folder") {
+            ASSERT_TRUE(CopyFileW(ExePath(L"kztfdep.dll").c_str(), (lib + L"kztfdep.dll").c_str(), FALSE));
+        }
+        PrintOnce(Bytes("plain"));
+        SetCurrentDirectoryW(szOldCwd);
+        SetEnvironmentVariableW(L"PATH", oldPath.data());
+        EXPECT_EQ(Output(), row.filtered ? Xor(Bytes("plain")) : Bytes("plain")) << "helper in the " << row.where;
+    }
+}

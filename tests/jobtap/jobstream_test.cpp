@@ -334,7 +334,10 @@ TEST_F(StatusProgramTest, FirstJobStartsTheProgramWhichThenHearsEveryEvent)
     ASSERT_TRUE(StartDoc(h));
     StatusBlock b = Block();
     EXPECT_NE(b.dwMonitorProcessId, 0u);
-    EXPECT_NE(b.hMonitorProcess, 0u);
+    // The block names handles of this (the spooler's) process that stay open
+    // for the program: each still names the program's process and thread.
+    EXPECT_EQ(GetProcessId((HANDLE)(UINT_PTR)b.hMonitorProcess), b.dwMonitorProcessId);
+    EXPECT_EQ(GetThreadId((HANDLE)(UINT_PTR)b.hMonitorThread), b.dwMonitorThreadId);
     EXPECT_STREQ(b.szWindowName, "KZT TZ Test - Status Monitor");
     EXPECT_NE(b.hWndMonitor, 0u);
     ASSERT_TRUE(Write(h, Bytes("page")));

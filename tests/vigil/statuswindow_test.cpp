@@ -182,6 +182,11 @@ TEST_F(StatusWindowTest, CommandLineWithoutPrinterFailsWithTheCommandLine)
     HWND box = WaitForMessageBox(alone.pid, 5000, &text);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(text, "MyOpenTapline MyGetPrinterName vigil.exe");
+    // Without a printer name the window keeps its own name, "vigil", which
+    // it carries from its creation, before any message box.
+    char owner[64] = "";
+    GetWindowTextA(GetWindow(box, GW_OWNER), owner, sizeof(owner));
+    EXPECT_STREQ(owner, "vigil");
     Click(box, IDOK);
     EXPECT_TRUE(alone.Ended(5000));
 }

@@ -8,6 +8,8 @@
 //   FILTER_FAIL_FLUSH XOR, but "Flush" fails without setting an error code
 //   FILTER_LIE        holds everything until "Flush", then "Read" claims one
 //                     byte more than it was offered, every time
+//   FILTER_DEP        XOR, importing its key from kztfdep.dll (where the
+//                     loader looks for a filter's own imports)
 // Calls are counted in a file beside the DLL, "<dll>.calls", one word a line.
 #include <windows.h>
 #include <vector>
@@ -24,6 +26,12 @@ static void CopyBytes(void *pDst, const void *pSrc, size_t cb)
 {
     __asm__ __volatile__("rep movsb" : "+D"(pDst), "+S"(pSrc), "+c"(cb) : : "memory");
 }
+#endif
+#ifdef FILTER_DEP
+extern "C" __declspec(dllimport) BYTE KztDepKey(void);
+#define XOR_KEY KztDepKey()
+#else
+#define XOR_KEY 0x5A
 #endif
 static size_t g_offset;
 static bool g_flushed;
@@ -80,7 +88,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI Write(LPBYTE pData, DWORD cbData, L
     g_pending.insert(g_pending.end(), pData, pData + cbData);
 #ifndef FILTER_PASS
     for (size_t i = at; i < g_pending.size(); ++i)
-        g_pending[i] ^= 0x5A;
+        g_pending[i] ^= XOR_KEY;
 #endif
     (void)at;
     *pcbAccepted = cbData;
