@@ -151,20 +151,28 @@ bool InstallerRun::WaitEnded(DWORD timeoutMs, DWORD *exitCode)
     return true;
 }
 
-bool InstalledQueue(const wchar_t *printer, std::wstring *port, std::wstring *driver)
+// A record of the queue named printer read with fill at level (free it with
+// FreeSpoolRecord), or null when there is no such queue or record.
+static LPBYTE QueueRecord(const wchar_t *printer, PFN_SPOOLFILL fill, DWORD level)
 {
     HANDLE h = nullptr;
     if (!OpenPrinterW((LPWSTR)printer, &h, nullptr))
-        return false;
-    SpoolCallArgs args = {h, nullptr, nullptr, 0, 0, 0, 2};
+        return nullptr;
+    SpoolCallArgs args = {h, nullptr, nullptr, 0, 0, 0, level};
     SpoolRecordResult r;
-    auto *pi = (PRINTER_INFO_2W *)AllocSpoolRecord(SpoolGetPrinterW, &args, 0, &r);
+    LPBYTE p = AllocSpoolRecord(fill, &args, 0, &r);
+    ClosePrinter(h);
+    return p;
+}
+
+bool InstalledQueue(const wchar_t *printer, std::wstring *port, std::wstring *driver)
+{
+    auto *pi = (PRINTER_INFO_2W *)QueueRecord(printer, SpoolGetPrinterW, 2);
     if (pi) {
         *port = pi->pPortName;
         *driver = pi->pDriverName;
     }
     FreeSpoolRecord(pi);
-    ClosePrinter(h);
     return pi != nullptr;
 }
 
@@ -206,18 +214,12 @@ const wchar_t kDriverEnvironment[] = L"Windows NT x86";
 
 bool QueueDriverFiles(const wchar_t *printer, std::wstring *environment, std::wstring *configFile)
 {
-    HANDLE h = nullptr;
-    if (!OpenPrinterW((LPWSTR)printer, &h, nullptr))
-        return false;
-    SpoolCallArgs args = {h, nullptr, nullptr, 0, 0, 0, 3};
-    SpoolRecordResult r;
-    auto *di = (DRIVER_INFO_3W *)AllocSpoolRecord(SpoolGetPrinterDriverW, &args, 0, &r);
+    auto *di = (DRIVER_INFO_3W *)QueueRecord(printer, SpoolGetPrinterDriverW, 3);
     if (di) {
         *environment = di->pEnvironment ? di->pEnvironment : L"";
         *configFile = di->pConfigFile ? di->pConfigFile : L"";
     }
     FreeSpoolRecord(di);
-    ClosePrinter(h);
     return di != nullptr;
 }
 
