@@ -41,18 +41,6 @@ DWORD WINAPI PrintJobs(LPVOID param)
     return 0;
 }
 
-HANDLE StartClient(int index)
-{
-    std::wstring cmd = L"\"" + ExePath(L"chanclient.exe") + L"\" jobtap " + PortName(index) +
-                       L" -400 \"MFG:Ostrel;CMD:TZ;MDL:TZ-1200;\"";
-    STARTUPINFOW si = {sizeof(si)};
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return nullptr;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
-}
-
 // One round: every port prints its jobs on its own thread while a client
 // process per port sends device requests. Returns the failures it saw.
 void PlayRound(MONITOR *lm, MONITOR *below)
@@ -65,7 +53,7 @@ void PlayRound(MONITOR *lm, MONITOR *below)
         workers[i].below = below;
         workers[i].index = i;
         threads[i] = CreateThread(nullptr, 0, PrintJobs, &workers[i], 0, nullptr);
-        clients[i] = StartClient(i);
+        clients[i] = StartChannelClient(PortName(i), -400);
         ASSERT_NE(clients[i], nullptr);
     }
     EXPECT_EQ(WaitForMultipleObjects(kPorts, threads, TRUE, 90000), WAIT_OBJECT_0) << "printing threads deadlocked";

@@ -29,13 +29,23 @@ static std::wstring OutDir()
 
 // The status monitor that the job started: tick DEVID, let the panels fill,
 // print them, and save screenshots of the window and of its About box.
-static void ShowStatusWindow(const std::string &title)
+// False when no window appeared or its process is not the expected program
+// (expected: its full path, or "" for any), running natively.
+static bool ShowStatusWindow(const std::string &title, const std::wstring &expected)
 {
     HWND hwnd = WaitForWindow(title.c_str(), 10000);
     if (!hwnd) {
         printf("no status window appeared\n");
-        return;
+        return false;
     }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    std::wstring image;
+    bool native = false;
+    bool asked = ProcessImage(pid, &image, &native);
+    bool expectedProgram = asked && native && (expected.empty() || !lstrcmpiW(image.c_str(), expected.c_str()));
+    printf("status window of %ls, a %s process: %s\n", asked ? image.c_str() : L"(unknown program)",
+           native ? (sizeof(void *) == 8 ? "64-bit" : "32-bit") : "WOW64", expectedProgram ? "as expected" : "NOT EXPECTED");
     PostMessageA(GetDlgItem(hwnd, 1007), BM_CLICK, 0, 0);
     Sleep(3500);
     printf("\nstatus window \"%s\", after 3.5 s:\n", title.c_str());
@@ -47,14 +57,15 @@ static void ShowStatusWindow(const std::string &title)
             printf("\n");
     }
     printf("---\n");
-    SaveScreenshot(OutDir() + L"\\vigil-status.bmp");
+    SaveScreenshot(OutDir() + L"\\vigil-status.bmp", hwnd);
     PostMessageA(hwnd, WM_SYSCOMMAND, 16, 0);
     if (HWND about = WaitForWindow("About vigil", 5000)) {
         Sleep(300);
-        SaveScreenshot(OutDir() + L"\\vigil-about.bmp");
+        SaveScreenshot(OutDir() + L"\\vigil-about.bmp", about);
         Click(about, IDOK);
     }
     printf("screenshots: vigil-status.bmp, vigil-about.bmp\n\n");
+    return expectedProgram;
 }
 
 static std::wstring MonitorValue(const std::wstring &name)
@@ -86,10 +97,13 @@ int main(int argc, char **argv)
     printf("log       %ls present: logging on\n\n", LogPath().c_str());
 
     SpoolerHost host;
+    std::wstring statusProgram;  // the installed jobtap starts the installed vigil
     if (installed) {
         WCHAR system[MAX_PATH] = L"";
         GetSystemDirectoryW(system, MAX_PATH);
         host.path = std::wstring(system) + L"\\jobtap.dll";
+        statusProgram = std::wstring(system) + L"\\" + MonitorValue(driver);
+        printf("monitor   %ls, the installed language monitor\n", host.path.c_str());
     }
     if (!host.Init()) {
         printf("%ls did not load\n", host.path.empty() ? L"jobtap.dll" : host.path.c_str());
@@ -126,7 +140,7 @@ int main(int argc, char **argv)
         }
     }
     std::string title = Narrow(printer) + " - Status Monitor";
-    ShowStatusWindow(title);
+    bool shown = ShowStatusWindow(title, statusProgram);
     BOOL ended = host.lm->pfnEndDocPort(h);
     // The port stays open while the status monitor counts its Shutdown line
     // down and ends by itself.
@@ -157,5 +171,5 @@ int main(int argc, char **argv)
         pos = end + 2;
     }
     LogOff();
-    return intact && ended && closed ? 0 : 1;
+    return intact && ended && closed && shown ? 0 : 1;
 }

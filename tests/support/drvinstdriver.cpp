@@ -151,20 +151,28 @@ bool InstallerRun::WaitEnded(DWORD timeoutMs, DWORD *exitCode)
     return true;
 }
 
-bool InstalledQueue(const wchar_t *printer, std::wstring *port, std::wstring *driver)
+// A record of the queue named printer read with fill at level (free it with
+// FreeSpoolRecord), or null when there is no such queue or record.
+static LPBYTE QueueRecord(const wchar_t *printer, PFN_SPOOLFILL fill, DWORD level)
 {
     HANDLE h = nullptr;
     if (!OpenPrinterW((LPWSTR)printer, &h, nullptr))
-        return false;
-    SpoolCallArgs args = {h, nullptr, nullptr, 0, 0, 0, 2};
+        return nullptr;
+    SpoolCallArgs args = {h, nullptr, nullptr, 0, 0, 0, level};
     SpoolRecordResult r;
-    auto *pi = (PRINTER_INFO_2W *)AllocSpoolRecord(SpoolGetPrinterW, &args, 0, &r);
+    LPBYTE p = AllocSpoolRecord(fill, &args, 0, &r);
+    ClosePrinter(h);
+    return p;
+}
+
+bool InstalledQueue(const wchar_t *printer, std::wstring *port, std::wstring *driver)
+{
+    auto *pi = (PRINTER_INFO_2W *)QueueRecord(printer, SpoolGetPrinterW, 2);
     if (pi) {
         *port = pi->pPortName;
         *driver = pi->pDriverName;
     }
     FreeSpoolRecord(pi);
-    ClosePrinter(h);
     return pi != nullptr;
 }
 
@@ -196,4 +204,61 @@ bool WaitForSecondPhase(DWORD timeoutMs, std::vector<std::string> *boxes)
             return !running;
         },
         timeoutMs);
+}
+
+#ifdef _WIN64
+const wchar_t kDriverEnvironment[] = L"Windows x64";
+#else
+const wchar_t kDriverEnvironment[] = L"Windows NT x86";
+#endif
+
+bool QueueDriverFiles(const wchar_t *printer, std::wstring *environment, std::wstring *configFile)
+{
+    auto *di = (DRIVER_INFO_3W *)QueueRecord(printer, SpoolGetPrinterDriverW, 3);
+    if (di) {
+        *environment = di->pEnvironment ? di->pEnvironment : L"";
+        *configFile = di->pConfigFile ? di->pConfigFile : L"";
+    }
+    FreeSpoolRecord(di);
+    return di != nullptr;
+}
+
+std::wstring DriverDirectory(const wchar_t *environment)
+{
+    WCHAR dir[MAX_PATH] = L"";
+    DWORD cb = 0;
+    if (!GetPrinterDriverDirectoryW(nullptr, (LPWSTR)environment, 1, (LPBYTE)dir, sizeof(dir), &cb))
+        return L"";
+    return dir;
+}
+
+bool PathIn(const std::wstring &path, const std::wstring &folder)
+{
+    return !folder.empty() && path.size() > folder.size() && path[folder.size()] == L'\\' &&
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, path.c_str(), (int)folder.size(), folder.c_str(),
+                          (int)folder.size()) == CSTR_EQUAL;
+}
+
+bool ProcessImage(DWORD pid, std::wstring *image, bool *native)
+{
+    // Both calls are newer than the product's target; the demo asks Wine.
+    typedef BOOL(WINAPI * QueryImageFn)(HANDLE, DWORD, LPWSTR, PDWORD);
+    typedef BOOL(WINAPI * IsWow64Fn)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto queryImage = (QueryImageFn)GetProcAddress(kernel, "QueryFullProcessImageNameW");
+    auto isWow64 = (IsWow64Fn)GetProcAddress(kernel, "IsWow64Process");
+    HANDLE process = OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, pid);
+    if (!process || !queryImage || !isWow64) {
+        if (process)
+            CloseHandle(process);
+        return false;
+    }
+    WCHAR path[MAX_PATH] = L"";
+    DWORD cch = MAX_PATH;
+    BOOL wow64 = FALSE;
+    bool ok = queryImage(process, 0, path, &cch) && isWow64(process, &wow64);
+    CloseHandle(process);
+    *image = path;
+    *native = !wow64;
+    return ok;
 }

@@ -72,3 +72,24 @@ bool WaitForSecondPhase(DWORD timeoutMs, std::vector<std::string> *boxes);
 // The port and driver of the queue named printer (the queue the installer
 // made); false when there is no such queue.
 bool InstalledQueue(const wchar_t *printer, std::wstring *port, std::wstring *driver);
+
+// The spooler environment this build's installer installs for on a machine
+// of its own architecture ("Windows x64" or "Windows NT x86").
+extern const wchar_t kDriverEnvironment[];
+
+// The driver of the queue named printer as the spooler reports it: its
+// environment and its configuration library's full path; false when there
+// is no such queue or driver.
+bool QueueDriverFiles(const wchar_t *printer, std::wstring *environment, std::wstring *configFile);
+
+// The printer driver directory of environment, as the spooler answers it
+// ("" when it refuses the environment).
+std::wstring DriverDirectory(const wchar_t *environment);
+
+// Whether path lies in folder (case-insensitive, at any depth).
+bool PathIn(const std::wstring &path, const std::wstring &folder);
+
+// The program file of process pid and whether it runs natively, i.e. with
+// this program's architecture (not under WOW64); false when the process
+// cannot be opened or asked.
+bool ProcessImage(DWORD pid, std::wstring *image, bool *native);

@@ -113,13 +113,6 @@ BOOL EnumMonitorsLevel1(const SpoolCallArgs *, LPBYTE pBuffer, DWORD cbBuf, LPDW
     return EnumMonitorsA(NULL, 1, pBuffer, cbBuf, pcbNeeded, pcReturned);
 }
 
-std::string PrinterDriverDir()
-{
-    char dir[MAX_PATH] = "";
-    DWORD cb = 0;
-    GetPrinterDriverDirectoryA(NULL, NULL, 1, (LPBYTE)dir, sizeof(dir), &cb);
-    return dir;
-}
 
 bool FileThere(const std::string &path)
 {
@@ -159,6 +152,14 @@ bool ReportState(bool installed)
     } else {
         part(false, queue);
     }
+    // The driver of this build's architecture: its environment, and its
+    // configuration library in that environment's driver directory.
+    std::wstring environment, config;
+    if (installed) {
+        bool known = QueueDriverFiles(L"Ostrel TZ-1000", &environment, &config);
+        part(known && environment == kDriverEnvironment && PathIn(config, DriverDirectory(kDriverEnvironment)),
+             "driver environment \"" + Narrow(environment) + "\", configuration library " + Narrow(config));
+    }
     part(SpoolerLists(SpoolEnumPrinterDriversA, kModel, sizeof(DRIVER_INFO_1A)),
          "driver \"" + std::string(kModel) + "\"");
     part(SpoolerLists(EnumMonitorsLevel1, "jobtap", sizeof(MONITOR_INFO_1A)), "language monitor \"jobtap\"");
@@ -173,7 +174,7 @@ bool ReportState(bool installed)
     std::string program = RegText(kMonitorKey, kModel);
     part(!program.empty(), "monitor values: status monitor \"" + program + "\", Head \"" + head + "\", Tail \"" +
                                tail + "\"");
-    std::string drvDir = PrinterDriverDir();
+    std::string drvDir = Narrow(DriverDirectory(kDriverEnvironment));
     int files = 0;
     for (const char *file : kDriverFiles)
         files += FileThere(drvDir + "\\" + file);

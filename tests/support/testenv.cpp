@@ -277,6 +277,16 @@ bool SpoolerHost::RunJob(const Job &job, MONITOR *below, std::string *why)
         *why = "Open " + std::to_string(GetLastError());
         return false;
     }
+    bool ok = RunDoc(hPort, job, why);
+    if (!lm->pfnClosePort(hPort) && ok) {
+        *why = "Close " + std::to_string(GetLastError());
+        ok = false;
+    }
+    return ok;
+}
+
+bool SpoolerHost::RunDoc(HANDLE hPort, const Job &job, std::string *why)
+{
     DOC_INFO_1W doc = {(LPWSTR)L"doc", nullptr, (LPWSTR)L"RAW"};
     bool ok = lm->pfnStartDocPort(hPort, (LPWSTR)job.printer.c_str(), job.jobId, 1, (LPBYTE)&doc);
     if (!ok)
@@ -290,11 +300,19 @@ bool SpoolerHost::RunJob(const Job &job, MONITOR *below, std::string *why)
     if (ok) {
         lm->pfnEndDocPort(hPort);   // SetJob fails without a live job; the bytes are out by then
     }
-    if (!lm->pfnClosePort(hPort) && ok) {
-        *why = "Close " + std::to_string(GetLastError());
-        ok = false;
-    }
     return ok;
+}
+
+HANDLE StartChannelClient(const std::wstring &port, int count)
+{
+    std::wstring cmd = L"\"" + ExePath(L"chanclient.exe") + L"\" jobtap " + port + L" " + std::to_wstring(count) +
+                       L" \"MFG:Ostrel;CMD:TZ;MDL:TZ-1200;\"";
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
 }
 
 std::vector<BYTE> Bytes(const char *text) { return std::vector<BYTE>(text, text + strlen(text)); }

@@ -92,7 +92,16 @@ struct SpoolerHost {
         DWORD chunk = 4096;
     };
     bool RunJob(const Job &job, MONITOR *below, std::string *why);
+    // The job's document on a port already open (StartDoc, writes, EndDoc),
+    // for callers that keep a port open across jobs; the same answers.
+    bool RunDoc(HANDLE hPort, const Job &job, std::string *why);
 };
+
+// Starts chanclient.exe (beside this program) sending count device-id
+// requests through port's channel of jobtap, expecting the fake port
+// monitor's default answer; a negative count tolerates failed requests.
+// The process handle (the caller closes it), or null with the last error.
+HANDLE StartChannelClient(const std::wstring &port, int count);
 
 std::vector<BYTE> Bytes(const char *text);
 std::string ReadTextFile(const std::wstring &path);     // empty when missing

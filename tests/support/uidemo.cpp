@@ -108,6 +108,16 @@ int main(int argc, char **argv)
         return 1;
     }
     Sleep(500);
+    // The sheet's library is the one Wine loaded for the queue's driver: the
+    // installed configuration library of this build's environment.
+    std::wstring environment, config;
+    WCHAR loaded[MAX_PATH] = L"";
+    GetModuleFileNameW(GetModuleHandleW(L"KZTTZUIF.DLL"), loaded, MAX_PATH);
+    bool installedUi = QueueDriverFiles(kUiPrinter, &environment, &config) && environment == kDriverEnvironment &&
+                       PathIn(config, DriverDirectory(kDriverEnvironment)) && !lstrcmpiW(loaded, config.c_str());
+    if (!screenshotsOnly)
+        printf("\ndocument sheet shown through %ls (driver environment \"%ls\"): %s\n", loaded[0] ? loaded : L"(none)",
+               environment.c_str(), installedUi ? "the installed library" : "NOT THE INSTALLED LIBRARY");
     SaveScreenshot(OutFile(L"settings"), sheet);
     Click(page, 222);
     HWND about = WaitForPage(GetCurrentProcessId(), 223, 10000, NULL);  // the box with the web address
@@ -135,8 +145,12 @@ int main(int argc, char **argv)
 
     // The printer sheet with its Information page.
     typedef BOOL(WINAPI * PrinterPropertiesFn)(HWND, HANDLE);
-    HMODULE ui = LoadLibraryW(ExePath(L"KZTTZUIF.DLL").c_str());
+    HMODULE ui = LoadLibraryW(config.c_str());
     auto printerProperties = (PrinterPropertiesFn)GetProcAddress(ui, "PrinterProperties");
+    if (!printerProperties) {
+        printf("%ls has no PrinterProperties\n", config.c_str());
+        return 1;
+    }
     // Wine's parallel ports have no device behind them (a job there fails at
     // its end): for the page's raw job the queue's port is a file, and the
     // handle is opened again on it. Where Wine still refuses the job, the
@@ -176,5 +190,5 @@ int main(int argc, char **argv)
     ClosePrinter(hPrinter);
     printf("screenshots: uidll-settings, uidll-about, uidll-information (%s)\n",
            GetUserDefaultLangID() == 0x0411 ? "Japanese" : "English");
-    return page ? 0 : 1;
+    return page && installedUi ? 0 : 1;
 }

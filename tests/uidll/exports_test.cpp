@@ -1,5 +1,6 @@
 // The library's exports, called directly and through Wine's own spooler
 // functions as an application calls them.
+#include "guardeddevmode.h"
 #include "uidllfixture.h"
 #include <algorithm>
 #include <random>
@@ -279,209 +280,20 @@ TEST_F(UiTest, SimpleExports)
     EXPECT_EQ(244, ui.pfnAdvDocProps(NULL, hPrinter, (LPWSTR)kUiPrinter, NULL, NULL));
 }
 
-// Device modes of every shape and claim, each in a buffer of exactly the size
-// it claims, ending where an inaccessible page begins (a read or write past
-// the end faults) and with guard bytes before it.
-namespace {
-
-class GuardedDevmode {
-public:
-    static const size_t kGuard = 64;
-    static const BYTE kFill = 0xA5;
-
-    explicit GuardedDevmode(size_t cb) : m_cb(cb)
-    {
-        SYSTEM_INFO si;
-        GetSystemInfo(&si);
-        size_t page = si.dwPageSize;
-        m_cbUsable = (cb + kGuard + page - 1) / page * page;
-        m_pBase = (BYTE *)VirtualAlloc(NULL, m_cbUsable + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-        DWORD old;
-        VirtualProtect(m_pBase + m_cbUsable, page, PAGE_NOACCESS, &old);
-        memset(m_pBase, kFill, m_cbUsable);
-    }
-    ~GuardedDevmode() { VirtualFree(m_pBase, 0, MEM_RELEASE); }
-    BYTE *Bytes() { return m_pBase + m_cbUsable - m_cb; }
-    DEVMODEW *Devmode() { return (DEVMODEW *)Bytes(); }
-    size_t Size() const { return m_cb; }
-    bool GuardIntact()
-    {
-        for (size_t i = 1; i <= kGuard; i++)
-            if (Bytes()[-(ptrdiff_t)i] != kFill)
-                return false;
-        return true;
-    }
-    // No byte from offset on was written since construction.
-    bool UntouchedFrom(size_t offset)
-    {
-        for (size_t i = offset; i < m_cb; i++)
-            if (Bytes()[i] != kFill)
-                return false;
-        return true;
-    }
-
-private:
-    size_t m_cb, m_cbUsable;
-    BYTE *m_pBase;
-};
-
-// The dmSpecVersion a converted device mode of a public size carries; other
-// sizes carry the source's.
-WORD SpecForSize(WORD size, WORD source)
-{
-    return size == 188 ? 0x0320 : size == 212 ? 0x0400 : size == 220 ? 0x0401 : source;
-}
-
-// What a call that reports success must have written into a fresh buffer
-// of 244 bytes for the template (the caller's input device mode, or none):
-// the template's shape where it is smaller than ours, the dmSpecVersion of
-// that size (ours for an unlisted one), our private part as far as it fits,
-// its signature when there is room for it, nothing beyond; public fields as
-// the library's rules make them: colour, scale 1 to 1000, copies 1 to 99,
-// one resolution of the table throughout, paper and pixels from the private
-// part, a terminated name.
-::testing::AssertionResult IsDriverOutput(GuardedDevmode &g, const DEVMODEW *pTemplate)
-{
-    const DEVMODEW *o = g.Devmode();
-    bool smaller = pTemplate && pTemplate->dmSize < 220, shorter = pTemplate && pTemplate->dmDriverExtra < 24;
-    WORD size = smaller ? pTemplate->dmSize : 220, extra = shorter ? pTemplate->dmDriverExtra : 24;
-    WORD version = shorter ? pTemplate->dmDriverVersion : 0x0100;
-    WORD spec = SpecForSize(size, 0x0401);
-    if (o->dmSize != size || o->dmDriverExtra != extra || o->dmDriverVersion != version ||
-        o->dmSpecVersion != spec)
-        return ::testing::AssertionFailure()
-               << "shape " << o->dmSize << "+" << o->dmDriverExtra << " version " << o->dmDriverVersion << " spec "
-               << o->dmSpecVersion << ", want " << size << "+" << extra << " " << version << " " << spec;
-    if (size < offsetof(DEVMODEW, dmFields) + sizeof(DWORD))
-        return ::testing::AssertionFailure() << "public part of " << size << " bytes";
-    if (!g.UntouchedFrom(size + extra))
-        return ::testing::AssertionFailure() << "written beyond " << size << "+" << extra;
-    PrivateSettings priv = {};
-    memcpy(&priv, g.Bytes() + size, extra);
-    if (extra >= offsetof(PrivateSettings, dwPrivData) + 4 && priv.dwPrivData != PRIV_SIGNATURE)
-        return ::testing::AssertionFailure() << "no signature: " << std::hex << priv.dwPrivData;
-    bool named = false;
-    for (int i = 0; i < CCHDEVICENAME; i++)
-        named = named || !o->dmDeviceName[i];
-    if (!named)
-        return ::testing::AssertionFailure() << "device name without end";
-#define HAS(field) (offsetof(DEVMODEW, field) + sizeof(o->field) <= size)
-#define PRIV_HAS(field) (offsetof(PrivateSettings, field) + sizeof(priv.field) <= extra)
-    if (!(o->dmFields & DM_COLOR) || (HAS(dmColor) && o->dmColor != DMCOLOR_COLOR))
-        return ::testing::AssertionFailure() << "colour " << o->dmColor << " fields " << std::hex << o->dmFields;
-    if (HAS(dmScale) && (o->dmScale < 1 || o->dmScale > 1000))
-        return ::testing::AssertionFailure() << "scale " << o->dmScale;
-    if (HAS(dmCopies) && (o->dmCopies < 1 || o->dmCopies > 99))
-        return ::testing::AssertionFailure() << "copies " << o->dmCopies;
-    if (HAS(dmPrintQuality)) {
-        int dpi = o->dmPrintQuality;
-        bool listed = std::find(ResolutionTable, ResolutionTable + RESOLUTION_COUNT, dpi) !=
-                      ResolutionTable + RESOLUTION_COUNT;
-        if (!listed || (PRIV_HAS(FrameDpiIdx) && dpi != ResolutionForIndex(priv.FrameDpiIdx)) ||
-            (HAS(dmYResolution) && o->dmYResolution != dpi) || (HAS(dmLogPixels) && o->dmLogPixels != dpi))
-            return ::testing::AssertionFailure() << "resolution " << dpi << " " << o->dmYResolution << " "
-                                                 << o->dmLogPixels << " index " << priv.FrameDpiIdx;
-        if (PRIV_HAS(UserDefinedY) && HAS(dmPelsHeight) &&
-            (o->dmPelsWidth != (DWORD)PelsForLength(priv.UserDefinedX, (int16_t)dpi) ||
-             o->dmPelsHeight != (DWORD)PelsForLength(priv.UserDefinedY, (int16_t)dpi)))
-            return ::testing::AssertionFailure() << "pixels " << o->dmPelsWidth << " x " << o->dmPelsHeight;
-    }
-    if (PRIV_HAS(UserDefinedY) && HAS(dmPaperWidth) &&
-        (o->dmPaperWidth != priv.UserDefinedX || o->dmPaperLength != priv.UserDefinedY))
-        return ::testing::AssertionFailure() << "paper " << o->dmPaperWidth << " x " << o->dmPaperLength;
-#undef HAS
-#undef PRIV_HAS
-    return ::testing::AssertionSuccess();
-}
-
-}  // namespace
-
+// Generated device modes, each in a buffer of exactly its claimed size:
+// every success valid, nothing written outside (guardeddevmode.cpp). Every
+// 16th round also through DrvDocumentProperties, which reads the spooler's
+// records (about 50 ms under Wine).
 TEST_F(UiTest, GeneratedDevmodesStayInsideTheirBuffers)
 {
     std::mt19937 rng(20261207);
-    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    auto fill = [&](GuardedDevmode &g, WORD dmSize, WORD dmExtra, bool validPrivate) {
-        for (size_t i = 0; i < g.Size(); i++)
-            g.Bytes()[i] = (BYTE)pick(0, 255);
-        DEVMODEW *pdm = g.Devmode();
-        pdm->dmSize = dmSize;
-        pdm->dmDriverExtra = dmExtra;
-        int spec = pick(0, 3);  // a quarter none, a quarter any, half ours
-        pdm->dmSpecVersion = spec == 0 ? 0 : spec == 1 ? (WORD)pick(0, 0xFFFF) : 0x0401;
-        pdm->dmFields = (DWORD)pick(0, 0x7FFFFFFF);
-        if (validPrivate && dmExtra >= 24 && (size_t)dmSize + 24 <= g.Size()) {
-            PrivateSettings s = DefaultSettings();
-            s.UserDefinedX = (int16_t)pick(-30000, 30000);
-            s.FrameDpiIdx = (int16_t)pick(-3, 8);
-            memcpy((BYTE *)pdm + dmSize, &s, sizeof(s));
-        }
-    };
-    // Every device mode has at least its header (76 bytes); beyond that the
-    // buffer is exactly what dmSize and dmDriverExtra claim.
-    auto claimSize = [](WORD dmSize, WORD dmExtra) { return std::max<size_t>(76, (size_t)dmSize + dmExtra); };
-    static const WORD kSizes[] = {0, 1, 60, 76, 100, 156, 188, 212, 220, 221, 300, 4000};
-    static const WORD kExtras[] = {0, 8, 23, 24, 25, 200};
-    static const DWORD kModes[] = {CDM_CONVERT, CDM_CONVERT351, CDM_DRIVER_DEFAULT, 8};
-    int converted = 0, answered = 0, refused = 0;
+    DevmodeRoundCounts counts;
     for (int round = 0; round < 3000; round++) {
-        WORD inSize = kSizes[pick(0, 11)], inExtra = kExtras[pick(0, 5)];
-        WORD outSize = kSizes[pick(0, 11)], outExtra = kExtras[pick(0, 5)];
-        GuardedDevmode in(claimSize(inSize, inExtra)), out(claimSize(outSize, outExtra));
-        fill(in, inSize, inExtra, pick(0, 1));
-        fill(out, outSize, outExtra, false);
-        DriverDevmode dd;
-        BuildWorkingDevmode(&dd, NULL, kUiPrinter);
-        MergeDevmode(&dd, in.Devmode());
-        converted += ConvertDevmode(in.Devmode(), out.Devmode()) > 0;
-        // The caller's output for its own device mode is of the size the
-        // library announces (244), whatever the template's shape; a copy
-        // that fails writes nothing.
-        GuardedDevmode full(sizeof(DriverDevmode));
-        if (CopyDevmodeOut(&dd, in.Devmode(), full.Devmode()))
-            EXPECT_TRUE(IsDriverOutput(full, in.Devmode())) << "round " << round;
-        else
-            EXPECT_TRUE(full.UntouchedFrom(0)) << "round " << round;
-        // The same through the export, every 16th round (each call reads
-        // the spooler's records, about 50 ms under Wine): IDOK only with that
-        // output written, else a negative answer with the reason and nothing
-        // written.
-        GuardedDevmode answer(sizeof(DriverDevmode));
-        if (round % 16 == 0) {
-            SetLastError(0xdeadbeef);
-            LONG lAnswer =
-                ui.pfnDocProps(NULL, hPrinter, (LPWSTR)kUiPrinter, answer.Devmode(), in.Devmode(), DM_COPY);
-            if (lAnswer == IDOK) {
-                answered++;
-                EXPECT_TRUE(IsDriverOutput(answer, in.Devmode())) << "round " << round;
-            } else {
-                refused++;
-                EXPECT_LT(lAnswer, 0) << "round " << round;
-                EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError()) << "round " << round;
-                EXPECT_TRUE(answer.UntouchedFrom(0)) << "round " << round;
-            }
-        }
-        fill(out, outSize, outExtra, false);
-        LONG cb = (LONG)out.Size() - pick(0, 1) * pick(0, 80);
-        DWORD mode = kModes[pick(0, 3)];
-        if (ui.pfnConvert((LPWSTR)L"No Such Printer", in.Devmode(), out.Devmode(), &cb, mode)) {
-            // Only the conversions can succeed without a printer: the
-            // output's own shape, or the 3.51 one.
-            WORD size = mode == CDM_CONVERT351 ? 188 : outSize, extra = mode == CDM_CONVERT351 ? 8 : outExtra;
-            EXPECT_TRUE(mode == CDM_CONVERT || mode == CDM_CONVERT351) << "round " << round;
-            EXPECT_EQ(size, out.Devmode()->dmSize) << "round " << round;
-            EXPECT_EQ(extra, out.Devmode()->dmDriverExtra) << "round " << round;
-            EXPECT_EQ(SpecForSize(size, in.Devmode()->dmSpecVersion), out.Devmode()->dmSpecVersion)
-                << "round " << round;
-            EXPECT_EQ(size + extra, cb) << "round " << round;
-        }
-        ui.pfnCaps(NULL, NULL, (WORD)pick(0, 20), NULL, in.Devmode());
-        ASSERT_TRUE(in.GuardIntact()) << "round " << round;
-        ASSERT_TRUE(out.GuardIntact()) << "round " << round;
-        ASSERT_TRUE(full.GuardIntact()) << "round " << round;
-        ASSERT_TRUE(answer.GuardIntact()) << "round " << round;
-        EXPECT_GE(dd.dm.dmPrintQuality, 90);
+        std::string what;
+        ASSERT_TRUE(GeneratedDevmodeRound(ui, hPrinter, rng, round % 16 == 0, &counts, &what))
+            << "round " << round << ": " << what;
     }
-    RecordProperty("converted", converted);
-    RecordProperty("answered", answered);
-    RecordProperty("refused", refused);
+    RecordProperty("converted", counts.converted);
+    RecordProperty("answered", counts.answered);
+    RecordProperty("refused", counts.refused);
 }

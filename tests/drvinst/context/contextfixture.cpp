@@ -146,3 +146,27 @@ bool ContextTest::LogHas(const std::string &message)
     }
     return false;
 }
+
+bool ReadInfAsInstaller(const std::string &path, InfRound *round, std::string *what)
+{
+    CInstallContext fresh;  // no log file: the messages go to m_strError only
+    fresh.SetInfFileName(path.c_str());
+    fresh.m_wLangID = 0x0409;
+    std::string models;
+    round->listed = fresh.FindInfPrinters(models) != FALSE;
+    if (!round->listed && fresh.m_strError.empty()) {
+        *what = "the model list failed without a message";
+        return false;
+    }
+    std::string model = models.substr(0, models.find(','));
+    fresh.SetPrinterName(round->listed && !model.empty() ? model.c_str() : "TZ A");
+    fresh.m_strError.clear();
+    round->parsed = fresh.ParseInf() != FALSE;
+    if (!round->parsed && fresh.m_strError.empty()) {
+        *what = "ParseInf failed without a message";
+        return false;
+    }
+    if (round->parsed)
+        FreeSplMem(fresh.AllocDependentFiles());
+    return true;
+}

@@ -38,3 +38,13 @@ void RemoveTree(const std::string &dir);
 std::string TempPathA();
 std::string WindowsDirA();
 std::string PrinterDriverDirA();
+
+// One INF through a fresh context as the installer reads it: the models
+// listed, then ParseInf for the first listed model (or "TZ A"), then the
+// dependent files of a parsed model. Each step that fails must leave a
+// message for the user; false (with the step in *what) when one does not.
+struct InfRound {
+    bool listed = false;
+    bool parsed = false;
+};
+bool ReadInfAsInstaller(const std::string &path, InfRound *round, std::string *what);

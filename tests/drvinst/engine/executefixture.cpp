@@ -366,3 +366,16 @@ std::string Changes(const MachineState &a, const MachineState &b)
            Changes(a.spooler.monitors, b.spooler.monitors) + Changes(a.spooler.processors, b.spooler.processors) +
            Changes(a.files, b.files) + Changes(a.keys, b.keys);
 }
+
+void ExecuteTest::BothPhases(BOOL CInstallContext::*mode, const char *what)
+{
+    CInstallContext first;
+    ASSERT_NO_FATAL_FAILURE(PrepareOperation(first, "LPT1:", &(first.*mode)));
+    ASSERT_TRUE(first.Excecute()) << what << ": " << first.GetErrorText();
+    ASSERT_EQ("restart", m_dialogs.calls.back()) << what;
+    std::string command = RegText(kRunOnceKey, "TZ.INF");
+    ASSERT_NE("(none)", command) << what;
+    CInstallContext second;
+    ASSERT_TRUE(RunSecondPhase(second, command)) << what << ": " << second.GetErrorText();
+    EXPECT_TRUE(RunOnceNames().empty()) << what;
+}

@@ -96,6 +96,10 @@ protected:
     void PrepareRun(const char *model, const char *port, BOOL CInstallContext::*mode, CInstallContext &c);
     BOOL Run(const char *model, const char *port, BOOL CInstallContext::*mode, CInstallContext &c);
     BOOL Run(const char *model, const char *port, BOOL CInstallContext::*mode);
+    // A first phase on LPT1: with the mode flag picked by mode (reinstall or
+    // uninstall), the restart declined; then its second phase from the
+    // command it registered. what names the operation in failures.
+    void BothPhases(BOOL CInstallContext::*mode, const char *what);
     // What the first phase registers for the model on port with its switches.
     std::string SecondPhaseCommand(const char *port, const char *switches);
     // The working folder as a reinstall's first phase leaves it: every file

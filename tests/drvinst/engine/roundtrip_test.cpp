@@ -14,23 +14,7 @@
 #include <algorithm>
 #include <stdio.h>
 
-class RoundTripTest : public ExecuteTest {
-protected:
-    // A first phase on LPT1: with the mode flag picked by mode, the restart
-    // declined; then its second phase from the command it registered.
-    void BothPhases(BOOL CInstallContext::*mode, const char *what)
-    {
-        CInstallContext first;
-        ASSERT_NO_FATAL_FAILURE(PrepareOperation(first, "LPT1:", &(first.*mode)));
-        ASSERT_TRUE(first.Excecute()) << what << ": " << first.GetErrorText();
-        ASSERT_EQ("restart", m_dialogs.calls.back()) << what;
-        std::string command = RegText(kRunOnceKey, "TZ.INF");
-        ASSERT_NE("(none)", command) << what;
-        CInstallContext second;
-        ASSERT_TRUE(RunSecondPhase(second, command)) << what << ": " << second.GetErrorText();
-        EXPECT_TRUE(RunOnceNames().empty()) << what;
-    }
-};
+using RoundTripTest = ExecuteTest;
 
 TEST_F(RoundTripTest, InstallReinstallUninstallLeaveNothingButWhatStaysOnPurposeAndRoundsConverge)
 {
