@@ -43,6 +43,21 @@ static BOOL HasSearchFlags()
     return hKernel && GetProcAddress(hKernel, "AddDllDirectory") != NULL;
 }
 
+// LoadLibraryExW of a full path with the narrowest search the platform
+// has; a platform that lists the search flags but refuses them
+// (ERROR_INVALID_PARAMETER) gets the older flag instead.
+static HMODULE LoadWithSearchFlags(LPCWSTR pszFullPath)
+{
+    if (HasSearchFlags()) {
+        HMODULE hModule =
+            LoadLibraryExW(pszFullPath, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (hModule || GetLastError() != ERROR_INVALID_PARAMETER)
+            return hModule;
+        LogDbg(L"Start LoadLibraryEx([%s]) search flags refused E %d", pszFullPath, ERROR_INVALID_PARAMETER);
+    }
+    return LoadLibraryExW(pszFullPath, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 /* Loads a filter library inside the spooler. A relative name is taken from
  * the system directory only; an absolute path as given. Its own imports are
  * looked up in its folder, then the system directory, and nowhere else where
@@ -51,10 +66,8 @@ static BOOL HasSearchFlags()
  * search (LOAD_WITH_ALTERED_SEARCH_PATH). Null with the last error set. */
 static HMODULE LoadFilterLibrary(LPCWSTR pszPath)
 {
-    DWORD dwFlags = HasSearchFlags() ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
-                                     : LOAD_WITH_ALTERED_SEARCH_PATH;
     if (IsAbsolutePath(pszPath))
-        return LoadLibraryExW(pszPath, NULL, dwFlags);
+        return LoadWithSearchFlags(pszPath);
     WCHAR szFull[MAX_PATH];
     UINT cch = GetSystemDirectoryW(szFull, MAX_PATH);
     if (cch == 0 || cch + 1 + lstrlenW(pszPath) >= MAX_PATH || pszPath[0] == L'\\' || pszPath[0] == L'/' ||
@@ -64,7 +77,7 @@ static HMODULE LoadFilterLibrary(LPCWSTR pszPath)
     }
     lstrcatW(szFull, L"\\");
     lstrcatW(szFull, pszPath);
-    return LoadLibraryExW(szFull, NULL, dwFlags);
+    return LoadWithSearchFlags(szFull);
 }
 
 /* Loads the " Filter" library of the port's printer, if one is configured and
