@@ -210,7 +210,7 @@ TEST(ShippedBinaries, ImportOnlyWhatWindows2000AndXpExportAndExportExactNames)
 }
 
 // The other architecture's build, when it lies beside this one, is checked
-// too: the 32-bit binaries are the design's target even where this machine
+// too: the 32-bit binaries are the primary target even where this machine
 // cannot run 32-bit code.
 TEST(ShippedBinaries, OtherArchitectureBuildPassesTheSameChecks)
 {

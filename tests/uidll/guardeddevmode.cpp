@@ -25,7 +25,7 @@ WORD SpecForSize(WORD size, WORD source)
     if (o->dmSize != size || o->dmDriverExtra != extra || o->dmDriverVersion != version ||
         o->dmSpecVersion != spec)
         return ::testing::AssertionFailure()
-               << "shape " << o->dmSize << "+" << o->dmDriverExtra << " version " << o->dmDriverVersion << " spec "
+               << "shape " << o->dmSize << "+" << o->dmDriverExtra << " version " << o->dmDriverVersion << " dmSpecVersion "
                << o->dmSpecVersion << ", want " << size << "+" << extra << " " << version << " " << spec;
     if (size < offsetof(DEVMODEW, dmFields) + sizeof(DWORD))
         return ::testing::AssertionFailure() << "public part of " << size << " bytes";
@@ -73,7 +73,7 @@ WORD SpecForSize(WORD size, WORD source)
 namespace {
 
 // Fills a guarded buffer with random bytes and the given shape; a quarter of
-// the spec versions none, a quarter any, half ours; with validPrivate and
+// the dmSpecVersion values none, a quarter any, half ours; with validPrivate and
 // room for it, a private part of the driver's with random width and
 // resolution index.
 void FillRandom(std::mt19937 &rng, GuardedDevmode &g, WORD dmSize, WORD dmExtra, bool validPrivate)
@@ -163,7 +163,7 @@ bool GeneratedDevmodeRound(UiLibrary &ui, HANDLE hPrinter, std::mt19937 &rng, bo
         if ((mode != CDM_CONVERT && mode != CDM_CONVERT351) || o->dmSize != size || o->dmDriverExtra != extra ||
             o->dmSpecVersion != SpecForSize(size, in.Devmode()->dmSpecVersion) || cb != size + extra)
             return Fail(what, "DrvConvertDevMode mode " + std::to_string(mode) + " gave " + std::to_string(o->dmSize) +
-                                  "+" + std::to_string(o->dmDriverExtra) + " spec " +
+                                  "+" + std::to_string(o->dmDriverExtra) + " dmSpecVersion " +
                                   std::to_string(o->dmSpecVersion) + " in " + std::to_string(cb) + " bytes");
     }
     ui.pfnCaps(NULL, NULL, (WORD)pick(0, 20), NULL, in.Devmode());

@@ -65,7 +65,7 @@ struct DevmodeRoundCounts {
 };
 
 // One round of generated input and output device modes (random shapes,
-// spec versions, fields and bytes, drawn from rng): the library's merge,
+// dmSpecVersion values, fields and bytes, drawn from rng): the library's merge,
 // conversion and copy-out directly, DrvConvertDevMode for a printer that does
 // not exist, DrvDeviceCapabilities, and with throughDocProps also
 // DrvDocumentProperties on hPrinter (about 50 ms under Wine). Each success
