@@ -26,7 +26,7 @@ SysErrorText::SysErrorText(DWORD dwError)
  * the setters, for a nested context), SetupSysInfo, then the INF queries. */
 CInstallContext::CInstallContext()
     : m_bInstall(0), m_bUninstall(0), m_bReinstall(0), m_bCopy(0), m_bRunOnce(0), m_bDialogShown(0),
-      m_bRestartPending(0), m_bRestartStarted(0), m_bPendingRefused(0), m_bReplaceAtRestart(0),
+      m_bRestartPending(0), m_bRestartStarted(0), m_bPendingRefused(0), m_bReplaceAtRestart(0), m_bRestartFailed(0),
       m_pLogFileName(NULL), m_pExeFileName(NULL), m_pExeDirName(NULL), m_pExeBaseName(NULL),
       m_pCommandLine(NULL), m_pInfFileName(NULL), m_pPrinterName(NULL), m_pPortName(NULL),
       m_pQueueName(NULL), m_pInfDirName(NULL), m_pInfBaseName(NULL), m_pTempDirName(NULL),

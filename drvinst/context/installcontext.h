@@ -162,6 +162,7 @@ public:
     BOOL m_bRestartStarted;
     BOOL m_bPendingRefused;
     BOOL m_bReplaceAtRestart;  // a file waits for the restart to be replaced or deleted
+    BOOL m_bRestartFailed;     // the operation was done, the restart it asked for failed
     std::string m_strPendingCommand;
     // The dialogs Excecute shows (enginedialogs.h): set by the program before
     // Excecute, not owned; NULL until set.

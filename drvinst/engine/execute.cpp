@@ -112,7 +112,7 @@ static BOOL RegisterSecondPhase(CInstallContext &ctx)
 }
 
 // The restart question when the program gave its dialogs; Yes restarts.
-// FALSE when the restart fails.
+// FALSE when the restart fails (m_bRestartFailed: all else was done).
 static BOOL AskForRestart(CInstallContext &ctx)
 {
     ctx.m_bRestartPending = TRUE;
@@ -120,8 +120,10 @@ static BOOL AskForRestart(CInstallContext &ctx)
         return TRUE;  // nobody to ask: the work waits for the next start
     int nAnswer = ctx.m_pDialogs->AskRestart();
     if (nAnswer == IDOK) {
-        if (!ctx.RestartWindows())
+        if (!ctx.RestartWindows()) {
+            ctx.m_bRestartFailed = TRUE;  // the work itself is done
             return FALSE;
+        }
         ctx.m_bRestartStarted = TRUE;
     }
     ctx.m_bDialogShown = nAnswer != -1;  // a question that could not be shown was not asked

@@ -173,7 +173,8 @@ BOOL CInstallContext::RestartWindows()
     const char *pszFailed = NULL;
     if (!LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &privileges.Privileges[0].Luid))
         pszFailed = "::LookupPrivilegeValue";
-    else if (!AdjustTokenPrivileges(hToken, FALSE, &privileges, 0, NULL, NULL))
+    else if (!AdjustTokenPrivileges(hToken, FALSE, &privileges, 0, NULL, NULL) ||
+             GetLastError() == ERROR_NOT_ALL_ASSIGNED)  // the token lacks the privilege
         pszFailed = "::AdjustTokenPrivileges";
     else if (!ExitWindowsEx(EWX_REBOOT, 0))
         pszFailed = "::ExitWindowsEx";

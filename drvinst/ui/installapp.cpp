@@ -24,8 +24,12 @@ int CInstallApp::InitInstance()
     }
     if (!ctx.m_strLogPath.empty() && !UseLogPath(ctx) && bQuiet)
         return EXIT_FAILED;
-    if (ctx.m_bUsage)
+    if (ctx.m_bUsage && !ctx.m_bQuiet)
         return ShowUsage();
+    if (ctx.m_bUsage) {  // a quiet run shows no window: the table goes to the log
+        ctx.LogErr("Quiet() /? is not shown in a quiet run\r\n");
+        return EXIT_BAD_COMMAND;
+    }
     if (ctx.m_bQuiet) {
         CQuietRun run(ctx);
         return run.Run();

@@ -40,19 +40,20 @@ int CQuietRun::CheckCommand()
 }
 
 // The operation itself, as the main dialog's Start or the second phase runs
-// it; "/Copy" copies and ignores the copy's own result as it does elsewhere.
+// it; a "/Copy" that could not copy every file fails.
 int CQuietRun::Execute()
 {
     if (m_ctx.m_bCopy && !m_ctx.m_bRunOnce) {
         if (!m_ctx.SetupSysInfo() || !m_ctx.ParseInf())
             return EXIT_FAILED;
-        m_ctx.CopyInfFiles();
-        return EXIT_DONE;
+        return m_ctx.CopyInfFiles() ? EXIT_DONE : EXIT_FAILED;
     }
     CQuietEngineDialogs dialogs(m_ctx.m_bForceRestart);
     m_ctx.m_pDialogs = &dialogs;
     BOOL bResult = m_ctx.SetupSysInfo() && m_ctx.ParseInf() && m_ctx.SetupSplInfo() && m_ctx.Excecute();
     m_ctx.m_pDialogs = NULL;
+    if (!bResult && m_ctx.m_bRestartFailed)
+        return EXIT_RESTART_NEEDED;  // done; the restart that finishes it did not start
     if (!bResult)
         return m_ctx.m_bPendingRefused ? EXIT_PENDING : EXIT_FAILED;
     if (m_ctx.m_bRestartStarted)
@@ -67,6 +68,12 @@ int CQuietRun::Run()
         nCode = Execute();
     if (nCode == EXIT_PENDING && !m_ctx.m_strPendingCommand.empty())  // else another run was busy
         m_ctx.LogErr("Quiet() pending: [%s]\r\n", m_ctx.m_strPendingCommand.c_str());
+    if (nCode == EXIT_FAILED) {
+        // What failed, in this log too: nested contexts write their lines to
+        // the default log only.
+        m_ctx.LogErr("Quiet() failed: %s%s\r\n", m_ctx.GetErrorText(),
+                     m_ctx.m_bRestartPending ? " (a second phase is registered: a restart finishes it)" : "");
+    }
     m_ctx.LogDbg("Quiet() exit code %d\r\n", nCode);
     return nCode;
 }

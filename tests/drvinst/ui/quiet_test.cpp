@@ -102,6 +102,7 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
         {"two actions", kClean, std::string(kLine) + "/Install /Uninstall /quiet" + log, 1639, kClean},
         {"no model", kClean, "TZ.INF /Install /quiet" + log, 1639, kClean},
         {"an install without a port", kClean, "TZ.INF \"Ostrel TZ-1000\" /Install /quiet" + log, 1639, kClean},
+        {"/? in a quiet run: no window", kClean, std::string(kLine) + "/? /quiet" + log, 1639, kClean},
         {"an unclosed quote", kClean, "TZ.INF \"Ostrel TZ-1000 /Install /quiet", 1639, kClean},
         {"a model the INF lacks", kClean, "TZ.INF \"Ostrel TZ-9999\" LPT1: /Install /quiet" + log, 1603, kClean},
         {"an INF that is not there", kClean, "NONE.INF \"Ostrel TZ-1000\" LPT1: /Install /quiet" + log, 1603, kClean},
