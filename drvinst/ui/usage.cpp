@@ -19,11 +19,12 @@ const char *UsageText()
            "\r\n"
            "Exit codes of /quiet:\r\n"
            "   0    success\r\n"
-           "3010    success, restart required: the second phase runs after the restart\r\n"
+           "3010    success, restart required: the second phase, or files in use, wait for it\r\n"
            "1641    success, the restart was started (/forcerestart)\r\n"
-           "1602    cancelled\r\n"
+           "1602    cancelled (not produced by /quiet)\r\n"
            "1603    failure: the error text is in the log\r\n"
-           "1618    another operation is pending: a second phase of this INF waits for a restart\r\n"
+           "1618    another operation is pending (a second phase of this INF waits for a\r\n"
+           "        restart) or another run of this INF is busy\r\n"
            "1639    bad command line\r\n";
 }
 
