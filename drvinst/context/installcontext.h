@@ -157,7 +157,8 @@ public:
     // Windows accepted; m_bPendingRefused, the operation was refused, changing
     // nothing, because a second phase of this INF is still pending
     // (m_strPendingCommand holds its RunOnce command) or another run of the
-    // INF holds its lock (m_strPendingCommand empty).
+    // INF holds its lock (m_strPendingCommand empty; a second phase that
+    // found it held has registered itself again).
     BOOL m_bRestartPending;
     BOOL m_bRestartStarted;
     BOOL m_bPendingRefused;
@@ -261,7 +262,8 @@ public:
     BOOL DiffFile(const char *pszInstalled, const char *pszNew);
     // Files in use (engine/restartfiles.cpp): replaced or deleted by Windows
     // NT at the next restart; m_bReplaceAtRestart says some file waits so.
-    BOOL ReplaceFileAtRestart(const char *pszSource, const char *pszTarget);
+    BOOL ReplaceFileAtRestart(const char *pszSource, const char *pszTarget,
+                              const std::vector<std::string> &dropFirst);
     BOOL DeleteFileAtRestart(const char *pszPath);
     BOOL DropRestartOperations(const std::vector<std::string> &targets);
     BOOL DropRestartOperations(const char *pszTarget);

@@ -396,8 +396,8 @@ static BOOL Install(CInstallContext &ctx)
  * INF still has a second phase pending, is refused before anything changes
  * (the latter with m_bPendingRefused, and the restart that finishes it is
  * offered). One operation of an INF runs at a time: another run holding
- * its lock refuses this one (m_bPendingRefused), or has a second phase
- * register itself again. 1 when all ran; 0 when a step failed, m_strError
+ * its lock refuses this one (m_bPendingRefused; a second phase registers
+ * itself again). 1 when all ran; 0 when a step failed, m_strError
  * telling why. A first phase sets m_bDialogShown when it asked about the
  * restart; m_bRestartPending and m_bRestartStarted say what waits. */
 BOOL CInstallContext::Excecute()
@@ -406,8 +406,9 @@ BOOL CInstallContext::Excecute()
         return TRUE;
     HANDLE hLock = LockInf(*this);
     if (!hLock) {
-        if (!m_bRunOnce)
-            m_bPendingRefused = GetLastError() == ERROR_INSTALL_ALREADY_RUNNING;
+        // Busy: refused (a second phase registers itself again for the next
+        // start); any other error is a failure.
+        m_bPendingRefused = GetLastError() == ERROR_INSTALL_ALREADY_RUNNING;
         return m_bRunOnce ? RetryAtNextStart(*this) : FALSE;
     }
     BOOL bResult = ExcecuteSteps();

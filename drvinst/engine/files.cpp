@@ -53,20 +53,23 @@ static int CompareFiles(const char *pszPath1, const char *pszPath2, BOOL bWinNT)
 
 // Copies one listed file over its target; a target in use is replaced at the
 // next restart instead (Windows NT), unless it holds the same bytes already.
+// What an earlier run left in the delayed operations for targets (the file
+// and the spooler's copies of it) is dropped once the file is in place or
+// its replacement is about to be scheduled: a copy that fails leaves it.
 // FALSE after its error lines.
-static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const char *pszTarget)
+static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const char *pszTarget,
+                           const std::vector<std::string> &targets)
 {
     if (ctx.CopyFileOverwrite(pszSource, pszTarget, ctx.m_bWinNT))
-        return TRUE;
+        return ctx.DropRestartOperations(targets);
     DWORD dwError = GetLastError();
     if (!ctx.m_bWinNT || !IsFileInUseError(dwError))
         return FALSE;
     if (CompareFiles(pszTarget, pszSource, TRUE) == 0) {
         ctx.LogDbg("CopyInfFiles() In Use, Same [%s]\r\n", pszTarget);
-        SetLastError(dwError);
-        return TRUE;
+        return ctx.DropRestartOperations(targets);
     }
-    return ctx.ReplaceFileAtRestart(pszSource, pszTarget);
+    return ctx.ReplaceFileAtRestart(pszSource, pszTarget, targets);
 }
 
 /* Copies every file of the file list from m_pDrvSrcDir (its source name, the
@@ -74,7 +77,8 @@ static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const ch
  * missing (flag 16 keeps an existing target, any other flag overwrites; a
  * target in use is replaced at the next restart), then the INF to its copy in
  * the system INF directory; what an earlier run left in the delayed
- * operations for these files (and the spooler's copies) is dropped first. A failed file is logged with
+ * operations for these files (and the spooler's copies) is dropped once each
+ * is in place, and kept when its copy fails. A failed file is logged with
  * "CopyInfFiles() [<file>]" and the rest still copied; 1 only when all
  * succeeded. After SetupSysInfo, ParseInf. */
 BOOL CInstallContext::CopyInfFiles()
@@ -95,18 +99,17 @@ BOOL CInstallContext::CopyInfFiles()
             bResult = FALSE;  // the Length line names the file
             continue;
         }
-        // What an earlier uninstall left to delete at the restart: the file
-        // and the spooler's copies of a driver file.
+        // What an earlier uninstall may have left to delete at the restart:
+        // the file and the spooler's copies of a driver file.
         std::vector<std::string> targets{szTarget};
         if (m_bWinNT && SameName(p->pDir, m_pPrnDrvDir)) {
             targets.push_back(std::string(p->pDir) + "\\2\\" + p->pDst);
             targets.push_back(std::string(p->pDir) + "\\3\\" + p->pDst);
         }
         BOOL bCopied =
-            MakeFolder(p->pDir) && DropRestartOperations(targets) &&
-            (p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite
-                 ? CopyFileNoOverwrite(szSource, szTarget)
-                                                                         : CopyListedFile(*this, szSource, szTarget));
+            MakeFolder(p->pDir) && (p->pFlag && ReadFieldNumber(p->pFlag) == kCopyNoOverwrite
+                                        ? CopyFileNoOverwrite(szSource, szTarget) && DropRestartOperations(targets)
+                                        : CopyListedFile(*this, szSource, szTarget, targets));
         if (!bCopied) {
             LogErr("CopyInfFiles() [%s]\r\n", p->pDst);
             bResult = FALSE;
@@ -114,7 +117,7 @@ BOOL CInstallContext::CopyInfFiles()
     }
     if (!FormatInfCopy(*this, szTarget, sizeof(szTarget), "CopyInfFiles")) {
         bResult = FALSE;
-    } else if (!DropRestartOperations(szTarget) || !CopyFileOverwrite(LogStr(m_pInfFileName), szTarget)) {
+    } else if (!CopyFileOverwrite(LogStr(m_pInfFileName), szTarget) || !DropRestartOperations(szTarget)) {
         LogErr("CopyInfFiles() [%s]\r\n", LogStr(m_pInfBaseName));
         bResult = FALSE;
     }

@@ -48,7 +48,7 @@ const char *CInstallContext::KeptFolder()
 
 /* Copies the program and its INF into the kept folder, creating it (and
  * "<ProgramFilesDir>\Ostrel") with the access list it inherits there, and
- * drops a deletion an earlier uninstall left for the restart. Nothing
+ * then drops a deletion an earlier uninstall left for the restart. Nothing
  * to do when the program runs from that folder. 1, or 0 after an error
  * line. After ParseCommand and SetupSysInfo. */
 BOOL CInstallContext::CopyToKeptFolder()
@@ -62,8 +62,8 @@ BOOL CInstallContext::CopyToKeptFolder()
     return MakeFolder(pszFolder) &&
            FormatPath(*this, szExe, sizeof(szExe), "CopyToKeptFolder", "%s\\%s", pszFolder, LogStr(m_pExeBaseName)) &&
            FormatPath(*this, szInf, sizeof(szInf), "CopyToKeptFolder", "%s\\%s", pszFolder, LogStr(m_pInfBaseName)) &&
-           DropRestartOperations(szExe) && DropRestartOperations(szInf) &&
-           CopyFileOverwrite(LogStr(m_pExeFileName), szExe) && CopyFileOverwrite(LogStr(m_pInfFileName), szInf);
+           CopyFileOverwrite(LogStr(m_pExeFileName), szExe) && DropRestartOperations(szExe) &&
+           CopyFileOverwrite(LogStr(m_pInfFileName), szInf) && DropRestartOperations(szInf);
 }
 
 /* With the INF's last model uninstalled, removes the kept copy: the program,

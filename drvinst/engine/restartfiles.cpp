@@ -22,10 +22,13 @@ static BOOL FolderOf(const char *pszPath, char *pszDir)
 }
 
 /* Windows NT: copies pszSource beside pszTarget under a fresh name and has
- * Windows move it over pszTarget at the next restart. Sets
- * m_bReplaceAtRestart. TRUE when scheduled; FALSE after an error line (also
- * on Windows 95/98, which cannot), the fresh copy removed again. */
-BOOL CInstallContext::ReplaceFileAtRestart(const char *pszSource, const char *pszTarget)
+ * Windows move it over pszTarget at the next restart; what an earlier run
+ * left in the delayed operations for dropFirst is dropped once the fresh copy
+ * is made, before the move is scheduled. Sets m_bReplaceAtRestart. TRUE when
+ * scheduled; FALSE after an error line (also on Windows 95/98, which cannot),
+ * the fresh copy removed again. */
+BOOL CInstallContext::ReplaceFileAtRestart(const char *pszSource, const char *pszTarget,
+                                           const std::vector<std::string> &dropFirst)
 {
     char szDir[INF_PATH_MAX], szTemp[MAX_PATH];
     if (!m_bWinNT || !FolderOf(pszTarget, szDir)) {
@@ -44,6 +47,10 @@ BOOL CInstallContext::ReplaceFileAtRestart(const char *pszSource, const char *ps
     dwError = CallError(bDone);
     LogStep(*this, bDone, "::CopyFile([%s][%s]) R %d E %d %s", LogStr(pszSource), szTemp, bDone, dwError,
             SysErrorText(dwError).c_str());
+    if (bDone && !DropRestartOperations(dropFirst)) {
+        dwError = GetLastError();
+        bDone = FALSE;
+    }
     if (bDone) {
         bDone = MoveFileExA(szTemp, pszTarget, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
         dwError = CallError(bDone);
@@ -122,8 +129,9 @@ static LONG ReadRestartOperations(CInstallContext &ctx, HKEY hKey, std::vector<W
  * any of the paths in targets (its deletion, or its replacement by an older
  * copy, which is deleted now), so the files this run puts in place next
  * survive the restart. Other programs' operations are kept as they are.
- * Call before the copy. 1 when nothing waits for them any more; 0 after an
- * error line. */
+ * Call once the files are in place, or just before their own replacement is
+ * scheduled, so that a copy that fails keeps what was waiting. 1 when
+ * nothing waits for them any more; 0 after an error line. */
 BOOL CInstallContext::DropRestartOperations(const std::vector<std::string> &targets)
 {
     if (!m_bWinNT)

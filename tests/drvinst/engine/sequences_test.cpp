@@ -207,7 +207,8 @@ TEST_F(SequenceTest, InstallOverAFileInUseReplacesItAtTheRestart)
 // An uninstall whose driver file (the spooler's copy) was in use leaves its deletion for the
 // restart; an install before that restart takes the deletion back (and
 // leaves other programs' delayed operations alone), so the restart does not
-// delete the file just installed.
+// delete the file just installed. An install that could not copy the file
+// leaves the deletion as it was.
 TEST_F(SequenceTest, InstallBeforeTheRestartKeepsAFileAnUninstallLeftToDelete)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
@@ -222,6 +223,14 @@ TEST_F(SequenceTest, InstallBeforeTheRestartKeepsAFileAnUninstallLeftToDelete)
     CloseHandle(h);
     ASSERT_TRUE(ok) << second.GetErrorText();
     ASSERT_NE(std::string::npos, PendingRenames().find("KZTTZDRV.DLL"));
+
+    h = CreateFileA((m_package + "\\KZTTZDRV.DLL").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CInstallContext failed;
+    ok = Run(kModel, "LPT1:", &CInstallContext::m_bInstall, failed);
+    CloseHandle(h);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(std::string::npos, PendingRenames().find("KZTTZDRV.DLL"));
 
     CInstallContext again;
     ASSERT_TRUE(Run(kModel, "LPT1:", &CInstallContext::m_bInstall, again)) << again.GetErrorText();
