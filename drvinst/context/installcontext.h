@@ -282,6 +282,7 @@ public:
     BOOL RestartWindows();
     BOOL AddUninstallKey();
     BOOL DelUninstallKey();
+    BOOL FindUninstallKey(BOOL *pbListed);
     BOOL FindPendingPhase();
     // The installer's kept copy for the Uninstall entry (engine/keptcopy.cpp):
     // "<ProgramFilesDir>\Ostrel\Ostrel<INF name>", in m_pKeptDirName.

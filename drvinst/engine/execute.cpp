@@ -306,9 +306,17 @@ static BOOL ReinstallSecondPhase(CInstallContext &ctx)
 // and the working folder holds the program, the model's registry lines,
 // queues, driver and USB entry go; the second phase is registered last, so
 // that a removal that stopped half-way leaves the model listed for another
-// try.
+// try. A model with neither a driver nor an Uninstall entry is not
+// installed: nothing changes, and no restart is asked for.
 static BOOL UninstallFirstPhase(CInstallContext &ctx)
 {
+    BOOL bListed = FALSE;
+    if (!ctx.EnumDrv() || !ctx.FindUninstallKey(&bListed))
+        return FALSE;
+    if (!bListed && !FindEnumDrv(ctx, ctx.m_pPrinterName)) {
+        ctx.LogDbg("Excecute() Not Installed [%s]: nothing to uninstall\r\n", ctx.m_pPrinterName);
+        return TRUE;
+    }
     if (!RunOnceCommandFits(ctx) || !ctx.CopyToTemp() || !ctx.DelReg() || !ctx.DelPrn() || !ctx.DelDrv() ||
         !ctx.DelRegUsbPrint())
         return FALSE;

@@ -274,6 +274,28 @@ BOOL CInstallContext::AddUninstallKey()
     return bResult;
 }
 
+/* Whether the model has an entry under HKLM's Uninstall key, in *pbListed.
+ * 1 when that could be read (the open and close logged), 0 after an error
+ * line. */
+BOOL CInstallContext::FindUninstallKey(BOOL *pbListed)
+{
+    *pbListed = FALSE;
+    char szKey[INF_PATH_MAX];
+    if (!FormatPath(*this, szKey, sizeof(szKey), "FindUninstallKey", "%s\\%s", kUninstallKey, LogStr(m_pPrinterName)))
+        return FALSE;
+    HKEY hKey = NULL;
+    LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szKey, 0, KEY_READ, &hKey);
+    BOOL bRead = lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND;
+    LogStep(*this, bRead, "::RegOpenKeyEx([%s]) h x%x E %d %s", szKey, (unsigned)(ULONG_PTR)hKey, lStatus,
+            SysErrorText(lStatus).c_str());
+    if (lStatus != ERROR_SUCCESS) {
+        SetLastError(lStatus);
+        return bRead;
+    }
+    *pbListed = TRUE;
+    return CloseUninstallKey(*this, hKey);
+}
+
 /* Deletes the model's entry under HKLM's Uninstall key; an entry that is not
  * there counts as deleted. 1 when every step succeeded, else 0 after its
  * error line. */

@@ -106,6 +106,8 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
         {"an unclosed quote", kClean, "TZ.INF \"Ostrel TZ-1000 /Install /quiet", 1639, kClean},
         {"a model the INF lacks", kClean, "TZ.INF \"Ostrel TZ-9999\" LPT1: /Install /quiet" + log, 1603, kClean},
         {"an INF that is not there", kClean, "NONE.INF \"Ostrel TZ-1000\" LPT1: /Install /quiet" + log, 1603, kClean},
+        {"an uninstall of a model not installed: nothing waits", kClean,
+         std::string(kLine) + "/Uninstall /quiet" + log, 0, kClean},
         {"install", kClean, std::string(kLine) + "/Install /quiet" + log, 0, kInstalled},
         {"uninstall", kInstalled, std::string(kLine) + "/Uninstall /quiet" + log, 3010, kSecondPhasePending,
          "/Uninstall"},
