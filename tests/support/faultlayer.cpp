@@ -180,6 +180,9 @@ FaultRow g_rows[] = {
     FAULT_ROW(55, kAdvapi, RegQueryValueExW, kStatus, false),
     FAULT_ROW(56, kAdvapi, RegSetValueExW, kStatus, false),
     FAULT_ROW(57, kAdvapi, RegDeleteValueW, kStatus, false),
+    FAULT_ROW(58, kKernel, CreateMutexA, NULL, false),
+    FAULT_ROW(59, kKernel, WaitForSingleObject, WAIT_FAILED, false),
+    FAULT_ROW(60, kKernel, ReleaseMutex, FALSE, true),
 };
 
 // The lookup fails like the other calls; the access-list calls it finds are
@@ -202,7 +205,7 @@ FARPROC WINAPI FaultyGetProcAddress(HMODULE hModule, LPCSTR pszName)
 
 std::vector<std::string> FaultLayerInstall()
 {
-    static_assert(sizeof(g_rows) / sizeof(g_rows[0]) == kGetProcAddress + 9, "rows and their indexes");
+    static_assert(sizeof(g_rows) / sizeof(g_rows[0]) == kGetProcAddress + 12, "rows and their indexes");
     std::vector<std::string> missing;
     for (FaultRow &row : g_rows) {
         if (row.pszDll && !PatchImport(GetModuleHandleA(NULL), row.pszDll, row.pszName, row.pfnWrapper,
