@@ -261,3 +261,43 @@ TEST_F(SequenceTest, AnotherRunOfTheInfRefusesThisOneBeforeAnyChange)
     EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
     EXPECT_FALSE(Has(ReadSpooler().drivers, kModel));
 }
+
+// What an install drops from the platform's delayed operations: only the
+// pairs that delete or replace its own file (names compared without case),
+// however the value ends; other programs' pairs, and a value of another
+// type, stay as they were.
+TEST_F(SequenceTest, DroppingDelayedOperationsTakesOnlyThoseOfTheFile)
+{
+    using namespace std::string_literals;
+    const std::string key = "System\\CurrentControlSet\\Control\\Session Manager";
+    const char *value = "PendingFileRenameOperations";
+    const std::string other = "\\??\\C:\\other.dat\0\0"s, ours = "\\??\\C:\\kzt\\a.dll\0\0"s;
+    struct Row {
+        const char *what;
+        DWORD type;
+        std::string before, after;  // "" after: no value left
+    } rows[] = {
+        {"its deletion alone", REG_MULTI_SZ, ours + "\0"s, ""},
+        {"after another program's", REG_MULTI_SZ, other + ours + "\0"s, other + "\0"s},
+        {"its replacement by an older copy", REG_MULTI_SZ,
+         other + "\\??\\C:\\kzt\\KZT1.tmp\0!\\??\\C:\\kzt\\a.dll\0\0"s, other + "\0"s},
+        {"named in other case", REG_MULTI_SZ, "\\??\\c:\\KZT\\A.DLL\0\0"s + other + "\0"s, other + "\0"s},
+        {"a value without its last zeros", REG_MULTI_SZ, other + "\\??\\C:\\kzt\\a.dll", other + "\0"s},
+        {"a longer name", REG_MULTI_SZ, "\\??\\C:\\kzt\\a.dll.bak\0\0\0"s, "\\??\\C:\\kzt\\a.dll.bak\0\0\0"s},
+        {"a value of another type", REG_BINARY, ours + "\0"s, ours + "\0"s},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(SetValueBytes(key, value, row.type, row.before));
+        CInstallContext c;
+        c.m_bWinNT = TRUE;
+        EXPECT_TRUE(c.DropRestartOperations("C:\\kzt\\a.dll")) << c.GetErrorText();
+        RegValue v = GetValue(key, value);
+        EXPECT_EQ(!row.after.empty(), v.found);
+        EXPECT_EQ(row.after, v.bytes);
+    }
+    HKEY hKey = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &hKey));
+    RegDeleteValueA(hKey, value);
+    RegCloseKey(hKey);
+}
