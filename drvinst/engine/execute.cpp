@@ -414,10 +414,13 @@ BOOL CInstallContext::Excecute()
         return TRUE;
     HANDLE hLock = LockInf(*this);
     if (!hLock) {
-        // Busy: refused (a second phase registers itself again for the next
-        // start); any other error is a failure.
-        m_bPendingRefused = GetLastError() == ERROR_INSTALL_ALREADY_RUNNING;
-        return m_bRunOnce ? RetryAtNextStart(*this) : FALSE;
+        // Busy: refused (a second phase once it has registered itself again
+        // for the next start); any other error is a failure.
+        BOOL bBusy = GetLastError() == ERROR_INSTALL_ALREADY_RUNNING;
+        if (m_bRunOnce)
+            RetryAtNextStart(*this);
+        m_bPendingRefused = bBusy && (!m_bRunOnce || m_bRestartPending);
+        return FALSE;
     }
     BOOL bResult = ExcecuteSteps();
     UnlockInf(*this, hLock);

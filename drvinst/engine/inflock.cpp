@@ -46,7 +46,9 @@ HANDLE LockInf(CInstallContext &ctx)
     if (dwWait == WAIT_TIMEOUT)
         ctx.LogErr("Excecute() Busy [%s]: another run of this INF is changing its printers\r\n",
                    LogStr(ctx.m_pInfBaseName));
-    CloseHandle(hLock);
+    BOOL bClosed = CloseHandle(hLock);
+    DWORD dwCloseError = CallError(bClosed);
+    LogStep(ctx, bClosed, "::CloseHandle R %d E %d %s", bClosed, dwCloseError, SysErrorText(dwCloseError).c_str());
     SetLastError(dwWait == WAIT_TIMEOUT ? ERROR_INSTALL_ALREADY_RUNNING : dwError);
     return NULL;
 }

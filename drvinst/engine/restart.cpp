@@ -146,9 +146,9 @@ BOOL CInstallContext::AddRunOnce()
 
 // A restart step failed: "<call> R 0 E <code> <text>\r\n" as an error line,
 // the code left as the last error. Always FALSE.
-static BOOL RestartFailed(CInstallContext &ctx, const char *pszCall, DWORD dwError)
+static BOOL RestartFailed(CInstallContext &ctx, const char *pszCall, DWORD dwError, BOOL bReturned = FALSE)
 {
-    ctx.LogErr("%s R %d E %d %s\r\n", pszCall, 0, dwError, SysErrorText(dwError).c_str());
+    ctx.LogErr("%s R %d E %d %s\r\n", pszCall, bReturned, dwError, SysErrorText(dwError).c_str());
     SetLastError(dwError);
     return FALSE;
 }
@@ -171,17 +171,18 @@ BOOL CInstallContext::RestartWindows()
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     const char *pszFailed = NULL;
+    BOOL bReturned = FALSE;  // AdjustTokenPrivileges succeeds without a privilege the token lacks
     if (!LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &privileges.Privileges[0].Luid))
         pszFailed = "::LookupPrivilegeValue";
-    else if (!AdjustTokenPrivileges(hToken, FALSE, &privileges, 0, NULL, NULL) ||
-             GetLastError() == ERROR_NOT_ALL_ASSIGNED)  // the token lacks the privilege
+    else if (!(bReturned = AdjustTokenPrivileges(hToken, FALSE, &privileges, 0, NULL, NULL)) ||
+             GetLastError() == ERROR_NOT_ALL_ASSIGNED)
         pszFailed = "::AdjustTokenPrivileges";
-    else if (!ExitWindowsEx(EWX_REBOOT, 0))
+    else if (!(bReturned = ExitWindowsEx(EWX_REBOOT, 0)))
         pszFailed = "::ExitWindowsEx";
     DWORD dwError = GetLastError();
     CloseHandle(hToken);
     if (pszFailed)
-        return RestartFailed(*this, pszFailed, dwError);
+        return RestartFailed(*this, pszFailed, dwError, bReturned);
     SetLastError(dwError);
     return TRUE;
 }

@@ -24,7 +24,8 @@ static BOOL FolderOf(const char *pszPath, char *pszDir)
 /* Windows NT: copies pszSource beside pszTarget under a fresh name and has
  * Windows move it over pszTarget at the next restart; what an earlier run
  * left in the delayed operations for dropFirst is dropped once the fresh copy
- * is made, before the move is scheduled. Sets m_bReplaceAtRestart. TRUE when
+ * is made, before the move is scheduled (after it, the new pair would go too:
+ * a move that then fails has lost them). Sets m_bReplaceAtRestart. TRUE when
  * scheduled; FALSE after an error line (also on Windows 95/98, which cannot),
  * the fresh copy removed again. */
 BOOL CInstallContext::ReplaceFileAtRestart(const char *pszSource, const char *pszTarget,
@@ -57,10 +58,14 @@ BOOL CInstallContext::ReplaceFileAtRestart(const char *pszSource, const char *ps
         LogStep(*this, bDone, "::MoveFileEx([%s][%s]) R %d E %d %s", szTemp, pszTarget, bDone, dwError,
                 SysErrorText(dwError).c_str());
     }
-    if (bDone)
+    if (bDone) {
         m_bReplaceAtRestart = TRUE;
-    else
-        DeleteFileA(szTemp);
+    } else {
+        BOOL bDeleted = DeleteFileA(szTemp);
+        DWORD dwDeleteError = CallError(bDeleted);
+        LogStep(*this, TRUE, "::DeleteFile([%s]) R %d E %d %s", szTemp, bDeleted, dwDeleteError,
+                SysErrorText(dwDeleteError).c_str());
+    }
     SetLastError(dwError);
     return bDone;
 }

@@ -6,10 +6,11 @@ enum ExitCode {
     EXIT_DONE = 0,                // success
     EXIT_CANCELLED = 1602,        // cancelled by the user
     EXIT_FAILED = 1603,           // failure: the error text is in the log
-    EXIT_PENDING = 1618,          // a second phase of this INF still waits for a restart
+    EXIT_PENDING = 1618,          // a second phase of this INF still waits for a restart, or another run is busy
     EXIT_BAD_COMMAND = 1639,      // the command line is not valid
     EXIT_RESTART_STARTED = 1641,  // success, the restart was started
-    EXIT_RESTART_NEEDED = 3010,   // success, the second phase runs after the next restart
+    EXIT_RESTART_NEEDED = 3010,   // success, a restart finishes it: the second phase, files in use, or the
+                                  // restart asked for could not be started
 };
 
 // The usage text of "drvinst.exe /?": the command lines and the exit-code

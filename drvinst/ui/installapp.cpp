@@ -26,11 +26,6 @@ int CInstallApp::InitInstance()
         return EXIT_FAILED;
     if (ctx.m_bUsage && !ctx.m_bQuiet)
         return ShowUsage();
-    if (ctx.m_bUsage) {  // a quiet run shows no window: the table goes to the log
-        ctx.LogErr("Quiet() /? is not shown in a quiet run\r\n");
-        ctx.LogDbg("Quiet() exit code %d\r\n", EXIT_BAD_COMMAND);
-        return EXIT_BAD_COMMAND;
-    }
     if (ctx.m_bQuiet) {
         CQuietRun run(ctx);
         return run.Run();

@@ -27,7 +27,8 @@ int CQuietRun::CheckCommand()
 {
     int cActions = !!m_ctx.m_bInstall + !!m_ctx.m_bUninstall + !!m_ctx.m_bReinstall + !!m_ctx.m_bCopy;
     BOOL bNeedsPort = (m_ctx.m_bInstall || m_ctx.m_bReinstall) && !m_ctx.m_bRunOnce;
-    const char *pszWhy = m_ctx.m_bBadCommand                          ? "unknown switch, /log without a path or too many arguments"
+    const char *pszWhy = m_ctx.m_bUsage                               ? "/? shows no window in a quiet run"
+                         : m_ctx.m_bBadCommand                        ? "unknown switch, /log without a path or too many arguments"
                          : !m_ctx.GetInfFileName()                    ? "no INF"
                          : !m_ctx.GetPrinterName()                    ? "no model"
                          : cActions != 1                              ? "not one of /Install, /Uninstall, /Reinstall, /Copy"
@@ -40,13 +41,16 @@ int CQuietRun::CheckCommand()
 }
 
 // The operation itself, as the main dialog's Start or the second phase runs
-// it; a "/Copy" that could not copy every file fails.
+// it; a "/Copy" that could not copy every file fails, one that left a file in
+// use for the restart needs it.
 int CQuietRun::Execute()
 {
     if (m_ctx.m_bCopy && !m_ctx.m_bRunOnce) {
         if (!m_ctx.SetupSysInfo() || !m_ctx.ParseInf())
             return EXIT_FAILED;
-        return m_ctx.CopyInfFiles() ? EXIT_DONE : EXIT_FAILED;
+        if (!m_ctx.CopyInfFiles())
+            return EXIT_FAILED;
+        return m_ctx.m_bReplaceAtRestart ? EXIT_RESTART_NEEDED : EXIT_DONE;  // a file in use waits
     }
     CQuietEngineDialogs dialogs(m_ctx.m_bForceRestart);
     m_ctx.m_pDialogs = &dialogs;
@@ -71,8 +75,10 @@ int CQuietRun::Run()
     if (nCode == EXIT_FAILED) {
         // What failed, in this log too: nested contexts write their lines to
         // the default log only.
-        m_ctx.LogErr("Quiet() failed: %s%s\r\n", m_ctx.GetErrorText(),
-                     m_ctx.m_bRestartPending ? " (a second phase is registered: a restart finishes it)" : "");
+        // The note first: a long error text is cut at the line's end.
+        m_ctx.LogErr("Quiet() failed: %s%s\r\n",
+                     m_ctx.m_bRestartPending ? "(a second phase is registered: a restart finishes it) " : "",
+                     m_ctx.GetErrorText());
     }
     m_ctx.LogDbg("Quiet() exit code %d\r\n", nCode);
     return nCode;

@@ -70,8 +70,8 @@ std::string QueueKey(const std::string &queue)
     return queue.substr(0, third);
 }
 
-// The calls a sweep makes fail: all of them, or every 23rd and each call that
-// adds or deletes a spooler component.
+// The calls a sweep makes fail: all of them, or every 23rd, each call that
+// adds or deletes a spooler component and the INF lock's calls.
 std::vector<int> CallsToFail(const std::vector<std::string> &trace)
 {
     const char *mode = getenv("KZT_SWEEP");
@@ -79,7 +79,8 @@ std::vector<int> CallsToFail(const std::vector<std::string> &trace)
     std::vector<int> calls;
     for (int k = 1; k <= (int)trace.size(); k++) {
         const std::string &call = trace[k - 1];
-        if (full || k % 23 == 1 || !call.compare(0, 12, "winspool!Add") || !call.compare(0, 15, "winspool!Delete"))
+        if (full || k % 23 == 1 || !call.compare(0, 12, "winspool!Add") || !call.compare(0, 15, "winspool!Delete") ||
+            call == "kernel32!CreateMutex" || call == "kernel32!WaitForSingleObject" || call == "kernel32!ReleaseMutex")
             calls.push_back(k);
     }
     return calls;

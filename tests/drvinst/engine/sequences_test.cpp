@@ -19,6 +19,15 @@ std::string ChangePackageDriver(const std::string &package)
     return bytes;
 }
 
+// s as the UTF-16 bytes the platform stores for it.
+std::string Widened(const std::string &s)
+{
+    std::string wide;
+    for (char ch : s)
+        wide += std::string(1, ch) + '\0';
+    return wide;
+}
+
 std::string PendingRenames()
 {
     RegValue v = GetValue("System\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
@@ -242,14 +251,19 @@ TEST_F(SequenceTest, InstallBeforeTheRestartKeepsAFileAnUninstallLeftToDelete)
 
 // While another run of the installer works on TZ.INF (a second phase that
 // RunOnce started at logon, which no RunOnce value shows any more), a run
-// from the same INF is refused before it changes anything.
+// from the same INF is refused before it changes anything; a second phase
+// waits, then registers itself again for the next start.
 TEST_F(SequenceTest, AnotherRunOfTheInfRefusesThisOneBeforeAnyChange)
 {
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_TRUE(Run(kModel, "LPT1:", &CInstallContext::m_bUninstall));
+    std::string command = RegText(kRunOnceKey, "TZ.INF");
     HeldLock lock = {CreateEventA(NULL, TRUE, FALSE, NULL), CreateEventA(NULL, TRUE, FALSE, NULL)};
     HANDLE hHolder = CreateThread(NULL, 0, HoldInfLock, &lock, 0, NULL);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.held, 5000));
-    CInstallContext c;
+    CInstallContext c, second;
     BOOL ok = Run(kModel, "LPT1:", &CInstallContext::m_bInstall, c);
+    BOOL okSecond = RunSecondPhase(second, command);
     SetEvent(lock.release);
     WaitForSingleObject(hHolder, 5000);
     CloseHandle(hHolder);
@@ -258,6 +272,9 @@ TEST_F(SequenceTest, AnotherRunOfTheInfRefusesThisOneBeforeAnyChange)
     EXPECT_FALSE(ok);
     EXPECT_TRUE(c.m_bPendingRefused);
     EXPECT_NE(std::string::npos, c.m_strError.find("Excecute() Busy [TZ.INF]")) << c.m_strError;
+    EXPECT_FALSE(okSecond);
+    EXPECT_TRUE(second.m_bPendingRefused);
+    EXPECT_EQ(command, RegText(kRunOnceKey, "TZ.INF"));
     EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
     EXPECT_FALSE(Has(ReadSpooler().drivers, kModel));
 }
@@ -284,7 +301,7 @@ TEST_F(SequenceTest, DroppingDelayedOperationsTakesOnlyThoseOfTheFile)
         {"named in other case", REG_MULTI_SZ, "\\??\\c:\\KZT\\A.DLL\0\0"s + other + "\0"s, other + "\0"s},
         {"a value without its last zeros", REG_MULTI_SZ, other + "\\??\\C:\\kzt\\a.dll", other + "\0"s},
         {"a longer name", REG_MULTI_SZ, "\\??\\C:\\kzt\\a.dll.bak\0\0\0"s, "\\??\\C:\\kzt\\a.dll.bak\0\0\0"s},
-        {"a value of another type", REG_BINARY, ours + "\0"s, ours + "\0"s},
+        {"a value of another type", REG_BINARY, Widened(ours + "\0"s), Widened(ours + "\0"s)},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);

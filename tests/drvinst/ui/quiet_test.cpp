@@ -130,6 +130,9 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
             if (row.code != 0 && row.code != 3010) {
                 EXPECT_NE(std::string::npos, text.find(" ERR ")) << text;
             }
+            if (row.code == 1603) {
+                EXPECT_NE(std::string::npos, text.find("ERR Quiet() failed: ")) << text;
+            }
         }
         ExpectState(row.after, row.runOnce, "after the first run");
         if (row.after != kSecondPhasePending)
