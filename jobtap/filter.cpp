@@ -40,7 +40,17 @@ static BOOL IsAbsolutePath(LPCWSTR pszPath)
 static BOOL HasSearchFlags()
 {
     HMODULE hKernel = GetModuleHandleW(L"kernel32.dll");
-    return hKernel && GetProcAddress(hKernel, "AddDllDirectory") != NULL;
+    DWORD dwError = GetLastError();
+    (hKernel ? LogDbg : LogErr)(L"Start GetModuleHandle([kernel32.dll]) R x%x E %d", LP(hKernel), dwError);
+    if (!hKernel) {
+        SetLastError(dwError);
+        return FALSE;
+    }
+    FARPROC pfn = GetProcAddress(hKernel, "AddDllDirectory");
+    dwError = GetLastError();
+    LogDbg(L"Start GetProcAddress([AddDllDirectory]) R x%x E %d", LP(pfn), dwError);
+    SetLastError(dwError);
+    return pfn != NULL;
 }
 
 // LoadLibraryExW of a full path with the narrowest search the platform
@@ -89,6 +99,8 @@ BOOL LoadFilter(IniPort *pIniPort)
 {
     ClearFilter(pIniPort);
     pIniPort->cbFilterBuffer = 0;
+    pIniPort->cbFilterIn = 0;
+    pIniPort->cbFilterOut = 0;
     FreeFilterBuffer(pIniPort);
 
     LPWSTR pszPath = Regstr(pIniPort, L" Filter");
@@ -107,7 +119,9 @@ BOOL LoadFilter(IniPort *pIniPort)
         if (dwError == ERROR_BUSY)
             LogErr(L"Start FilterBusy([%s]) %d R %d E %d", pszPath, FILTER_WAIT_MS, 0, ERROR_BUSY);
         FreeSplMem(pszPath);
-        FreeLibrary(hModule);
+        BOOL bFreed = FreeLibrary(hModule);
+        DWORD dwFreeError = GetLastError();
+        (bFreed ? LogDbg : LogErr)(L"Start FreeLibrary R %d E %d", bFreed, dwFreeError);
         SetLastError(dwError);
         return FALSE;
     }
@@ -185,35 +199,35 @@ static BOOL WriteBufferToPort(IniPort *pIniPort, DWORD cb, LPCWSTR pszLogFormat)
 
 /* Sends what an earlier failed port write left pending, then reads everything
  * the filter has ready and writes it to the port, through a buffer of
- * FILTER_CHUNK bytes allocated once per job: the size of the job's writes
- * never decides how much the spooler allocates. A filter that reports more
- * bytes than it was offered has handed over data it cannot have placed: the
- * drain fails with ERROR_INVALID_DATA and nothing of that read is sent. A
- * filter that never runs dry fails the drain the same way after
- * FILTER_DRAIN_READS reads (1 GB): the drain never loops forever.
+ * FILTER_CHUNK bytes allocated once per job (logged with pszAllocFormat): the
+ * size of the job's writes never decides how much the spooler allocates. A
+ * filter that reports more bytes than it was offered has handed over data it
+ * cannot have placed: the drain fails with ERROR_INVALID_DATA and nothing of
+ * that read is sent. A filter that never runs dry fails the same way once it
+ * has handed out more than the job can account for (FILTER_GROWTH_MAX times
+ * what it took, plus FILTER_GROWTH_SLACK): the drain never loops forever,
+ * while an honest job of any size, in reads of any size, goes through.
  * FALSE with the last error set when a port write or the filter's "Read"
  * fails or memory runs out. */
-static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
+static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat, LPCWSTR pszAllocFormat)
 {
     if (pIniPort->cbFilterPending && !WriteBufferToPort(pIniPort, pIniPort->cbFilterPending, pszLogFormat))
         return FALSE;
     if (!pIniPort->pFilterBuffer) {
         // Page-aligned: the filter's copy into it runs at full speed.
         pIniPort->pFilterBuffer = (LPBYTE)VirtualAlloc(NULL, FILTER_CHUNK, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        DWORD dwError = GetLastError();
+        (pIniPort->pFilterBuffer ? LogDbg : LogErr)(pszAllocFormat, FILTER_CHUNK, LP(pIniPort->pFilterBuffer),
+                                                    dwError);
         if (!pIniPort->pFilterBuffer) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
         }
         pIniPort->cbFilterAlloc = FILTER_CHUNK;
     }
+    uint64_t cbAllowed = pIniPort->cbFilterIn * FILTER_GROWTH_MAX + FILTER_GROWTH_SLACK;
     BOOL bOk = TRUE;
     for (DWORD nReads = 0;; nReads++) {
-        if (nReads == FILTER_DRAIN_READS) {
-            LogErr(L"Read pfnFilterRead Unending %d R %d E %d", nReads, 0, ERROR_INVALID_DATA);
-            SetLastError(ERROR_INVALID_DATA);
-            bOk = FALSE;
-            break;
-        }
         DWORD cbRead = 0;
         SetLastError(0);                      // a filter failing without a code gets ERROR_READ_FAULT
         if (!pIniPort->pfnFilterRead(pIniPort->pFilterBuffer, FILTER_CHUNK, &cbRead)) {
@@ -226,6 +240,13 @@ static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
             break;
         if (cbRead > FILTER_CHUNK) {
             LogErr(L"Read pfnFilterRead %d %d R %d E %d", FILTER_CHUNK, cbRead, 0, ERROR_INVALID_DATA);
+            SetLastError(ERROR_INVALID_DATA);
+            bOk = FALSE;
+            break;
+        }
+        pIniPort->cbFilterOut += cbRead;
+        if (pIniPort->cbFilterOut > cbAllowed) {
+            LogErr(L"Read pfnFilterRead Unending %d R %d E %d", nReads + 1, 0, ERROR_INVALID_DATA);
             SetLastError(ERROR_INVALID_DATA);
             bOk = FALSE;
             break;
@@ -248,11 +269,12 @@ static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat)
 BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten)
 {
     static const WCHAR s_szLogFormat[] = L"Write pfnWrite %d %d R %d E %d";
+    static const WCHAR s_szAllocFormat[] = L"Write VirtualAlloc %d R x%x E %d";
     if (pcbWritten)
         *pcbWritten = 0;
     if (cbBuf > pIniPort->cbFilterBuffer)
         pIniPort->cbFilterBuffer = cbBuf;
-    if (pIniPort->cbFilterPending && !FilterDrain(pIniPort, s_szLogFormat))
+    if (pIniPort->cbFilterPending && !FilterDrain(pIniPort, s_szLogFormat, s_szAllocFormat))
         return FALSE;
     DWORD cbAccepted = 0;
     SetLastError(0);                          // not what the log's calls left
@@ -263,9 +285,12 @@ BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
             SetLastError(ERROR_WRITE_FAULT);
         return FALSE;
     }
+    if (cbAccepted > cbBuf)
+        cbAccepted = cbBuf;                   // a count it cannot have taken
+    pIniPort->cbFilterIn += cbAccepted;
     if (pcbWritten)
-        *pcbWritten = cbAccepted < cbBuf ? cbAccepted : cbBuf;
-    return FilterDrain(pIniPort, s_szLogFormat);
+        *pcbWritten = cbAccepted;
+    return FilterDrain(pIniPort, s_szLogFormat, s_szAllocFormat);
 }
 
 /* At EndDoc: "Flush", then what an earlier failed port write left and all
@@ -277,11 +302,12 @@ BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
 BOOL FilterEndDoc(IniPort *pIniPort)
 {
     static const WCHAR s_szLogFormat[] = L"End pfnWrite %d %d R %d E %d";
+    static const WCHAR s_szAllocFormat[] = L"End VirtualAlloc %d R x%x E %d";
     SetLastError(0);
     BOOL bOk = pIniPort->pfnFilterFlush();
     DWORD dwError = GetLastError();
     if (bOk) {
-        bOk = FilterDrain(pIniPort, s_szLogFormat);
+        bOk = FilterDrain(pIniPort, s_szLogFormat, s_szAllocFormat);
         dwError = GetLastError();
     } else {
         if (dwError == 0)

@@ -43,10 +43,19 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
 
     // Nothing is logged under the list lock: the log may wait on a file lock.
     EnterCriticalSection(&g_PortListLock);
-    BOOL bOpen = FindPortEntry(pszPortName) != NULL;
-    IniPort *pIniPort = bOpen ? NULL : CreatePortEntry(pszPortName);
+    IniPort *pFound = FindPortEntry(pszPortName);
+    BOOL bClosePending = pFound && pFound->bDeleted;
+    IniPort *pIniPort = pFound ? NULL : CreatePortEntry(pszPortName);
     LeaveCriticalSection(&g_PortListLock);
-    if (bOpen) {
+    if (bClosePending) {
+        // The port's last Close is put off until a Get or a device request
+        // still running on it returns: until then it is not opened again,
+        // so that the late close never lands in a new job.
+        LogErr(L"Open FindPortEntry [%s] ClosePending R %d E %d", pszPortName, 0, ERROR_BUSY);
+        SetLastError(ERROR_BUSY);
+        return FALSE;
+    }
+    if (pFound) {
         LogErr(L"Open FindPortEntry [%s]", pszPortName);
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -89,10 +98,12 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
         dwError = GetLastError();
         // The port below was opened for this record: close it again, so the
         // port is not left held by a handle nobody owns; the worker, if it
-        // started, stops first, so no request reaches a closing port.
-        StopStatusThread(pIniPort);
-        pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
-        pIniPort->hPort = NULL;
+        // started, stops first, so no request reaches a closing port; one
+        // stuck in a request leaves the port below to its last reference.
+        if (StopStatusThread(pIniPort)) {
+            ClosePortBelow(pIniPort);
+            pIniPort->hPort = NULL;
+        }
         DeletePortEntry(pIniPort);
         *pHandle = NULL;
         SetLastError(dwError ? dwError : ERROR_NOT_ENOUGH_MEMORY);
@@ -153,9 +164,13 @@ BOOL KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread)
     }
     LeaveCriticalSection(&g_PortListLock);
     BOOL bKept = ahOld[0] != hProcess;
-    for (HANDLE h : ahOld)
-        if (h)
-            CloseHandle(h);
+    for (HANDLE h : ahOld) {
+        if (!h)
+            continue;
+        BOOL bOk = CloseHandle(h);
+        DWORD dwError = GetLastError();
+        (bOk ? LogDbg : LogErr)(L"Start CloseHandle x%x R %d E %d", LP(h), bOk, dwError);
+    }
     FreeSplMem(pNew);
     FreeSplMem(pszName);
     return bKept;
@@ -427,26 +442,23 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
         return RefuseHandle(L"Close pIniPort x%x magic x%x", hPort);
     LogDbg(L"Close(x%x)", LP(hPort));
 
-    // No new Get enters. One that runs keeps the handle below: the port
-    // below is then closed by the last of them, and Close does not wait for
-    // a device that may never answer.
-    BOOL bNoGet = HoldGets(pIniPort, TRUE);
+    // The worker stops first, within a bound; a worker still stuck in a
+    // device request keeps its reference. Then no new Get enters. A Get or a
+    // worker that runs keeps the handle below: the port below is then closed
+    // by the last of them, and Close does not wait for a device that may
+    // never answer.
     StopStatusThread(pIniPort);
+    BOOL bNoGet = HoldGets(pIniPort, TRUE);
     if (!bNoGet) {
         LogDbg(L"Close pfnClose Deferred cRefs=%d", (int)pIniPort->cRefs);
-    } else {
-        BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
+    } else if (!ClosePortBelow(pIniPort)) {
         DWORD dwError = GetLastError();
-        LogDbg(L"Close pfnClose R %d E %d", bOk, dwError);
-        if (!bOk) {
-            // The port stays open: its channel serves again.
-            if (pIniPort->pLm)
-                StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
-            HoldGets(pIniPort, FALSE);
-            SetLastError(dwError);
-            return FALSE;
-        }
-        pIniPort->hPort = NULL;
+        // The port stays open: its channel serves again.
+        if (pIniPort->pLm)
+            StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
+        HoldGets(pIniPort, FALSE);
+        SetLastError(dwError);
+        return FALSE;
     }
     if (!pIniPort->pLm)
         LogErr(L"Close pLm x%x", 0);   // no status channel: nothing to notify

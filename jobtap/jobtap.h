@@ -43,6 +43,7 @@ struct IniPort {
     volatile LONG bExit;
     BOOL bChannelClaimed;               // this port's object names are taken (under g_PortListLock)
     BOOL bClosing;                      // Close runs: no new Get (under g_PortListLock)
+    BOOL bDeleted;                      // DeletePortEntry ran; listed only while the port below waits to close
     volatile LONG cRefs;                // the open port's own reference and one per running Get
     HANDLE hEventExit;                  // the worker's own exit signal, unnamed
     uint32_t bSkipJob;
@@ -56,6 +57,8 @@ struct IniPort {
     LPBYTE pFilterBuffer;               // drain buffer, kept for the job
     uint32_t cbFilterAlloc;             // its allocated size
     uint32_t cbFilterPending;           // drained bytes at its start that a failed port write left
+    uint64_t cbFilterIn;                // bytes the filter took in the current job
+    uint64_t cbFilterOut;               // bytes its "Read" handed out in the current job
     UINT uMsgMonitor;                   // the notification message as Open registered it
 };
 // An absolute security descriptor with its own access list.
@@ -87,6 +90,13 @@ BOOL IsValidPort(const IniPort *pIniPort);
 // The caller holds no lock.
 BOOL EnterGet(IniPort *pIniPort);
 void LeaveGet(IniPort *pIniPort);
+// Drops one reference to the record (a Get's, the worker's or the open
+// port's own); the last one closes what is left and frees the record. The
+// caller holds no lock and no longer touches the record.
+void ReleasePortEntry(IniPort *pIniPort);
+// Closes the port below with pfnClosePort and logs "Close pfnClose R %d E %d";
+// on success hPort becomes NULL. The port monitor's result and last error.
+BOOL ClosePortBelow(IniPort *pIniPort);
 // Close's side: bHold TRUE refuses new Gets and returns whether none runs
 // now (the port below may then be closed at once); it never waits. FALSE
 // lets Gets in again (the port below refused to close).
@@ -139,7 +149,11 @@ BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule);
 void ReleaseFilterModule(IniPort *pIniPort);
 #define FILTER_WAIT_MS 30000
 #define FILTER_CHUNK   0x40000   // bytes offered to the filter's "Read" at a time (256 KB)
-#define FILTER_DRAIN_READS 4096  // reads of one drain at most: FILTER_CHUNK x 4096 = 1 GB
+// A filter may hand out more than it took (a job it expands), but not
+// without end: a job's drains fail once the filter handed out more than
+// FILTER_GROWTH_MAX times what it took, plus FILTER_GROWTH_SLACK bytes.
+#define FILTER_GROWTH_MAX   16
+#define FILTER_GROWTH_SLACK 0x40000000ull   // 1 GB
 
 // jobstream.cpp: the status program started for a port, kept past Close.
 // Whether the program last started for the port still runs.
@@ -160,7 +174,11 @@ ChannelResult CreateStatusChannel(IniPort *pIniPort);
 // worker has been stopped. The caller does not hold g_PortListLock.
 void CloseStatusChannel(IniPort *pIniPort);
 BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat);
-void StopStatusThread(IniPort *pIniPort);
+// Stops the port's worker, waiting at most STATUS_STOP_WAIT_MS. FALSE when it
+// still runs a device request then: it keeps its own reference on the record
+// and the channel, and the last reference closes both (ReleasePortEntry).
+BOOL StopStatusThread(IniPort *pIniPort);
+#define STATUS_STOP_WAIT_MS 5000
 HWND FindStatusWindow(IniPort *pIniPort);
 void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPostFormat, WPARAM wEvent);
 DWORD WINAPI StatusThread(LPVOID pParam);

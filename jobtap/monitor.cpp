@@ -107,19 +107,42 @@ BOOL EnterGet(IniPort *pIniPort)
     return bEntered;
 }
 
+BOOL ClosePortBelow(IniPort *pIniPort)
+{
+    BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
+    DWORD dwError = GetLastError();
+    (bOk ? LogDbg : LogErr)(L"Close pfnClose R %d E %d", bOk, dwError);
+    if (bOk)
+        pIniPort->hPort = NULL;
+    SetLastError(dwError);
+    return bOk;
+}
+
 /* Drops one reference; the last one closes the port below if Close left it
- * open for a Get still running on it, and frees the record. The record is
- * out of g_PortList by then (DeletePortEntry) and its channel closed. */
-static void ReleasePortEntry(IniPort *pIniPort)
+ * open for a Get or a worker still running on it, closes the channel if a
+ * stuck worker kept it, takes the record out of g_PortList (where a put-off
+ * close kept it, so that the port's name stays taken until its port below is
+ * closed) and frees it. The caller does not hold g_PortListLock. */
+void ReleasePortEntry(IniPort *pIniPort)
 {
     if (InterlockedDecrement(&pIniPort->cRefs) != 0)
         return;
-    if (pIniPort->hPort) {
-        BOOL bOk = pIniPort->Monitor.pfnClosePort(pIniPort->hPort);
+    if (pIniPort->hPort && !ClosePortBelow(pIniPort))
+        pIniPort->hPort = NULL;          // refused: nobody is left to close it again
+    CloseStatusChannel(pIniPort);
+    if (pIniPort->hEventExit) {
+        BOOL bOk = CloseHandle(pIniPort->hEventExit);
         DWORD dwError = GetLastError();
-        (bOk ? LogDbg : LogErr)(L"Close pfnClose R %d E %d", bOk, dwError);
-        pIniPort->hPort = NULL;
+        LogDbg(L"DeletePortEntry CloseHandle_Exit R %d E %d", bOk, dwError);
+        pIniPort->hEventExit = NULL;
     }
+    EnterCriticalSection(&g_PortListLock);
+    IniPort **ppLink = &g_PortList;
+    while (*ppLink && *ppLink != pIniPort)
+        ppLink = &(*ppLink)->pNext;
+    if (*ppLink)
+        *ppLink = pIniPort->pNext;
+    LeaveCriticalSection(&g_PortListLock);
     FreeSplMem(pIniPort->pSecurity);
     FreeSplMem(pIniPort->pszPrinterName);
     FreeSplMem(pIniPort->pszPortName);
@@ -141,14 +164,15 @@ BOOL HoldGets(IniPort *pIniPort, BOOL bHold)
     return bNoGet;
 }
 
-/* Takes the record out of g_PortList under g_PortListLock, then, outside the
- * lock, stops its StatusThread if one still runs, closes the channel and the
- * filter and gives up the port's own reference: a Get still running on the
- * record frees it (and closes a port below that Close left open) when it
- * ends, so Close never waits for a device that does not answer. A worker
- * stuck in the port monitor holds up no other port's Open or Close. The
- * caller does not hold the lock. FALSE, touching nothing, when the record is
- * not in the list. */
+/* Takes the record out of g_PortList under g_PortListLock, unless its port
+ * below is still open (a close put off for a running Get or a stuck worker):
+ * then the record stays listed, marked, and an Open of the same port is
+ * refused until the last reference closes the port below (ReleasePortEntry).
+ * Outside the lock it stops the StatusThread if one still runs, closes the
+ * channel (unless a stuck worker still uses it) and the filter, and gives up
+ * the port's own reference. Close never waits for a device that does not
+ * answer. The caller does not hold the lock. FALSE, touching nothing, when
+ * the record is not in the list or its deletion already ran. */
 BOOL DeletePortEntry(IniPort *pIniPort)
 {
     LogDbg(L"DeletePortEntry(x%x)", LP(pIniPort));
@@ -157,15 +181,19 @@ BOOL DeletePortEntry(IniPort *pIniPort)
     IniPort **ppLink = &g_PortList;
     while (*ppLink && *ppLink != pIniPort)
         ppLink = &(*ppLink)->pNext;
-    BOOL bListed = pIniPort && *ppLink;
-    if (bListed)
-        *ppLink = pIniPort->pNext;
+    BOOL bListed = pIniPort && *ppLink && !pIniPort->bDeleted;
+    if (bListed) {
+        pIniPort->bDeleted = TRUE;
+        pIniPort->bClosing = TRUE;
+        if (!pIniPort->hPort)
+            *ppLink = pIniPort->pNext;
+    }
     LeaveCriticalSection(&g_PortListLock);
     if (!bListed)
         return FALSE;
 
-    StopStatusThread(pIniPort);
-    CloseStatusChannel(pIniPort);
+    if (StopStatusThread(pIniPort))
+        CloseStatusChannel(pIniPort);
     if (pIniPort->hFilter)
         UnloadFilter(pIniPort, L"Close FreeLibrary R %d E %d");
     ReleasePortEntry(pIniPort);

@@ -163,10 +163,11 @@ void CloseStatusChannel(IniPort *pIniPort)
 
 /* Starts the port's StatusThread with default security (no handle to it is
  * inheritable), and an unnamed exit event of its own: the named command
- * event can be set by any client, so it cannot tell the worker to end. The two formats log the event's
- * and the thread's creation. FALSE, with nothing left running, on failure.
- * Call order: the channel's events exist; StopStatusThread before the port
- * below is closed. */
+ * event can be set by any client, so it cannot tell the worker to end. The
+ * worker holds a reference on the record until it ends. The two formats log
+ * the event's and the thread's creation. FALSE, with nothing left running, on
+ * failure. Call order: the channel's events exist; StopStatusThread before
+ * the port below is closed. */
 BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat)
 {
     pIniPort->hEventExit = CreateEventW(NULL, FALSE, FALSE, NULL);
@@ -176,12 +177,14 @@ BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThr
         return FailWith(dwError);
 
     InterlockedExchange(&pIniPort->bExit, FALSE);
+    InterlockedIncrement(&pIniPort->cRefs);
     DWORD dwThreadId = 0;
     pIniPort->hThread = CreateThread(NULL, 0, StatusThread, pIniPort, 0, &dwThreadId);
     dwError = GetLastError();
     pIniPort->dwThreadId = dwThreadId;
     LogDbg(pszThreadFormat, LP(pIniPort), LP(pIniPort->hThread), dwError);
     if (!pIniPort->hThread) {
+        InterlockedDecrement(&pIniPort->cRefs);   // the caller's own reference remains
         CloseHandle(pIniPort->hEventExit);
         pIniPort->hEventExit = NULL;
         SetLastError(dwError);
@@ -190,34 +193,42 @@ BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThr
     return TRUE;
 }
 
-/* Stops the port's StatusThread, if one runs: sets its exit request, signals
- * its own exit event and waits without limit until it ends (a request in
- * progress completes first, so no request reaches the port below after this
- * returns). Closes the thread and the event. The caller does not hold
- * g_PortListLock, so a worker stuck in the port monitor holds up this port
- * only. */
-void StopStatusThread(IniPort *pIniPort)
+/* Sets the worker's exit request, signals its own exit event and waits up to
+ * STATUS_STOP_WAIT_MS until it ends (a request in progress completes first).
+ * TRUE when none runs any more: the thread and its event are closed. FALSE
+ * when a device request keeps it (or kept it at an earlier call) beyond the bound: the thread is left to end
+ * by itself, with its reference on the record, the channel, the exit event
+ * and the port below, which the last reference closes (ReleasePortEntry).
+ * The caller does not hold g_PortListLock. */
+BOOL StopStatusThread(IniPort *pIniPort)
 {
     if (!pIniPort->hThread)
-        return;
+        return !pIniPort->hEventExit;        // an exit event left behind: a worker still stuck
     InterlockedExchange(&pIniPort->bExit, TRUE);
     BOOL bOk = SetEvent(pIniPort->hEventExit);
     DWORD dwError = GetLastError();
     LogDbg(L"DeletePortEntry SetEvent_Exit R %d E %d", bOk, dwError);
-    DWORD dwWait = WaitForSingleObject(pIniPort->hThread, INFINITE);
+    DWORD dwWait = WaitForSingleObject(pIniPort->hThread, STATUS_STOP_WAIT_MS);
     dwError = GetLastError();
-    LogDbg(L"DeletePortEntry WaitForSingleObject_Thread R %d E %d", dwWait, dwError);
-    DWORD dwExit = 0;
-    bOk = GetExitCodeThread(pIniPort->hThread, &dwExit);
-    dwError = GetLastError();
-    LogDbg(L"DeletePortEntry GetExitCodeThread %d R %d E %d", dwExit, bOk, dwError);
+    (dwWait == WAIT_OBJECT_0 ? LogDbg : LogErr)(L"DeletePortEntry WaitForSingleObject_Thread R %d E %d", dwWait,
+                                                dwError);
+    BOOL bEnded = dwWait == WAIT_OBJECT_0;
+    if (bEnded) {
+        DWORD dwExit = 0;
+        bOk = GetExitCodeThread(pIniPort->hThread, &dwExit);
+        dwError = GetLastError();
+        LogDbg(L"DeletePortEntry GetExitCodeThread %d R %d E %d", dwExit, bOk, dwError);
+    }
     bOk = CloseHandle(pIniPort->hThread);
     dwError = GetLastError();
     LogDbg(L"DeletePortEntry CloseHandle_Thread R %d E %d", bOk, dwError);
     pIniPort->hThread = NULL;
     pIniPort->dwThreadId = 0;
-    CloseHandle(pIniPort->hEventExit);
-    pIniPort->hEventExit = NULL;
+    if (bEnded) {
+        CloseHandle(pIniPort->hEventExit);
+        pIniPort->hEventExit = NULL;
+    }
+    return bEnded;
 }
 
 /* The window whose title the status monitor stored in the block, or null;
@@ -326,12 +337,14 @@ static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
 }
 
 /* StatusThread: serves the port's device requests until its exit event is
- * signalled (StopStatusThread). The exit event comes first in the wait, so a
- * flood of commands cannot keep the thread from ending. A command that woke
- * the thread has been taken off its event and is always served, even when the
- * exit request was set meanwhile: its client waits for the reply, and the
- * numbering of later requests on the channel relies on it (StopStatusThread
- * runs before the port below is closed, so serving it is safe). A failed
+ * signalled (StopStatusThread), then drops its reference on the record
+ * (the last one closes the port below and frees it). The exit event comes
+ * first in the wait, so a flood of commands cannot keep the thread from
+ * ending. A command that woke the thread has been taken off its event and is
+ * always served, even when the exit request was set meanwhile: its client
+ * waits for the reply, and the numbering of later requests on the channel
+ * relies on it (the port below is closed only after the worker has stopped or
+ * by its own last reference, so serving it is safe). A failed
  * wait means an event is unusable: the thread ends rather than spin. Exit
  * code 0. */
 DWORD WINAPI StatusThread(LPVOID pParam)
@@ -347,13 +360,15 @@ DWORD WINAPI StatusThread(LPVOID pParam)
         (bWoken ? LogDbg : LogErr)(L"Thread WaitForSingleObject bExit=%d R %d E %d", pIniPort->bExit,
                                    bWoken ? WAIT_OBJECT_0 : dwWait, dwError);
         if (dwWait != WAIT_OBJECT_0 + 1)
-            return 0;
+            break;
         ServeRequest(pIniPort, pLm);
         if (SetEvent(pIniPort->hEventRet))
             LogDbg(L"Thread SetEvent R %d E %d", 1, GetLastError());
         else
             LogErr(L"Thread SetEvent R %d E %d", 0, GetLastError());
     }
+    ReleasePortEntry(pIniPort);
+    return 0;
 }
 
 /* VendorRequest: turns a printer-data value name into a device request.

@@ -132,10 +132,19 @@ DWORD WINAPI HungDeviceRequest(LPVOID)
 
 } // namespace
 
+// Waits (as a guard, not a measurement) until the port monitor has n ports open.
+static bool OpenPortsBecome(FakePortMonitor &fake, int n)
+{
+    for (int i = 0; i < 6000 && fake.OpenPorts() != n; ++i)
+        Sleep(5);
+    return fake.OpenPorts() == n;
+}
+
 // A device request that hangs in the port monitor (a printer switched off)
-// holds up the Close of its own port only: meanwhile another port opens,
-// prints a job and closes.
-TEST_F(ConcurrencyTest, HungRequestHoldsUpOnlyTheCloseOfItsOwnPort)
+// holds up no Close: meanwhile another port opens, prints a job and closes,
+// the hung port's Close returns within its bound, and the port below stays
+// open under the request until it returns; the port is refused until then.
+TEST_F(ConcurrencyTest, HungRequestHoldsUpNoCloseAndItsPortBelowClosesAfterIt)
 {
     LogOn();
     HANDLE hung = OpenPort(L"LPT1:");
@@ -143,32 +152,37 @@ TEST_F(ConcurrencyTest, HungRequestHoldsUpOnlyTheCloseOfItsOwnPort)
     HANDLE client = CreateThread(nullptr, 0, HungDeviceRequest, nullptr, 0, nullptr);
     for (int i = 0; i < 6000 && fake.CallsOf("Get").empty(); ++i)
         Sleep(5);
-    ASSERT_EQ(fake.CallsOf("Get").size(), 1u) << "the request did not reach the port monitor";
+    EXPECT_EQ(fake.CallsOf("Get").size(), 1u) << "the request did not reach the port monitor";
     AsyncClose closeHung(host.lm, hung);
-    for (int i = 0; i < 6000 && !LogHasPrefix("DBG Close(x"); ++i)
-        Sleep(5);
 
     OtherJob other = {host.lm, fake.Table()};
     HANDLE printer = CreateThread(nullptr, 0, PrintOtherJob, &other, 0, nullptr);
     bool printed = WaitForSingleObject(printer, kHangGuardMs) == WAIT_OBJECT_0;
     EXPECT_TRUE(printed) << "the other port's job waited for the hung port's Close";
-    EXPECT_FALSE(closeHung.Returned(0)) << "Close returned while its port's request still ran";
+    bool closed = closeHung.Returned(kHangGuardMs / 3);
+    EXPECT_TRUE(closed) << "Close waited for a device request that hangs";
+    EXPECT_TRUE(closed && closeHung.Result());
+    EXPECT_EQ(fake.OpenPorts(), 1) << "the port below was closed under the running request";
+    HANDLE again = nullptr;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(host.lm->pfnOpenPortEx((LPWSTR)L"LPT1:", (LPWSTR)kTestPrinter, &again, fake.Table()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_BUSY);
 
     fake.ReleaseHungGets();
     EXPECT_TRUE(closeHung.Returned(kHangGuardMs));
-    EXPECT_TRUE(closeHung.Result());
     EXPECT_EQ(WaitForSingleObject(printer, kHangGuardMs), WAIT_OBJECT_0);
     EXPECT_TRUE(other.ok) << other.why;
     EXPECT_EQ(WaitForSingleObject(client, kHangGuardMs), WAIT_OBJECT_0);
     CloseHandle(printer);
     CloseHandle(client);
-    EXPECT_EQ(fake.OpenPorts(), 0);
+    EXPECT_TRUE(OpenPortsBecome(fake, 0)) << "the worker did not close the port below once the request returned";
 }
 
 // Get runs on a spooler thread of its own. A Get that hangs in the port
 // monitor (a device that never answers) does not hold up Close of its port:
 // Close returns, the record outlives the Get, and the port below is closed
-// once the Get has returned, never under it.
+// once the Get has returned, never under it. Until then the port is not
+// opened again (the late close would land in the new job); then it prints.
 TEST_F(ConcurrencyTest, CloseDoesNotWaitForAGetThatHangs)
 {
     fake.script.bGetHangs = true;
@@ -181,15 +195,23 @@ TEST_F(ConcurrencyTest, CloseDoesNotWaitForAGetThatHangs)
     });
     for (int i = 0; i < 6000 && fake.CallsOf("Get").empty(); ++i)
         Sleep(5);
-    ASSERT_EQ(fake.CallsOf("Get").size(), 1u) << "the Get did not reach the port monitor";
+    EXPECT_EQ(fake.CallsOf("Get").size(), 1u) << "the Get did not reach the port monitor";
     AsyncClose close(host.lm, h);
     EXPECT_TRUE(close.Returned(kHangGuardMs / 3)) << "Close waited for a Get that hangs";
     EXPECT_TRUE(close.Result());
     EXPECT_EQ(fake.OpenPorts(), 1) << "the port below was closed under the running Get";
+    HANDLE again = nullptr;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(host.lm->pfnOpenPortEx((LPWSTR)L"LPT1:", (LPWSTR)kTestPrinter, &again, fake.Table()))
+        << "the port opened again while its close was put off";
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_BUSY);
 
     fake.ReleaseHungGets();
     ASSERT_TRUE(get.Returned(kHangGuardMs));
     EXPECT_TRUE(get.Result());
     EXPECT_TRUE(close.Returned(kHangGuardMs));
     EXPECT_EQ(fake.OpenPorts(), 0) << "the last Get did not close the port below";
+    fake.script.bGetHangs = false;
+    PrintOnce(PatternBytes(4096, 3));
+    EXPECT_EQ(Output(), PatternBytes(4096, 3));
 }
