@@ -42,10 +42,10 @@ void LogFileWriteA(const char *pszPath, const char *pszText)
     // A line counting the lines lost before this text goes out with it.
     char szLines[256 + LOGA_TEXT_MAX];
     DWORD cbNote = 0;
-    DWORD cDropped = LogTakeDroppedLines();
+    char szNote[LOG_NOTE_CCH + 2];
+    DWORD cDropped = LogTakeDroppedNote(szNote);
     if (cDropped) {
-        char szNote[64];
-        wsprintfA(szNote, "Log %d lines dropped\r\n", cDropped);
+        lstrcatA(szNote, "\r\n");
         LogFormatLineA(szLines, 256, TRUE, szNote);
         cbNote = (DWORD)lstrlenA(szLines);
     }

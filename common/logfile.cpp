@@ -35,6 +35,32 @@ HANDLE LogOpenForAppendA(const char *pszPath)
 // hostile user) must not hold up the spooler's threads. Measured on the
 // clock, so a Sleep that oversleeps under load does not stretch it.
 #define LOG_LOCK_MS 5
+// After a lock that could not be had, how long writers try it only once,
+// without waiting: a holder that keeps the file locked costs a job one wait,
+// not one per line.
+#define LOG_LOCK_BACKOFF_MS 1000
+
+// GetTickCount() of the latest failed try for the line lock, or 0 (none
+// recent, or the lock was had since).
+static volatile LONG s_dwLockFailedAt;
+
+/* Takes the line lock of hFile at *pov: tries for LOG_LOCK_MS, or once only
+ * within LOG_LOCK_BACKOFF_MS of a failed try. Remembers a failure. */
+static BOOL TakeLineLock(HANDLE hFile, OVERLAPPED *pov)
+{
+    DWORD dwStart = GetTickCount();
+    DWORD dwFailedAt = (DWORD)InterlockedCompareExchange(&s_dwLockFailedAt, 0, 0);
+    BOOL bWait = !dwFailedAt || dwStart - dwFailedAt >= LOG_LOCK_BACKOFF_MS;
+    BOOL bLocked;
+    while (!(bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, pov)) &&
+           bWait && GetTickCount() - dwStart < LOG_LOCK_MS)
+        Sleep(1);
+    if (bLocked && dwFailedAt)
+        InterlockedExchange(&s_dwLockFailedAt, 0);
+    else if (!bLocked)
+        InterlockedExchange(&s_dwLockFailedAt, (LONG)(GetTickCount() | 1));
+    return bLocked;
+}
 
 // Lines lost since the last line that went out: a failed open of the
 // existing file, a failed or short write (a whole-file lock of another
@@ -44,6 +70,15 @@ static volatile LONG s_cDropped;
 DWORD LogTakeDroppedLines()
 {
     return (DWORD)InterlockedExchange(&s_cDropped, 0);
+}
+
+DWORD LogTakeDroppedNote(char *pszNote)
+{
+    DWORD cDropped = LogTakeDroppedLines();
+    pszNote[0] = 0;
+    if (cDropped)
+        wsprintfA(pszNote, "Log %d lines dropped", cDropped);
+    return cDropped;
 }
 
 // Whether the open file has more than one name: a second hard link made by
@@ -72,15 +107,11 @@ BOOL LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb, DWORD cLines)
         // Not every file system makes an append one piece (Wine's finds the
         // end, then writes): the writers of all threads and processes also
         // take turns on a lock of one byte far past any text, which never
-        // stands in a reader's way. The lock is tried for LOG_LOCK_MS only;
-        // without it the line still goes out.
+        // stands in a reader's way. The lock is tried for LOG_LOCK_MS at
+        // most (see TakeLineLock); without it the line still goes out.
         OVERLAPPED ov = {};
         ov.OffsetHigh = 0x7FFFFFFF;
-        DWORD dwStart = GetTickCount();
-        BOOL bLocked;
-        while (!(bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) &&
-               GetTickCount() - dwStart < LOG_LOCK_MS)
-            Sleep(1);
+        BOOL bLocked = TakeLineLock(hFile, &ov);
         bWritten = WriteFile(hFile, pb, cb, &cbWritten, NULL) && cbWritten == cb;
         if (bLocked)
             UnlockFileEx(hFile, 0, 1, 0, &ov);

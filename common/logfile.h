@@ -23,3 +23,10 @@ BOOL LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb, DWORD cLines = 1)
 // that gets a non-zero count puts a line saying so before its own, in the
 // same append; should that fail too, it passes the count back in cLines.
 DWORD LogTakeDroppedLines();
+
+// Takes the count of dropped lines (LogTakeDroppedLines) and, when it is not
+// zero, writes the note that says so, "Log %d lines dropped" without a line
+// end, into pszNote (LOG_NOTE_CCH characters); else pszNote is empty.
+// Returns the count.
+#define LOG_NOTE_CCH 48
+DWORD LogTakeDroppedNote(char *pszNote);

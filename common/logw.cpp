@@ -120,9 +120,10 @@ static void LogLine(const WCHAR *pszLevel, const WCHAR *pszFormat, va_list args)
     char abLines[2 * LOG_LINE_BYTES];
     DWORD cbLines = 0;
     GetLocalTime(&st);
-    DWORD cDropped = LogTakeDroppedLines();
+    char szNote[LOG_NOTE_CCH];
+    DWORD cDropped = LogTakeDroppedNote(szNote);
     if (cDropped)
-        LogAddLineF(abLines, &cbLines, st, L"ERR", L"Log %d lines dropped", cDropped);
+        LogAddLineF(abLines, &cbLines, st, L"ERR", L"%S", szNote);
     LogAddLine(abLines, &cbLines, st, pszLevel, pszFormat, args);
     LogAppendAndClose(LogOpenForAppendW(szPath), abLines, cbLines, cDropped + 1);
 }
