@@ -15,6 +15,14 @@ static bool SameFile(const WIN32_FILE_ATTRIBUTE_DATA &a, const WIN32_FILE_ATTRIB
            a.dwFileAttributes == b.dwFileAttributes;
 }
 
+// Notes the call that failed (a static string) with the last error; false.
+bool InfCache::Failed(const char *pszCall)
+{
+    m_pszFailedCall = pszCall;
+    m_dwFailedError = GetLastError();
+    return false;
+}
+
 /* Makes the copy answer for pszPath as it is on disk, looking at the file at
  * most once per clock tick; a new path or a changed file reloads it and
  * drops every section laid out. False when the file is missing, a
@@ -26,8 +34,9 @@ bool InfCache::Refresh(const char *pszPath)
         return true;
     m_dwCheckedTick = dwTick;
     WIN32_FILE_ATTRIBUTE_DATA fad;
-    if (!GetFileAttributesExA(pszPath, GetFileExInfoStandard, &fad) ||
-        (fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    BOOL bFound = GetFileAttributesExA(pszPath, GetFileExInfoStandard, &fad);
+    if (!bFound || (fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        Failed(bFound ? "" : "GetFileAttributesEx");
         m_bLoaded = false;
         return false;
     }
@@ -52,16 +61,24 @@ bool InfCache::Load(const char *pszPath)
     HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
-        return false;
+        return Failed("CreateFile");
     DWORD cbHigh = 0;
     DWORD cbFile = GetFileSize(hFile, &cbHigh);
+    if (cbFile == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        Failed("GetFileSize");
+        CloseHandle(hFile);
+        return false;
+    }
     if (cbHigh || cbFile > kMaxInfBytes) {
+        Failed("");
         CloseHandle(hFile);
         return false;
     }
     std::string raw(cbFile, '\0');
     DWORD cbRead = 0;
     BOOL bRead = !cbFile || ReadFile(hFile, &raw[0], cbFile, &cbRead, NULL);
+    if (!bRead)
+        Failed("ReadFile");
     CloseHandle(hFile);
     if (!bRead)
         return false;

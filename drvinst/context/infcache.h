@@ -43,6 +43,12 @@ public:
     static DWORD Layout(const std::vector<std::string> &entries, char *pBuffer, DWORD cbBuffer,
                         std::vector<DWORD> *pOffsets);
 
+    // After Section answered "cannot be read": the call that failed (a
+    // static string such as "GetFileSize", "" for a directory or a file too
+    // large) and its error.
+    const char *FailedCall() const { return m_pszFailedCall; }
+    DWORD FailedError() const { return m_dwFailedError; }
+
 private:
     struct Piece {
         DWORD dwOffset;
@@ -54,6 +60,7 @@ private:
         size_t iPiece;
         std::string name;  // between the brackets, blanks trimmed
     };
+    bool Failed(const char *pszCall);
     bool Refresh(const char *pszPath);
     bool Load(const char *pszPath);
     void ReadEntries(size_t iFirstPiece, InfSection &section) const;
@@ -62,6 +69,8 @@ private:
     std::string m_strPath;
     bool m_bLoaded = false;
     DWORD m_dwCheckedTick = 0;             // tick of the last look at the file
+    const char *m_pszFailedCall = "";
+    DWORD m_dwFailedError = 0;
     WIN32_FILE_ATTRIBUTE_DATA m_fad = {};
     std::string m_strText;                 // the file after text-mode conversion
     std::vector<Piece> m_pieces;           // what each line read returns

@@ -8,7 +8,8 @@
 
 /* The section named pszSection, through the context's copy of the INF
  * (created here on first use, owned by the context). NULL when there is none
- * (last error 2: no file, 0: no section, 8: no memory) or when it is refused
+ * (last error 2: no file or one that cannot be read, after an error line; 0:
+ * no section; 8: no memory) or when it is refused
  * for a line longer than a line read (122, after an error line that names
  * the section and the line). */
 InfSection *CInstallContext::ReadSection(const char *pszPath, const char *pszSection)
@@ -20,6 +21,15 @@ InfSection *CInstallContext::ReadSection(const char *pszPath, const char *pszSec
         pSection = m_pInfCache->Section(pszPath, pszSection);
     } catch (const std::bad_alloc &) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    if (!pSection && GetLastError() == ERROR_FILE_NOT_FOUND && pszPath) {
+        // An INF that cannot be read is an error, not a missing section: its
+        // %keys% would stay unexpanded in what the engine installs.
+        DWORD dwError = m_pInfCache->FailedError();
+        LogErr("GetPrivateProfileSectionReadOnly([%s]) [%s] cannot be read: ::%s E %d %s\r\n", LogStr(pszSection),
+               pszPath, m_pInfCache->FailedCall(), dwError, SysErrorText(dwError).c_str());
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return NULL;
     }
     if (pSection && pSection->dwLongLine) {
