@@ -133,16 +133,20 @@ const char *const kSystemDlls[] = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "A
 
 struct Shipped {
     const wchar_t *file;
-    std::set<std::string> exports;   // exact export names; empty for a program
+    bool sample;                     // a stand-in of the sample's, from the product build's sample folder
+    std::set<std::string> exports;   // exact export names; empty for a program or a stand-in
 };
 const Shipped kShipped[] = {
-    {L"jobtap.dll", {"DllEntryPoint", "InitializePrintMonitor"}},
-    {L"vigil.exe", {}},
-    {L"drvinst.exe", {}},
-    {L"KZTTZUIF.DLL",
+    {L"jobtap.dll", false, {"DllEntryPoint", "InitializePrintMonitor"}},
+    {L"vigil.exe", false, {}},
+    {L"drvinst.exe", false, {}},
+    {L"KZTTZUIF.DLL", false,
      {"DevQueryPrintEx", "DrvAdvancedDocumentProperties", "DrvConvertDevMode", "DrvDeviceCapabilities",
       "DrvDevicePropertySheets", "DrvDocumentProperties", "DrvDocumentPropertySheets", "DrvPrinterEvent",
       "DrvUpgradePrinter", "PrinterProperties", "UserIFDLLEntryFunc"}},
+    {L"KZTTZDRV.DLL", true, {}},
+    {L"KZTTZPP.DLL", true, {}},
+    {L"KZTTZRES.DLL", true, {}},
 };
 
 // The version resource every shipped binary carries: the package's one
@@ -172,11 +176,21 @@ void CheckVersionResource(const std::wstring &path)
     EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS) << Narrow(path);
 }
 
-void CheckLoadsOnTarget(const std::wstring &dir, bool x64)
+// A Linux path as Wine's Z: drive shows it.
+std::wstring WinePath(const std::string &linuxPath)
+{
+    std::wstring path = L"Z:";
+    for (char ch : linuxPath)
+        path += ch == '/' ? L'\\' : (wchar_t)ch;
+    return path;
+}
+
+// dir: the product build's binaries; sampleDir: its stand-ins of the sample's.
+void CheckLoadsOnTarget(const std::wstring &dir, const std::wstring &sampleDir, bool x64)
 {
     for (auto &s : kShipped) {
         PeImage pe;
-        std::wstring path = dir + L"\\" + s.file;
+        std::wstring path = (s.sample ? sampleDir : dir) + L"\\" + s.file;
         ASSERT_TRUE(pe.Load(path)) << Narrow(path);
         EXPECT_EQ(pe.pe32plus, x64) << Narrow(path);
         auto imports = pe.Imports();
@@ -206,7 +220,7 @@ void CheckLoadsOnTarget(const std::wstring &dir, bool x64)
 
 TEST(ShippedBinaries, ImportOnlyWhatWindows2000AndXpExportAndExportExactNames)
 {
-    CheckLoadsOnTarget(ExeDirectory(), sizeof(void *) == 8);
+    CheckLoadsOnTarget(ExeDirectory(), WinePath(KZT_SAMPLE_BIN), sizeof(void *) == 8);
 }
 
 // The other architecture's build, when it lies beside this one, is checked
@@ -217,10 +231,10 @@ TEST(ShippedBinaries, OtherArchitectureBuildPassesTheSameChecks)
     std::string linuxDir = KZT_OTHER_ARCH_BIN;
     if (linuxDir.empty())
         GTEST_SKIP() << "no other architecture configured";
-    std::wstring dir = L"Z:";
-    for (char ch : linuxDir)
-        dir += ch == '/' ? L'\\' : (wchar_t)ch;
+    std::wstring dir = WinePath(linuxDir);
     if (GetFileAttributesW((dir + L"\\jobtap.dll").c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "other architecture not built: " << linuxDir;
-    CheckLoadsOnTarget(dir, sizeof(void *) != 8);
+    // Its stand-ins lie in .../product/sample beside .../product/bin.
+    std::string sampleDir = linuxDir.substr(0, linuxDir.rfind('/')) + "/sample";
+    CheckLoadsOnTarget(dir, WinePath(sampleDir), sizeof(void *) != 8);
 }
