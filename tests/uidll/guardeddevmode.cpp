@@ -69,6 +69,33 @@ WORD SpecForSize(WORD size, WORD source)
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult IsConvertedDevmode(GuardedDevmode &g, const DEVMODEW *pSource, WORD size, WORD extra)
+{
+    const DEVMODEW *o = g.Devmode();
+    if (o->dmSize != size || o->dmDriverExtra != extra || (size_t)size + extra > g.Size() ||
+        o->dmSpecVersion != SpecForSize(size, pSource->dmSpecVersion))
+        return ::testing::AssertionFailure()
+               << "shape " << o->dmSize << "+" << o->dmDriverExtra << " dmSpecVersion " << o->dmSpecVersion << " in "
+               << g.Size() << " bytes, want " << size << "+" << extra;
+    // The four header words (dmSpecVersion to dmDriverExtra) are the target's.
+    const BYTE *pIn = (const BYTE *)pSource, *pOut = g.Bytes();
+    size_t cbPublic = std::min(size, pSource->dmSize), header = offsetof(DEVMODEW, dmSpecVersion);
+    size_t fields = offsetof(DEVMODEW, dmFields);
+    if (memcmp(pOut, pIn, header) || memcmp(pOut + fields, pIn + fields, cbPublic - fields))
+        return ::testing::AssertionFailure() << "public part differs from the source's " << cbPublic << " bytes";
+    size_t cbExtra = std::min(extra, pSource->dmDriverExtra);
+    if (memcmp(pOut + size, pIn + pSource->dmSize, cbExtra))
+        return ::testing::AssertionFailure() << "private part differs from the source's " << cbExtra << " bytes";
+    const size_t kSignatureEnd = offsetof(PrivateSettings, dwPrivData) + 4;
+    uint32_t dwIn = 0, dwOut = 0;
+    if (cbExtra >= kSignatureEnd) {
+        memcpy(&dwIn, pIn + pSource->dmSize + offsetof(PrivateSettings, dwPrivData), 4);
+        memcpy(&dwOut, pOut + size + offsetof(PrivateSettings, dwPrivData), 4);
+        if (dwIn == PRIV_SIGNATURE && dwOut != PRIV_SIGNATURE)
+            return ::testing::AssertionFailure() << "signature lost: " << std::hex << dwOut;
+    }
+    return ::testing::AssertionSuccess();
+}
 
 namespace {
 
@@ -121,7 +148,17 @@ bool GeneratedDevmodeRound(UiLibrary &ui, HANDLE hPrinter, std::mt19937 &rng, bo
     DriverDevmode dd;
     BuildWorkingDevmode(&dd, NULL, kUiPrinter);
     MergeDevmode(&dd, in.Devmode());
-    counts->converted += ConvertDevmode(in.Devmode(), out.Devmode()) > 0;
+    // The library's own conversion into the output's shape: the bytes of
+    // both parts that both hold.
+    LONG cbCopied = ConvertDevmode(in.Devmode(), out.Devmode());
+    if (cbCopied > 0) {
+        counts->converted++;
+        ::testing::AssertionResult valid = IsConvertedDevmode(out, in.Devmode(), outSize, outExtra);
+        LONG cbBoth = std::min(outSize, inSize) + std::min(outExtra, inExtra);
+        if (!valid || cbCopied != cbBoth)
+            return Fail(what, "ConvertDevmode copied " + std::to_string(cbCopied) + " bytes of " +
+                                  std::to_string(cbBoth) + ": " + valid.message());
+    }
     // The caller's output for its own device mode is of the size the
     // library announces (244), whatever the template's shape; a copy that
     // fails writes nothing.
@@ -159,12 +196,10 @@ bool GeneratedDevmodeRound(UiLibrary &ui, HANDLE hPrinter, std::mt19937 &rng, bo
         // Only the conversions can succeed without a printer: the output's
         // own shape, or the 3.51 one.
         WORD size = mode == CDM_CONVERT351 ? 188 : outSize, extra = mode == CDM_CONVERT351 ? 8 : outExtra;
-        const DEVMODEW *o = out.Devmode();
-        if ((mode != CDM_CONVERT && mode != CDM_CONVERT351) || o->dmSize != size || o->dmDriverExtra != extra ||
-            o->dmSpecVersion != SpecForSize(size, in.Devmode()->dmSpecVersion) || cb != size + extra)
-            return Fail(what, "DrvConvertDevMode mode " + std::to_string(mode) + " gave " + std::to_string(o->dmSize) +
-                                  "+" + std::to_string(o->dmDriverExtra) + " dmSpecVersion " +
-                                  std::to_string(o->dmSpecVersion) + " in " + std::to_string(cb) + " bytes");
+        ::testing::AssertionResult valid = IsConvertedDevmode(out, in.Devmode(), size, extra);
+        if ((mode != CDM_CONVERT && mode != CDM_CONVERT351) || !valid || cb != size + extra)
+            return Fail(what, "DrvConvertDevMode mode " + std::to_string(mode) + " answered " + std::to_string(cb) +
+                                  " bytes: " + valid.message());
     }
     ui.pfnCaps(NULL, NULL, (WORD)pick(0, 20), NULL, in.Devmode());
     if (!in.GuardIntact() || !out.GuardIntact() || !full.GuardIntact() || !answer.GuardIntact())

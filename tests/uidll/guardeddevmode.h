@@ -58,6 +58,12 @@ WORD SpecForSize(WORD size, WORD source);
 // see guardeddevmode.cpp for the rules checked.
 ::testing::AssertionResult IsDriverOutput(GuardedDevmode &g, const DEVMODEW *pTemplate);
 
+// What a successful conversion of pSource must have left in g, converted
+// into the shape size + extra: that shape within the buffer, the dmSpecVersion
+// of that size, the source's public fields and private bytes as far as both
+// hold them (the driver's signature kept where the source had it).
+::testing::AssertionResult IsConvertedDevmode(GuardedDevmode &g, const DEVMODEW *pSource, WORD size, WORD extra);
+
 struct DevmodeRoundCounts {
     int converted = 0;  // the library's own conversion succeeded
     int answered = 0;   // DrvDocumentProperties answered IDOK
