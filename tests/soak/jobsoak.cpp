@@ -70,11 +70,21 @@ DWORD WINAPI PrintPort(LPVOID param)
 }
 
 // Keeps a channel client process at work on the port until the port's
-// printing stops; counts the clients started and those that failed.
+// printing stops; counts the clients started and those that failed: not
+// started, stalled, a wrong answer (exit 3), or no answer at all (exit 4)
+// while the port was printing all along (one that ran on past the port's
+// last job finds no channel).
 struct SoakClient {
     SoakPort *port;
     int started = 0, failed = 0;
+    std::string firstFailure;
 };
+
+void FailClient(SoakClient *c, const std::string &what)
+{
+    if (!c->failed++)
+        c->firstFailure = Narrow(SoakPortName(c->port->index)) + " client " + std::to_string(c->started) + " " + what;
+}
 
 DWORD WINAPI HammerPort(LPVOID param)
 {
@@ -82,18 +92,25 @@ DWORD WINAPI HammerPort(LPVOID param)
     while (!c->port->stop) {
         HANDLE client = StartChannelClient(SoakPortName(c->port->index), -200);
         if (!client) {
-            c->failed++;
+            FailClient(c, "not started: " + std::to_string(GetLastError()));
             Sleep(100);
             continue;
         }
         c->started++;
         DWORD code = 1;
-        if (WaitForSingleObject(client, kStallMs) != WAIT_OBJECT_0) {
+        bool stalled = WaitForSingleObject(client, kStallMs) != WAIT_OBJECT_0;
+        if (stalled) {
             TerminateProcess(client, 3);
             WaitForSingleObject(client, 5000);
         }
+        bool printing = !c->port->stop;
         GetExitCodeProcess(client, &code);
-        c->failed += code != 0;
+        if (stalled)
+            FailClient(c, "stalled");
+        else if (code == 4 && !printing)
+            ;  // started as the port's last job ended
+        else if (code != 0)
+            FailClient(c, "exit code " + std::to_string(code));
         CloseHandle(client);
     }
     return 0;
@@ -150,6 +167,10 @@ SoakCounts PlayPorts(MONITOR *lm, MONITOR *below, int jobsPerPort, int *clientsS
         *clientsFailed += clients[i].failed;
         if (ports[i].failures && counts.firstBad < 0)
             counts.firstBad = i, counts.firstWhat = ports[i].firstFailure;
+        // A failed client fails the round like a failed job.
+        counts.failures += clients[i].failed;
+        if (clients[i].failed && counts.firstBad < 0)
+            counts.firstBad = i, counts.firstWhat = clients[i].firstFailure;
     }
     counts.hangs = hangs + !ended;
     counts.seconds = (GetTickCount() - start) / 1000.0;
