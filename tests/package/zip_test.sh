@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The package's zip as an administrator uses it: unpacked into a fresh Wine
-# prefix of its own, its checksums and contents checked, installed from the
-# unpacked folder with drvinst.exe /quiet, a job played through the
-# installed jobtap.dll (demo.exe --installed), uninstalled with /quiet (3010:
-# the second phase waits for the restart), the restart played by ending the
+# prefix of its own, its checksums and contents checked (the guides' text as
+# Notepad reads it, the screenshots they show), installed from the unpacked
+# folder with drvinst.exe /quiet, a job played through the installed
+# jobtap.dll (demo.exe --installed), uninstalled with /quiet (3010: the
+# second phase waits for the restart), the restart played by ending the
 # prefix's server (Wine runs RunOnce at the next start), and the state
-# checked afterwards from a fresh process (instdemo.exe check): nothing of
-# the package left.
+# afterwards compared from a fresh process with the state before the
+# install (statesnap.exe: spooler, files, registry): nothing of the package
+# left, nothing else removed.
 #   zip_test.sh ARCH BUILDDIR ZIP
 set -u
 arch=$1; bdir=$(cd "$2" && pwd); zip=$3
@@ -29,9 +31,27 @@ package="$prefix/drive_c/$folder"
 
 # One folder; the shipped files and nothing else.
 check "one folder in the zip" "$folder" "$(ls "$prefix/drive_c" | grep -x "$folder")"
-expected="KZTTZ.HLP KZTTZ1000.DAT KZTTZ2000.DAT KZTTZDRV.DLL KZTTZPP.DLL KZTTZRES.DLL KZTTZUIF.DLL LICENSE SHA256SUMS TZ.INF admin-guide.ja.md admin-guide.md drvinst.exe jobtap.dll vigil.exe"
+expected="KZTTZ.HLP KZTTZ1000.DAT KZTTZ2000.DAT KZTTZDRV.DLL KZTTZPP.DLL KZTTZRES.DLL KZTTZUIF.DLL LICENSE SHA256SUMS TZ.INF admin-guide.ja.md admin-guide.md drvinst.exe jobtap.dll screenshots vigil.exe"
 check "files" "$expected" "$(cd "$package" && LC_ALL=C ls | tr '\n' ' ' | sed 's/ $//')"
 check "SHA256SUMS" "0" "$(cd "$package" && sha256sum --quiet -c SHA256SUMS >/dev/null 2>&1; echo $?)"
+check "SHA256SUMS covers every file" "$(cd "$package" && find . -type f ! -name SHA256SUMS | wc -l)" \
+  "$(grep -c . "$package/SHA256SUMS")"
+# Every image a guide shows lies where its link points, and nothing else does.
+links=$(cd "$package" && grep -oh '](screenshots/[^)]*)' admin-guide.md admin-guide.ja.md | sed 's/^](//; s/)$//' | LC_ALL=C sort -u | tr '\n' ' ')
+check "the guides' screenshots" "$links" "$(cd "$package" && find screenshots -type f | LC_ALL=C sort | tr '\n' ' ')"
+# Text as Notepad reads it: CR LF at every line end, the Japanese guide in
+# UTF-8 with a byte-order mark (without one Notepad takes the ANSI code page).
+for text in admin-guide.md admin-guide.ja.md LICENSE TZ.INF KZTTZ.HLP KZTTZ1000.DAT KZTTZ2000.DAT SHA256SUMS; do
+  check "$text: every line ends with CR LF" 0 "$(grep -c $'[^\r]$\\|^$' "$package/$text")"
+done
+check "admin-guide.ja.md begins with the UTF-8 byte-order mark" efbbbf "$(head -c 3 "$package/admin-guide.ja.md" | od -An -tx1 | tr -d ' \n')"
+check "admin-guide.md has no byte-order mark" 23 "$(head -c 1 "$package/admin-guide.md" | od -An -tx1 | tr -d ' \n')"
+version=${folder#tz-host-}; version=${version%-*}
+check "TZ.INF's DriverVer gives the package's version" 1 "$(grep -c "^DriverVer=[0-9/]*,$version[.]0"$'\r' "$package/TZ.INF")"
+
+# The state of the fresh prefix, to compare with after the uninstall.
+(cd "$bdir/bin" && wr ./statesnap.exe) > "$bdir/package-before.txt" 2>/dev/null
+check "state before the install (package-before.txt)" 0 $?
 
 # The quiet install from the unpacked folder, with its log where /log says.
 (cd "$package" && wr ./drvinst.exe TZ.INF "Ostrel TZ-1000" LPT1: /Install /quiet /log install.log)
@@ -48,9 +68,15 @@ check "quiet uninstall exit code (3010, low 8 bits)" $((3010 & 255)) $?
 # The restart: the prefix's server ends, and its next start runs RunOnce
 # (the second phase, quiet as the first) before the next program.
 WINEPREFIX="$prefix" timeout 30 wineserver -k >/dev/null 2>&1
-(cd "$bdir/bin" && wr ./instdemo.exe check) > "$bdir/package-check.log" 2>&1
-check "nothing of the package left (package-check.log)" 0 $?
-check "no RunOnce entry left" 0 "$(grep -c 'RunOnce entry left behind' "$bdir/package-check.log")"
+(cd "$bdir/bin" && wr ./statesnap.exe) > "$bdir/package-after.txt" 2>/dev/null
+check "state after the uninstall (package-after.txt)" 0 $?
+# Wine's DeletePrintProcessor reports success but deletes nothing, so the
+# spooler still lists the print processor after the uninstall; its file,
+# compared with the processor folder's list, must be gone like any other.
+leftover='^processor KZT TZ Print Processor'
+diff <(grep -v "$leftover" "$bdir/package-before.txt") <(grep -v "$leftover" "$bdir/package-after.txt") \
+  > "$bdir/package-state.diff"
+check "the state after the uninstall equals the state before (package-state.diff)" 0 $?
 
 WINEPREFIX="$prefix" timeout 30 wineserver -k >/dev/null 2>&1
-[ "$failures" = 0 ] && echo "package test passed" || { cat "$bdir/package-check.log"; exit 1; }
+[ "$failures" = 0 ] && echo "package test passed" || { head -40 "$bdir/package-state.diff"; exit 1; }

@@ -260,7 +260,7 @@ bool ExecuteTest::ModelFilesInstalled()
     return true;
 }
 
-void ListFiles(const std::string &dir, std::vector<std::string> *out)
+void ListFiles(const std::string &dir, std::vector<std::string> *out, bool bRecurse)
 {
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
@@ -270,9 +270,10 @@ void ListFiles(const std::string &dir, std::vector<std::string> *out)
         std::string name = fd.cFileName;
         if (name == "." || name == "..")
             continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListFiles(dir + "\\" + name, out);
-        else
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (bRecurse)
+                ListFiles(dir + "\\" + name, out);
+        } else
             out->push_back(dir + "\\" + name + "|" + std::to_string(fd.nFileSizeLow));
     } while (FindNextFileA(h, &fd));
     FindClose(h);
@@ -317,7 +318,7 @@ std::string SystemDirA()
     return system;
 }
 
-MachineState Snapshot(const std::string &work)
+MachineState Snapshot(const std::string &work, bool bWhole)
 {
     MachineState s;
     s.spooler = ReadSpooler();
@@ -326,18 +327,26 @@ MachineState Snapshot(const std::string &work)
         std::sort(list->begin(), list->end());
     ListFiles(PrinterDriverDirA(), &s.files);
     ListFiles(ProcessorDirA(), &s.files);
-    for (const char *file : {"\\jobtap.dll", "\\vigil.exe"}) {
-        if (FileExists(SystemDirA() + file))
-            s.files.push_back(SystemDirA() + file);
-    }
-    for (const char *file : {"\\INF\\OstrelTZ.INF", "\\INF\\OstrelTZ.PNF"}) {
-        if (FileExists(WindowsDirA() + file))
-            s.files.push_back(WindowsDirA() + file);
+    if (bWhole) {
+        ListFiles(SystemDirA(), &s.files, false);
+        ListFiles(WindowsDirA() + "\\INF", &s.files);
+        ListFiles(KeptDirA().substr(0, KeptDirA().rfind('\\')), &s.files);
+    } else {
+        for (const char *file : {"\\jobtap.dll", "\\vigil.exe"}) {
+            if (FileExists(SystemDirA() + file))
+                s.files.push_back(SystemDirA() + file);
+        }
+        for (const char *file : {"\\INF\\OstrelTZ.INF", "\\INF\\OstrelTZ.PNF"}) {
+            if (FileExists(WindowsDirA() + file))
+                s.files.push_back(WindowsDirA() + file);
+        }
     }
     std::sort(s.files.begin(), s.files.end());
     ListKey(kMonitorKey, &s.keys);
-    ListKey(std::string(kUninstallKey) + "\\" + kModel, &s.keys);
+    ListKey(bWhole ? std::string(kUninstallKey) : std::string(kUninstallKey) + "\\" + kModel, &s.keys);
     ListKey(kRunOnceKey, &s.keys);
+    if (bWhole)
+        ListKey("SYSTEM\\CurrentControlSet\\Enum\\LPTENUM", &s.keys);  // the parallel-port device entries
     std::sort(s.keys.begin(), s.keys.end());
     ListKey(kRecordsKey, &s.records);
     std::sort(s.records.begin(), s.records.end());

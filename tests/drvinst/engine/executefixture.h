@@ -60,10 +60,15 @@ struct MachineState {
     std::vector<std::string> work;
 };
 
-MachineState Snapshot(const std::string &work);  // work: the working folder of TZ.INF
+// work: the working folder of TZ.INF. bWhole (the package test, once before
+// and once after): every file of the system folder and of the INF folder,
+// the kept copy's folder and the whole Uninstall key, not only the names an
+// install is known to touch (too slow for every call of the fault sweep).
+MachineState Snapshot(const std::string &work, bool bWhole = false);
 std::string SystemDirA();
-// A directory tree as "path|size" lines, in the order the file system lists them.
-void ListFiles(const std::string &dir, std::vector<std::string> *out);
+// A directory tree as "path|size" lines, in the order the file system lists
+// them; with bRecurse false only the files of dir itself.
+void ListFiles(const std::string &dir, std::vector<std::string> *out, bool bRecurse = true);
 // The lines of b that a lacks ("+ ") and of a that b lacks ("- "); empty
 // when the two lists are equal.
 std::string Changes(const std::vector<std::string> &a, const std::vector<std::string> &b);

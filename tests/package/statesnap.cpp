@@ -1,0 +1,24 @@
+// statesnap: what an install of the package touches, as one line per item on
+// standard output (the spooler's queues, drivers, monitors and print
+// processors, the files of the driver, processor, system, INF and kept-copy
+// folders, the registry keys the installer writes), for the package test to
+// compare before the install and after the uninstall. The saved queue
+// records and the working folder stay on purpose and are left out.
+#include "executefixture.h"
+#include <stdio.h>
+
+int main()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    MachineState s = Snapshot(std::string(temp) + "OstrelTZ.INF", true);
+    const struct {
+        const char *kind;
+        const std::vector<std::string> *list;
+    } kLists[] = {{"queue", &s.spooler.queues},       {"driver", &s.spooler.drivers}, {"monitor", &s.spooler.monitors},
+                  {"processor", &s.spooler.processors}, {"file", &s.files},           {"key", &s.keys}};
+    for (const auto &l : kLists)
+        for (const std::string &item : *l.list)
+            printf("%s %s\n", l.kind, item.c_str());
+    return 0;
+}
