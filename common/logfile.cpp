@@ -45,7 +45,7 @@ HANDLE LogOpenForAppendA(const char *pszPath)
 static volatile LONG s_dwLockFailedAt;
 
 /* Takes the line lock of hFile at *pov: tries for LOG_LOCK_MS, or once only
- * within LOG_LOCK_BACKOFF_MS of a failed try. Remembers a failure. */
+ * within LOG_LOCK_BACKOFF_MS of a failed wait. Remembers a failed wait. */
 static BOOL TakeLineLock(HANDLE hFile, OVERLAPPED *pov)
 {
     DWORD dwStart = GetTickCount();
@@ -55,9 +55,11 @@ static BOOL TakeLineLock(HANDLE hFile, OVERLAPPED *pov)
     while (!(bLocked = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, pov)) &&
            bWait && GetTickCount() - dwStart < LOG_LOCK_MS)
         Sleep(1);
+    // Only a failed wait starts a backoff: a single try that meets another
+    // thread's append must not keep the unlocked second going.
     if (bLocked && dwFailedAt)
         InterlockedExchange(&s_dwLockFailedAt, 0);
-    else if (!bLocked)
+    else if (!bLocked && bWait)
         InterlockedExchange(&s_dwLockFailedAt, (LONG)(GetTickCount() | 1));
     return bLocked;
 }

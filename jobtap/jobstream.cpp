@@ -438,7 +438,9 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
 BOOL WINAPI LmClosePort(HANDLE hPort)
 {
     IniPort *pIniPort = (IniPort *)hPort;
-    if (!IsValidPort(pIniPort))
+    // A record whose close was put off stays listed until its port below
+    // closes: a second Close of it is refused before it touches anything.
+    if (!IsOpenPortEntry(pIniPort))
         return RefuseHandle(L"Close pIniPort x%x magic x%x", hPort);
     LogDbg(L"Close(x%x)", LP(hPort));
 

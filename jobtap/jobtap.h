@@ -83,6 +83,10 @@ IniPort *FindPortEntry(LPCWSTR pszPortName);
 IniPort *CreatePortEntry(LPCWSTR pszPortName);
 BOOL DeletePortEntry(IniPort *pIniPort);
 BOOL IsValidPort(const IniPort *pIniPort);
+// TRUE when pIniPort is a record of g_PortList (found by address) whose
+// deletion has not run: an open port, not one whose close was put off. The
+// caller holds no lock.
+BOOL IsOpenPortEntry(const IniPort *pIniPort);
 // Get's hold on a record: TRUE when pIniPort is an open port's record (found
 // by address in the list, so a freed handle is never read) that is not
 // closing; the record, and its port below, then stay until LeaveGet, which
@@ -154,6 +158,9 @@ void ReleaseFilterModule(IniPort *pIniPort);
 // FILTER_GROWTH_MAX times what it took, plus FILTER_GROWTH_SLACK bytes.
 #define FILTER_GROWTH_MAX   16
 #define FILTER_GROWTH_SLACK 0x40000000ull   // 1 GB
+// Each read counts as at least this many bytes: a filter handing out a byte
+// at a time reaches the bound after some 260,000 reads, not a billion.
+#define FILTER_READ_MIN_CHARGE 0x1000
 
 // jobstream.cpp: the status program started for a port, kept past Close.
 // Whether the program last started for the port still runs.

@@ -92,6 +92,20 @@ IniPort *CreatePortEntry(LPCWSTR pszPortName)
     return pIniPort;
 }
 
+BOOL IsOpenPortEntry(const IniPort *pIniPort)
+{
+    BOOL bOpen = FALSE;
+    EnterCriticalSection(&g_PortListLock);
+    for (const IniPort *p = g_PortList; p; p = p->pNext) {
+        if (p == pIniPort) {
+            bOpen = IsValidPort(p) && !p->bDeleted;
+            break;
+        }
+    }
+    LeaveCriticalSection(&g_PortListLock);
+    return bOpen;
+}
+
 BOOL EnterGet(IniPort *pIniPort)
 {
     BOOL bEntered = FALSE;
