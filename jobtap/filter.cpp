@@ -244,7 +244,7 @@ static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat, LPCWSTR pszAllo
             bOk = FALSE;
             break;
         }
-        pIniPort->cbFilterOut += cbRead < FILTER_READ_MIN_CHARGE ? FILTER_READ_MIN_CHARGE : cbRead;
+        pIniPort->cbFilterOut += cbRead;
         if (pIniPort->cbFilterOut > cbAllowed) {
             LogErr(L"Read pfnFilterRead Unending %d R %d E %d", nReads + 1, 0, ERROR_INVALID_DATA);
             SetLastError(ERROR_INVALID_DATA);

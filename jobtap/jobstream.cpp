@@ -439,7 +439,7 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
 {
     IniPort *pIniPort = (IniPort *)hPort;
     // A record whose close was put off stays listed until its port below
-    // closes: a second Close of it is refused before it touches anything.
+    // closes: a second Close of it is refused before it touches the port below.
     if (!IsOpenPortEntry(pIniPort))
         return RefuseHandle(L"Close pIniPort x%x magic x%x", hPort);
     LogDbg(L"Close(x%x)", LP(hPort));

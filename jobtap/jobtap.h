@@ -158,9 +158,6 @@ void ReleaseFilterModule(IniPort *pIniPort);
 // FILTER_GROWTH_MAX times what it took, plus FILTER_GROWTH_SLACK bytes.
 #define FILTER_GROWTH_MAX   16
 #define FILTER_GROWTH_SLACK 0x40000000ull   // 1 GB
-// Each read counts as at least this many bytes: a filter handing out a byte
-// at a time reaches the bound after some 260,000 reads, not a billion.
-#define FILTER_READ_MIN_CHARGE 0x1000
 
 // jobstream.cpp: the status program started for a port, kept past Close.
 // Whether the program last started for the port still runs.

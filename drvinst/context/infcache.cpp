@@ -36,7 +36,9 @@ bool InfCache::Refresh(const char *pszPath)
     WIN32_FILE_ATTRIBUTE_DATA fad;
     BOOL bFound = GetFileAttributesExA(pszPath, GetFileExInfoStandard, &fad);
     if (!bFound || (fad.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        Failed(bFound ? "" : "GetFileAttributesEx");
+        if (bFound)
+            SetLastError(ERROR_DIRECTORY);  // a folder of that name
+        Failed("GetFileAttributesEx");
         m_bLoaded = false;
         return false;
     }
@@ -70,7 +72,8 @@ bool InfCache::Load(const char *pszPath)
         return false;
     }
     if (cbHigh || cbFile > kMaxInfBytes) {
-        Failed("");
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        Failed("GetFileSize");
         CloseHandle(hFile);
         return false;
     }

@@ -44,8 +44,8 @@ public:
                         std::vector<DWORD> *pOffsets);
 
     // After Section answered "cannot be read": the call that failed (a
-    // static string such as "GetFileSize", "" for a directory or a file too
-    // large) and its error.
+    // static string such as "GetFileSize") and its error (ERROR_DIRECTORY for
+    // a folder, ERROR_FILE_TOO_LARGE for a file over 64 MB).
     const char *FailedCall() const { return m_pszFailedCall; }
     DWORD FailedError() const { return m_dwFailedError; }
 
