@@ -83,6 +83,27 @@ DWORD LogTakeDroppedNote(char *pszNote)
     return cDropped;
 }
 
+// The writers of this module take turns before they append: the file's line
+// lock is then contended by other modules and processes only, and a thread
+// preempted in its append (a loaded machine) holds up this module's other
+// writers for that append, instead of making them give up on the line lock
+// after LOG_LOCK_MS and append at the same end. A turn lasts one bounded
+// append, so waiting for it needs no bound of its own. A waiter yields a few
+// times, then sleeps: Sleep(0) alone would spin past a holder of lower
+// priority.
+static volatile LONG s_lWriting;
+
+static void TakeWritersTurn()
+{
+    for (int nTries = 0; InterlockedCompareExchange(&s_lWriting, 1, 0) != 0; nTries++)
+        Sleep(nTries < 16 ? 0 : 1);
+}
+
+static void GiveWritersTurn()
+{
+    InterlockedExchange(&s_lWriting, 0);
+}
+
 // Whether the open file has more than one name: a second hard link made by
 // someone else would turn the log's appends into writes to a file of their
 // choosing, so such a file is never written.
@@ -102,6 +123,7 @@ BOOL LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb, DWORD cLines)
     }
     DWORD cbWritten = 0;
     BOOL bWritten = FALSE;
+    TakeWritersTurn();
     if (IsWindows9x()) {
         if (SetFilePointer(hFile, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER)
             bWritten = WriteFile(hFile, pb, cb, &cbWritten, NULL) && cbWritten == cb;
@@ -120,6 +142,7 @@ BOOL LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb, DWORD cLines)
     } else {
         bWritten = TRUE;                     // refused on purpose: nothing is lost to count
     }
+    GiveWritersTurn();
     if (!bWritten)
         InterlockedExchangeAdd(&s_cDropped, (LONG)cLines);
     CloseHandle(hFile);
