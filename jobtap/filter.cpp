@@ -18,7 +18,6 @@ static void FreeFilterBuffer(IniPort *pIniPort)
     if (pIniPort->pFilterBuffer)
         VirtualFree(pIniPort->pFilterBuffer, 0, MEM_RELEASE);
     pIniPort->pFilterBuffer = NULL;
-    pIniPort->cbFilterAlloc = 0;
     pIniPort->cbFilterPending = 0;
 }
 
@@ -98,9 +97,10 @@ static HMODULE LoadFilterLibrary(LPCWSTR pszPath)
 BOOL LoadFilter(IniPort *pIniPort)
 {
     ClearFilter(pIniPort);
-    pIniPort->cbFilterBuffer = 0;
     pIniPort->cbFilterIn = 0;
     pIniPort->cbFilterOut = 0;
+    pIniPort->cFilterReads = 0;
+    pIniPort->dwFilterLost = 0;
     FreeFilterBuffer(pIniPort);
 
     LPWSTR pszPath = Regstr(pIniPort, L" Filter");
@@ -199,61 +199,78 @@ static BOOL WriteBufferToPort(IniPort *pIniPort, DWORD cb, LPCWSTR pszLogFormat)
 
 /* Sends what an earlier failed port write left pending, then reads everything
  * the filter has ready and writes it to the port, through a buffer of
- * FILTER_CHUNK bytes allocated once per job (logged with pszAllocFormat): the
- * size of the job's writes never decides how much the spooler allocates. A
+ * FILTER_BUFFER bytes allocated once per job (logged with pszAllocFormat):
+ * the size of the job's writes never decides how much the spooler allocates.
+ * Every "Read" is offered FILTER_CHUNK bytes; small reads are gathered behind
+ * each other until a chunk's worth or more is there or a read brings nothing,
+ * so a filter that hands out crumbs costs calls into it, not port writes. A
  * filter that reports more bytes than it was offered has handed over data it
  * cannot have placed: the drain fails with ERROR_INVALID_DATA and nothing of
  * that read is sent. A filter that never runs dry fails the same way once it
  * has handed out more than the job can account for (FILTER_GROWTH_MAX times
- * what it took, plus FILTER_GROWTH_SLACK): the drain never loops forever,
- * while an honest job of any size, in reads of any size, goes through.
- * FALSE with the last error set when a port write or the filter's "Read"
- * fails or memory runs out. */
+ * what it took, plus FILTER_GROWTH_SLACK), or in more reads than it took
+ * bytes plus one per FILTER_READ_UNIT it handed out, plus FILTER_READS_SLACK:
+ * the drain never loops for long. A failure on the filter's side loses job
+ * data: what it handed out before still goes out, and dwFilterLost keeps the
+ * error for EndDoc. FALSE with the last error set when a port write or the
+ * filter's "Read" fails or memory runs out. */
 static BOOL FilterDrain(IniPort *pIniPort, LPCWSTR pszLogFormat, LPCWSTR pszAllocFormat)
 {
     if (pIniPort->cbFilterPending && !WriteBufferToPort(pIniPort, pIniPort->cbFilterPending, pszLogFormat))
         return FALSE;
     if (!pIniPort->pFilterBuffer) {
         // Page-aligned: the filter's copy into it runs at full speed.
-        pIniPort->pFilterBuffer = (LPBYTE)VirtualAlloc(NULL, FILTER_CHUNK, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        pIniPort->pFilterBuffer = (LPBYTE)VirtualAlloc(NULL, FILTER_BUFFER, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         DWORD dwError = GetLastError();
-        (pIniPort->pFilterBuffer ? LogDbg : LogErr)(pszAllocFormat, FILTER_CHUNK, LP(pIniPort->pFilterBuffer),
+        (pIniPort->pFilterBuffer ? LogDbg : LogErr)(pszAllocFormat, FILTER_BUFFER, LP(pIniPort->pFilterBuffer),
                                                     dwError);
         if (!pIniPort->pFilterBuffer) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
         }
-        pIniPort->cbFilterAlloc = FILTER_CHUNK;
     }
     uint64_t cbAllowed = pIniPort->cbFilterIn * FILTER_GROWTH_MAX + FILTER_GROWTH_SLACK;
+    DWORD cbFilled = 0;                       // read into the buffer, not sent yet (below FILTER_CHUNK)
+    DWORD dwLost = 0;                         // the filter's failure
     BOOL bOk = TRUE;
-    for (DWORD nReads = 0;; nReads++) {
+    for (;;) {
         DWORD cbRead = 0;
         SetLastError(0);                      // a filter failing without a code gets ERROR_READ_FAULT
-        if (!pIniPort->pfnFilterRead(pIniPort->pFilterBuffer, FILTER_CHUNK, &cbRead)) {
-            if (GetLastError() == 0)
-                SetLastError(ERROR_READ_FAULT);
-            bOk = FALSE;
-            break;
-        }
-        if (cbRead == 0)
-            break;
-        if (cbRead > FILTER_CHUNK) {
-            LogErr(L"Read pfnFilterRead %d %d R %d E %d", FILTER_CHUNK, cbRead, 0, ERROR_INVALID_DATA);
-            SetLastError(ERROR_INVALID_DATA);
-            bOk = FALSE;
+        BOOL bRead = pIniPort->pfnFilterRead(pIniPort->pFilterBuffer + cbFilled, FILTER_CHUNK, &cbRead);
+        DWORD dwError = GetLastError();
+        if (!bRead || cbRead > FILTER_CHUNK) {
+            dwLost = !bRead ? (dwError ? dwError : ERROR_READ_FAULT) : ERROR_INVALID_DATA;
+            LogErr(L"Read pfnFilterRead %d %d R %d E %d", FILTER_CHUNK, cbRead, 0, dwLost);
             break;
         }
         pIniPort->cbFilterOut += cbRead;
-        if (pIniPort->cbFilterOut > cbAllowed) {
-            LogErr(L"Read pfnFilterRead Unending %d R %d E %d", nReads + 1, 0, ERROR_INVALID_DATA);
-            SetLastError(ERROR_INVALID_DATA);
-            bOk = FALSE;
+        pIniPort->cFilterReads += cbRead != 0;
+        uint64_t cReadsAllowed =
+            pIniPort->cbFilterIn + pIniPort->cbFilterOut / FILTER_READ_UNIT + FILTER_READS_SLACK;
+        if (pIniPort->cbFilterOut > cbAllowed || pIniPort->cFilterReads > cReadsAllowed) {
+            dwLost = ERROR_INVALID_DATA;
+            LogErr(L"Read pfnFilterRead Unending %d R %d E %d", (DWORD)pIniPort->cFilterReads, 0, dwLost);
             break;
         }
-        bOk = WriteBufferToPort(pIniPort, cbRead, pszLogFormat);
-        if (!bOk)
-            break;
+        cbFilled += cbRead;
+        if (cbRead && cbFilled < FILTER_CHUNK)
+            continue;                         // the next read joins this port write
+        if (cbFilled) {
+            bOk = WriteBufferToPort(pIniPort, cbFilled, pszLogFormat);
+            cbFilled = 0;
+            if (!bOk)
+                break;
+        }
+        if (!cbRead)
+            break;                            // dry
+    }
+    if (dwLost) {
+        if (cbFilled)
+            WriteBufferToPort(pIniPort, cbFilled, pszLogFormat);   // what it handed out before
+        if (!pIniPort->dwFilterLost)
+            pIniPort->dwFilterLost = dwLost;
+        SetLastError(dwLost);
+        return FALSE;
     }
     SetLastError(bOk ? 0 : GetLastError());
     return bOk;
@@ -272,8 +289,6 @@ BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
     static const WCHAR s_szAllocFormat[] = L"Write VirtualAlloc %d R x%x E %d";
     if (pcbWritten)
         *pcbWritten = 0;
-    if (cbBuf > pIniPort->cbFilterBuffer)
-        pIniPort->cbFilterBuffer = cbBuf;
     if (pIniPort->cbFilterPending && !FilterDrain(pIniPort, s_szLogFormat, s_szAllocFormat))
         return FALSE;
     DWORD cbAccepted = 0;
@@ -296,9 +311,9 @@ BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
 /* At EndDoc: "Flush", then what an earlier failed port write left and all
  * the filter hands out go to the port; then "Close" and the library is
  * freed. FALSE with the port's (or the filter's) last error when job data did
- * not reach the port. A failed "Flush" holds back data of the job: only the
- * pending bytes go out, and the result is FALSE with the filter's code, or
- * ERROR_WRITE_FAULT when it set none. */
+ * not reach the port, now or in a drain of an earlier Write. A failed "Flush"
+ * holds back data of the job: only the pending bytes go out, and the result
+ * is FALSE with the filter's code, or ERROR_WRITE_FAULT when it set none. */
 BOOL FilterEndDoc(IniPort *pIniPort)
 {
     static const WCHAR s_szLogFormat[] = L"End pfnWrite %d %d R %d E %d";
@@ -314,6 +329,12 @@ BOOL FilterEndDoc(IniPort *pIniPort)
             dwError = ERROR_WRITE_FAULT;
         if (pIniPort->cbFilterPending)
             WriteBufferToPort(pIniPort, pIniPort->cbFilterPending, s_szLogFormat);
+    }
+    if (bOk && pIniPort->dwFilterLost) {
+        // Lost in the drain of an earlier Write: not all of the job is out.
+        bOk = FALSE;
+        dwError = pIniPort->dwFilterLost;
+        LogErr(L"End pfnFilterRead Lost R %d E %d", 0, dwError);
     }
     UnloadFilter(pIniPort);
     SetLastError(bOk ? 0 : dwError);

@@ -53,12 +53,12 @@ struct IniPort {
     PFN_FILTER_WRITE pfnFilterWrite;
     PFN_FILTER_FLUSH pfnFilterFlush;
     PFN_FILTER_CLOSE pfnFilterClose;
-    uint32_t cbFilterBuffer;            // largest write of the current job
     LPBYTE pFilterBuffer;               // drain buffer, kept for the job
-    uint32_t cbFilterAlloc;             // its allocated size
     uint32_t cbFilterPending;           // drained bytes at its start that a failed port write left
     uint64_t cbFilterIn;                // bytes the filter took in the current job
     uint64_t cbFilterOut;               // bytes its "Read" handed out in the current job
+    uint64_t cFilterReads;              // its reads that handed out bytes in the current job
+    uint32_t dwFilterLost;              // error of job data a drain lost on the filter's side (0: none)
     UINT uMsgMonitor;                   // the notification message as Open registered it
 };
 // An absolute security descriptor with its own access list.
@@ -153,11 +153,19 @@ BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule);
 void ReleaseFilterModule(IniPort *pIniPort);
 #define FILTER_WAIT_MS 30000
 #define FILTER_CHUNK   0x40000   // bytes offered to the filter's "Read" at a time (256 KB)
+// The drain buffer: small reads gather behind each other until a chunk's
+// worth is there, and every read is still offered a whole chunk.
+#define FILTER_BUFFER  (2 * FILTER_CHUNK)
 // A filter may hand out more than it took (a job it expands), but not
 // without end: a job's drains fail once the filter handed out more than
 // FILTER_GROWTH_MAX times what it took, plus FILTER_GROWTH_SLACK bytes.
 #define FILTER_GROWTH_MAX   16
 #define FILTER_GROWTH_SLACK 0x40000000ull   // 1 GB
+// Nor in crumbs without end: the drains fail once its reads that handed out
+// bytes number more than the bytes it took, plus one per FILTER_READ_UNIT
+// bytes it handed out, plus FILTER_READS_SLACK.
+#define FILTER_READ_UNIT    64
+#define FILTER_READS_SLACK  0x1000000ull   // 16 M
 
 // jobstream.cpp: the status program started for a port, kept past Close.
 // Whether the program last started for the port still runs.
@@ -183,6 +191,8 @@ BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThr
 // and the channel, and the last reference closes both (ReleasePortEntry).
 BOOL StopStatusThread(IniPort *pIniPort);
 #define STATUS_STOP_WAIT_MS 5000
+// Closes the worker's exit event, if there is one, once no worker uses it.
+void CloseExitEvent(IniPort *pIniPort);
 HWND FindStatusWindow(IniPort *pIniPort);
 void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPostFormat, WPARAM wEvent);
 DWORD WINAPI StatusThread(LPVOID pParam);

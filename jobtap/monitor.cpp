@@ -144,12 +144,7 @@ void ReleasePortEntry(IniPort *pIniPort)
     if (pIniPort->hPort && !ClosePortBelow(pIniPort))
         pIniPort->hPort = NULL;          // refused: nobody is left to close it again
     CloseStatusChannel(pIniPort);
-    if (pIniPort->hEventExit) {
-        BOOL bOk = CloseHandle(pIniPort->hEventExit);
-        DWORD dwError = GetLastError();
-        LogDbg(L"DeletePortEntry CloseHandle_Exit R %d E %d", bOk, dwError);
-        pIniPort->hEventExit = NULL;
-    }
+    CloseExitEvent(pIniPort);
     EnterCriticalSection(&g_PortListLock);
     IniPort **ppLink = &g_PortList;
     while (*ppLink && *ppLink != pIniPort)

@@ -3,11 +3,13 @@
 // window notifications, and the monitor's printer-data entry point (Get).
 #include "jobtap.h"
 
-/* The section's name of a port, upper-cased as the kernel compares object
- * names, into szName (STATUS_NAME_CCH characters). */
+/* An event's name of a port, upper-cased as the kernel compares object
+ * names, into szName (STATUS_NAME_CCH characters). The events' stems are the
+ * longest, so their names cut the port's name shortest: two ports whose
+ * events differ have different sections too. */
 static void KernelObjectKey(const IniPort *pIniPort, WCHAR *szName)
 {
-    FormatStatusObjectName(szName, STATUS_NAME_CCH, StatusFileMap, (LPCWSTR)g_LmName,
+    FormatStatusObjectName(szName, STATUS_NAME_CCH, StatusEventMap, (LPCWSTR)g_LmName,
                            (LPCWSTR)pIniPort->pszPortName);
     CharUpperBuffW(szName, lstrlenW(szName));
 }
@@ -166,10 +168,12 @@ void CloseStatusChannel(IniPort *pIniPort)
  * event can be set by any client, so it cannot tell the worker to end. The
  * worker holds a reference on the record until it ends. The two formats log
  * the event's and the thread's creation. FALSE, with nothing left running, on
- * failure. Call order: the channel's events exist; StopStatusThread before
- * the port below is closed. */
+ * failure. Call order: the channel's events exist and no worker runs (an
+ * exit event that a worker ended after StopStatusThread's bound left behind
+ * is closed first); StopStatusThread before the port below is closed. */
 BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat)
 {
+    CloseExitEvent(pIniPort);
     pIniPort->hEventExit = CreateEventW(NULL, FALSE, FALSE, NULL);
     DWORD dwError = GetLastError();
     LogDbg(pszEventFormat, LP(pIniPort->hEventExit), dwError);
@@ -185,12 +189,22 @@ BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThr
     LogDbg(pszThreadFormat, LP(pIniPort), LP(pIniPort->hThread), dwError);
     if (!pIniPort->hThread) {
         InterlockedDecrement(&pIniPort->cRefs);   // the caller's own reference remains
-        CloseHandle(pIniPort->hEventExit);
-        pIniPort->hEventExit = NULL;
+        CloseExitEvent(pIniPort);
         SetLastError(dwError);
         return FALSE;
     }
     return TRUE;
+}
+
+void CloseExitEvent(IniPort *pIniPort)
+{
+    if (!pIniPort->hEventExit)
+        return;
+    BOOL bOk = CloseHandle(pIniPort->hEventExit);
+    DWORD dwError = GetLastError();
+    (bOk ? LogDbg : LogErr)(L"DeletePortEntry CloseHandle_Exit R %d E %d", bOk, dwError);
+    pIniPort->hEventExit = NULL;
+    SetLastError(dwError);
 }
 
 /* Sets the worker's exit request, signals its own exit event and waits up to
@@ -224,10 +238,8 @@ BOOL StopStatusThread(IniPort *pIniPort)
     LogDbg(L"DeletePortEntry CloseHandle_Thread R %d E %d", bOk, dwError);
     pIniPort->hThread = NULL;
     pIniPort->dwThreadId = 0;
-    if (bEnded) {
-        CloseHandle(pIniPort->hEventExit);
-        pIniPort->hEventExit = NULL;
-    }
+    if (bEnded)
+        CloseExitEvent(pIniPort);
     return bEnded;
 }
 

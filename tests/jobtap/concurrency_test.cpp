@@ -169,6 +169,8 @@ TEST_F(ConcurrencyTest, HungRequestHoldsUpNoCloseAndItsPortBelowClosesAfterIt)
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(host.lm->pfnOpenPortEx((LPWSTR)L"LPT1:", (LPWSTR)kTestPrinter, &again, fake.Table()));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_BUSY);
+    EXPECT_TRUE(LogHas("ERR Open FindPortEntry [LPT1:] ClosePending R 0 E 170")) << LogText();
+    EXPECT_TRUE(LogHasPrefix("DBG Close pfnClose Deferred cRefs=")) << LogText();
 
     fake.ReleaseHungGets();
     EXPECT_TRUE(closeHung.Returned(kHangGuardMs));

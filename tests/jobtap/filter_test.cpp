@@ -287,18 +287,52 @@ TEST_F(FilterTest, OverlappingJobsOfTwoPortsThroughOneHoldingFilterEachGetTheirO
 }
 
 // A filter whose "Read" reports more bytes than it was offered has handed
-// over nothing it can vouch for: EndDoc fails, and returns.
-TEST_F(FilterTest, FilterThatOverstatesWhatItReadFailsTheJobInsteadOfLoopingForever)
+// over nothing it can vouch for, also when it did so in a Write and then runs
+// dry; one that hands out a byte at a time without end is cut off after
+// about as many reads as it took bytes (plus its slack). Each fails the job,
+// and EndDoc returns. An honest filter that expands the job in small reads
+// goes through.
+TEST_F(FilterTest, DrainOfALyingFilterIsBoundedAndFailsTheJob)
 {
-    UseFilter(L"filter_lie.dll");
-    HANDLE h = OpenPort();
-    ASSERT_TRUE(StartDoc(h));
-    ASSERT_TRUE(Write(h, PatternBytes(1000, 5)));
-    AsyncCall end([&] { return EndDoc(h); });
-    ASSERT_TRUE(end.Returned(kHangGuardMs)) << "EndDoc drains forever";
-    EXPECT_FALSE(end.Result());
-    EXPECT_TRUE(Output().empty());
-    ASSERT_TRUE(Close(h));
+    struct {
+        const wchar_t *dll;
+        bool writeOk, endOk;
+        size_t cbMin, cbMax;
+        const char *logged;
+    } rows[] = {
+        {L"filter_lie.dll", true, false, 0, 0, "ERR Read pfnFilterRead 262144 262145 R 0 E 13"},
+        {L"filter_lieonce.dll", false, false, 0, 0, "ERR End pfnFilterRead Lost R 0 E 13"},
+        {L"filter_dribble.dll", true, false, 16000000, 18000000, "ERR Read pfnFilterRead Unending 17044537 R 0 E 13"},
+        {L"filter_expand.dll", true, true, 30000000, 30000000, nullptr},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << Narrow(row.dll));
+        UseFilter(row.dll);
+        if (row.logged)
+            LogOn();
+        else
+            LogOff();
+        HANDLE h = OpenPort();
+        ASSERT_TRUE(StartDoc(h));
+        EXPECT_EQ(row.writeOk, Write(h, PatternBytes(1000, 5)) != FALSE);
+        DWORD dwEndError = 0;
+        AsyncCall end([&] {
+            BOOL bOk = EndDoc(h);
+            dwEndError = GetLastError();
+            return bOk;
+        });
+        ASSERT_TRUE(end.Returned(kHangGuardMs)) << "EndDoc drains forever";
+        if (row.endOk) {   // its SetJob fails here: no spooler job
+            EXPECT_EQ(Block().dwFlags & STATUS_FLAG_WRITE_FAILED, 0u);
+        } else {
+            EXPECT_FALSE(end.Result());
+            EXPECT_EQ(dwEndError, (DWORD)ERROR_INVALID_DATA);
+        }
+        size_t cbOut = Output().size();
+        EXPECT_TRUE(cbOut >= row.cbMin && cbOut <= row.cbMax) << cbOut;
+        EXPECT_TRUE(!row.logged || LogHas(row.logged)) << LogText();
+        ASSERT_TRUE(Close(h));
+    }
 }
 
 // A relative library name is looked up in the system directory only, never

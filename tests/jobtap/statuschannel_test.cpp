@@ -381,15 +381,19 @@ TEST_F(StatusChannelTest, RefusedCloseKeepsThePortAndItsChannelServing)
 TEST_F(StatusChannelTest, PortsSharingTheirObjectsKeepTheBlockAndCloseInEitherOrder)
 {
     const std::wstring longName(300, L'P');
+    // Cut where the events' names end; the sections' names, shorter, still differ.
+    const std::wstring eventCut(STATUS_NAME_CCH - 1 - lstrlenW(L"Ostrel Event Map jobtap "), L'P');
     const struct { const char *what; std::wstring first, second; } cases[] = {
         {"equal up to the comma", L"USB001,first", L"USB001,second"},
         {"equal but for case", L"USB001,first", L"usb001,second"},
         {"equal where the names are cut", longName + L"1", longName + L"2"},
+        {"equal where the events' names are cut", eventCut + L"1", eventCut + L"2"},
         {"empty", L"", L""},
     };
     for (auto &c : cases) {
         for (bool firstClosesFirst : {true, false}) {
             std::string what = std::string(c.what) + (firstClosesFirst ? ", first closes first" : ", second closes first");
+            LogOn();
             HANDLE first = OpenPort(c.first.c_str());
             ASSERT_NE(first, nullptr) << what;
             ASSERT_TRUE(StartDoc(first, 77)) << what;
@@ -400,6 +404,7 @@ TEST_F(StatusChannelTest, PortsSharingTheirObjectsKeepTheBlockAndCloseInEitherOr
             EXPECT_EQ(b.dwJobId, 77u) << what;
             EXPECT_EQ(b.dwFlags, (DWORD)STATUS_FLAG_PRINTING) << what;
             EXPECT_STREQ(b.szWindowName, "kept") << what;
+            EXPECT_TRUE(LogHasPrefix("ERR Open NameCollision(")) << what << LogText();
             ChannelRequest request;
             ChannelReply reply;
             EXPECT_TRUE(ChannelCall(kMonitorName, c.first, request, &reply) && reply.bResult) << what;

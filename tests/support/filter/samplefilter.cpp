@@ -8,6 +8,13 @@
 //   FILTER_FAIL_FLUSH XOR, but "Flush" fails without setting an error code
 //   FILTER_LIE        holds everything until "Flush", then "Read" claims one
 //                     byte more than it was offered, every time
+//   FILTER_LIE_ONCE   holds everything; its first "Read" claims one byte more
+//                     than it was offered, every later one hands out nothing
+//   FILTER_DRIBBLE    holds everything until "Flush", then "Read" hands out
+//                     one byte, every time, without end
+//   FILTER_EXPAND     holds everything until "Flush", then hands out 100,000
+//                     lines of 300 bytes, one a "Read" (an honest expansion);
+//                     a "Read" offered less than 256 KB fails
 //   FILTER_DEP        XOR, importing its key from kztfdep.dll (where the
 //                     loader looks for a filter's own imports)
 // Calls are counted in a file beside the DLL, "<dll>.calls", one word a line.
@@ -35,6 +42,7 @@ extern "C" __declspec(dllimport) BYTE KztDepKey(void);
 #endif
 static size_t g_offset;
 static bool g_flushed;
+static size_t g_reads;
 
 // Keeps the caller's last error: the counting is no part of the filter.
 static void Trace(const char *word)
@@ -61,6 +69,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI Open(void)
     g_pending.clear();
     g_offset = 0;
     g_flushed = false;
+    g_reads = 0;
 #ifndef FILTER_PASS
     Trace("Open");
 #endif
@@ -108,6 +117,31 @@ extern "C" __declspec(dllexport) BOOL WINAPI Read(LPBYTE pBuffer, DWORD cbBuffer
 #endif
 #ifdef FILTER_LIE
     *pcbRead = g_flushed ? cbBuffer + 1 : 0;
+    return TRUE;
+#endif
+#ifdef FILTER_LIE_ONCE
+    *pcbRead = g_reads++ == 0 ? cbBuffer + 1 : 0;
+    return TRUE;
+#endif
+#ifdef FILTER_EXPAND
+    if (cbBuffer < 0x40000) {                 // every read is offered a whole 256 KB
+        *pcbRead = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (!g_flushed || g_reads == 100000) {
+        *pcbRead = 0;
+        return TRUE;
+    }
+    memset(pBuffer, 'e', 300);
+    g_reads++;
+    *pcbRead = 300;
+    return TRUE;
+#endif
+#ifdef FILTER_DRIBBLE
+    if (g_flushed && cbBuffer)
+        pBuffer[0] = 'x';
+    *pcbRead = g_flushed && cbBuffer ? 1 : 0;
     return TRUE;
 #endif
 #ifdef FILTER_HOLD
