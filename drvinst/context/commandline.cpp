@@ -66,6 +66,26 @@ static BOOL NextToken(const char *&p, const char **ppStart, const char **ppEnd)
     return TRUE;
 }
 
+BOOL CInstallContext::AsksQuiet(const char *pszCommandLine)
+{
+    const char *p = pszCommandLine ? pszCommandLine : "";
+    while (*p) {
+        while (IsBlankA(*p))
+            p++;
+        const char *pWord = p;
+        while (*p && !IsBlankA(*p))
+            p++;
+        size_t cch = p - pWord;
+        if (cch >= 2 && pWord[0] == '"' && pWord[cch - 1] == '"') {
+            pWord++;
+            cch -= 2;
+        }
+        if (!StrCmpI(std::string(pWord, cch).c_str(), "/quiet"))
+            return TRUE;
+    }
+    return FALSE;
+}
+
 // The mode switches and the flag each sets; "/log" takes the next token.
 static const struct {
     const char *pszSwitch;

@@ -76,6 +76,10 @@ public:
     // Command line and names (installcontext.cpp, commandline.cpp).
     BOOL ParseCommand();
     BOOL ParseArguments(char *pszCommandLine);
+    // Whether the line holds "/quiet" (any case, quoted or not) as a word of
+    // its own: read before the line is split, so that a line that does not
+    // split still shows no box when it asked for none.
+    static BOOL AsksQuiet(const char *pszCommandLine);
     BOOL SetInfFileName(const char *psz);
     BOOL SetPrinterName(const char *psz);
     BOOL SetPortName(const char *psz);
@@ -277,6 +281,9 @@ public:
     // no dialog, no restart). Each returns 1 or 0 and logs its steps; on 0
     // m_strError holds the text to show.
     BOOL Excecute();
+    // SetupSysInfo, ParseInf, SetupSplInfo and Excecute, pDialogs (the
+    // caller's, or NULL) in m_pDialogs for this call only.
+    BOOL RunOperation(class CEngineDialogs *pDialogs);
     BOOL ExcecuteSteps();  // Excecute's blocks, under the INF's lock (engine/inflock.cpp)
     BOOL AddRunOnce();
     BOOL RestartWindows();

@@ -427,6 +427,19 @@ BOOL CInstallContext::Excecute()
     return bResult;
 }
 
+/* The whole operation, as the main dialog's Start, the second phase and a
+ * quiet run do it: SetupSysInfo, ParseInf, SetupSplInfo and Excecute, with
+ * pDialogs (the caller's; NULL for none) answering Excecute's questions
+ * during this call only. FALSE after the first step that fails, m_strError
+ * telling why. After ParseCommand or the setters. */
+BOOL CInstallContext::RunOperation(CEngineDialogs *pDialogs)
+{
+    m_pDialogs = pDialogs;
+    BOOL bResult = SetupSysInfo() && ParseInf() && SetupSplInfo() && Excecute();
+    m_pDialogs = NULL;
+    return bResult;
+}
+
 // Excecute's blocks, run while this run holds the INF's lock.
 BOOL CInstallContext::ExcecuteSteps()
 {

@@ -9,8 +9,9 @@
 int CInstallApp::InitInstance()
 {
     CInstallContext ctx;
-    // A quiet run shows no box, even for a line that does not split.
-    BOOL bQuiet = StrStrI(GetCommandLineA(), "/quiet") != NULL;
+    // A quiet run shows no box, even for a line that does not split: until
+    // the line is split, "/quiet" is looked for as a word.
+    BOOL bQuiet = CInstallContext::AsksQuiet(GetCommandLineA());
     // Runs with windows exit with 0 whatever happened, after their box.
     if (!ctx.SetLogFileName("kztdebug.txt")) {
         if (!bQuiet)
@@ -18,11 +19,12 @@ int CInstallApp::InitInstance()
         return bQuiet ? EXIT_FAILED : EXIT_DONE;
     }
     if (!ctx.ParseCommand()) {
+        bQuiet = bQuiet || ctx.m_bQuiet;     // the line split, but its INF name did not resolve
         if (!bQuiet)
             ErrorBox(ctx.GetErrorText());
         return bQuiet ? EXIT_BAD_COMMAND : EXIT_DONE;
     }
-    if (!ctx.m_strLogPath.empty() && !UseLogPath(ctx) && bQuiet)
+    if (!ctx.m_strLogPath.empty() && !UseLogPath(ctx) && ctx.m_bQuiet)
         return EXIT_FAILED;
     if (ctx.m_bUsage && !ctx.m_bQuiet)
         return ShowUsage();
@@ -82,9 +84,7 @@ BOOL CInstallApp::UseLogPath(CInstallContext &ctx)
 BOOL CInstallApp::RunSecondPhase(CInstallContext &ctx)
 {
     CModalEngineDialogs dialogs(m_hInstance, NULL);
-    ctx.m_pDialogs = &dialogs;
-    BOOL bResult = ctx.SetupSysInfo() && ctx.ParseInf() && ctx.SetupSplInfo() && ctx.Excecute();
-    ctx.m_pDialogs = NULL;
+    BOOL bResult = ctx.RunOperation(&dialogs);
     if (!bResult)
         ErrorBox(ctx.GetErrorText());
     return bResult;

@@ -268,10 +268,7 @@ BOOL CInstallDialog::RunAction(CInstallContext &ctx)
     ctx.SetPrinterName(m_comboModel.SelectedText().c_str());
     ctx.SetPortName(m_comboPort.SelectedText().c_str());
     CModalEngineDialogs dialogs(Instance(), Handle());
-    ctx.m_pDialogs = &dialogs;
-    BOOL bResult = ctx.SetupSysInfo() && ctx.ParseInf() && ctx.SetupSplInfo() && ctx.Excecute();
-    ctx.m_pDialogs = NULL;
-    if (!bResult)
+    if (!ctx.RunOperation(&dialogs))
         return Fail(ctx.GetErrorText());
     return TRUE;
 }

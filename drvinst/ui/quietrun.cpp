@@ -53,9 +53,7 @@ int CQuietRun::Execute()
         return m_ctx.m_bReplaceAtRestart ? EXIT_RESTART_NEEDED : EXIT_DONE;  // a file in use waits
     }
     CQuietEngineDialogs dialogs(m_ctx.m_bForceRestart);
-    m_ctx.m_pDialogs = &dialogs;
-    BOOL bResult = m_ctx.SetupSysInfo() && m_ctx.ParseInf() && m_ctx.SetupSplInfo() && m_ctx.Excecute();
-    m_ctx.m_pDialogs = NULL;
+    BOOL bResult = m_ctx.RunOperation(&dialogs);
     if (!bResult && m_ctx.m_bRestartFailed)
         return EXIT_RESTART_NEEDED;  // done; the restart that finishes it did not start
     if (!bResult)

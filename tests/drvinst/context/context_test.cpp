@@ -117,6 +117,21 @@ TEST_F(ContextTest, ArgumentsReplaceButNeverClear)
     EXPECT_EQ("C:/Reinstall/RunOnce.log", fresh.m_strLogPath);
 }
 
+// Read before the line splits: only a word of its own asks for a quiet run.
+TEST_F(ContextTest, QuietIsAskedByItsOwnWordOnly)
+{
+    const struct {
+        const char *line;
+        BOOL quiet;
+    } rows[] = {
+        {"TZ.INF \"Ostrel TZ-1000 /Install /QUIET", TRUE}, {"a b \"/quiet\"", TRUE},
+        {"\"C:\\x/quiet\\TZ.INF\" \"Ostrel", FALSE},  {"a b /quieter", FALSE},
+        {"", FALSE},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(row.quiet, CInstallContext::AsksQuiet(row.line)) << row.line;
+}
+
 TEST_F(ContextTest, CommandLineOfTheProcess)
 {
     auto f = Probe(m_dir, "\"C:\\dir\\drvinst.exe\" \"TZ.INF\" \"Ostrel TZ-1000\" \"LPT1:\" /Reinstall");
