@@ -457,7 +457,8 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
         DWORD dwError = GetLastError();
         // The port stays open: its channel serves again.
         if (pIniPort->pLm)
-            StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d");
+            StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d",
+                              L"Close CloseHandle_Exit R %d E %d");
         HoldGets(pIniPort, FALSE);
         SetLastError(dwError);
         return FALSE;

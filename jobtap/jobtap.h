@@ -185,14 +185,15 @@ ChannelResult CreateStatusChannel(IniPort *pIniPort);
 // Closes the port's events, view and section, gives its names free. The
 // worker has been stopped. The caller does not hold g_PortListLock.
 void CloseStatusChannel(IniPort *pIniPort);
-BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat);
+BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat, LPCWSTR pszCloseFormat);
 // Stops the port's worker, waiting at most STATUS_STOP_WAIT_MS. FALSE when it
 // still runs a device request then: it keeps its own reference on the record
 // and the channel, and the last reference closes both (ReleasePortEntry).
 BOOL StopStatusThread(IniPort *pIniPort);
 #define STATUS_STOP_WAIT_MS 5000
-// Closes the worker's exit event, if there is one, once no worker uses it.
-void CloseExitEvent(IniPort *pIniPort);
+// Closes the worker's exit event, if there is one, once no worker uses it;
+// pszFormat logs the close (its result and last error).
+void CloseExitEvent(IniPort *pIniPort, LPCWSTR pszFormat);
 HWND FindStatusWindow(IniPort *pIniPort);
 void NotifyStatusWindow(IniPort *pIniPort, LPCWSTR pszFindFormat, LPCWSTR pszPostFormat, WPARAM wEvent);
 DWORD WINAPI StatusThread(LPVOID pParam);

@@ -144,7 +144,7 @@ void ReleasePortEntry(IniPort *pIniPort)
     if (pIniPort->hPort && !ClosePortBelow(pIniPort))
         pIniPort->hPort = NULL;          // refused: nobody is left to close it again
     CloseStatusChannel(pIniPort);
-    CloseExitEvent(pIniPort);
+    CloseExitEvent(pIniPort, L"DeletePortEntry CloseHandle_Exit R %d E %d");
     EnterCriticalSection(&g_PortListLock);
     IniPort **ppLink = &g_PortList;
     while (*ppLink && *ppLink != pIniPort)

@@ -128,7 +128,8 @@ ChannelResult CreateStatusChannel(IniPort *pIniPort)
             return NoChannel(szName, pszWhy, dwError);
     }
 
-    if (!StartStatusThread(pIniPort, L"Open CreateEvent_Exit R x%x E %d", L"Open CreateThread x%x R x%x E %d"))
+    if (!StartStatusThread(pIniPort, L"Open CreateEvent_Exit R x%x E %d", L"Open CreateThread x%x R x%x E %d",
+                           L"Open CloseHandle_Exit R %d E %d"))
         return FailWith(GetLastError());
 
     UINT uMsg = RegisterWindowMessageW(L"" STATUS_MSG_NAME);
@@ -166,14 +167,15 @@ void CloseStatusChannel(IniPort *pIniPort)
 /* Starts the port's StatusThread with default security (no handle to it is
  * inheritable), and an unnamed exit event of its own: the named command
  * event can be set by any client, so it cannot tell the worker to end. The
- * worker holds a reference on the record until it ends. The two formats log
- * the event's and the thread's creation. FALSE, with nothing left running, on
+ * worker holds a reference on the record until it ends. The three formats
+ * log the event's and the thread's creation and the close of an exit event
+ * (a leftover one, or the new one when the thread does not start). FALSE, with nothing left running, on
  * failure. Call order: the channel's events exist and no worker runs (an
  * exit event that a worker ended after StopStatusThread's bound left behind
  * is closed first); StopStatusThread before the port below is closed. */
-BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat)
+BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThreadFormat, LPCWSTR pszCloseFormat)
 {
-    CloseExitEvent(pIniPort);
+    CloseExitEvent(pIniPort, pszCloseFormat);
     pIniPort->hEventExit = CreateEventW(NULL, FALSE, FALSE, NULL);
     DWORD dwError = GetLastError();
     LogDbg(pszEventFormat, LP(pIniPort->hEventExit), dwError);
@@ -189,20 +191,20 @@ BOOL StartStatusThread(IniPort *pIniPort, LPCWSTR pszEventFormat, LPCWSTR pszThr
     LogDbg(pszThreadFormat, LP(pIniPort), LP(pIniPort->hThread), dwError);
     if (!pIniPort->hThread) {
         InterlockedDecrement(&pIniPort->cRefs);   // the caller's own reference remains
-        CloseExitEvent(pIniPort);
+        CloseExitEvent(pIniPort, pszCloseFormat);
         SetLastError(dwError);
         return FALSE;
     }
     return TRUE;
 }
 
-void CloseExitEvent(IniPort *pIniPort)
+void CloseExitEvent(IniPort *pIniPort, LPCWSTR pszFormat)
 {
     if (!pIniPort->hEventExit)
         return;
     BOOL bOk = CloseHandle(pIniPort->hEventExit);
     DWORD dwError = GetLastError();
-    (bOk ? LogDbg : LogErr)(L"DeletePortEntry CloseHandle_Exit R %d E %d", bOk, dwError);
+    (bOk ? LogDbg : LogErr)(pszFormat, bOk, dwError);
     pIniPort->hEventExit = NULL;
     SetLastError(dwError);
 }
@@ -239,7 +241,7 @@ BOOL StopStatusThread(IniPort *pIniPort)
     pIniPort->hThread = NULL;
     pIniPort->dwThreadId = 0;
     if (bEnded)
-        CloseExitEvent(pIniPort);
+        CloseExitEvent(pIniPort, L"DeletePortEntry CloseHandle_Exit R %d E %d");
     return bEnded;
 }
 
