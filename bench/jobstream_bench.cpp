@@ -142,6 +142,10 @@ int main(int argc, char **argv)
     std::vector<BYTE> job = PatternBytes(megabytes << 20, 7);
     const std::wstring filter = ExePath(L"filter_pass.dll");
     LPBYTE pCopy = (LPBYTE)VirtualAlloc(nullptr, 262144, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!pCopy) {
+        fprintf(stderr, "VirtualAlloc of the copy buffer failed: %lu\n", GetLastError());
+        return 1;
+    }
 
     printf("job %zu MB, %d rounds, medians of the Write phase;\n"
            "overhead = (through - direct) / writes; job = Open to Close, of which the\n"
@@ -203,5 +207,6 @@ int main(int argc, char **argv)
     printf("device request round trip: median %.1f us, 90th percentile %.1f us (500 requests)\n",
            trips[trips.size() / 2] * 1e6, trips[trips.size() * 9 / 10] * 1e6);
     DeleteFileW(ExePath(L"bench-port.out").c_str());
+    VirtualFree(pCopy, 0, MEM_RELEASE);
     return 0;
 }

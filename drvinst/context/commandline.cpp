@@ -184,5 +184,6 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
         if (StrStrI(strSearched.c_str(), entry.pszSwitch))
             this->*entry.pFlag = TRUE;
     }
+    m_bLineSplit = TRUE;
     return TRUE;
 }

@@ -149,11 +149,13 @@ public:
     // window, the result in the exit code and the log; "/forcerestart", a
     // quiet first phase restarts the computer; "/?", the usage text;
     // m_strLogPath, the path after "/log" ("" when not given); m_bBadCommand,
-    // an unknown switch, a "/log" without its path or a fifth argument.
+    // an unknown switch, a "/log" without its path or a fifth argument;
+    // m_bLineSplit, the line split and these were set from it.
     BOOL m_bQuiet = FALSE;
     BOOL m_bForceRestart = FALSE;
     BOOL m_bUsage = FALSE;
     BOOL m_bBadCommand = FALSE;
+    BOOL m_bLineSplit = FALSE;
     std::string m_strLogPath;
     // What Excecute leaves for the program's result (engine/execute.cpp):
     // m_bRestartPending, a second phase is registered under RunOnce and waits

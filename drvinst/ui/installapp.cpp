@@ -19,7 +19,8 @@ int CInstallApp::InitInstance()
         return bQuiet ? EXIT_FAILED : EXIT_DONE;
     }
     if (!ctx.ParseCommand()) {
-        bQuiet = bQuiet || ctx.m_bQuiet;     // the line split, but its INF name did not resolve
+        if (ctx.m_bLineSplit)
+            bQuiet = ctx.m_bQuiet;           // the line split, but its INF name did not resolve
         if (!bQuiet)
             ErrorBox(ctx.GetErrorText());
         return bQuiet ? EXIT_BAD_COMMAND : EXIT_DONE;
