@@ -1,0 +1,1 @@
+// The precompiled headers of the test programs are built with this file.
