@@ -321,7 +321,13 @@ std::wstring FakePortMonitor::OutputPath(const std::wstring &portName)
         file += (ch == L'\\' || ch == L':' || ch == L',' || ch == L'/') ? L'_' : ch;
     if (file.size() > 80)   // keep long port names within a file name's limits
         file = file.substr(0, 80) + L"-" + std::to_wstring(file.size());
-    return ExeDir() + L"\\port-" + file + L".out";
+    // In the prefix's temporary folder, not beside the program: the binary
+    // folder is shared by every prefix of the build tree, whose tests run
+    // side by side and open the same port names.
+    WCHAR szTemp[MAX_PATH];
+    DWORD cch = GetTempPathW(MAX_PATH, szTemp);
+    std::wstring dir = cch && cch < MAX_PATH ? std::wstring(szTemp, cch) : ExeDir() + L"\\";
+    return dir + L"port-" + file + L".out";
 }
 
 std::vector<BYTE> FakePortMonitor::Output(const std::wstring &portName)
