@@ -225,15 +225,19 @@ TEST_F(LogTest, LockedOrLinkedLogFileHoldsUpNoJob)
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(LockFile(other, 0, 0, MAXDWORD, MAXDWORD));
     // A job of many lines: the lock is waited for once, not once per line.
+    // Waiting its 5 ms for each of the job's 1,500 lines and more would take
+    // 7.5 s on top of the job's own 2 s; a job that waits once takes those 2 s,
+    // and the bound leaves room for a machine under load (the suites run side
+    // by side).
     AsyncCall job([&] {
         HANDLE h = OpenPort();
         BOOL ok = StartDoc(h);
-        for (int i = 0; i < 300 && ok; ++i)
+        for (int i = 0; i < 1500 && ok; ++i)
             ok = Write(h, Bytes("data"));
         EndDoc(h);
         return Close(h) && ok;
     });
-    bool done = job.Returned(1500);
+    bool done = job.Returned(8000);
     UnlockFile(other, 0, 0, MAXDWORD, MAXDWORD);
     CloseHandle(other);
     EXPECT_TRUE(done) << "a job waited for the log's lock";
