@@ -144,14 +144,15 @@ BOOL LmChannel::ReadPrinterInfo()
 
 /* Asks the spooler for the device id value (into a 1024-byte buffer that is
  * then dropped), which the spooler passes to the language monitor. Needs the
- * printer opened by ReadPrinterInfo. Windows 2000/XP answer "not found" when
- * the monitor does not serve it, which counts as success there. */
+ * printer opened by ReadPrinterInfo. Windows 2000, XP and every later NT
+ * answer "not found" when the spooler does not pass the value to the monitor,
+ * which counts as success there. */
 BOOL LmChannel::QueryDeviceIdValue()
 {
     OSVERSIONINFOA osvi = {sizeof(osvi)};
     GetVersionExA(&osvi);
     BOOL bWin9x = osvi.dwMajorVersion == 4 && osvi.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
-    BOOL bNt5 = osvi.dwMajorVersion == 5 && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    BOOL bNt5OrLater = osvi.dwMajorVersion >= 5 && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT;
     char szMessage[512];
     if (bWin9x) {
         DWORD dwStatus = SetPrinterDataA(m_hPrinter, (LPSTR)DEVICE_ID_VALUE, 0, (LPBYTE)"", 0);
@@ -165,7 +166,7 @@ BOOL LmChannel::QueryDeviceIdValue()
     DWORD cbNeeded = 0;
     DWORD dwStatus = GetPrinterDataA(m_hPrinter, (LPSTR)DEVICE_ID_VALUE, NULL, abData, sizeof(abData), &cbNeeded);
     if (dwStatus != 0) {
-        if (dwStatus == ERROR_FILE_NOT_FOUND && bNt5)
+        if (dwStatus == ERROR_FILE_NOT_FOUND && bNt5OrLater)
             return TRUE;
         SystemMessageA(dwStatus, szMessage, sizeof(szMessage), TRUE);
         AppendFormat(&m_strLastError, "GetPrinterData(%s) R %d %s", DEVICE_ID_VALUE, (int)dwStatus, szMessage);
