@@ -3,6 +3,7 @@
 // exact undecorated names the spooler looks up.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
 #include <algorithm>
 #include <set>
 #include <string>
@@ -135,11 +136,12 @@ struct Shipped {
     const wchar_t *file;
     bool sample;                     // a stand-in of the sample's, from the product build's sample folder
     std::set<std::string> exports;   // exact export names; empty for a program or a stand-in
+    ACTCTX_REQUESTED_RUN_LEVEL runLevel = ACTCTX_RUN_LEVEL_UNSPECIFIED;  // a program's manifest asks for it
 };
 const Shipped kShipped[] = {
     {L"jobtap.dll", false, {"DllEntryPoint", "InitializePrintMonitor"}},
-    {L"vigil.exe", false, {}},
-    {L"drvinst.exe", false, {}},
+    {L"vigil.exe", false, {}, ACTCTX_RUN_LEVEL_AS_INVOKER},
+    {L"drvinst.exe", false, {}, ACTCTX_RUN_LEVEL_REQUIRE_ADMIN},
     {L"KZTTZUIF.DLL", false,
      {"DevQueryPrintEx", "DrvAdvancedDocumentProperties", "DrvConvertDevMode", "DrvDeviceCapabilities",
       "DrvDevicePropertySheets", "DrvDocumentProperties", "DrvDocumentPropertySheets", "DrvPrinterEvent",
@@ -174,6 +176,57 @@ void CheckVersionResource(const std::wstring &path)
     UINT cbFixed = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &cbFixed));
     EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS) << Narrow(path);
+}
+
+// A program's manifest as the loader reads it, into an activation context:
+// the execution level, the supported systems from Vista to 10/11, system DPI
+// awareness.
+void CheckManifest(const std::wstring &path, ACTCTX_REQUESTED_RUN_LEVEL runLevel)
+{
+    ACTCTXW actctx = {sizeof(actctx)};
+    actctx.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    actctx.lpSource = path.c_str();
+    actctx.lpResourceName = CREATEPROCESS_MANIFEST_RESOURCE_ID;
+    HANDLE h = CreateActCtxW(&actctx);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << Narrow(path) << " has no manifest the loader accepts: " << GetLastError();
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
+    SIZE_T cb = 0;
+    EXPECT_TRUE(QueryActCtxW(0, h, nullptr, RunlevelInformationInActivationContext, &level, sizeof(level), &cb));
+    EXPECT_EQ(level.RunLevel, runLevel) << Narrow(path);
+    EXPECT_EQ(level.UiAccess, 0u) << Narrow(path);
+
+    // The layout of Windows 10's headers (and Wine's), whose elements end in
+    // MaxVersionTested; MinGW-w64's have the shorter one of Windows 7.
+    struct {
+        DWORD ElementCount;
+        struct {
+            GUID Id;
+            ACTCTX_COMPATIBILITY_ELEMENT_TYPE Type;
+            ULONGLONG MaxVersionTested;
+        } Elements[16];
+    } compat = {};
+    EXPECT_TRUE(QueryActCtxW(0, h, nullptr, CompatibilityInformationInActivationContext, &compat, sizeof(compat), &cb));
+    std::set<std::wstring> systems;
+    for (DWORD i = 0; i < compat.ElementCount && i < 16; ++i) {
+        WCHAR id[64] = L"";
+        StringFromGUID2(compat.Elements[i].Id, id, 64);
+        if (compat.Elements[i].Type == ACTCTX_COMPATIBILITY_ELEMENT_TYPE_OS)
+            systems.insert(id);
+    }
+    const std::set<std::wstring> kVistaTo11 = {
+        L"{E2011457-1546-43C5-A5FE-008DEEE3D3F0}", L"{35138B9A-5D96-4FBD-8E2D-A2440225F93A}",
+        L"{4A2F28E3-53B9-4441-BA9C-D69D4A4A6E38}", L"{1F676C76-80E1-4239-95BB-83D0F6D0DA78}",
+        L"{8E0F7A12-BFB3-4FE8-B9A5-48FD50A15A9A}"};
+    EXPECT_EQ(systems, kVistaTo11) << Narrow(path);
+
+    typedef BOOL(WINAPI * QuerySettings)(DWORD, HANDLE, PCWSTR, PCWSTR, PWSTR, SIZE_T, SIZE_T *);
+    auto query = (QuerySettings)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryActCtxSettingsW");
+    ASSERT_NE(query, nullptr);
+    WCHAR dpi[32] = L"";
+    EXPECT_TRUE(query(0, h, L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", dpi, 32, &cb))
+        << Narrow(path);
+    EXPECT_STREQ(dpi, L"true") << Narrow(path);
+    ReleaseActCtx(h);
 }
 
 // A Linux path as Wine's Z: drive shows it.
@@ -213,6 +266,8 @@ void CheckLoadsOnTarget(const std::wstring &dir, const std::wstring &sampleDir, 
             EXPECT_EQ(pe.Exports(), s.exports) << Narrow(path);
         }
         CheckVersionResource(path);
+        if (s.runLevel != ACTCTX_RUN_LEVEL_UNSPECIFIED)
+            CheckManifest(path, s.runLevel);
     }
 }
 

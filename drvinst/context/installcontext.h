@@ -89,8 +89,10 @@ public:
     const char *GetPortName() const { return m_pPortName; }
     BOOL SetInfDirBase();
 
-    // System facts and the working folder (sysinfo.cpp, filecopy.cpp).
+    // System facts and the working folder (sysinfo.cpp, sysversion.cpp,
+    // filecopy.cpp).
     BOOL SetupSysInfo();
+    void LogSystemVersion();
     BOOL IsWow64();
     char *AllocCurrentDevicePath();
     BOOL CopyFileOverwrite(const char *pszSource, const char *pszTarget, BOOL bInUseAsked = FALSE);

@@ -27,6 +27,7 @@ int CInstallApp::InitInstance()
     }
     if (!ctx.m_strLogPath.empty() && !UseLogPath(ctx) && ctx.m_bQuiet)
         return EXIT_FAILED;
+    ctx.LogSystemVersion();
     if (ctx.m_bUsage && !ctx.m_bQuiet)
         return ShowUsage();
     if (ctx.m_bQuiet) {

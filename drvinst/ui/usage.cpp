@@ -25,7 +25,10 @@ const char *UsageText()
            "1603    failure: the error text is in the log\r\n"
            "1618    another operation is pending (a second phase of this INF waits for a\r\n"
            "        restart) or another run of this INF is busy\r\n"
-           "1639    bad command line\r\n";
+           "1639    bad command line\r\n"
+           " 740    (from Windows, before drvinst starts) elevation required: on Vista and\r\n"
+           "        later, started by a process without administrator rights that cannot\r\n"
+           "        ask for them; run it elevated, as SYSTEM, or from a deployment tool\r\n";
 }
 
 typedef BOOL(WINAPI *AttachConsoleFn)(DWORD);

@@ -170,11 +170,35 @@ TEST_F(QuietTest, ThirtyTwoBitInstallerRefusesSixtyFourBitWindows)
     ExpectNothingInstalled();
 }
 
+// The log begins with the system's real version for support, and the
+// version functions tell the installer the same (its manifest lists the
+// systems up to 10/11; without it, 8.1 and later report 6.2).
+TEST_F(QuietTest, LogNamesTheRealVersionWhichTheProgramIsToldToo)
+{
+    RTL_OSVERSIONINFOW real = {sizeof(real)};
+    auto rtlGetVersion = (LONG(WINAPI *)(RTL_OSVERSIONINFOW *))(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"),
+                                                                                       "RtlGetVersion");
+    ASSERT_TRUE(rtlGetVersion && rtlGetVersion(&real) == 0);
+    DeleteFileA((m_package + "\\quiet.log").c_str());
+    EXPECT_EQ(0u, RunProgram(m_exe, std::string(kLine) + "/Uninstall /quiet /log quiet.log"));
+    std::string path = m_package + "\\quiet.log";
+    std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
+    const char *arch = sizeof(void *) == 8 ? "x64" : "x86";
+    char line[160];
+    snprintf(line, sizeof(line), "DBG LogSystemVersion() Windows %lu.%lu.%lu platform 2 [", real.dwMajorVersion,
+             real.dwMinorVersion, real.dwBuildNumber);
+    size_t at = text.find(line);
+    ASSERT_NE(std::string::npos, at) << line << " in " << text;
+    snprintf(line, sizeof(line), "] machine %s program %s, told %lu.%lu\r\n", arch, arch, real.dwMajorVersion,
+             real.dwMinorVersion);
+    EXPECT_NE(std::string::npos, text.find(line, at)) << line << " in " << text;
+}
+
 TEST_F(QuietTest, UsageListsTheExitCodes)
 {
     ASSERT_TRUE(Start("/?"));
     std::string text = AnswerMessageBox();
-    for (const char *code : {"3010", "1641", "1602", "1603", "1618", "1639", "/quiet", "/forcerestart", "/log"})
+    for (const char *code : {"3010", "1641", "1602", "1603", "1618", "1639", " 740 ", "/quiet", "/forcerestart", "/log"})
         EXPECT_NE(std::string::npos, text.find(code)) << code << " in " << text;
     DWORD code = 1;
     ASSERT_TRUE(Ended(15000, &code));
