@@ -208,15 +208,40 @@ static std::string ChannelObjectName(StatusObject object, const std::string &lmN
     return szAnsi;
 }
 
+/* TRUE on Vista and later (NT 6 on): there the spooler runs in session 0,
+ * whose objects a program in a user's session reaches only through the
+ * "Global\" prefix. */
+static BOOL GlobalNamespaceFirst()
+{
+    OSVERSIONINFOA osvi = {sizeof(osvi)};
+    return GetVersionExA(&osvi) && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT && osvi.dwMajorVersion >= 6;
+}
+
 /* Opens the section, maps all of it and opens the lock, command and reply
  * events, stopping at the first failure with its text appended. The caller
- * calls CloseChannel in every case. */
+ * calls CloseChannel in every case. On Vista and later the objects are
+ * looked for in the global namespace first, where the spooler's are; only
+ * when no section of that name is there, under the plain names (a monitor
+ * side in this session, as on Windows 2000/XP). All four from one namespace. */
 BOOL LmChannel::OpenChannel()
 {
     // Only the rights the monitor's access lists give the interactive user:
     // map for reading and writing, wait on and set the events.
-    m_hFileMap = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE,
-                                  ChannelObjectName(StatusFileMap, m_strMonitorName, m_strPortName).c_str());
+    std::string strSpace;
+    std::string strMap = ChannelObjectName(StatusFileMap, m_strMonitorName, m_strPortName);
+    if (GlobalNamespaceFirst()) {
+        m_hFileMap = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, ("Global\\" + strMap).c_str());
+        DWORD dwError = GetLastError();
+        if (m_hFileMap)
+            strSpace = "Global\\";
+        else if (dwError != ERROR_FILE_NOT_FOUND) {
+            // There, but refused: a plain name of this session is no stand-in.
+            AddError("OpenFileMapping E %d %s", dwError);
+            return FALSE;
+        }
+    }
+    if (!m_hFileMap)
+        m_hFileMap = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, strMap.c_str());
     if (!m_hFileMap) {
         AddError("OpenFileMapping E %d %s", GetLastError());
         return FALSE;
@@ -239,8 +264,8 @@ BOOL LmChannel::OpenChannel()
         {StatusEventRet, "OpenEvent_Ret E %d %s"}};
     HANDLE *phEvents[] = {&m_hEventMap, &m_hEventCmd, &m_hEventRet};
     for (int i = 0; i < 3; ++i) {
-        *phEvents[i] = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE,
-                                  ChannelObjectName(s_events[i].object, m_strMonitorName, m_strPortName).c_str());
+        std::string strEvent = strSpace + ChannelObjectName(s_events[i].object, m_strMonitorName, m_strPortName);
+        *phEvents[i] = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, strEvent.c_str());
         if (!*phEvents[i]) {
             AddError(s_events[i].pszError, GetLastError());
             return FALSE;

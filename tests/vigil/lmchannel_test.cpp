@@ -296,6 +296,64 @@ TEST_F(LmChannelTest, ClosedPortMakesTheNextOperationFailAtOpening)
     EXPECT_FALSE(channel.SetWindowName("x"));
 }
 
+// Vista and later: the spooler's monitor (session 0) has the port's objects
+// in the global namespace, which a user's session reaches as "Global\...";
+// a monitor side in this session (Wine, Windows 2000/XP) has them under the
+// plain names. Wine keeps the two namespaces apart as Windows does.
+TEST_F(LmChannelTest, ChannelIsLookedForInTheGlobalNamespaceFirstFromVista)
+{
+    OSVERSIONINFOA osvi = {sizeof(osvi)};
+    ASSERT_TRUE(GetVersionExA(&osvi));
+    const bool vista = osvi.dwMajorVersion >= 6;
+    const DWORD kGlobalJob = 0x4711;
+    const struct {
+        const char *what;
+        bool global, plain;
+        bool found;          // a snapshot is had
+        bool fromGlobal;     // and it is the global block's
+    } rows[] = {
+        {"the monitor's objects in this session", false, true, true, false},
+        {"a session-0 monitor's objects only", true, false, vista, vista},
+        {"both: the global ones first from Vista on", true, true, true, vista},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.plain && port) {
+            ASSERT_TRUE(Close(port));
+            port = nullptr;
+        } else if (row.plain && !port) {
+            port = OpenPort(L"FILE:");
+        }
+        std::vector<HANDLE> objects;
+        StatusBlock *global = nullptr;
+        if (row.global) {
+            HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StatusBlock),
+                                            "Global\\Ostrel FileMap jobtap FILE:");
+            ASSERT_NE(map, nullptr);
+            objects.push_back(map);
+            global = (StatusBlock *)MapViewOfFile(map, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+            ASSERT_NE(global, nullptr);
+            global->dwJobId = kGlobalJob;
+            for (const char *name : {"Global\\Ostrel Event Map jobtap FILE:", "Global\\Ostrel Event Cmd jobtap FILE:",
+                                     "Global\\Ostrel Event Ret jobtap FILE:"})
+                objects.push_back(CreateEventA(nullptr, FALSE, FALSE, name));
+        }
+        StatusBlock *snapshot = channel.MyGetMapView();
+        EXPECT_EQ(snapshot != nullptr, row.found) << channel.LastErrorText();
+        if (snapshot) {
+            EXPECT_EQ(snapshot->dwJobId == kGlobalJob, row.fromGlobal);
+            EXPECT_TRUE(channel.SetWindowName("Global title"));
+            if (global) {
+                EXPECT_EQ(std::string(global->szWindowName) == "Global title", row.fromGlobal);
+            }
+        }
+        if (global)
+            UnmapViewOfFile(global);
+        for (HANDLE h : objects)
+            CloseHandle(h);
+    }
+}
+
 TEST_F(LmChannelTest, PrinterPoolingPortsIsWatchedThroughItsFirstPort)
 {
     std::string why;
