@@ -23,7 +23,8 @@ static std::string TimeText(BOOL bMilliseconds)
 // (0: none). Registers the button handlers; DoModal then runs the window,
 // which shows the program icon.
 CStatusDialog::CStatusDialog(UINT uMsgMonitor)
-    : CDialog(IDD_STATUS, IDI_VIGIL), m_uMsgMonitor(uMsgMonitor), m_idleCount(0), m_bEnding(FALSE), m_bClosed(FALSE)
+    : CDialog(IDD_STATUS, IDI_VIGIL), m_uMsgMonitor(uMsgMonitor), m_idleCount(0), m_dwSeenJobId(0),
+      m_bSeenPrinting(FALSE), m_bEnding(FALSE), m_bClosed(FALSE)
 {
     for (int i = 0; i < PanelCount; ++i) {
         m_bPaused[i] = FALSE;
@@ -202,6 +203,7 @@ void CStatusDialog::HostInfoTick()
         Fail("MyGetMapView %s");
         return;
     }
+    NoteDocuments(*pLm, time);
     BOOL bIdle = FALSE;
     std::string line = HostInfoLine(pLm->dwFlags, m_idleCount, &bIdle);
     AppendLine(m_panels[PanelHost], time + line);
@@ -228,6 +230,30 @@ void CStatusDialog::SpoolInfoTick()
     StartTimer(PanelSpool);
 }
 
+/* The documents the block shows that no notification announced: on Vista
+ * and later none reaches this session (the spooler's monitor runs in session
+ * 0), and on every system the ones posted before this window existed are
+ * lost. A job id not seen before, or the printing bit set again, is a
+ * document start (the idle count starts again, as on a notification); the
+ * bit cleared is its end. Each gives the line of its notification after the
+ * tick's time. */
+void CStatusDialog::NoteDocuments(const StatusBlock &block, const std::string &time)
+{
+    BOOL bPrinting = (block.dwFlags & STATUS_FLAG_PRINTING) != 0;
+    if (block.dwJobId != m_dwSeenJobId || (bPrinting && !m_bSeenPrinting)) {
+        if (m_bSeenPrinting)
+            AppendLine(m_panels[PanelHost], time + NotificationLine(STATUS_NOTIFY_DOC_END, 0, m_dwSeenJobId));
+        m_idleCount = 0;
+        m_dwSeenJobId = block.dwJobId;
+        m_bSeenPrinting = TRUE;
+        AppendLine(m_panels[PanelHost], time + NotificationLine(STATUS_NOTIFY_DOC_START, 0, block.dwJobId));
+    }
+    if (!bPrinting && m_bSeenPrinting) {
+        m_bSeenPrinting = FALSE;
+        AppendLine(m_panels[PanelHost], time + NotificationLine(STATUS_NOTIFY_DOC_END, 0, m_dwSeenJobId));
+    }
+}
+
 // A notification of the language monitor (wParam 1 to 4): one line in the
 // Host Info panel with the block's job id; a document start resets the idle
 // count.
@@ -241,8 +267,14 @@ void CStatusDialog::OnLanguageMonitor(WPARAM wParam, LPARAM lParam)
         Fail("MyGetMapView %s");
         return;
     }
-    if (wParam == 2)
+    // What it announces is not announced again from the block.
+    if (wParam == STATUS_NOTIFY_DOC_START) {
         m_idleCount = 0;
+        m_dwSeenJobId = pLm->dwJobId;
+        m_bSeenPrinting = TRUE;
+    } else if (wParam == STATUS_NOTIFY_DOC_END) {
+        m_bSeenPrinting = FALSE;
+    }
     AppendLine(m_panels[PanelHost], time + NotificationLine(wParam, lParam, pLm->dwJobId));
 }
 

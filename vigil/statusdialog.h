@@ -21,6 +21,7 @@ private:
     void HostInfoTick();
     void SpoolInfoTick();
     void OnLanguageMonitor(WPARAM wParam, LPARAM lParam);
+    void NoteDocuments(const StatusBlock &block, const std::string &time);
     void TogglePause(int panel);
     void StartTimer(int panel);
     void StopTimer(int panel);
@@ -38,6 +39,8 @@ private:
     UINT_PTR m_idTimer[PanelCount];
     UINT m_uPeriod[PanelCount];
     int m_idleCount;
+    DWORD m_dwSeenJobId;                // the document last seen starting, by notification or in the block
+    BOOL m_bSeenPrinting;               // and whether it was seen printing since
     BOOL m_bEnding;                     // a failure is being shown
     BOOL m_bClosed;
 };

@@ -114,6 +114,42 @@ TEST_F(StatusWindowTest, JobStartsTheMonitorWhichFollowsTheJobAndEndsWhenIdle)
     CloseHandle(process);
 }
 
+// As on Vista and later, where the spooler's monitor in session 0 finds no
+// window of a user's session by its title: with the title gone from the
+// block no notification arrives, and the window follows the documents from
+// the block alone. A second job during the countdown starts it again.
+TEST_F(StatusWindowTest, WithoutNotificationsTheBlockShowsTheDocumentsAndTheCountdownStartsAgain)
+{
+    ASSERT_TRUE(StartDoc(port, 21));
+    HWND hwnd = WaitForWindow(kTitle, 10000);
+    ASSERT_NE(hwnd, nullptr) << "no status window";
+    std::string host;
+    ASSERT_TRUE(WaitForPanel(hwnd, kHostInfo, "Printing\r\n", &host)) << host;
+    HANDLE map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Ostrel FileMap jobtap FILE:");
+    ASSERT_NE(map, nullptr);
+    auto *block = (StatusBlock *)MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 0);
+    ASSERT_NE(block, nullptr);
+    memset(block->szWindowName, 0, sizeof(block->szWindowName));
+    UnmapViewOfFile(block);
+    CloseHandle(map);
+
+    EndDoc(port);
+    ASSERT_TRUE(WaitForPanel(hwnd, kHostInfo, "Shutdown 3\r\n", &host)) << host;
+    EXPECT_NE(host.find(" EndDoc JobId=21\r\n"), std::string::npos) << host;
+    EXPECT_EQ(host.find("OnLanguageMonitor EndDoc"), std::string::npos) << "a notification arrived: " << host;
+    ASSERT_TRUE(StartDoc(port, 22));
+    EXPECT_TRUE(WaitForPanel(hwnd, kHostInfo, " StartDoc JobId=22\r\n", &host)) << host;
+    EndDoc(port);
+    EXPECT_TRUE(WaitForPanel(hwnd, kHostInfo, "Shutdown 1\r\n", &host, 12000)) << host;
+    WaitForWindowGone(hwnd, 5000);
+    size_t start22 = host.find(" StartDoc JobId=22\r\n");
+    ASSERT_NE(start22, std::string::npos) << host;
+    EXPECT_EQ(host.find("OnLanguageMonitor StartDoc JobId=22"), std::string::npos) << "a notification arrived: " << host;
+    EXPECT_NE(host.find(" EndDoc JobId=22\r\n", start22), std::string::npos) << host;
+    size_t s5 = host.find("Shutdown 5\r\n", start22), s1 = host.find("Shutdown 1\r\n", start22);
+    EXPECT_TRUE(s5 != std::string::npos && s5 < s1) << "the countdown did not start again: " << host;
+}
+
 TEST_F(StatusWindowTest, DeviceIdTickedShowsTheAnswerOfThePortMonitor)
 {
     ASSERT_TRUE(StartDoc(port, 8));
