@@ -115,118 +115,6 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
     return TRUE;
 }
 
-// The status programs started, one per port name, kept past the port's Close
-// so that a program still running (or still showing why it could not start)
-// is not joined by another at every job. The list owns both handles of each
-// program (the StatusBlock publishes their values) and closes them only when
-// a later program of the port replaces them. Guarded by g_PortListLock.
-struct StatusProgram {
-    StatusProgram *pNext;
-    LPWSTR pszPortName;
-    HANDLE hProcess;
-    HANDLE hThread;
-};
-static StatusProgram *g_StatusPrograms;
-
-BOOL StatusProgramRunning(LPCWSTR pszPortName)
-{
-    BOOL bRunning = FALSE;
-    EnterCriticalSection(&g_PortListLock);
-    for (StatusProgram *p = g_StatusPrograms; p; p = p->pNext)
-        if (lstrcmpiW(p->pszPortName, pszPortName) == 0)
-            bRunning = WaitForSingleObject(p->hProcess, 0) == WAIT_TIMEOUT;
-    LeaveCriticalSection(&g_PortListLock);
-    return bRunning;
-}
-
-BOOL KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread)
-{
-    StatusProgram *pNew = (StatusProgram *)AllocSplMem(sizeof(StatusProgram));
-    LPWSTR pszName = AllocSplStr(pszPortName);
-    HANDLE ahOld[2] = {hProcess, hThread};    // closed below unless kept
-    EnterCriticalSection(&g_PortListLock);
-    StatusProgram **pp = &g_StatusPrograms;
-    while (*pp && lstrcmpiW((*pp)->pszPortName, pszPortName) != 0)
-        pp = &(*pp)->pNext;
-    if (*pp) {
-        ahOld[0] = (*pp)->hProcess;             // it has ended
-        ahOld[1] = (*pp)->hThread;
-        (*pp)->hProcess = hProcess;
-        (*pp)->hThread = hThread;
-    } else if (pNew && pszName) {
-        pNew->pszPortName = pszName;
-        pNew->hProcess = hProcess;
-        pNew->hThread = hThread;
-        *pp = pNew;
-        pNew = NULL;
-        pszName = NULL;
-        ahOld[0] = ahOld[1] = NULL;
-    }
-    LeaveCriticalSection(&g_PortListLock);
-    BOOL bKept = ahOld[0] != hProcess;
-    for (HANDLE h : ahOld) {
-        if (!h)
-            continue;
-        BOOL bOk = CloseHandle(h);
-        DWORD dwError = GetLastError();
-        (bOk ? LogDbg : LogErr)(L"Start CloseHandle x%x R %d E %d", LP(h), bOk, dwError);
-    }
-    FreeSplMem(pNew);
-    FreeSplMem(pszName);
-    return bKept;
-}
-
-/* Starts the configured status monitor for the printer when no status window
- * exists yet, and waits (up to 10 s) until it is ready for input. Returns
- * the window then found by its title, or null. */
-static HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName)
-{
-    // One status monitor per port at a time: one that is still starting, or
-    // showing why it could not, is not joined by another at every job.
-    if (StatusProgramRunning(pIniPort->pszPortName))
-        return NULL;
-    LPWSTR pszProgram = Vigilstr(pszPrinterName);
-    if (!pszProgram)
-        return NULL;
-    WCHAR szCommand[256];
-    lstrcpynW(szCommand, pszPrinterName, 256 - 3);   // cut to fit "$X " in front
-    WCHAR szName[256];
-    lstrcpyW(szName, szCommand);
-    wsprintfW(szCommand, L"$X %s", szName);
-    STARTUPINFOW si;
-    PROCESS_INFORMATION pi = {};
-    GetStartupInfoW(&si);
-    // No handles are inherited: the status monitor opens the channel by name,
-    // and inherited handles of the spooler would keep this port's channel
-    // (and whatever else the spooler holds) alive in it after Close.
-    BOOL bOk = CreateProcessW(pszProgram, szCommand, NULL, NULL, FALSE, CREATE_NEW_CONSOLE,
-                              NULL, NULL, &si, &pi);
-    DWORD dwError = GetLastError();
-    LogDbg(L"Start CreateProcess([%s] [%s]) R %d E %d", pszProgram, szCommand, bOk, dwError);
-    FreeSplMem(pszProgram);
-    if (!bOk)
-        return NULL;
-
-    // This call waits on the process before the list takes both handles:
-    // from then on only the list uses or closes them.
-    StatusBlock *pLm = pIniPort->pLm;
-    pLm->dwMonitorProcessId = pi.dwProcessId;
-    pLm->dwMonitorThreadId = pi.dwThreadId;
-    DWORD dwWait = WaitForInputIdle(pi.hProcess, 10000);
-    dwError = GetLastError();
-    if (KeepStatusProgram(pIniPort->pszPortName, pi.hProcess, pi.hThread)) {
-        pLm->hMonitorProcess = (uint32_t)(UINT_PTR)pi.hProcess;
-        pLm->hMonitorThread = (uint32_t)(UINT_PTR)pi.hThread;
-    }
-    LogDbg(L"Start WaitForInputIdle R %d E %d", dwWait, dwError);
-    if (dwWait != 0)
-        return NULL;
-    HWND hWnd = FindStatusWindow(pIniPort);
-    dwError = GetLastError();
-    LogDbg(L"Start FindWindow R x%x E %d", LP(hWnd), dwError);
-    return hWnd;
-}
-
 static void StartDocStatus(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobId);
 
 /* StartDoc: records the job, starts and notifies the status monitor, sends
@@ -312,7 +200,7 @@ static void StartDocStatus(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobI
     DWORD dwError = GetLastError();
     LogDbg(L"Start FindWindow R x%x E %d", LP(hWnd), dwError);
     if (!hWnd)
-        hWnd = StartStatusMonitor(pIniPort, pszPrinterName);
+        hWnd = StartStatusMonitor(pIniPort, pszPrinterName, JobId);
     if (hWnd) {
         BOOL bOk = PostMessageW(hWnd, pIniPort->uMsgMonitor, STATUS_NOTIFY_DOC_START, 0);
         dwError = GetLastError();

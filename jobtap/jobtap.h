@@ -167,7 +167,7 @@ void ReleaseFilterModule(IniPort *pIniPort);
 #define FILTER_READ_UNIT    64
 #define FILTER_READS_SLACK  0x1000000ull   // 16 M
 
-// jobstream.cpp: the status program started for a port, kept past Close.
+// statusstart.cpp: the status program started for a port, kept past Close.
 // Whether the program last started for the port still runs.
 BOOL StatusProgramRunning(LPCWSTR pszPortName);
 // Keeps hProcess and hThread (both owned by the list from now on; the caller
@@ -175,6 +175,12 @@ BOOL StatusProgramRunning(LPCWSTR pszPortName);
 // earlier program, which has ended. FALSE when memory ran out: both are
 // closed then.
 BOOL KeepStatusProgram(LPCWSTR pszPortName, HANDLE hProcess, HANDLE hThread);
+// StartDoc's start of the configured status monitor for job JobId of the
+// printer, when no program started for the port still runs: in the spooler's
+// session on Windows 2000/XP, in the job owner's session (or not at all) on
+// Vista and later. The status window found by its title then, or null.
+// The port has a status channel (pIniPort->pLm).
+HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobId);
 
 // statuschannel.cpp
 enum ChannelResult { CHANNEL_READY, CHANNEL_NONE, CHANNEL_FAILED };

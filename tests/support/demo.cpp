@@ -29,8 +29,9 @@ static std::wstring OutDir()
 
 // The status monitor that the job started: tick DEVID, let the panels fill,
 // print them, and save screenshots of the window and of its About box.
-// False when no window appeared or its process is not the expected program
-// (expected: its full path, or "" for any), running natively.
+// False when no window appeared, its process is not the expected program
+// (expected: its full path, or "" for any) running natively, it shows an
+// error box, or a panel stays without what a user should see there.
 static bool ShowStatusWindow(const std::string &title, const std::wstring &expected)
 {
     HWND hwnd = WaitForWindow(title.c_str(), 10000);
@@ -43,18 +44,30 @@ static bool ShowStatusWindow(const std::string &title, const std::wstring &expec
     std::wstring image;
     bool native = false;
     bool asked = ProcessImage(pid, &image, &native);
-    bool expectedProgram = asked && native && (expected.empty() || !lstrcmpiW(image.c_str(), expected.c_str()));
+    bool looksRight = asked && native && (expected.empty() || !lstrcmpiW(image.c_str(), expected.c_str()));
     printf("status window of %ls, a %s process: %s\n", asked ? image.c_str() : L"(unknown program)",
-           native ? (sizeof(void *) == 8 ? "64-bit" : "32-bit") : "WOW64", expectedProgram ? "as expected" : "NOT EXPECTED");
+           native ? (sizeof(void *) == 8 ? "64-bit" : "32-bit") : "WOW64", looksRight ? "as expected" : "NOT EXPECTED");
     PostMessageA(GetDlgItem(hwnd, 1007), BM_CLICK, 0, 0);
     Sleep(3500);
     printf("\nstatus window \"%s\", after 3.5 s:\n", title.c_str());
-    const struct { int id; const char *name; } panels[] = {{1002, "Printer Info"}, {1003, "Host Info"}, {1009, "Spool Info"}};
+    std::string box;
+    if (WaitForMessageBox(pid, 0, &box)) {
+        printf("an error box instead of the panels: \"%s\"\n", box.c_str());
+        looksRight = false;
+    }
+    const struct { int id; const char *name; const char *shows; } panels[] = {
+        {1002, "Printer Info", " MFG:"},                     // the device id DEVID asked for
+        {1003, "Host Info", "Printing\r\n"},
+        {1009, "Spool Info", " pPrinterName [Ostrel TZ-1000]\r\n"}};
     for (auto &panel : panels) {
         std::string text = ItemText(hwnd, panel.id);
         printf("--- %s ---\n%s", panel.name, text.c_str());
         if (!text.empty() && text.back() != '\n')
             printf("\n");
+        if (text.find(panel.shows) == std::string::npos) {
+            printf("--- the %s panel lacks \"%s\"\n", panel.name, panel.shows);
+            looksRight = false;
+        }
     }
     printf("---\n");
     SaveScreenshot(OutDir() + L"\\vigil-status.bmp", hwnd);
@@ -65,7 +78,7 @@ static bool ShowStatusWindow(const std::string &title, const std::wstring &expec
         Click(about, IDOK);
     }
     printf("screenshots: vigil-status.bmp, vigil-about.bmp\n\n");
-    return expectedProgram;
+    return looksRight;
 }
 
 static std::wstring MonitorValue(const std::wstring &name)
@@ -147,6 +160,7 @@ int main(int argc, char **argv)
     if (HWND hwnd = FindWindowA(nullptr, title.c_str())) {
         bool gone = WaitForWindowGone(hwnd, 12000);
         printf("after the job the status monitor %s\n", gone ? "counted down and ended by itself" : "is still open");
+        shown = shown && gone;
     }
     BOOL closed = host.lm->pfnClosePort(h);
     printf("job       StartDoc %s, %zu of %zu bytes written, EndDoc %s, Close %s\n\n", ok ? "ok" : "failed", written,

@@ -1,4 +1,5 @@
 #include "testenv.h"
+#include "sessionstandin.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -258,6 +259,9 @@ bool SpoolerHost::Load()
     if (!hModule)
         return false;
     pfnInit = (LPMONITOREX(WINAPI *)(LPWSTR))GetProcAddress(hModule, "InitializePrintMonitor");
+    // The job owners and sessions Wine does not have, for the start of the
+    // status monitor on Vista and later.
+    SessionStandIn::Install(hModule);
     return pfnInit != nullptr;
 }
 

@@ -2,6 +2,7 @@
 // its panels read from another process, its failures answered in their
 // message boxes.
 #include "../jobtap/jobtapfixture.h"
+#include "sessionstandin.h"
 #include "windowdriver.h"
 
 namespace {
@@ -148,6 +149,61 @@ TEST_F(StatusWindowTest, WithoutNotificationsTheBlockShowsTheDocumentsAndTheCoun
     EXPECT_NE(host.find(" EndDoc JobId=22\r\n", start22), std::string::npos) << host;
     size_t s5 = host.find("Shutdown 5\r\n", start22), s1 = host.find("Shutdown 1\r\n", start22);
     EXPECT_TRUE(s5 != std::string::npos && s5 < s1) << "the countdown did not start again: " << host;
+}
+
+// Vista and later: the status monitor starts in the session of the job's
+// owner, with the owner's token and environment, on that session's
+// interactive desktop, inheriting no handle; a job whose owner has no
+// session here starts none, and the log says why. Windows 2000/XP: the
+// start in the spooler's session, whoever owns the job. (Wine has one
+// session: the owners and sessions are the stand-in's, the token,
+// environment and process calls Wine's own.)
+TEST_F(StatusWindowTest, StatusMonitorStartsInTheSessionOfTheJobsOwnerOrNotAtAll)
+{
+    OSVERSIONINFOW osvi = {sizeof(osvi)};
+    ASSERT_TRUE(GetVersionExW(&osvi));
+    const bool vista = osvi.dwMajorVersion >= 6;
+    const std::wstring me = SessionStandIn::ThisUser(), here = SessionStandIn::ThisMachine();
+    const struct {
+        const char *what;
+        std::wstring user, machine;
+        bool started;
+        const char *why;        // the log line when none starts
+    } rows[] = {
+        {"a job from a print server's client", L"alice", L"\\\\CLIENT7", !vista,
+         "DBG Start the job's owner [alice] on [\\\\CLIENT7] has no session on this machine: no status monitor"},
+        {"an owner with no active session here", L"bob", here, !vista,
+         "DBG Start the job's owner [bob] has no active session: no status monitor"},
+        {"the job of this machine's user, logged on", me, here, true, nullptr},
+    };
+    LogOn();
+    DWORD job = 30;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        SessionStandIn::Reset();
+        SessionStandIn::SetOwner(row.user, row.machine);
+        ASSERT_TRUE(StartDoc(port, ++job));
+        HWND hwnd = WaitForWindow(kTitle, row.started ? 10000 : 3000);
+        EXPECT_EQ(hwnd != nullptr, row.started);
+        ProcessAsUserCall call = SessionStandIn::LastCall();
+        if (!vista || !row.started) {
+            EXPECT_EQ(call.count, 0);
+        } else {
+            EXPECT_EQ(call.count, 1);
+            EXPECT_TRUE(call.tokenGiven);
+            EXPECT_FALSE(call.inheritHandles);
+            EXPECT_TRUE(call.environmentGiven);
+            EXPECT_TRUE(call.flags & CREATE_UNICODE_ENVIRONMENT);
+            EXPECT_EQ(call.desktop, L"winsta0\\default");
+            EXPECT_EQ(call.commandLine, L"$X KZT TZ Test");
+        }
+        if (row.why) {
+            EXPECT_EQ(LogHas(row.why), vista) << LogText();
+        }
+        EndDoc(port);
+        EndLeftoverMonitor();
+    }
+    SessionStandIn::Reset();
 }
 
 TEST_F(StatusWindowTest, DeviceIdTickedShowsTheAnswerOfThePortMonitor)
