@@ -88,14 +88,21 @@ struct SessionCalls {
     PFN_DESTROYENVIRONMENTBLOCK pfnDestroyEnvironmentBlock;
 };
 
-/* TRUE on Vista and later (NT 6 on), where the spooler's session is no
- * user's. */
-static BOOL SessionsApart()
+/* Into *pbApart: TRUE on Vista and later (NT 6 on), where the spooler's
+ * session is no user's. FALSE, after an error line, when the version cannot
+ * be read: then nothing may start, lest a SYSTEM window start where nobody
+ * sees it. */
+static BOOL SessionsApart(BOOL *pbApart)
 {
     OSVERSIONINFOW osvi;
     ZeroMemory(&osvi, sizeof(osvi));
     osvi.dwOSVersionInfoSize = sizeof(osvi);
-    return GetVersionExW(&osvi) && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT && osvi.dwMajorVersion >= 6;
+    if (!GetVersionExW(&osvi)) {
+        LogErr(L"Start GetVersionEx R %d E %d", 0, GetLastError());
+        return FALSE;
+    }
+    *pbApart = osvi.dwPlatformId == VER_PLATFORM_WIN32_NT && osvi.dwMajorVersion >= 6;
+    return TRUE;
 }
 
 /* LoadLibraryW of pszName in the system directory (never by search path);
@@ -118,10 +125,14 @@ static HMODULE LoadSystemLibrary(LPCWSTR pszName)
 
 static void FreeSessionCalls(SessionCalls *pCalls)
 {
-    if (pCalls->hWtsapi)
-        FreeLibrary(pCalls->hWtsapi);
-    if (pCalls->hUserenv)
-        FreeLibrary(pCalls->hUserenv);
+    HMODULE ahModules[] = {pCalls->hWtsapi, pCalls->hUserenv};
+    for (HMODULE hModule : ahModules) {
+        if (!hModule)
+            continue;
+        BOOL bOk = FreeLibrary(hModule);
+        DWORD dwError = GetLastError();
+        (bOk ? LogDbg : LogErr)(L"Start FreeLibrary x%x R %d E %d", LP(hModule), bOk, dwError);
+    }
     ZeroMemory(pCalls, sizeof(*pCalls));
 }
 
@@ -170,10 +181,16 @@ static BOOL ReadJobOwner(LPCWSTR pszPrinterName, DWORD JobId, LPWSTR szUser, LPW
     }
     DWORD cbNeeded = 0;
     GetJobW(hPrinter, JobId, 1, NULL, 0, &cbNeeded);
+    DWORD dwError = GetLastError();
     // Slack for a spooler that writes past the size it announced.
     BYTE *pbJob = cbNeeded ? (BYTE *)AllocSplMem(cbNeeded + 64) : NULL;
-    BOOL bOk = pbJob && GetJobW(hPrinter, JobId, 1, pbJob, cbNeeded, &cbNeeded);
-    DWORD dwError = GetLastError();
+    BOOL bOk = FALSE;
+    if (pbJob) {
+        bOk = GetJobW(hPrinter, JobId, 1, pbJob, cbNeeded, &cbNeeded);
+        dwError = GetLastError();
+    } else if (cbNeeded) {
+        dwError = ERROR_NOT_ENOUGH_MEMORY;
+    }
     if (bOk) {
         const JOB_INFO_1W *pJob = (const JOB_INFO_1W *)pbJob;
         if (pJob->pUserName)
@@ -183,7 +200,9 @@ static BOOL ReadJobOwner(LPCWSTR pszPrinterName, DWORD JobId, LPWSTR szUser, LPW
     }
     (bOk ? LogDbg : LogErr)(L"Start GetJob(%d) R %d E %d [%s] [%s]", JobId, bOk, dwError, szUser, szMachine);
     FreeSplMem(pbJob);
-    ClosePrinter(hPrinter);
+    BOOL bClosed = ClosePrinter(hPrinter);
+    dwError = GetLastError();
+    (bClosed ? LogDbg : LogErr)(L"Start ClosePrinter x%x R %d E %d", LP(hPrinter), bClosed, dwError);
     return bOk;
 }
 
@@ -198,9 +217,13 @@ static BOOL IsThisMachine(LPCWSTR pszMachine)
     static const COMPUTER_NAME_FORMAT s_formats[] = {ComputerNameNetBIOS, ComputerNameDnsHostname,
                                                      ComputerNameDnsFullyQualified};
     for (COMPUTER_NAME_FORMAT format : s_formats) {
-        WCHAR szName[STATUS_NAME_CCH];
+        WCHAR szName[STATUS_NAME_CCH] = L"";
         DWORD cch = STATUS_NAME_CCH;
-        if (GetComputerNameExW(format, szName, &cch) && lstrcmpiW(szName, pszMachine) == 0)
+        BOOL bOk = GetComputerNameExW(format, szName, &cch);
+        DWORD dwError = GetLastError();
+        (bOk ? LogDbg : LogErr)(L"Start GetComputerNameEx(%d) R %d E %d [%s]", (int)format, bOk, dwError,
+                                bOk ? szName : L"");
+        if (bOk && lstrcmpiW(szName, pszMachine) == 0)
             return TRUE;
     }
     return FALSE;
@@ -221,9 +244,12 @@ static BOOL FindUserSession(const SessionCalls &calls, LPCWSTR pszUser, DWORD *p
             continue;
         LPWSTR pszName = NULL;
         DWORD cbName = 0;
-        if (calls.pfnQuerySessionInformation(WTS_CURRENT_SERVER_HANDLE, pSessions[i].SessionId, WTSUserName,
-                                             &pszName, &cbName) &&
-            pszName && lstrcmpiW(pszName, pszUser) == 0) {
+        BOOL bName = calls.pfnQuerySessionInformation(WTS_CURRENT_SERVER_HANDLE, pSessions[i].SessionId, WTSUserName,
+                                                      &pszName, &cbName);
+        dwError = GetLastError();
+        (bName ? LogDbg : LogErr)(L"Start WTSQuerySessionInformation(%d WTSUserName) R %d E %d [%s]",
+                                  pSessions[i].SessionId, bName, dwError, bName ? LogStr(pszName) : L"");
+        if (bName && pszName && lstrcmpiW(pszName, pszUser) == 0) {
             *pdwSession = pSessions[i].SessionId;
             bFound = TRUE;
         }
@@ -281,12 +307,17 @@ static BOOL StartInOwnersSession(LPCWSTR pszProgram, LPWSTR szCommand, LPCWSTR p
         bOk = CreateProcessAsUserW(hToken, pszProgram, szCommand, NULL, NULL, FALSE,
                                    CREATE_NEW_CONSOLE | CREATE_UNICODE_ENVIRONMENT, pEnvironment, NULL, &si, ppi);
         dwError = GetLastError();
-        LogDbg(L"Start CreateProcessAsUser([%s] [%s] session %d) R %d E %d", pszProgram, szCommand, dwSession, bOk,
-               dwError);
-        calls.pfnDestroyEnvironmentBlock(pEnvironment);
+        (bOk ? LogDbg : LogErr)(L"Start CreateProcessAsUser([%s] [%s] session %d) R %d E %d", pszProgram, szCommand,
+                                dwSession, bOk, dwError);
+        BOOL bDestroyed = calls.pfnDestroyEnvironmentBlock(pEnvironment);
+        dwError = GetLastError();
+        (bDestroyed ? LogDbg : LogErr)(L"Start DestroyEnvironmentBlock R %d E %d", bDestroyed, dwError);
     }
-    if (hToken)
-        CloseHandle(hToken);
+    if (hToken) {
+        BOOL bClosed = CloseHandle(hToken);
+        dwError = GetLastError();
+        (bClosed ? LogDbg : LogErr)(L"Start CloseHandle x%x R %d E %d", LP(hToken), bClosed, dwError);
+    }
     FreeSessionCalls(&calls);
     return bOk;
 }
@@ -312,8 +343,10 @@ HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobId)
     lstrcpyW(szName, szCommand);
     wsprintfW(szCommand, L"$X %s", szName);
     PROCESS_INFORMATION pi = {};
-    BOOL bOk;
-    if (SessionsApart()) {
+    BOOL bOk = FALSE, bApart = FALSE;
+    if (!SessionsApart(&bApart)) {
+        bOk = FALSE;
+    } else if (bApart) {
         bOk = StartInOwnersSession(pszProgram, szCommand, pszPrinterName, JobId, &pi);
     } else {
         STARTUPINFOW si;

@@ -233,14 +233,17 @@ void CStatusDialog::SpoolInfoTick()
 /* The documents the block shows that no notification announced: on Vista
  * and later none reaches this session (the spooler's monitor runs in session
  * 0), and on every system the ones posted before this window existed are
- * lost. A job id not seen before, or the printing bit set again, is a
+ * lost. A job id not seen before (not 0 of a block that a new Open
+ * cleared), or the printing bit set again, is a
  * document start (the idle count starts again, as on a notification); the
  * bit cleared is its end. Each gives the line of its notification after the
  * tick's time. */
 void CStatusDialog::NoteDocuments(const StatusBlock &block, const std::string &time)
 {
     BOOL bPrinting = (block.dwFlags & STATUS_FLAG_PRINTING) != 0;
-    if (block.dwJobId != m_dwSeenJobId || (bPrinting && !m_bSeenPrinting)) {
+    // A block cleared by a new Open (job id 0, not printing) is no document.
+    BOOL bNewJob = block.dwJobId != m_dwSeenJobId && (block.dwJobId != 0 || bPrinting);
+    if (bNewJob || (bPrinting && !m_bSeenPrinting)) {
         if (m_bSeenPrinting)
             AppendLine(m_panels[PanelHost], time + NotificationLine(STATUS_NOTIFY_DOC_END, 0, m_dwSeenJobId));
         m_idleCount = 0;
@@ -273,6 +276,7 @@ void CStatusDialog::OnLanguageMonitor(WPARAM wParam, LPARAM lParam)
         m_dwSeenJobId = pLm->dwJobId;
         m_bSeenPrinting = TRUE;
     } else if (wParam == STATUS_NOTIFY_DOC_END) {
+        m_dwSeenJobId = pLm->dwJobId;
         m_bSeenPrinting = FALSE;
     }
     AppendLine(m_panels[PanelHost], time + NotificationLine(wParam, lParam, pLm->dwJobId));

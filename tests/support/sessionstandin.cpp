@@ -171,19 +171,25 @@ bool Install(HMODULE hJobtap)
         g_lockReady = true;
         Reset();
     }
-    ULONG_PTR old = 0;
+    // A module patched before (a second Load of the same DLL) hands back the
+    // stand-in itself: the real function stays the one found first.
+    const struct {
+        const char *dll, *name;
+        ULONG_PTR standIn;
+        ULONG_PTR *real;
+    } patches[] = {
+        {"WINSPOOL.DRV", "GetJobW", (ULONG_PTR)StandInGetJobW, &g_realGetJob},
+        {"KERNEL32.DLL", "GetProcAddress", (ULONG_PTR)StandInGetProcAddress, &g_realGetProcAddress},
+        {"ADVAPI32.DLL", "CreateProcessAsUserW", (ULONG_PTR)StandInCreateProcessAsUserW, &g_realCreateProcessAsUser},
+    };
     int n = 0;
-    if (PatchImport(hJobtap, "WINSPOOL.DRV", "GetJobW", (ULONG_PTR)StandInGetJobW, &old)) {
-        g_realGetJob = old;
+    for (const auto &patch : patches) {
+        ULONG_PTR old = 0;
+        if (!PatchImport(hJobtap, patch.dll, patch.name, patch.standIn, &old))
+            continue;
         ++n;
-    }
-    if (PatchImport(hJobtap, "KERNEL32.DLL", "GetProcAddress", (ULONG_PTR)StandInGetProcAddress, &old)) {
-        g_realGetProcAddress = old;
-        ++n;
-    }
-    if (PatchImport(hJobtap, "ADVAPI32.DLL", "CreateProcessAsUserW", (ULONG_PTR)StandInCreateProcessAsUserW, &old)) {
-        g_realCreateProcessAsUser = old;
-        ++n;
+        if (old != patch.standIn)
+            *patch.real = old;
     }
     return n == 3;
 }

@@ -109,6 +109,11 @@ TEST_F(StatusWindowTest, JobStartsTheMonitorWhichFollowsTheJobAndEndsWhenIdle)
     EXPECT_NE(endDoc, std::string::npos) << host;
     size_t s5 = host.find("Shutdown 5\r\n"), s1 = host.find("Shutdown 1\r\n");
     EXPECT_TRUE(s5 != std::string::npos && endDoc < s5 && s5 < s1) << host;
+    // Told by notifications, the block's view of the job adds nothing.
+    for (const char *line : {"StartDoc JobId=7\r\n", "EndDoc JobId=7\r\n"}) {
+        size_t first = host.find(line);
+        EXPECT_TRUE(first != std::string::npos && host.find(line, first + 1) == std::string::npos) << line << host;
+    }
     DWORD code = 1;
     GetExitCodeProcess(process, &code);
     EXPECT_EQ(code, 0u);
