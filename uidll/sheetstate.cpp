@@ -1,5 +1,6 @@
 #include "sheetstate.h"
 #include "driverui.h"
+#include "resource.h"
 #include <stdarg.h>
 
 HINSTANCE LibraryInstance;  // set once at process attach, read everywhere after
@@ -69,10 +70,31 @@ void DestroySheetState(SheetState *pState)
         HeapDestroy(pState->hHeap);
 }
 
+/* KeepUserDefault: the device mode as this user's own default (level 9),
+ * when the spooler refused it as the printer's default for want of rights (a
+ * standard user; an administrator without elevation). Says which happened in
+ * a message box: kept for this user only, or not kept at all. */
+static void KeepUserDefault(SheetState *pState)
+{
+    PRINTER_INFO_9W info = {&pState->devmode.dm};
+    BOOL bKept = SetPrinterW(pState->hPrinter, 9, (LPBYTE)&info, 0);
+    DWORD dwError = GetLastError();
+    DebugPrint(L"KZTTZUIF SetPrinter(9) R %d E %d", bKept, dwError);
+    WCHAR szFormat[256];
+    if (!LoadStringW(LibraryInstance, bKept ? IDS_DEFAULT_PER_USER : IDS_DEFAULT_NOT_KEPT, szFormat, 256))
+        return;
+    WCHAR szText[1025];  // wvsprintfW's own limit
+    wsprintfW(szText, szFormat, pState->pszPrinterName ? pState->pszPrinterName : L"", dwError);
+    MessageBoxW(GetActiveWindow(), szText, pState->pszDriverName,
+                MB_OK | MB_TASKMODAL | (bKept ? MB_ICONINFORMATION : MB_ICONEXCLAMATION));
+}
+
 /* CommitSheetState: only for a valid block whose page was applied: the
  * derived fields, pdmOut (if given) in pdmIn's shape, the printer data, a
  * WM_DEVMODECHANGE broadcast and the printer's default device mode, in that
- * order; failures are silent. Called once, when the Settings page goes. */
+ * order; failures are silent, but for a default refused for want of rights,
+ * which is kept as the user's own and told (KeepUserDefault). Called once,
+ * when the Settings page goes. */
 void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOut)
 {
     if (!ValidateSheetState(pState) || pState->dwApplied != 1)
@@ -85,8 +107,12 @@ void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOu
     PRINTER_INFO_2W *pInfo = AllocPrinterInfo(pState->hPrinter);
     if (pInfo) {
         pInfo->pDevMode = &pState->devmode.dm;
-        SetPrinterW(pState->hPrinter, 2, (LPBYTE)pInfo, 0);
+        BOOL bSet = SetPrinterW(pState->hPrinter, 2, (LPBYTE)pInfo, 0);
+        DWORD dwError = GetLastError();
         FreeSpoolRecord(pInfo);
+        DebugPrint(L"KZTTZUIF SetPrinter(2) R %d E %d", bSet, dwError);
+        if (!bSet && dwError == ERROR_ACCESS_DENIED)
+            KeepUserDefault(pState);
     }
 }
 

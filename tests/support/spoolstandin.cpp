@@ -3,6 +3,7 @@
 #include "windowdriver.h"
 #include <winspool.h>
 #include <string.h>
+#include <algorithm>
 
 namespace {
 
@@ -21,7 +22,12 @@ struct StandInState {
     volatile LONG nEnumPortsFillFailures;  // EnumPortsA fills still to fail
     volatile LONG dwEnumPortsError;
     volatile LONG nEnumPortsCalls;
+    volatile LONG nRefusedChanges;   // SetPrinterW and SetPrinterDataW refused for their rights
+    volatile LONG nUserDefaults;     // SetPrinterW level 9 calls
 };
+// The device mode of the last level 9 call, whole (with its private part).
+BYTE g_userDefault[4096];
+volatile LONG g_cbUserDefault;
 StandInState g_state;
 
 // Rights a user without administer rights is given on a queue.
@@ -65,6 +71,38 @@ BOOL WINAPI StandInEndDocPrinter(HANDLE hPrinter)
     return EndDocPrinter(hPrinter);
 }
 
+// A user without administer rights may not change the printer (its
+// settings, its shared default device mode, its data), only keep a device
+// mode of their own (level 9). That one the stand-in keeps itself: Wine's
+// level 9 writes the printer's shared default (it has no per-user one).
+BOOL WINAPI StandInSetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command)
+{
+    if (Level == 9 && pPrinter) {
+        const DEVMODEW *pdm = ((PRINTER_INFO_9W *)pPrinter)->pDevMode;
+        LONG cb = pdm ? (LONG)std::min<DWORD>(pdm->dmSize + pdm->dmDriverExtra, sizeof(g_userDefault)) : 0;
+        if (pdm)
+            memcpy(g_userDefault, pdm, cb);
+        InterlockedExchange(&g_cbUserDefault, cb);
+        InterlockedIncrement(&g_state.nUserDefaults);
+        return TRUE;
+    }
+    if (g_state.bUserRights) {
+        InterlockedIncrement(&g_state.nRefusedChanges);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return SetPrinterW(hPrinter, Level, pPrinter, Command);
+}
+
+DWORD WINAPI StandInSetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, DWORD Type, LPBYTE pData, DWORD cbData)
+{
+    if (g_state.bUserRights) {
+        InterlockedIncrement(&g_state.nRefusedChanges);
+        return ERROR_ACCESS_DENIED;
+    }
+    return SetPrinterDataW(hPrinter, pValueName, Type, pData, cbData);
+}
+
 typedef BOOL(WINAPI *PFN_ENUMPORTSA)(LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
 
 // Takes one of the failures still owed, if any.
@@ -104,6 +142,8 @@ Replacement g_replacements[] = {
     {"AbortPrinter", (ULONG_PTR)StandInAbortPrinter, 0},
     {"EndDocPrinter", (ULONG_PTR)StandInEndDocPrinter, 0},
     {"EnumPortsA", (ULONG_PTR)StandInEnumPortsA, 0},
+    {"SetPrinterW", (ULONG_PTR)StandInSetPrinterW, 0},
+    {"SetPrinterDataW", (ULONG_PTR)StandInSetPrinterDataW, 0},
 };
 
 // Points every winspool import of hModule that has a replacement at the
@@ -122,6 +162,7 @@ int PatchImports(HMODULE hModule, bool bInstall)
 SpoolerStandIn::SpoolerStandIn(HMODULE hLibrary) : m_hLibrary(hLibrary)
 {
     ZeroMemory((void *)&g_state, sizeof(g_state));
+    g_cbUserDefault = 0;
     m_installed = hLibrary && PatchImports(hLibrary, true) > 0;
 }
 
@@ -156,4 +197,11 @@ LONG SpoolerStandIn::RefusedOpens() const { return g_state.nRefusedOpens; }
 bool SpoolerStandIn::WaitForWrites(LONG n, DWORD timeoutMs) const
 {
     return WaitUntil([&] { return g_state.nWrites >= n; }, timeoutMs);
+}
+
+LONG SpoolerStandIn::RefusedChanges() const { return g_state.nRefusedChanges; }
+LONG SpoolerStandIn::UserDefaults() const { return g_state.nUserDefaults; }
+std::vector<BYTE> SpoolerStandIn::LastUserDefault() const
+{
+    return std::vector<BYTE>(g_userDefault, g_userDefault + g_cbUserDefault);
 }

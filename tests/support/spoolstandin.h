@@ -9,6 +9,7 @@
 // the object lives; one object at a time.
 #pragma once
 #include <windows.h>
+#include <vector>
 
 class SpoolerStandIn {
 public:
@@ -17,7 +18,9 @@ public:
     bool Installed() const { return m_installed; }
 
     // From now on OpenPrinterW refuses rights beyond PRINTER_ACCESS_USE with
-    // ERROR_ACCESS_DENIED, as for a user without administer rights.
+    // ERROR_ACCESS_DENIED, as for a user without administer rights, and so
+    // do SetPrinterW (but for level 9, the user's own default device mode)
+    // and SetPrinterDataW.
     void UserWithoutAdministerRights();
     // The nth WritePrinter call from now (1 for the next) fails with dwError
     // and writes nothing.
@@ -36,6 +39,9 @@ public:
     LONG Aborts() const;              // AbortPrinter calls
     LONG EndDocs() const;             // EndDocPrinter calls
     LONG RefusedOpens() const;        // OpenPrinterW calls refused for their rights
+    LONG RefusedChanges() const;      // SetPrinterW and SetPrinterDataW calls refused for their rights
+    LONG UserDefaults() const;        // SetPrinterW level 9 calls
+    std::vector<BYTE> LastUserDefault() const;  // the device mode (and private part) of the last one
     // Waits until at least n WritePrinter calls were made; false on timeout.
     bool WaitForWrites(LONG n, DWORD timeoutMs) const;
 

@@ -165,8 +165,25 @@ static bool CopyDriverFile(const wchar_t *source, const std::wstring &drvDir, st
 
 bool EnsurePrinterSetup(const PrinterSetup &setup, std::string *why)
 {
-    if (PrinterExists(setup.printer))
+    WCHAR szDrv[MAX_PATH];
+    DWORD cb = 0;
+    if (!GetPrinterDriverDirectoryW(nullptr, nullptr, 1, (LPBYTE)szDrv, sizeof(szDrv), &cb)) {
+        *why = "GetPrinterDriverDirectory " + std::to_string(GetLastError());
+        return false;
+    }
+    if (PrinterExists(setup.printer)) {
+        // A queue made by an earlier run keeps the files of that build: the
+        // spooler loads the driver's from its directory (and the "3" folder
+        // Wine copies them to), which must be this build's.
+        std::wstring copied;
+        for (const wchar_t *file : {setup.configFile, setup.dataFile}) {
+            for (std::wstring dir : {std::wstring(szDrv), std::wstring(szDrv) + L"\\3"}) {
+                if (!CopyDriverFile(file ? file : L"kztstubui.dll", dir, &copied, why))
+                    return false;
+            }
+        }
         return true;
+    }
     WCHAR szSys[MAX_PATH];
     GetSystemDirectoryW(szSys, MAX_PATH);
     if (setup.monitor) {
@@ -175,12 +192,6 @@ bool EnsurePrinterSetup(const PrinterSetup &setup, std::string *why)
         std::wstring dllName = std::wstring(setup.monitor) + L".dll";
         MONITOR_INFO_2W mi = {(LPWSTR)setup.monitor, nullptr, (LPWSTR)dllName.c_str()};
         AddMonitorW(nullptr, 2, (LPBYTE)&mi);   // already installed is fine
-    }
-    WCHAR szDrv[MAX_PATH];
-    DWORD cb = 0;
-    if (!GetPrinterDriverDirectoryW(nullptr, nullptr, 1, (LPBYTE)szDrv, sizeof(szDrv), &cb)) {
-        *why = "GetPrinterDriverDirectory " + std::to_string(GetLastError());
-        return false;
     }
     std::wstring stub, config, data;
     if (!CopyDriverFile(L"kztstubui.dll", szDrv, &stub, why) ||
