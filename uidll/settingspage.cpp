@@ -26,10 +26,50 @@ LPWSTR GetHelpFilePath()
     return pszPath;
 }
 
+/* WinHelpGone: TRUE on Vista and later (NT 6 on), whose WinHelp viewer is
+ * no longer part of Windows and answers only with the system's "feature not
+ * included" box. */
+static BOOL WinHelpGone()
+{
+    OSVERSIONINFOW osvi;
+    ZeroMemory(&osvi, sizeof(osvi));
+    osvi.dwOSVersionInfoSize = sizeof(osvi);
+    return GetVersionExW(&osvi) && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT && osvi.dwMajorVersion >= 6;
+}
+
+/* ShowHtmlHelp: where WinHelp is gone, the HTML Help file the driver's
+ * vendor ships beside the WinHelp file (pszPath, whose ".hlp" becomes
+ * ".chm" in place), opened by the system's viewer; without one, or when it
+ * cannot be opened, a box of ours that names it. */
+static void ShowHtmlHelp(HWND hWnd, LPWSTR pszPath)
+{
+    int cch = lstrlenW(pszPath);
+    if (cch > 4)
+        lstrcpyW(pszPath + cch - 3, L"chm");
+    DWORD dwAttr = GetFileAttributesW(pszPath);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
+        INT_PTR nResult = (INT_PTR)ShellExecuteW(hWnd, L"open", pszPath, NULL, NULL, SW_SHOWNORMAL);
+        DebugPrint(L"KZTTZUIF ShellExecute([%s]) R %d", pszPath, (int)nResult);
+        if (nResult > 32)
+            return;
+    }
+    WCHAR szFormat[256];
+    if (!LoadStringW(LibraryInstance, IDS_HELP_MISSING, szFormat, 256))
+        return;
+    WCHAR szText[1025];  // wvsprintfW's own limit
+    wsprintfW(szText, szFormat, pszPath);
+    MessageBoxW(hWnd ? hWnd : GetActiveWindow(), szText, NULL, MB_OK | MB_ICONINFORMATION);
+}
+
+/* ShowHelp: the Settings page's help, uCommand and dwData as WinHelpW takes
+ * them; on Vista and later the HTML Help file instead (ShowHtmlHelp). */
 static void ShowHelp(HWND hWnd, UINT uCommand, ULONG_PTR dwData)
 {
     LPWSTR pszPath = GetHelpFilePath();
-    WinHelpW(hWnd, pszPath, uCommand, dwData);
+    if (pszPath && WinHelpGone())
+        ShowHtmlHelp(hWnd, pszPath);
+    else
+        WinHelpW(hWnd, pszPath, uCommand, dwData);
     FreeSpoolRecord(pszPath);
 }
 
@@ -157,7 +197,7 @@ static INT_PTR OnSettingsNotify(SheetState *pState, const NMHDR *pHeader)
 /* SettingsPageProc: the Settings page's dialog procedure. At WM_INITDIALOG
  * it keeps the SheetState of the page's lParam in DWLP_USER and fills the
  * controls; the controls change only that state; PSN_APPLY marks it for the
- * commit at the page's release. Help goes to WinHelpW. */
+ * commit at the page's release. Help goes to WinHelpW (ShowHelp). */
 INT_PTR CALLBACK SettingsPageProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     if (uMsg == WM_INITDIALOG) {

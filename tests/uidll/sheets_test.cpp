@@ -230,6 +230,30 @@ TEST_F(SheetTest, ApplyWithoutAdministerRightsKeepsTheUsersOwnDefaultAndSaysSo)
     FreeSpoolRecord(info);
 }
 
+// Vista and later have no WinHelp: the Help button opens the vendor's HTML
+// Help beside the WinHelp file, and without one a box of ours names it
+// (instead of the system's "feature not included" box). Run where the
+// prefix reports Windows 10.
+TEST_F(SheetTest, HelpWhereWinHelpIsGoneNamesTheMissingHtmlHelp)
+{
+    ModalCall *call;
+    DriverDevmode out = {};
+    HWND page = OpenDocumentSheet(&call, &out, nullptr);
+    ASSERT_TRUE(page);
+    // Posted: the box runs in the sheet's own thread while the click is handled.
+    PostMessageA(m_sheet, WM_COMMAND, MAKEWPARAM(IDHELP, BN_CLICKED), (LPARAM)GetDlgItem(m_sheet, IDHELP));
+    std::string text;
+    HWND box = WaitForMessageBox(GetCurrentProcessId(), 10000, &text);
+    EXPECT_NE(box, nullptr) << "no word of ours";
+    EXPECT_NE(text.find("which this version of Windows no longer includes"), std::string::npos) << text;
+    EXPECT_NE(text.find("\\3\\kzttz.chm"), std::string::npos) << text;
+    if (box)
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    Press(m_sheet, IDCANCEL);
+    call->Wait();
+    delete call;
+}
+
 TEST_F(SheetTest, DriverDocumentPropertiesPromptCancelled)
 {
     DriverDevmode out = {};
