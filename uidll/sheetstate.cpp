@@ -72,8 +72,9 @@ void DestroySheetState(SheetState *pState)
 
 /* KeepUserDefault: the device mode as this user's own default (level 9),
  * when the spooler refused it as the printer's default for want of rights (a
- * standard user; an administrator without elevation). Says which happened in
- * a message box: kept for this user only, or not kept at all. */
+ * standard user; an administrator without elevation; a caller's handle
+ * opened only to use the printer). Kept, the user's choice holds for them
+ * and nothing is shown; not kept either, a message box says so. */
 static void KeepUserDefault(SheetState *pState)
 {
     PRINTER_INFO_9W info = {&pState->devmode.dm};
@@ -81,20 +82,19 @@ static void KeepUserDefault(SheetState *pState)
     DWORD dwError = GetLastError();
     DebugPrint(L"KZTTZUIF SetPrinter(9) R %d E %d", bKept, dwError);
     WCHAR szFormat[256];
-    if (!LoadStringW(LibraryInstance, bKept ? IDS_DEFAULT_PER_USER : IDS_DEFAULT_NOT_KEPT, szFormat, 256))
+    if (bKept || !LoadStringW(LibraryInstance, IDS_DEFAULT_NOT_KEPT, szFormat, 256))
         return;
     WCHAR szText[1025];  // wvsprintfW's own limit
     wsprintfW(szText, szFormat, pState->pszPrinterName ? pState->pszPrinterName : L"", dwError);
-    MessageBoxW(GetActiveWindow(), szText, pState->pszDriverName,
-                MB_OK | MB_TASKMODAL | (bKept ? MB_ICONINFORMATION : MB_ICONEXCLAMATION));
+    MessageBoxW(GetActiveWindow(), szText, pState->pszDriverName, MB_OK | MB_TASKMODAL | MB_ICONEXCLAMATION);
 }
 
 /* CommitSheetState: only for a valid block whose page was applied: the
  * derived fields, pdmOut (if given) in pdmIn's shape, the printer data, a
  * WM_DEVMODECHANGE broadcast and the printer's default device mode, in that
  * order; failures are silent, but for a default refused for want of rights,
- * which is kept as the user's own and told (KeepUserDefault). Called once,
- * when the Settings page goes. */
+ * which is kept as the user's own, or told when it cannot be
+ * (KeepUserDefault). Called once, when the Settings page goes. */
 void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOut)
 {
     if (!ValidateSheetState(pState) || pState->dwApplied != 1)

@@ -24,6 +24,7 @@ struct StandInState {
     volatile LONG nEnumPortsCalls;
     volatile LONG nRefusedChanges;   // SetPrinterW and SetPrinterDataW refused for their rights
     volatile LONG nUserDefaults;     // SetPrinterW level 9 calls
+    volatile LONG bRefuseUserDefaults;
 };
 // The device mode of the last level 9 call, whole (with its private part).
 BYTE g_userDefault[4096];
@@ -77,6 +78,11 @@ BOOL WINAPI StandInEndDocPrinter(HANDLE hPrinter)
 // level 9 writes the printer's shared default (it has no per-user one).
 BOOL WINAPI StandInSetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command)
 {
+    if (Level == 9 && g_state.bRefuseUserDefaults) {
+        InterlockedIncrement(&g_state.nRefusedChanges);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (Level == 9 && pPrinter) {
         const DEVMODEW *pdm = ((PRINTER_INFO_9W *)pPrinter)->pDevMode;
         LONG cb = pdm ? (LONG)std::min<DWORD>(pdm->dmSize + pdm->dmDriverExtra, sizeof(g_userDefault)) : 0;
@@ -200,6 +206,7 @@ bool SpoolerStandIn::WaitForWrites(LONG n, DWORD timeoutMs) const
 }
 
 LONG SpoolerStandIn::RefusedChanges() const { return g_state.nRefusedChanges; }
+void SpoolerStandIn::RefuseUserDefaults() { InterlockedExchange(&g_state.bRefuseUserDefaults, 1); }
 LONG SpoolerStandIn::UserDefaults() const { return g_state.nUserDefaults; }
 std::vector<BYTE> SpoolerStandIn::LastUserDefault() const
 {

@@ -40,7 +40,9 @@ public:
     LONG EndDocs() const;             // EndDocPrinter calls
     LONG RefusedOpens() const;        // OpenPrinterW calls refused for their rights
     LONG RefusedChanges() const;      // SetPrinterW and SetPrinterDataW calls refused for their rights
-    LONG UserDefaults() const;        // SetPrinterW level 9 calls
+    // From now on SetPrinterW level 9 is refused too (ERROR_ACCESS_DENIED).
+    void RefuseUserDefaults();
+    LONG UserDefaults() const;        // SetPrinterW level 9 calls kept
     std::vector<BYTE> LastUserDefault() const;  // the device mode (and private part) of the last one
     // Waits until at least n WritePrinter calls were made; false on timeout.
     bool WaitForWrites(LONG n, DWORD timeoutMs) const;

@@ -180,54 +180,64 @@ TEST_F(SheetTest, ApplyCommitsSettingsDefaultAndOutput)
 }
 
 // A user who may not manage the printer (a standard user, an administrator
-// without elevation): the spooler refuses the printer's default device mode
-// and its data; the settings are kept as the user's own default (level 9),
-// and a box says so. The printer's default stays as it was.
-TEST_F(SheetTest, ApplyWithoutAdministerRightsKeepsTheUsersOwnDefaultAndSaysSo)
+// without elevation, an application's handle opened to use it): the spooler
+// refuses the printer's default device mode and its data. The settings are
+// kept as the user's own default (level 9), silently; when that is refused
+// too, a box says nothing was kept. The printer's default stays as it was.
+TEST_F(SheetTest, ApplyWithoutAdministerRightsKeepsTheUsersOwnDefaultOrSaysItCannot)
 {
-    PRINTER_INFO_2W *info = AllocPrinterInfo(hPrinter);
-    ASSERT_TRUE(info && info->pDevMode);
-    std::vector<BYTE> before((BYTE *)info->pDevMode + info->pDevMode->dmSize,
-                             (BYTE *)info->pDevMode + info->pDevMode->dmSize + sizeof(PrivateSettings));
-    FreeSpoolRecord(info);
-    ModalCall *call;
-    DriverDevmode out = {};
-    HWND page = OpenDocumentSheet(&call, &out, nullptr);
-    ASSERT_TRUE(page);
-    // The sheet is the library the spooler loaded from the driver directory.
-    WCHAR dir[MAX_PATH] = L"";
-    DWORD cb = 0;
-    ASSERT_TRUE(GetPrinterDriverDirectoryW(NULL, NULL, 1, (LPBYTE)dir, sizeof(dir), &cb));
-    HMODULE sheetLibrary = GetModuleHandleW((std::wstring(dir) + L"\\3\\KZTTZUIF.DLL").c_str());
-    ASSERT_NE(sheetLibrary, nullptr);
-    SpoolerStandIn spooler(sheetLibrary);
-    ASSERT_TRUE(spooler.Installed());
-    spooler.UserWithoutAdministerRights();
-    SelectListItem(page, kDither, ListSelection(page, kDither) == 1 ? 0 : 1);
-    SelectListItem(page, kResolution, ListSelection(page, kResolution) == 2 ? 1 : 2);
-    Press(m_sheet, IDOK);
-    std::string text;
-    HWND box = WaitForMessageBox(GetCurrentProcessId(), 10000, &text);
-    EXPECT_NE(box, nullptr) << "the refusal was silent";
-    EXPECT_NE(text.find("Your settings were kept as your own defaults."), std::string::npos) << text;
-    if (box)
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-    call->Wait();
-    delete call;
+    for (bool userDefaultRefused : {false, true}) {
+        SCOPED_TRACE(userDefaultRefused ? "the user's own default refused too" : "the user's own default kept");
+        PRINTER_INFO_2W *info = AllocPrinterInfo(hPrinter);
+        ASSERT_TRUE(info && info->pDevMode);
+        std::vector<BYTE> before((BYTE *)info->pDevMode + info->pDevMode->dmSize,
+                                 (BYTE *)info->pDevMode + info->pDevMode->dmSize + sizeof(PrivateSettings));
+        FreeSpoolRecord(info);
+        ModalCall *call;
+        DriverDevmode out = {};
+        HWND page = OpenDocumentSheet(&call, &out, nullptr);
+        ASSERT_TRUE(page);
+        // The sheet is the library the spooler loaded from the driver directory.
+        WCHAR dir[MAX_PATH] = L"";
+        DWORD cb = 0;
+        ASSERT_TRUE(GetPrinterDriverDirectoryW(NULL, NULL, 1, (LPBYTE)dir, sizeof(dir), &cb));
+        HMODULE sheetLibrary = GetModuleHandleW((std::wstring(dir) + L"\\3\\KZTTZUIF.DLL").c_str());
+        ASSERT_NE(sheetLibrary, nullptr);
+        SpoolerStandIn spooler(sheetLibrary);
+        ASSERT_TRUE(spooler.Installed());
+        spooler.UserWithoutAdministerRights();
+        if (userDefaultRefused)
+            spooler.RefuseUserDefaults();
+        SelectListItem(page, kDither, ListSelection(page, kDither) == 1 ? 0 : 1);
+        SelectListItem(page, kResolution, ListSelection(page, kResolution) == 2 ? 1 : 2);
+        Press(m_sheet, IDOK);
+        std::string text;
+        HWND box = WaitForMessageBox(GetCurrentProcessId(), userDefaultRefused ? 10000 : 1500, &text);
+        EXPECT_EQ(box != nullptr, userDefaultRefused) << text;
+        if (userDefaultRefused) {
+            EXPECT_NE(text.find("could not be kept as your own either (error 5)"), std::string::npos) << text;
+        }
+        if (box)
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        call->Wait();
+        delete call;
 
-    EXPECT_GE(spooler.RefusedChanges(), 1);
-    ASSERT_EQ(spooler.UserDefaults(), 1);
-    std::vector<BYTE> kept = spooler.LastUserDefault();
-    ASSERT_GE(kept.size(), sizeof(DEVMODEW) + sizeof(PrivateSettings));
-    const DEVMODEW *dm = (const DEVMODEW *)kept.data();
-    ASSERT_EQ(24, dm->dmDriverExtra);
-    EXPECT_EQ(0, memcmp(kept.data() + dm->dmSize, &out.priv, sizeof(PrivateSettings)));
-    EXPECT_NE(0, memcmp(kept.data() + dm->dmSize, before.data(), sizeof(PrivateSettings)));
-    info = AllocPrinterInfo(hPrinter);
-    ASSERT_TRUE(info && info->pDevMode);
-    EXPECT_EQ(0, memcmp((BYTE *)info->pDevMode + info->pDevMode->dmSize, before.data(), sizeof(PrivateSettings)))
-        << "the printer's default changed";
-    FreeSpoolRecord(info);
+        EXPECT_GE(spooler.RefusedChanges(), 1);
+        ASSERT_EQ(spooler.UserDefaults(), userDefaultRefused ? 0 : 1);
+        if (!userDefaultRefused) {
+            std::vector<BYTE> kept = spooler.LastUserDefault();
+            ASSERT_GE(kept.size(), sizeof(DEVMODEW) + sizeof(PrivateSettings));
+            const DEVMODEW *dm = (const DEVMODEW *)kept.data();
+            ASSERT_EQ(24, dm->dmDriverExtra);
+            EXPECT_EQ(0, memcmp(kept.data() + dm->dmSize, &out.priv, sizeof(PrivateSettings)));
+            EXPECT_NE(0, memcmp(kept.data() + dm->dmSize, before.data(), sizeof(PrivateSettings)));
+        }
+        info = AllocPrinterInfo(hPrinter);
+        ASSERT_TRUE(info && info->pDevMode);
+        EXPECT_EQ(0, memcmp((BYTE *)info->pDevMode + info->pDevMode->dmSize, before.data(), sizeof(PrivateSettings)))
+            << "the printer's default changed";
+        FreeSpoolRecord(info);
+    }
 }
 
 // Vista and later have no WinHelp: the Help button opens the vendor's HTML
