@@ -1,5 +1,6 @@
 // The dialogs in Japanese: this program runs under a Japanese locale, and
 // Wine then picks the library's Japanese resources.
+#include "labelcheck.h"
 #include "uidllfixture.h"
 #include "windowdriver.h"
 
@@ -17,6 +18,7 @@ std::wstring ItemTextW(HWND hDlg, int id)
 TEST_F(UiTest, DialogsSpeakJapanese)
 {
     ASSERT_EQ(0x0411, GetUserDefaultLangID());
+    ASSERT_EQ(PrefixDpi(), BecomeDpiAware());
     DriverDevmode out = {};
     ModalCall doc([&] {
         return DocumentPropertiesW(NULL, hPrinter, (LPWSTR)kUiPrinter, &out.dm, NULL, DM_IN_PROMPT | DM_OUT_BUFFER);
@@ -27,6 +29,7 @@ TEST_F(UiTest, DialogsSpeakJapanese)
     EXPECT_EQ(L"\u5e45(&W):", ItemTextW(page, 200));                          // width
     EXPECT_EQ(L"\u30e1\u30c7\u30a3\u30a2\u30b5\u30a4\u30ba", ItemTextW(page, 199));  // media size
     EXPECT_EQ(L"\u30a4\u30f3\u30c1(&I)", ItemTextW(page, 213));                // inches
+    EXPECT_EQ(std::vector<std::string>{}, CutLabels(page));
     Click(page, 222);
     const wchar_t aboutTitle[] = L"\u30d0\u30fc\u30b8\u30e7\u30f3\u60c5\u5831";
     HWND about = nullptr;

@@ -1,6 +1,7 @@
 // The property sheets, shown by Wine's compstui.dll and driven through their
 // controls as a user would: the Settings page commits only after Apply, the
 // Information page prints its text and dropped files as raw jobs.
+#include "labelcheck.h"
 #include "testenv.h"
 #include "uidllfixture.h"
 #include "spoolstandin.h"
@@ -94,6 +95,7 @@ protected:
 
 TEST_F(SheetTest, SettingsPageShowsTheWorkingSettings)
 {
+    ASSERT_EQ(PrefixDpi(), BecomeDpiAware());   // a DPI-aware application's sheet
     PrivateSettings stored = DefaultSettings();
     stored.DitherIdx = 5;  // out of range: shown as the first entry
     stored.UserDefinedY = 8000;
@@ -112,6 +114,7 @@ TEST_F(SheetTest, SettingsPageShowsTheWorkingSettings)
     EXPECT_EQ("Low", ListItemText(page, kInkGain, 2));
     EXPECT_EQ(0, ListSelection(page, kDither));
     EXPECT_EQ(1, ListSelection(page, kInkGain));
+    EXPECT_EQ(std::vector<std::string>{}, CutLabels(page));
 
     // Lengths are clamped and shown in the current unit.
     TypeAndLeave(page, kWidth, "99999");
