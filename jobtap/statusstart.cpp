@@ -322,6 +322,37 @@ static BOOL StartInOwnersSession(LPCWSTR pszProgram, LPWSTR szCommand, LPCWSTR p
     return bOk;
 }
 
+/* PutClientIdentityAside: the identity of the client this thread acts for,
+ * when it impersonates one (a job printed straight to the port runs on the
+ * client's call), put aside so that the session calls run with the
+ * spooler's own rights (WTSQueryUserToken needs them); null when the thread
+ * has no identity of its own. PutClientIdentityBack restores and closes it. */
+static HANDLE PutClientIdentityAside()
+{
+    HANDLE hClient = NULL;
+    BOOL bOpened = OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &hClient);
+    DWORD dwError = GetLastError();
+    LogDbg(L"Start OpenThreadToken R %d E %d", bOpened, dwError);   // ERROR_NO_TOKEN: no client's identity
+    if (!bOpened)
+        return NULL;
+    BOOL bReverted = RevertToSelf();
+    dwError = GetLastError();
+    (bReverted ? LogDbg : LogErr)(L"Start RevertToSelf R %d E %d", bReverted, dwError);
+    return hClient;
+}
+
+static void PutClientIdentityBack(HANDLE hClient)
+{
+    if (!hClient)
+        return;
+    BOOL bBack = SetThreadToken(NULL, hClient);
+    DWORD dwError = GetLastError();
+    (bBack ? LogDbg : LogErr)(L"Start SetThreadToken R %d E %d", bBack, dwError);
+    BOOL bClosed = CloseHandle(hClient);
+    dwError = GetLastError();
+    (bClosed ? LogDbg : LogErr)(L"Start CloseHandle x%x R %d E %d", LP(hClient), bClosed, dwError);
+}
+
 /* Starts the configured status monitor for the printer when no status window
  * exists yet and no program started for the port still runs, and waits (up
  * to 10 s) until it is ready for input. Windows 2000 and XP: in the spooler's
@@ -347,7 +378,9 @@ HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobId)
     if (!SessionsApart(&bApart)) {
         bOk = FALSE;
     } else if (bApart) {
+        HANDLE hClient = PutClientIdentityAside();
         bOk = StartInOwnersSession(pszProgram, szCommand, pszPrinterName, JobId, &pi);
+        PutClientIdentityBack(hClient);
     } else {
         STARTUPINFOW si;
         GetStartupInfoW(&si);

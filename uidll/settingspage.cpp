@@ -26,17 +26,6 @@ LPWSTR GetHelpFilePath()
     return pszPath;
 }
 
-/* WinHelpGone: TRUE on Vista and later (NT 6 on), whose WinHelp viewer is
- * no longer part of Windows and answers only with the system's "feature not
- * included" box. */
-static BOOL WinHelpGone()
-{
-    OSVERSIONINFOW osvi;
-    ZeroMemory(&osvi, sizeof(osvi));
-    osvi.dwOSVersionInfoSize = sizeof(osvi);
-    return GetVersionExW(&osvi) && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT && osvi.dwMajorVersion >= 6;
-}
-
 /* ShowHtmlHelp: where WinHelp is gone, the HTML Help file the driver's
  * vendor ships beside the WinHelp file (pszPath, whose ".hlp" becomes
  * ".chm" in place), opened by the system's viewer; without one, or when it
@@ -62,13 +51,19 @@ static void ShowHtmlHelp(HWND hWnd, LPWSTR pszPath)
 }
 
 /* ShowHelp: the Settings page's help, uCommand and dwData as WinHelpW takes
- * them; on Vista and later the HTML Help file instead (ShowHtmlHelp). */
+ * them; on Vista and later the HTML Help file instead (ShowHtmlHelp) for the
+ * Help button and F1, and nothing for a right-click: WinHelp's "What's This?"
+ * menu has no HTML Help counterpart here, and a box at every right-click on
+ * the page would be wrong. */
 static void ShowHelp(HWND hWnd, UINT uCommand, ULONG_PTR dwData)
 {
     LPWSTR pszPath = GetHelpFilePath();
-    if (pszPath && WinHelpGone())
-        ShowHtmlHelp(hWnd, pszPath);
-    else
+    // Vista and later: WinHelp is no longer part of Windows and answers only
+    // with the system's "feature not included" box.
+    if (pszPath && RunsOnVistaOrLater()) {
+        if (uCommand != HELP_CONTEXTMENU)
+            ShowHtmlHelp(hWnd, pszPath);
+    } else
         WinHelpW(hWnd, pszPath, uCommand, dwData);
     FreeSpoolRecord(pszPath);
 }

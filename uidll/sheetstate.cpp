@@ -89,12 +89,24 @@ static void KeepUserDefault(SheetState *pState)
     MessageBoxW(GetActiveWindow(), szText, pState->pszDriverName, MB_OK | MB_TASKMODAL | MB_ICONEXCLAMATION);
 }
 
+BOOL RunsOnVistaOrLater()
+{
+    OSVERSIONINFOW osvi;
+    ZeroMemory(&osvi, sizeof(osvi));
+    osvi.dwOSVersionInfoSize = sizeof(osvi);
+    BOOL bOk = GetVersionExW(&osvi);
+    DWORD dwError = GetLastError();
+    DebugPrint(L"KZTTZUIF GetVersionEx R %d E %d %lu.%lu", bOk, bOk ? 0 : dwError, osvi.dwMajorVersion,
+               osvi.dwMinorVersion);
+    return bOk && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT && osvi.dwMajorVersion >= 6;
+}
+
 /* CommitSheetState: only for a valid block whose page was applied: the
  * derived fields, pdmOut (if given) in pdmIn's shape, the printer data, a
  * WM_DEVMODECHANGE broadcast and the printer's default device mode, in that
- * order; failures are silent, but for a default refused for want of rights,
- * which is kept as the user's own, or told when it cannot be
- * (KeepUserDefault). Called once, when the Settings page goes. */
+ * order; failures are silent, but for a default refused for want of rights
+ * on Vista and later, which is kept as the user's own, or told when it
+ * cannot be (KeepUserDefault). Called once, when the Settings page goes. */
 void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOut)
 {
     if (!ValidateSheetState(pState) || pState->dwApplied != 1)
@@ -111,7 +123,9 @@ void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOu
         DWORD dwError = GetLastError();
         FreeSpoolRecord(pInfo);
         DebugPrint(L"KZTTZUIF SetPrinter(2) R %d E %d", bSet, dwError);
-        if (!bSet && dwError == ERROR_ACCESS_DENIED)
+        // Windows 2000 and XP: the failure stays silent, as there the
+        // design has it.
+        if (!bSet && dwError == ERROR_ACCESS_DENIED && RunsOnVistaOrLater())
             KeepUserDefault(pState);
     }
 }

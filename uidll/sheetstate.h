@@ -23,3 +23,7 @@ BOOL ValidateSheetState(const SheetState *pState);
 void DestroySheetState(SheetState *pState);
 void CommitSheetState(SheetState *pState, const DEVMODEW *pdmIn, DEVMODEW *pdmOut);
 void DebugPrint(LPCWSTR pszFormat, ...);
+/* RunsOnVistaOrLater: TRUE on NT 6 and later (Vista to 11), where WinHelp is
+ * gone and a user without rights on a printer keeps defaults of their own;
+ * FALSE on Windows 95 to XP, and when the version cannot be read. */
+BOOL RunsOnVistaOrLater();

@@ -270,16 +270,22 @@ void CStatusDialog::OnLanguageMonitor(WPARAM wParam, LPARAM lParam)
         Fail("MyGetMapView %s");
         return;
     }
-    // What it announces is not announced again from the block.
+    // What it announces is not announced again from the block; what a tick
+    // already took from the block (the monitor writes the block before it
+    // posts) is not shown twice.
+    BOOL bShown = FALSE;
     if (wParam == STATUS_NOTIFY_DOC_START) {
+        bShown = pLm->dwJobId == m_dwSeenJobId && m_bSeenPrinting;
         m_idleCount = 0;
         m_dwSeenJobId = pLm->dwJobId;
         m_bSeenPrinting = TRUE;
     } else if (wParam == STATUS_NOTIFY_DOC_END) {
+        bShown = pLm->dwJobId == m_dwSeenJobId && !m_bSeenPrinting;
         m_dwSeenJobId = pLm->dwJobId;
         m_bSeenPrinting = FALSE;
     }
-    AppendLine(m_panels[PanelHost], time + NotificationLine(wParam, lParam, pLm->dwJobId));
+    if (!bShown)
+        AppendLine(m_panels[PanelHost], time + NotificationLine(wParam, lParam, pLm->dwJobId));
 }
 
 // The language monitor's notifications and the About entry of the system

@@ -10,7 +10,7 @@ bool g_lockReady = false;
 std::wstring g_user, g_machine;
 std::vector<StandInSession> g_sessions;
 ProcessAsUserCall g_last;
-ULONG_PTR g_realGetJob = 0, g_realGetProcAddress = 0, g_realCreateProcessAsUser = 0;
+ULONG_PTR g_realGetJob = 0, g_realGetProcAddress = 0, g_realCreateProcessAsUser = 0, g_realQueryUserToken = 0;
 
 struct Locked {
     Locked() { EnterCriticalSection(&g_lock); }
@@ -98,9 +98,33 @@ void WINAPI StandInFreeMemory(PVOID p)
     LocalFree(p);
 }
 
+// Records the session asked for, and whether the thread impersonated (the
+// real call needs the service's own rights), then lets Wine answer.
+BOOL WINAPI StandInQueryUserToken(ULONG SessionId, PHANDLE phToken)
+{
+    HANDLE hThreadToken = nullptr;
+    bool impersonating = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &hThreadToken) != FALSE;
+    if (hThreadToken)
+        CloseHandle(hThreadToken);
+    {
+        Locked lock;
+        g_last.tokenSession = SessionId;
+        g_last.tokenWhileImpersonating = impersonating;
+    }
+    return ((BOOL(WINAPI *)(ULONG, PHANDLE))g_realQueryUserToken)(SessionId, phToken);
+}
+
 FARPROC WINAPI StandInGetProcAddress(HMODULE hModule, LPCSTR pszName)
 {
+    auto real = (FARPROC(WINAPI *)(HMODULE, LPCSTR))g_realGetProcAddress;
     if ((ULONG_PTR)pszName > 0xFFFF) {
+        if (!lstrcmpA(pszName, "WTSQueryUserToken")) {
+            FARPROC pfn = real(hModule, pszName);
+            if (!pfn)
+                return nullptr;
+            g_realQueryUserToken = (ULONG_PTR)pfn;
+            return (FARPROC)StandInQueryUserToken;
+        }
         if (!lstrcmpA(pszName, "WTSEnumerateSessionsW"))
             return (FARPROC)StandInEnumerateSessionsW;
         if (!lstrcmpA(pszName, "WTSQuerySessionInformationW"))
@@ -108,7 +132,7 @@ FARPROC WINAPI StandInGetProcAddress(HMODULE hModule, LPCSTR pszName)
         if (!lstrcmpA(pszName, "WTSFreeMemory"))
             return (FARPROC)StandInFreeMemory;
     }
-    return ((FARPROC(WINAPI *)(HMODULE, LPCSTR))g_realGetProcAddress)(hModule, pszName);
+    return real(hModule, pszName);
 }
 
 // Records what jobtap asks for, then lets Wine start the process.

@@ -2,8 +2,10 @@
 // of a job (Wine's GetJobW names nobody) and the machine's sessions (Wine's
 // WTSEnumerateSessionsW lists none). Installed between a loaded jobtap.dll
 // and Wine: its GetJobW and CreateProcessAsUserW imports, and the session
-// calls it looks up through GetProcAddress. Wine's own WTSQueryUserToken,
-// CreateEnvironmentBlock and CreateProcessAsUserW still do the work.
+// calls it looks up through GetProcAddress. Wine's own WTSQueryUserToken
+// (which hands back the caller's token for any session), CreateEnvironmentBlock
+// and CreateProcessAsUserW still do the work; the stand-in records which
+// session's token was asked for, and from what thread.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -24,6 +26,8 @@ struct ProcessAsUserCall {
     DWORD flags = 0;
     std::wstring desktop;
     std::wstring commandLine;
+    DWORD tokenSession = ~0u;       // the session whose user's token was asked for
+    bool tokenWhileImpersonating = false;   // asked on a thread that impersonated
 };
 
 namespace SessionStandIn {

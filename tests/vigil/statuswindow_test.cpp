@@ -4,6 +4,7 @@
 #include "../jobtap/jobtapfixture.h"
 #include "sessionstandin.h"
 #include "windowdriver.h"
+#include <wtsapi32.h>
 
 namespace {
 const char kTitle[] = "KZT TZ Test - Status Monitor";
@@ -145,12 +146,15 @@ TEST_F(StatusWindowTest, WithoutNotificationsTheBlockShowsTheDocumentsAndTheCoun
     EXPECT_EQ(host.find("OnLanguageMonitor EndDoc"), std::string::npos) << "a notification arrived: " << host;
     ASSERT_TRUE(StartDoc(port, 22));
     EXPECT_TRUE(WaitForPanel(hwnd, kHostInfo, " StartDoc JobId=22\r\n", &host)) << host;
+    // A notification that comes after the tick took the document from the
+    // block (the monitor writes the block, then posts) adds no second line.
+    PostMessageA(hwnd, RegisterWindowMessageA(STATUS_MSG_NAME), STATUS_NOTIFY_DOC_START, 0);
     EndDoc(port);
     EXPECT_TRUE(WaitForPanel(hwnd, kHostInfo, "Shutdown 1\r\n", &host, 12000)) << host;
     WaitForWindowGone(hwnd, 5000);
     size_t start22 = host.find(" StartDoc JobId=22\r\n");
     ASSERT_NE(start22, std::string::npos) << host;
-    EXPECT_EQ(host.find("OnLanguageMonitor StartDoc JobId=22"), std::string::npos) << "a notification arrived: " << host;
+    EXPECT_EQ(host.find(" StartDoc JobId=22\r\n", start22 + 1), std::string::npos) << "shown twice: " << host;
     EXPECT_NE(host.find(" EndDoc JobId=22\r\n", start22), std::string::npos) << host;
     size_t s5 = host.find("Shutdown 5\r\n", start22), s1 = host.find("Shutdown 1\r\n", start22);
     EXPECT_TRUE(s5 != std::string::npos && s5 < s1) << "the countdown did not start again: " << host;
@@ -169,17 +173,28 @@ TEST_F(StatusWindowTest, StatusMonitorStartsInTheSessionOfTheJobsOwnerOrNotAtAll
     ASSERT_TRUE(GetVersionExW(&osvi));
     const bool vista = osvi.dwMajorVersion >= 6;
     const std::wstring me = SessionStandIn::ThisUser(), here = SessionStandIn::ThisMachine();
+    DWORD mine = 1;
+    ProcessIdToSessionId(GetCurrentProcessId(), &mine);
+    std::wstring shouted = me;
+    CharUpperW(&shouted[0]);
+    const std::string noSession = "DBG Start the job's owner [" + Narrow(me) + "] has no active session: no status monitor";
     const struct {
         const char *what;
         std::wstring user, machine;
+        std::vector<StandInSession> sessions;   // empty: session 0 and this one, the owner's
+        bool impersonating;                      // StartDoc on a thread with a client's identity
         bool started;
-        const char *why;        // the log line when none starts
+        std::string why;                         // the log line when none starts
     } rows[] = {
-        {"a job from a print server's client", L"alice", L"\\\\CLIENT7", !vista,
-         "DBG Start the job's owner [alice] on [\\\\CLIENT7] has no session on this machine: no status monitor"},
-        {"an owner with no active session here", L"bob", here, !vista,
+        {"a job from a print server's client", L"alice", L"\\CLIENT7", {}, false, !vista,
+         "DBG Start the job's owner [alice] on [\\CLIENT7] has no session on this machine: no status monitor"},
+        {"an owner with no active session here", L"bob", here, {}, false, !vista,
          "DBG Start the job's owner [bob] has no active session: no status monitor"},
-        {"the job of this machine's user, logged on", me, here, true, nullptr},
+        {"the owner only in session 0 and disconnected", me, here,
+         {{0, WTSActive, me}, {mine, WTSDisconnected, me}}, false, !vista, noSession},
+        {"the job of this machine's user, logged on, printed on the client's call", me, here, {}, true, true, ""},
+        {"the owner's name in other case, after another user's session", me, here,
+         {{0, WTSDisconnected, L""}, {mine + 1, WTSActive, L"carol"}, {mine, WTSActive, shouted}}, false, true, ""},
     };
     LogOn();
     DWORD job = 30;
@@ -187,7 +202,19 @@ TEST_F(StatusWindowTest, StatusMonitorStartsInTheSessionOfTheJobsOwnerOrNotAtAll
         SCOPED_TRACE(row.what);
         SessionStandIn::Reset();
         SessionStandIn::SetOwner(row.user, row.machine);
+        if (!row.sessions.empty())
+            SessionStandIn::SetSessions(row.sessions);
+        if (row.impersonating) {
+            ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+        }
         ASSERT_TRUE(StartDoc(port, ++job));
+        if (row.impersonating) {
+            HANDLE still = nullptr;
+            EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &still)) << "the identity was not put back";
+            if (still)
+                CloseHandle(still);
+            RevertToSelf();
+        }
         HWND hwnd = WaitForWindow(kTitle, row.started ? 10000 : 3000);
         EXPECT_EQ(hwnd != nullptr, row.started);
         ProcessAsUserCall call = SessionStandIn::LastCall();
@@ -195,6 +222,8 @@ TEST_F(StatusWindowTest, StatusMonitorStartsInTheSessionOfTheJobsOwnerOrNotAtAll
             EXPECT_EQ(call.count, 0);
         } else {
             EXPECT_EQ(call.count, 1);
+            EXPECT_EQ(call.tokenSession, mine);
+            EXPECT_FALSE(call.tokenWhileImpersonating);
             EXPECT_TRUE(call.tokenGiven);
             EXPECT_FALSE(call.inheritHandles);
             EXPECT_TRUE(call.environmentGiven);
@@ -202,8 +231,8 @@ TEST_F(StatusWindowTest, StatusMonitorStartsInTheSessionOfTheJobsOwnerOrNotAtAll
             EXPECT_EQ(call.desktop, L"winsta0\\default");
             EXPECT_EQ(call.commandLine, L"$X KZT TZ Test");
         }
-        if (row.why) {
-            EXPECT_EQ(LogHas(row.why), vista) << LogText();
+        if (!row.why.empty()) {
+            EXPECT_EQ(LogHas(row.why.c_str()), vista) << LogText();
         }
         EndDoc(port);
         EndLeftoverMonitor();
