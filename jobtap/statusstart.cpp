@@ -325,20 +325,26 @@ static BOOL StartInOwnersSession(LPCWSTR pszProgram, LPWSTR szCommand, LPCWSTR p
 /* PutClientIdentityAside: the identity of the client this thread acts for,
  * when it impersonates one (a job printed straight to the port runs on the
  * client's call), put aside so that the session calls run with the
- * spooler's own rights (WTSQueryUserToken needs them); null when the thread
- * has no identity of its own. PutClientIdentityBack restores and closes it. */
-static HANDLE PutClientIdentityAside()
+ * spooler's own rights (WTSQueryUserToken needs them): *phClient is that
+ * identity, or null when the thread has none. FALSE when it could not be
+ * read or put aside: then nothing may start. PutClientIdentityBack restores
+ * and closes it. */
+static BOOL PutClientIdentityAside(HANDLE *phClient)
 {
-    HANDLE hClient = NULL;
-    BOOL bOpened = OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &hClient);
+    *phClient = NULL;
+    BOOL bOpened = OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, phClient);
     DWORD dwError = GetLastError();
-    LogDbg(L"Start OpenThreadToken R %d E %d", bOpened, dwError);   // ERROR_NO_TOKEN: no client's identity
-    if (!bOpened)
-        return NULL;
+    if (!bOpened) {
+        // ERROR_NO_TOKEN: the thread acts for nobody but the spooler.
+        (dwError == ERROR_NO_TOKEN ? LogDbg : LogErr)(L"Start OpenThreadToken R %d E %d", bOpened, dwError);
+        *phClient = NULL;
+        return dwError == ERROR_NO_TOKEN;
+    }
+    LogDbg(L"Start OpenThreadToken R %d E %d", bOpened, dwError);
     BOOL bReverted = RevertToSelf();
     dwError = GetLastError();
     (bReverted ? LogDbg : LogErr)(L"Start RevertToSelf R %d E %d", bReverted, dwError);
-    return hClient;
+    return bReverted;
 }
 
 static void PutClientIdentityBack(HANDLE hClient)
@@ -378,8 +384,9 @@ HWND StartStatusMonitor(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobId)
     if (!SessionsApart(&bApart)) {
         bOk = FALSE;
     } else if (bApart) {
-        HANDLE hClient = PutClientIdentityAside();
-        bOk = StartInOwnersSession(pszProgram, szCommand, pszPrinterName, JobId, &pi);
+        HANDLE hClient = NULL;
+        if (PutClientIdentityAside(&hClient))
+            bOk = StartInOwnersSession(pszProgram, szCommand, pszPrinterName, JobId, &pi);
         PutClientIdentityBack(hClient);
     } else {
         STARTUPINFOW si;

@@ -28,10 +28,14 @@ LPWSTR GetHelpFilePath()
 
 /* ShowHtmlHelp: where WinHelp is gone, the HTML Help file the driver's
  * vendor ships beside the WinHelp file (pszPath, whose ".hlp" becomes
- * ".chm" in place), opened by the system's viewer; without one, or when it
- * cannot be opened, a box of ours that names it. */
+ * ".chm" in place; null when the driver directory is unknown), opened by
+ * the system's viewer; without one, or when it cannot be opened, a box of
+ * ours that names it. */
 static void ShowHtmlHelp(HWND hWnd, LPWSTR pszPath)
 {
+    WCHAR szNone[1] = L"";  // the driver directory unknown: the box names no file
+    if (!pszPath)
+        pszPath = szNone;
     int cch = lstrlenW(pszPath);
     if (cch > 4)
         lstrcpyW(pszPath + cch - 3, L"chm");
@@ -60,7 +64,7 @@ static void ShowHelp(HWND hWnd, UINT uCommand, ULONG_PTR dwData)
     LPWSTR pszPath = GetHelpFilePath();
     // Vista and later: WinHelp is no longer part of Windows and answers only
     // with the system's "feature not included" box.
-    if (pszPath && RunsOnVistaOrLater()) {
+    if (RunsOnVistaOrLater()) {
         if (uCommand != HELP_CONTEXTMENU)
             ShowHtmlHelp(hWnd, pszPath);
     } else

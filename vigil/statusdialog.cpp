@@ -24,7 +24,7 @@ static std::string TimeText(BOOL bMilliseconds)
 // which shows the program icon.
 CStatusDialog::CStatusDialog(UINT uMsgMonitor)
     : CDialog(IDD_STATUS, IDI_VIGIL), m_uMsgMonitor(uMsgMonitor), m_idleCount(0), m_dwSeenJobId(0),
-      m_bSeenPrinting(FALSE), m_bEnding(FALSE), m_bClosed(FALSE)
+      m_bSeenPrinting(FALSE), m_dwStartShown(0), m_dwEndShown(0), m_bEnding(FALSE), m_bClosed(FALSE)
 {
     for (int i = 0; i < PanelCount; ++i) {
         m_bPaused[i] = FALSE;
@@ -230,14 +230,15 @@ void CStatusDialog::SpoolInfoTick()
     StartTimer(PanelSpool);
 }
 
-/* The documents the block shows that no notification announced: on Vista
- * and later none reaches this session (the spooler's monitor runs in session
- * 0), and on every system the ones posted before this window existed are
- * lost. A job id not seen before (not 0 of a block that a new Open
- * cleared), or the printing bit set again, is a
- * document start (the idle count starts again, as on a notification); the
- * bit cleared is its end. Each gives the line of its notification after the
- * tick's time. */
+/* The documents the block shows, whether a notification announced them or
+ * not: on Vista and later none reaches this session (the spooler's monitor
+ * runs in session 0), and on every system the ones posted before this window
+ * existed are lost. A job id not seen before (not 0 of a block that a new
+ * Open cleared), or the printing bit set again, is a document start (the
+ * idle count starts again, as on a notification); the bit cleared is its
+ * end. Each gives the line of its notification after the tick's time, once
+ * (ShowDocumentOnce). Only the block moves this state: a notification may
+ * come late and read a block that already shows the next document. */
 void CStatusDialog::NoteDocuments(const StatusBlock &block, const std::string &time)
 {
     BOOL bPrinting = (block.dwFlags & STATUS_FLAG_PRINTING) != 0;
@@ -245,21 +246,33 @@ void CStatusDialog::NoteDocuments(const StatusBlock &block, const std::string &t
     BOOL bNewJob = block.dwJobId != m_dwSeenJobId && (block.dwJobId != 0 || bPrinting);
     if (bNewJob || (bPrinting && !m_bSeenPrinting)) {
         if (m_bSeenPrinting)
-            AppendLine(m_panels[PanelHost], time + NotificationLine(STATUS_NOTIFY_DOC_END, 0, m_dwSeenJobId));
+            ShowDocumentOnce(STATUS_NOTIFY_DOC_END, 0, m_dwSeenJobId, time);
         m_idleCount = 0;
         m_dwSeenJobId = block.dwJobId;
         m_bSeenPrinting = TRUE;
-        AppendLine(m_panels[PanelHost], time + NotificationLine(STATUS_NOTIFY_DOC_START, 0, block.dwJobId));
+        ShowDocumentOnce(STATUS_NOTIFY_DOC_START, 0, block.dwJobId, time);
     }
     if (!bPrinting && m_bSeenPrinting) {
         m_bSeenPrinting = FALSE;
-        AppendLine(m_panels[PanelHost], time + NotificationLine(STATUS_NOTIFY_DOC_END, 0, m_dwSeenJobId));
+        ShowDocumentOnce(STATUS_NOTIFY_DOC_END, 0, m_dwSeenJobId, time);
     }
 }
 
+/* The line of a document's start or end (event), unless the same event of
+ * the same job was shown before, by a tick or by a notification: the
+ * monitor writes the block before it posts, so both see most documents. */
+void CStatusDialog::ShowDocumentOnce(WPARAM event, LPARAM lParam, DWORD dwJobId, const std::string &time)
+{
+    DWORD *pdwShown = event == STATUS_NOTIFY_DOC_START ? &m_dwStartShown : &m_dwEndShown;
+    if (*pdwShown == dwJobId && dwJobId != 0)
+        return;
+    *pdwShown = dwJobId;
+    AppendLine(m_panels[PanelHost], time + NotificationLine(event, lParam, dwJobId));
+}
+
 // A notification of the language monitor (wParam 1 to 4): one line in the
-// Host Info panel with the block's job id; a document start resets the idle
-// count.
+// Host Info panel with the block's job id (a document's start or end only
+// when not shown already); a document start resets the idle count.
 void CStatusDialog::OnLanguageMonitor(WPARAM wParam, LPARAM lParam)
 {
     if (m_bEnding || m_bClosed)
@@ -270,21 +283,11 @@ void CStatusDialog::OnLanguageMonitor(WPARAM wParam, LPARAM lParam)
         Fail("MyGetMapView %s");
         return;
     }
-    // What it announces is not announced again from the block; what a tick
-    // already took from the block (the monitor writes the block before it
-    // posts) is not shown twice.
-    BOOL bShown = FALSE;
-    if (wParam == STATUS_NOTIFY_DOC_START) {
-        bShown = pLm->dwJobId == m_dwSeenJobId && m_bSeenPrinting;
+    if (wParam == STATUS_NOTIFY_DOC_START)
         m_idleCount = 0;
-        m_dwSeenJobId = pLm->dwJobId;
-        m_bSeenPrinting = TRUE;
-    } else if (wParam == STATUS_NOTIFY_DOC_END) {
-        bShown = pLm->dwJobId == m_dwSeenJobId && !m_bSeenPrinting;
-        m_dwSeenJobId = pLm->dwJobId;
-        m_bSeenPrinting = FALSE;
-    }
-    if (!bShown)
+    if (wParam == STATUS_NOTIFY_DOC_START || wParam == STATUS_NOTIFY_DOC_END)
+        ShowDocumentOnce(wParam, lParam, pLm->dwJobId, time);
+    else
         AppendLine(m_panels[PanelHost], time + NotificationLine(wParam, lParam, pLm->dwJobId));
 }
 

@@ -22,6 +22,7 @@ private:
     void SpoolInfoTick();
     void OnLanguageMonitor(WPARAM wParam, LPARAM lParam);
     void NoteDocuments(const StatusBlock &block, const std::string &time);
+    void ShowDocumentOnce(WPARAM event, LPARAM lParam, DWORD dwJobId, const std::string &time);
     void TogglePause(int panel);
     void StartTimer(int panel);
     void StopTimer(int panel);
@@ -39,8 +40,10 @@ private:
     UINT_PTR m_idTimer[PanelCount];
     UINT m_uPeriod[PanelCount];
     int m_idleCount;
-    DWORD m_dwSeenJobId;                // the document last seen starting, by notification or in the block
-    BOOL m_bSeenPrinting;               // and whether it was seen printing since
+    DWORD m_dwSeenJobId;                // the document the block showed at the last tick
+    BOOL m_bSeenPrinting;               // and whether it was printing then
+    DWORD m_dwStartShown;               // the job whose start line was shown last (tick or notification)
+    DWORD m_dwEndShown;                 // the job whose end line was shown last
     BOOL m_bEnding;                     // a failure is being shown
     BOOL m_bClosed;
 };

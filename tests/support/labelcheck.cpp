@@ -134,6 +134,14 @@ int PrefixDpi()
 std::vector<std::string> CutLabels(HWND hDlg)
 {
     std::vector<std::string> cut;
+    RECT page;
+    GetClientRect(hDlg, &page);
+    struct Placed {
+        HWND hwnd;
+        RECT rect;      // in the dialog's client area
+        bool frame;     // a group box, which holds others
+    };
+    std::vector<Placed> placed;
     for (HWND child = GetWindow(hDlg, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         DWORD style = (DWORD)GetWindowLongW(child, GWL_STYLE);
         if (!(style & WS_VISIBLE))
@@ -142,12 +150,27 @@ std::vector<std::string> CutLabels(HWND hDlg)
         GetClassNameW(child, cls, 32);
         RECT client;
         GetClientRect(child, &client);
+        bool button = lstrcmpiW(cls, L"Button") == 0;
         if (lstrcmpiW(cls, L"Static") == 0)
             CheckStatic(child, style, client, &cut);
-        else if (lstrcmpiW(cls, L"Button") == 0)
+        else if (button)
             CheckButton(child, style, client, &cut);
         else if (lstrcmpiW(cls, L"ComboBox") == 0 && (style & 3) == CBS_DROPDOWNLIST)
             CheckDropDownList(child, client, &cut);
+        // A label the room of its own control holds can still lie under a
+        // neighbour or past the dialog's edge.
+        Placed p = {child, {}, button && (style & BS_TYPEMASK) == BS_GROUPBOX};
+        GetWindowRect(child, &p.rect);
+        MapWindowPoints(HWND_DESKTOP, hDlg, (POINT *)&p.rect, 2);
+        RECT inside;
+        if (!IntersectRect(&inside, &p.rect, &page) || !EqualRect(&inside, &p.rect))
+            cut.push_back("id " + std::to_string(GetDlgCtrlID(child)) + " reaches past the dialog's edge");
+        for (const Placed &q : placed) {
+            if (!p.frame && !q.frame && IntersectRect(&inside, &p.rect, &q.rect))
+                cut.push_back("id " + std::to_string(GetDlgCtrlID(child)) + " overlaps id " +
+                              std::to_string(GetDlgCtrlID(q.hwnd)));
+        }
+        placed.push_back(p);
     }
     return cut;
 }

@@ -18,7 +18,9 @@ int PrefixDpi();
 
 // The labels hDlg's visible controls cut short: the text of each static text,
 // push button, check box, radio button and group box, and each item of a
-// drop-down list. One line per cut label, naming the control's id, the text
-// and both sizes in pixels; empty when every label is whole. hDlg: a dialog
+// drop-down list; and each visible control that lies under another (but
+// for group boxes, which hold others) or reaches past the dialog's edge.
+// One line per fault, naming the control's id (for a cut label its text and
+// both sizes in pixels); empty when every label is whole. hDlg: a dialog
 // of this process (a font handle of another process cannot be measured here).
 std::vector<std::string> CutLabels(HWND hDlg);
