@@ -368,3 +368,9 @@ bool StartProgram(const std::string &program, std::string line, const std::strin
         Sleep(500);
     }
 }
+
+bool ReportsVistaOrLater()
+{
+    OSVERSIONINFOW osvi = {sizeof(osvi)};
+    return GetVersionExW(&osvi) && osvi.dwPlatformId == VER_PLATFORM_WIN32_NT && osvi.dwMajorVersion >= 6;
+}

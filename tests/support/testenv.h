@@ -27,6 +27,7 @@ std::string LogText();
 std::vector<std::string> LogMessages(const char *tag = "LM");
 bool LogHas(const std::string &message);               // exact "DBG ..." / "ERR ..." line
 bool LogHasPrefix(const std::string &start);           // a line that begins so
+bool ReportsVistaOrLater();     // the prefix reports NT 6 or later (false when the version can't be read)
 
 // Values under the monitor's key.
 void SetMonitorValue(const std::wstring &name, const std::wstring &value);

@@ -191,9 +191,7 @@ TEST_F(SheetTest, ApplyCommitsSettingsDefaultAndOutput)
 // was.
 TEST_F(SheetTest, ApplyWithoutAdministerRightsKeepsTheUsersOwnDefaultOrSaysItCannot)
 {
-    OSVERSIONINFOW osvi = {sizeof(osvi)};
-    ASSERT_TRUE(GetVersionExW(&osvi));
-    const bool vista = osvi.dwMajorVersion >= 6;   // 2000 and XP: silent, nothing kept
+    const bool vista = ReportsVistaOrLater();   // 2000 and XP: silent, nothing kept
     for (bool userDefaultRefused : {false, true}) {
         SCOPED_TRACE(userDefaultRefused ? "the user's own default refused too" : "the user's own default kept");
         PRINTER_INFO_2W *info = AllocPrinterInfo(hPrinter);

@@ -302,9 +302,7 @@ TEST_F(LmChannelTest, ClosedPortMakesTheNextOperationFailAtOpening)
 // plain names. Wine keeps the two namespaces apart as Windows does.
 TEST_F(LmChannelTest, ChannelIsLookedForInTheGlobalNamespaceFirstFromVista)
 {
-    OSVERSIONINFOA osvi = {sizeof(osvi)};
-    ASSERT_TRUE(GetVersionExA(&osvi));
-    const bool vista = osvi.dwMajorVersion >= 6;
+    const bool vista = ReportsVistaOrLater();
     const DWORD kGlobalJob = 0x4711;
     const struct {
         const char *what;

@@ -173,9 +173,7 @@ TEST_F(StatusWindowTest, WithoutNotificationsTheBlockShowsTheDocumentsAndTheCoun
 // environment and process calls Wine's own.)
 TEST_F(StatusWindowTest, StatusMonitorStartsInTheSessionOfTheJobsOwnerOrNotAtAll)
 {
-    OSVERSIONINFOW osvi = {sizeof(osvi)};
-    ASSERT_TRUE(GetVersionExW(&osvi));
-    const bool vista = osvi.dwMajorVersion >= 6;
+    const bool vista = ReportsVistaOrLater();
     const std::wstring me = SessionStandIn::ThisUser(), here = SessionStandIn::ThisMachine();
     DWORD mine = 1;
     ProcessIdToSessionId(GetCurrentProcessId(), &mine);
