@@ -95,6 +95,7 @@ static const struct {
     {"/Uninstall", &CInstallContext::m_bUninstall}, {"/Reinstall", &CInstallContext::m_bReinstall},
     {"/Copy", &CInstallContext::m_bCopy},           {"/quiet", &CInstallContext::m_bQuiet},
     {"/forcerestart", &CInstallContext::m_bForceRestart}, {"/?", &CInstallContext::m_bUsage},
+    {"/finish", &CInstallContext::m_bFinish},
 };
 
 // Whether the switch token [pStart, pEnd) is one of kSwitches, in any case.

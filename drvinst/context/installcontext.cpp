@@ -30,7 +30,7 @@ CInstallContext::CInstallContext()
       m_pLogFileName(NULL), m_pExeFileName(NULL), m_pExeDirName(NULL), m_pExeBaseName(NULL),
       m_pCommandLine(NULL), m_pInfFileName(NULL), m_pPrinterName(NULL), m_pPortName(NULL),
       m_pQueueName(NULL), m_pInfDirName(NULL), m_pInfBaseName(NULL), m_pTempDirName(NULL),
-      m_pDrvSrcDir(NULL), m_pKeptDirName(NULL), m_wLangID(0), m_bWinNT(0), m_pDevicePath(NULL), m_pPrnDrvDir(NULL),
+      m_pDrvSrcDir(NULL), m_wLangID(0), m_bWinNT(0), m_pDevicePath(NULL), m_pPrnDrvDir(NULL),
       m_pInstallSection(NULL), m_pHardwareID(NULL), m_pInfDirective(NULL), m_pFileLink(NULL),
       m_pRegLink(NULL), m_pStringLink(NULL), m_pInfCache(NULL), m_dwStringGeneration(0), m_cLongLineRefusals(0),
       m_pStringTail(NULL), m_pFileTail(NULL), m_pRegTail(NULL)
@@ -53,7 +53,7 @@ CInstallContext::~CInstallContext()
     char **strings[] = {&m_pLogFileName, &m_pExeFileName, &m_pExeDirName, &m_pExeBaseName,
                         &m_pCommandLine, &m_pInfFileName, &m_pPrinterName, &m_pPortName,
                         &m_pQueueName, &m_pInfDirName, &m_pInfBaseName, &m_pTempDirName,
-                        &m_pDrvSrcDir, &m_pKeptDirName, &m_pDevicePath, &m_pPrnDrvDir, &m_pInstallSection,
+                        &m_pDrvSrcDir, &m_pDevicePath, &m_pPrnDrvDir, &m_pInstallSection,
                         &m_pHardwareID};
     for (char **ppsz : strings)
         FreeSplStr(*ppsz);

@@ -97,6 +97,13 @@ public:
     char *AllocCurrentDevicePath();
     BOOL CopyFileOverwrite(const char *pszSource, const char *pszTarget, BOOL bInUseAsked = FALSE);
     BOOL CopyToTemp();
+    // The per-machine working folder (machinefolder.cpp): SetupWorkingFolder
+    // sets m_pTempDirName; CheckMachineFolder tells whether only SYSTEM,
+    // Administrators (and this administrator) own and may change a folder.
+    BOOL SetupWorkingFolder();
+    BOOL ReadProgramsDir(char *pszOut, DWORD cbOut);
+    BOOL CheckMachineFolder(const char *pszFolder);
+    BOOL ReadyMachineFolder(const char *pszFolder);
 
     // INF text reader (infreader.cpp, inflists.cpp).
     DWORD GetPrivateProfileSectionReadOnly(const char *pszSection, char *pBuffer, DWORD cbBuffer,
@@ -154,6 +161,7 @@ public:
     // an unknown switch, a "/log" without its path or a fifth argument;
     // m_bLineSplit, the line split and these were set from it.
     BOOL m_bQuiet = FALSE;
+    BOOL m_bFinish = FALSE;  // "/finish": run every pending second phase
     BOOL m_bForceRestart = FALSE;
     BOOL m_bUsage = FALSE;
     BOOL m_bBadCommand = FALSE;
@@ -190,7 +198,6 @@ public:
     char *m_pInfBaseName;
     char *m_pTempDirName;
     char *m_pDrvSrcDir;
-    char *m_pKeptDirName;
     LANGID m_wLangID;
     OSVERSIONINFOA m_osvi;
     BOOL m_bWinNT;
@@ -295,9 +302,15 @@ public:
     BOOL DelUninstallKey();
     BOOL FindUninstallKey(BOOL *pbListed);
     BOOL FindPendingPhase();
+    // A second phase's own registration (engine/pendingphase.cpp): written
+    // back first, removed once finished; "/finish" runs every pending one.
+    void KeepPhaseRegistered();
+    BOOL ClearPendingPhase();
+    DWORD FinishPendingPhases();
     // The installer's kept copy for the Uninstall entry (engine/keptcopy.cpp):
-    // "<ProgramFilesDir>\Ostrel\Ostrel<INF name>", in m_pKeptDirName.
+    // the working folder, "<ProgramFilesDir>\Ostrel\Ostrel<INF name>".
     const char *KeptFolder();
+    BOOL CopyToWorkingFolder();
     BOOL CopyToKeptFolder();
     BOOL DelKeptFolder();
     // The generic USB port, for a printer not plugged in yet ("USB"), gets

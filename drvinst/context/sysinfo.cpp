@@ -1,5 +1,5 @@
-// The system facts of an operation: language, platform, the temporary and
-// working folders, the INF and printer-driver directories.
+// The system facts of an operation: language, platform, the working
+// folder, the INF and printer-driver directories.
 #include "installcontext.h"
 #include "splstr.h"
 #include <string>
@@ -67,7 +67,8 @@ BOOL CInstallContext::IsWow64()
 }
 
 /* Resolves the INF name, then sets m_wLangID, m_osvi, m_bWinNT, the working
- * folder m_pTempDirName (created when missing), m_pDrvSrcDir, m_pDevicePath
+ * folder m_pTempDirName (created when missing, refused when another user
+ * could change it: SetupWorkingFolder), m_pDrvSrcDir, m_pDevicePath
  * and m_pPrnDrvDir. FALSE after an error line at the first failure, nothing
  * undone; the 32-bit program on 64-bit Windows fails here, before any change.
  * Needs ParseCommand or an absolute INF; precedes CopyToTemp, ParseInf. */
@@ -100,25 +101,9 @@ BOOL CInstallContext::SetupSysInfo()
     if (IsWow64())
         return FALSE;
 
-    char szTemp[INF_PATH_MAX];
-    DWORD cch = GetTempPathA(sizeof(szTemp), szTemp);
-    dwError = GetLastError();
-    if (!cch || cch >= sizeof(szTemp)) {
-        LogErr("::GetTempPath R %d E %d %s", cch, dwError, SysErrorText(dwError).c_str());
-        return FALSE;
-    }
-    LogDbg("::GetTempPath [%s] R %d E %d %s", szTemp, cch, dwError, SysErrorText(dwError).c_str());
-    if (!CheckOrCreateFolder(szTemp, FALSE))
-        return FALSE;
-
-    std::string strFolder = std::string(szTemp) + "Ostrel" + LogStr(m_pInfBaseName);
-    if (strFolder.size() >= INF_PATH_MAX) {
-        LogErr("SetupSysInfo() m_pTempDirName\r\n");  // beyond every path buffer
-        return FALSE;
-    }
-    if (!CheckOrCreateFolder(strFolder.c_str(), TRUE))
-        return FALSE;
-    if (!StoreSysString(m_pTempDirName, strFolder.c_str(), "m_pTempDirName"))
+    // One folder per machine and INF, whoever runs the program: the second
+    // phase and the Uninstall entry find it whatever account runs them.
+    if (!SetupWorkingFolder())
         return FALSE;
     if (!StoreSysString(m_pDrvSrcDir, m_bRunOnce ? m_pTempDirName : m_pInfDirName, "m_pDrvSrcDir"))
         return FALSE;

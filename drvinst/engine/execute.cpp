@@ -189,7 +189,7 @@ static BOOL ListReinstallRecords(CInstallContext &ctx, const std::vector<std::st
 static BOOL ReinstallFirstPhase(CInstallContext &ctx)
 {
     std::vector<std::string> models;
-    if (!RunOnceCommandFits(ctx) || !UninstallStringFits(ctx) || !ctx.CopyToTemp() || !ctx.FindInfPrinters(models) ||
+    if (!RunOnceCommandFits(ctx) || !UninstallStringFits(ctx) || !ctx.CopyToWorkingFolder() || !ctx.FindInfPrinters(models) ||
         !ListReinstallRecords(ctx, models))
         return FALSE;
     std::vector<std::unique_ptr<CInstallContext>> nested;
@@ -317,7 +317,7 @@ static BOOL UninstallFirstPhase(CInstallContext &ctx)
         ctx.LogDbg("Excecute() Not Installed [%s]: nothing to uninstall\r\n", ctx.m_pPrinterName);
         return TRUE;
     }
-    if (!RunOnceCommandFits(ctx) || !ctx.CopyToTemp() || !ctx.DelReg() || !ctx.DelPrn() || !ctx.DelDrv() ||
+    if (!RunOnceCommandFits(ctx) || !ctx.CopyToWorkingFolder() || !ctx.DelReg() || !ctx.DelPrn() || !ctx.DelDrv() ||
         !ctx.DelRegUsbPrint())
         return FALSE;
     if (!ctx.m_bWinNT && !RemoveOrphans(ctx))
@@ -378,7 +378,7 @@ static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
 // queue was made takes back what this run made.
 static BOOL Install(CInstallContext &ctx)
 {
-    if (!UninstallStringFits(ctx) || !ctx.CopyToTemp() || !ctx.CopyInfFiles() || !ctx.EnumDrv())
+    if (!UninstallStringFits(ctx) || !ctx.CopyToWorkingFolder() || !ctx.CopyInfFiles() || !ctx.EnumDrv())
         return FALSE;
     BOOL bDriverWasThere = FindEnumDrv(ctx, ctx.m_DriverInfo3.pName) != NULL;
     if (!ctx.AddMon() || !ctx.AddProc() || !ctx.AddDrv())
@@ -423,18 +423,25 @@ BOOL CInstallContext::Excecute()
         return FALSE;
     }
     BOOL bResult = ExcecuteSteps();
+    // A second phase that did all its work (a restart that could not be
+    // started aside) is no longer pending; one that did not stays registered.
+    if (m_bRunOnce && (bResult || m_bRestartFailed))
+        ClearPendingPhase();
     UnlockInf(*this, hLock);
     return bResult;
 }
 
 /* The whole operation, as the main dialog's Start, the second phase and a
- * quiet run do it: SetupSysInfo, ParseInf, SetupSplInfo and Excecute, with
+ * quiet run do it: a second phase first writes its registration back
+ * (KeepPhaseRegistered), then SetupSysInfo, ParseInf, SetupSplInfo and Excecute, with
  * pDialogs (the caller's; NULL for none) answering Excecute's questions
  * during this call only. FALSE after the first step that fails, m_strError
  * telling why. After ParseCommand or the setters. */
 BOOL CInstallContext::RunOperation(CEngineDialogs *pDialogs)
 {
     m_pDialogs = pDialogs;
+    if (m_bRunOnce)
+        KeepPhaseRegistered();  // before anything that can fail
     BOOL bResult = SetupSysInfo() && ParseInf() && SetupSplInfo() && Excecute();
     m_pDialogs = NULL;
     return bResult;

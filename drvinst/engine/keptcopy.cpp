@@ -1,8 +1,6 @@
-// The installer's kept copy: the program and its INF in a per-machine folder
-// under the programs folder, which only administrators can write, for the
-// Uninstall entry to run. The working folder under the temporary folder
-// serves only what RunOnce runs between two phases: a disk clean-up may empty
-// it, and another user may write there.
+// The installer's kept copy: the program and its INF in the per-machine
+// working folder under the programs folder, which only administrators can
+// write, for the Uninstall entry to run.
 #include "fixedtext.h"
 #include "modellist.h"
 #include "spooler.h"
@@ -10,40 +8,54 @@
 #include "steplog.h"
 #include <string>
 
-static const char kVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-
-/* The kept folder of this INF, "<ProgramFilesDir>\Ostrel\Ostrel<INF name>",
- * read once and held in m_pKeptDirName (owned). NULL after an error line when
- * the programs folder cannot be read or the path does not fit in 256 bytes. */
+/* The kept folder of this INF: the working folder, "<ProgramFilesDir>\Ostrel\
+ * Ostrel<INF name>" (SetupSysInfo made and checked it). NULL after an error
+ * line before SetupSysInfo. */
 const char *CInstallContext::KeptFolder()
 {
-    if (m_pKeptDirName)
-        return m_pKeptDirName;
-    HKEY hKey = NULL;
-    LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVersionKey, 0, KEY_READ, &hKey);
-    LogStep(*this, lStatus == ERROR_SUCCESS, "::RegOpenKeyEx([%s]) E %d %s", kVersionKey, lStatus,
-            SysErrorText(lStatus).c_str());
-    if (lStatus != ERROR_SUCCESS)
-        return NULL;
-    char szPrograms[INF_PATH_MAX + 1] = "";  // one spare byte keeps unterminated data terminated
-    DWORD cb = INF_PATH_MAX;
-    DWORD dwType = 0;
-    lStatus = RegQueryValueExA(hKey, "ProgramFilesDir", NULL, &dwType, (LPBYTE)szPrograms, &cb);
-    RegCloseKey(hKey);
-    if (lStatus == ERROR_SUCCESS && (dwType != REG_SZ || !cb))
-        lStatus = ERROR_INVALID_DATA;
-    szPrograms[lStatus == ERROR_SUCCESS && cb < INF_PATH_MAX ? cb : INF_PATH_MAX] = 0;
-    LogStep(*this, lStatus == ERROR_SUCCESS, "::RegQueryValueEx([ProgramFilesDir]) [%s] E %d %s", szPrograms,
-            lStatus, SysErrorText(lStatus).c_str());
-    char szFolder[INF_PATH_MAX];
-    if (lStatus != ERROR_SUCCESS ||
-        !FormatPath(*this, szFolder, sizeof(szFolder), "KeptFolder", "%s\\Ostrel\\Ostrel%s", szPrograms,
-                    LogStr(m_pInfBaseName)))
-        return NULL;
-    m_pKeptDirName = AllocSplStr(szFolder);
-    if (!m_pKeptDirName)
-        LogErr("KeptFolder() AllocSplStr\r\n");
-    return m_pKeptDirName;
+    if (!m_pTempDirName)
+        LogErr("KeptFolder() m_pTempDirName\r\n");
+    return m_pTempDirName;
+}
+
+/* The files (not folders) of pszFolder as full paths into files. FALSE
+ * after an error line when the folder cannot be listed; an empty or missing
+ * folder gives none. */
+static BOOL ListFolderFiles(CInstallContext &ctx, const char *pszFolder, std::vector<std::string> &files)
+{
+    files.clear();
+    std::string strPattern = std::string(pszFolder) + "\\*";
+    WIN32_FIND_DATAA find;
+    HANDLE hFind = FindFirstFileA(strPattern.c_str(), &find);
+    if (hFind == INVALID_HANDLE_VALUE) {
+        DWORD dwError = GetLastError();
+        BOOL bNone = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+        LogStep(ctx, bNone, "::FindFirstFile([%s]) E %d %s", strPattern.c_str(), dwError,
+                SysErrorText(dwError).c_str());
+        return bNone;
+    }
+    do {
+        if (!(find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            files.push_back(std::string(pszFolder) + "\\" + find.cFileName);
+    } while (FindNextFileA(hFind, &find));
+    DWORD dwError = GetLastError();
+    FindClose(hFind);
+    LogStep(ctx, dwError == ERROR_NO_MORE_FILES, "::FindNextFile([%s]) E %d %s", strPattern.c_str(), dwError,
+            SysErrorText(dwError).c_str());
+    return dwError == ERROR_NO_MORE_FILES;
+}
+
+/* CopyToTemp, then whatever an earlier uninstall left in the platform's
+ * delayed operations for the working folder and its files (their deletion
+ * at the restart) is dropped: the second phase and the Uninstall entry run
+ * from there. 1, or 0 after an error line. After SetupSysInfo. */
+BOOL CInstallContext::CopyToWorkingFolder()
+{
+    std::vector<std::string> targets;
+    if (!CopyToTemp() || !ListFolderFiles(*this, LogStr(m_pTempDirName), targets))
+        return FALSE;
+    targets.push_back(m_pTempDirName);
+    return DropRestartOperations(targets);
 }
 
 /* Copies the program and its INF into the kept folder, creating it (and
@@ -66,8 +78,8 @@ BOOL CInstallContext::CopyToKeptFolder()
            CopyFileOverwrite(LogStr(m_pInfFileName), szInf) && DropRestartOperations(szInf);
 }
 
-/* With the INF's last model uninstalled, removes the kept copy: the program,
- * the INF and the folder. What the running program holds (it may run from
+/* With the INF's last model uninstalled, removes the kept copy: every file of
+ * the folder (the program, the INF, a reinstall's package) and the folder. What the running program holds (it may run from
  * there) goes at the next restart. Kept while another model of the INF is
  * installed. 1, or 0 after an error line. After EnumDrv. */
 BOOL CInstallContext::DelKeptFolder()
@@ -82,12 +94,13 @@ BOOL CInstallContext::DelKeptFolder()
         }
     }
     const char *pszFolder = KeptFolder();
-    char szExe[INF_PATH_MAX], szInf[INF_PATH_MAX];
-    if (!pszFolder ||
-        !FormatPath(*this, szExe, sizeof(szExe), "DelKeptFolder", "%s\\%s", pszFolder, LogStr(m_pExeBaseName)) ||
-        !FormatPath(*this, szInf, sizeof(szInf), "DelKeptFolder", "%s\\%s", pszFolder, LogStr(m_pInfBaseName)) ||
-        !DelFile(szExe) || !DelFile(szInf))
+    std::vector<std::string> files;
+    if (!pszFolder || !ListFolderFiles(*this, pszFolder, files))
         return FALSE;
+    for (const std::string &file : files) {
+        if (!DelFile(file.c_str()))
+            return FALSE;
+    }
     BOOL bRemoved = RemoveDirectoryA(pszFolder);
     DWORD dwError = CallError(bRemoved);
     BOOL bGone = bRemoved || dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;

@@ -76,7 +76,7 @@ static const char *PendingAction(const char *pszCommand, char *pszModel)
 }
 
 /* TRUE when HKLM RunOnce holds a second phase of this INF (a value named
- * m_pInfBaseName): its command goes to m_strPendingCommand, and an error
+ * m_pInfBaseName), or its durable record does (ReadPendingCommand): its command goes to m_strPendingCommand, and an error
  * line names its action and model and asks for the restart that finishes
  * it. Also TRUE, after its error line, when RunOnce cannot be read: nothing
  * may start that could overwrite what a pending phase needs. FALSE when none
@@ -99,18 +99,26 @@ BOOL CInstallContext::FindPendingPhase()
         BOOL bRead = lStatus == ERROR_SUCCESS || lStatus == ERROR_MORE_DATA || lStatus == ERROR_FILE_NOT_FOUND;
         LogStep(*this, bRead, "::RegQueryValueEx([%s]) [%s] E %d %s", LogStr(m_pInfBaseName), szCommand, lStatus,
                 SysErrorText(lStatus).c_str());
-        if (lStatus == ERROR_FILE_NOT_FOUND)
-            return FALSE;
+        if (lStatus == ERROR_FILE_NOT_FOUND) {
+            // RunOnce was run (or never written): a phase that died or that
+            // no administrator's logon started is still pending.
+            std::string strRecord;
+            if (!ReadPendingCommand(*this, m_pInfBaseName, strRecord))
+                return FALSE;
+            lstrcpynA(szCommand, strRecord.c_str(), sizeof(szCommand));
+        }
     }
     m_strPendingCommand = szCommand;
     char szModel[INF_PATH_MAX];
     const char *pszAction = PendingAction(szCommand, szModel);
-    LogErr("Excecute() Pending %s [%s] of [%s]: restart the computer to finish it first\r\n", pszAction, szModel,
-           LogStr(m_pInfBaseName));
+    LogErr("Excecute() Pending %s [%s] of [%s]: restart the computer, or run drvinst.exe /quiet /finish, to finish "
+           "it first\r\n",
+           pszAction, szModel, LogStr(m_pInfBaseName));
     return TRUE;
 }
 
-/* Writes the value m_pInfBaseName under HKLM RunOnce: the working folder's
+/* Writes the durable record of the second phase (WritePendingCommand), then
+ * the value m_pInfBaseName under HKLM RunOnce: the working folder's
  * copy of the program with the copy of the INF, the model, the port (empty
  * when none), "/RunOnce" and the mode switches. The command must fit in 256
  * bytes and is never cut: a longer one fails before the key is opened. 1, or
@@ -118,7 +126,7 @@ BOOL CInstallContext::FindPendingPhase()
 BOOL CInstallContext::AddRunOnce()
 {
     char szCommand[INF_PATH_MAX];
-    if (!FormatRunOnceCommand(*this, szCommand, sizeof(szCommand)))
+    if (!FormatRunOnceCommand(*this, szCommand, sizeof(szCommand)) || !WritePendingCommand(*this, szCommand))
         return FALSE;
 
     HKEY hKey = NULL;

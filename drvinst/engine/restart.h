@@ -14,3 +14,10 @@ BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbComma
 /* Composes the Uninstall entry's "UninstallString" the same way, with the
  * ERR lines of "AddUninstallKey()". */
 BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand);
+
+/* The durable record of the INF's pending second phase (engine/pendingphase.cpp),
+ * the value <INF name> under "SOFTWARE\Ostrel\Pending": read (TRUE when one
+ * is pending; a record whose program is gone is removed and counts as none)
+ * and written (FALSE after an error line). */
+BOOL ReadPendingCommand(CInstallContext &ctx, const char *pszInfBase, std::string &strCommand);
+BOOL WritePendingCommand(CInstallContext &ctx, const char *pszCommand);

@@ -30,6 +30,8 @@ int CInstallApp::InitInstance()
     ctx.LogSystemVersion();
     if (ctx.m_bUsage && !ctx.m_bQuiet)
         return ShowUsage();
+    if (ctx.m_bFinish)
+        return Finish(ctx);
     if (ctx.m_bQuiet) {
         CQuietRun run(ctx);
         return run.Run();
@@ -107,4 +109,19 @@ BOOL CInstallApp::CopyFiles(CInstallContext &ctx)
 void CInstallApp::ErrorBox(const char *pszText) const
 {
     MessageBoxA(NULL, pszText, g_szProgramName, MB_OK | MB_ICONHAND);
+}
+
+// "/finish": every second phase still pending on the machine, run quietly
+// (a start-up script or deployment tool runs this as SYSTEM after the
+// restart). Shows no window, with or without "/quiet"; a line that also
+// names an operation is a bad command line. The worst exit code of the
+// phases, 0 when none was pending.
+int CInstallApp::Finish(CInstallContext &ctx)
+{
+    if (ctx.m_bInstall || ctx.m_bUninstall || ctx.m_bReinstall || ctx.m_bCopy || ctx.m_bRunOnce || ctx.m_bBadCommand ||
+        ctx.m_bUsage) {
+        ctx.LogErr("Finish() bad command line: /finish takes no operation\r\n");
+        return EXIT_BAD_COMMAND;
+    }
+    return (int)ctx.FinishPendingPhases();
 }

@@ -1,6 +1,7 @@
 // The installer program's start-up: the usage text ("/?"), a run without
 // windows ("/quiet"), the unattended second phase after a restart
-// ("/RunOnce"), the unattended file copy ("/Copy"), or the main dialog. The program ends when start-up ends.
+// ("/RunOnce"), the pending second phases ("/finish"), the unattended file
+// copy ("/Copy"), or the main dialog. The program ends when start-up ends.
 #pragma once
 #include <windows.h>
 
@@ -21,6 +22,7 @@ private:
     BOOL UseLogPath(CInstallContext &ctx);
     BOOL RunSecondPhase(CInstallContext &ctx);
     BOOL CopyFiles(CInstallContext &ctx);
+    int Finish(CInstallContext &ctx);
     void ErrorBox(const char *pszText) const;
 
     HINSTANCE m_hInstance;

@@ -56,11 +56,29 @@ int CQuietRun::Execute()
     BOOL bResult = m_ctx.RunOperation(&dialogs);
     if (!bResult && m_ctx.m_bRestartFailed)
         return EXIT_RESTART_NEEDED;  // done; the restart that finishes it did not start
+    if (!bResult && m_ctx.m_bPendingRefused)
+        return EXIT_PENDING;
+    if (!bResult && m_ctx.m_bRestartPending && !m_ctx.m_bRunOnce) {
+        // A first phase that failed after it registered its second phase:
+        // the restart and that phase put back what it recorded, so the
+        // deployment tool must restart (3010), not give up (1603).
+        LogFailure();
+        return EXIT_RESTART_NEEDED;
+    }
     if (!bResult)
-        return m_ctx.m_bPendingRefused ? EXIT_PENDING : EXIT_FAILED;
+        return EXIT_FAILED;
     if (m_ctx.m_bRestartStarted)
         return EXIT_RESTART_STARTED;
     return m_ctx.m_bRestartPending ? EXIT_RESTART_NEEDED : EXIT_DONE;
+}
+
+// What failed, in this log too: nested contexts write their lines to the
+// default log only. The note first: a long error text is cut at the line's end.
+void CQuietRun::LogFailure()
+{
+    m_ctx.LogErr("Quiet() failed: %s%s\r\n",
+                 m_ctx.m_bRestartPending ? "(a second phase is registered: a restart finishes it) " : "",
+                 m_ctx.GetErrorText());
 }
 
 int CQuietRun::Run()
@@ -70,14 +88,8 @@ int CQuietRun::Run()
         nCode = Execute();
     if (nCode == EXIT_PENDING && !m_ctx.m_strPendingCommand.empty())  // else another run was busy
         m_ctx.LogErr("Quiet() pending: [%s]\r\n", m_ctx.m_strPendingCommand.c_str());
-    if (nCode == EXIT_FAILED) {
-        // What failed, in this log too: nested contexts write their lines to
-        // the default log only.
-        // The note first: a long error text is cut at the line's end.
-        m_ctx.LogErr("Quiet() failed: %s%s\r\n",
-                     m_ctx.m_bRestartPending ? "(a second phase is registered: a restart finishes it) " : "",
-                     m_ctx.GetErrorText());
-    }
+    if (nCode == EXIT_FAILED)
+        LogFailure();
     m_ctx.LogDbg("Quiet() exit code %d\r\n", nCode);
     return nCode;
 }

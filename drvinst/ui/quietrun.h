@@ -18,6 +18,7 @@ public:
 private:
     int CheckCommand();
     int Execute();
+    void LogFailure();
 
     CInstallContext &m_ctx;
 };

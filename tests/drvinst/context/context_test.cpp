@@ -177,7 +177,8 @@ TEST_F(ContextTest, SetupSysInfoGathersTheSystemFacts)
     std::string inf = UseInf("[Version]\n");
     ctx.SetPrinterName("Ostrel TZ-1000");
     ASSERT_TRUE(ctx.SetupSysInfo()) << ctx.GetErrorText();
-    std::string folder = TempPathA() + "OstrelTEST.INF";
+    // One folder per machine under the programs folder, whatever %TEMP% is.
+    std::string folder = ProgramsDirA() + "\\Ostrel\\OstrelTEST.INF";
     EXPECT_STREQ(folder.c_str(), ctx.m_pTempDirName);
     EXPECT_TRUE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_STREQ(m_dir.c_str(), ctx.m_pInfDirName);
@@ -212,7 +213,9 @@ TEST_F(ContextTest, SetupSysInfoReportsMissingNamesAndABlockedFolder)
               ctx.m_strError);
 
     // A file where the working folder should be.
-    std::string blocker = TempPathA() + "OstrelBLOCK.INF";
+    CreateDirectoryA((ProgramsDirA() + "\\Ostrel").c_str(), NULL);
+    std::string blocker = ProgramsDirA() + "\\Ostrel\\OstrelBLOCK.INF";
+    RemoveTree(blocker);
     HANDLE h = CreateFileA(blocker.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     CloseHandle(h);
     CInstallContext other;
@@ -220,7 +223,7 @@ TEST_F(ContextTest, SetupSysInfoReportsMissingNamesAndABlockedFolder)
     other.SetInfFileName((m_dir + "\\BLOCK.INF").c_str());
     other.SetPrinterName("TZ");
     EXPECT_FALSE(other.SetupSysInfo());
-    EXPECT_EQ(0u, other.m_strError.find("::CreateDirectory([" + blocker + "]) R 0 E "));
+    EXPECT_EQ(0u, other.m_strError.find("::GetFileAttributes([" + blocker + "]) R 32 E ")) << other.m_strError;
     EXPECT_FALSE(other.m_pTempDirName);
     DeleteFileA(blocker.c_str());
 }

@@ -17,6 +17,15 @@ std::string WindowsDirA()
     return sz;
 }
 
+std::string ProgramsDirA()
+{
+    char sz[MAX_PATH] = "";
+    DWORD cb = sizeof(sz) - 1;
+    RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                 RRF_RT_REG_SZ, NULL, sz, &cb);
+    return sz;
+}
+
 std::string PrinterDriverDirA()
 {
     char sz[MAX_PATH];

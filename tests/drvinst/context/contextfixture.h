@@ -37,6 +37,7 @@ void RemoveTree(const std::string &dir);
 // The prefix's directories as the system reports them.
 std::string TempPathA();
 std::string WindowsDirA();
+std::string ProgramsDirA();  // HKLM's "ProgramFilesDir"
 std::string PrinterDriverDirA();
 
 // One INF through a fresh context as the installer reads it: the models

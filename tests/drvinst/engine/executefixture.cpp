@@ -25,12 +25,6 @@ std::string ProcessorDirA()
     return dir;
 }
 
-static std::string ProgramsDirA()
-{
-    RegValue v = GetValue("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
-    return v.bytes.substr(0, v.bytes.find('\0'));
-}
-
 std::string KeptDirA()
 {
     return ProgramsDirA() + "\\Ostrel\\OstrelTZ.INF";
@@ -103,7 +97,7 @@ void ExecuteTest::SetUp()
     LogOn();
     FreeSplStr(ctx.m_pLogFileName);
     ctx.m_pLogFileName = AllocSplStr(m_logPath.c_str());
-    m_work = TempPathA() + "OstrelTZ.INF";
+    m_work = KeptDirA();  // the working folder is the kept copy's
     m_program = Narrow(ExePath(L"execute_test.exe"));
 }
 
@@ -195,6 +189,8 @@ void ExecuteTest::PrepareSecondPhase(CInstallContext &c, const std::string &comm
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
     EXPECT_TRUE(c.ParseArguments(line.data()));
+    c.m_pCommandLine = AllocSplStr(command.c_str());
+    c.KeepPhaseRegistered();  // as RunOperation does first
     // The program Windows starts is the working folder's copy.
     std::string program = m_work + "\\execute_test.exe";
     c.m_pExeFileName = AllocSplStr(program.c_str());
@@ -237,6 +233,7 @@ std::string ExecuteTest::SecondPhaseCommand(const char *port, const char *switch
 
 void ExecuteTest::FillWorkingFolder()
 {
+    CreateDirectoryA(m_work.substr(0, m_work.rfind('\\')).c_str(), NULL);
     CreateDirectoryA(m_work.c_str(), NULL);
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA((m_package + "\\*").c_str(), &fd);

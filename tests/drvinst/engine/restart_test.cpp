@@ -38,7 +38,8 @@ TEST_F(ExecuteTest, RunOnceCommandNamesTheWorkingFolderCopiesAndEverySwitch)
                               "\"Ostrel TZ-1000\" " +
                               std::string(cases[i].tail);
         EXPECT_EQ(command, RegText(kRunOnceKey, "TZ.INF")) << i;
-        EXPECT_EQ((std::vector<std::string>{"DBG ::RegOpenKeyEx([SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce]) E 0 ",
+        EXPECT_EQ((std::vector<std::string>{"DBG ::RegSetValueEx([SOFTWARE\\Ostrel\\Pending],[TZ.INF],[" + command + "]) E 0 ",
+                                            "DBG ::RegOpenKeyEx([SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce]) E 0 ",
                                             "DBG ::RegSetValueEx([TZ.INF][" + command + "]) E 0 ",
                                             "DBG ::RegCloseKey E 0 "}),
                   TakeLog())
@@ -96,7 +97,7 @@ TEST_F(ExecuteTest, FirstPhaseFromALongWorkingFolderFailsAtTheRunOnceCommand)
 {
     std::string inf = m_package + "\\" + kLongInf;
     ASSERT_TRUE(CopyFileA((m_package + "\\TZ.INF").c_str(), inf.c_str(), FALSE));
-    std::string work = TempPathA() + "Ostrel" + kLongInf;
+    std::string work = ProgramsDirA() + "\\Ostrel\\Ostrel" + kLongInf;
     const struct {
         BOOL CInstallContext::*mode;
         const char *switches;
@@ -133,7 +134,7 @@ TEST_F(ExecuteTest, InstallFromALongWorkingFolderFailsAtTheUninstallEntryBeforeA
 {
     std::string inf = m_package + "\\" + kLongInf;
     ASSERT_TRUE(CopyFileA((m_package + "\\TZ.INF").c_str(), inf.c_str(), FALSE));
-    std::string work = TempPathA() + "Ostrel" + kLongInf;
+    std::string work = ProgramsDirA() + "\\Ostrel\\Ostrel" + kLongInf;
     CInstallContext c;
     ASSERT_NO_FATAL_FAILURE(Prepare(c, kModel, "LPT1:", nullptr, inf));
     SetProgram(c);
@@ -164,17 +165,16 @@ TEST_F(ExecuteTest, InstallFromALongWorkingFolderFailsAtTheUninstallEntryBeforeA
 TEST_F(ExecuteTest, UninstallEntryIsWrittenAndDeleted)
 {
     ctx.SetPrinterName(kModel);
-    ctx.m_pTempDirName = AllocSplStr("C:\\T\\OstrelTZ.INF");
+    ctx.m_pTempDirName = AllocSplStr(KeptDirA().c_str());  // the working folder is the kept copy
     ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
     ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
     std::string entry = std::string(kUninstallKey) + "\\" + kModel;
-    ASSERT_EQ(KeptDirA(), LogStr(ctx.KeptFolder()));  // read once, before the logged steps
     TakeLog();
     SetLastError(0xdeadbeef);
     ASSERT_TRUE(ctx.AddUninstallKey()) << ctx.GetErrorText();
     EXPECT_EQ(0u, GetLastError());
     EXPECT_EQ(kModel, RegText(entry, "DisplayName"));
-    // The kept copy in the programs folder, not the working folder.
+    // The kept copy in the programs folder.
     EXPECT_EQ(Quoted(KeptDirA() + "\\drvinst.exe") + " " + Quoted(KeptDirA() + "\\TZ.INF") + " \"Ostrel TZ-1000\" /uninstall",
               RegText(entry, "UninstallString"));
     std::vector<std::string> log = TakeLog();
@@ -207,7 +207,7 @@ TEST_F(ExecuteTest, UninstallEntryIsWrittenAndDeleted)
 TEST_F(ExecuteTest, UninstallEntryThatCannotBeCompletedIsNotLeftBehind)
 {
     ctx.SetPrinterName(kModel);
-    ctx.m_pTempDirName = AllocSplStr("C:\\T\\OstrelTZ.INF");
+    ctx.m_pTempDirName = AllocSplStr(KeptDirA().c_str());  // the working folder is the kept copy
     ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
     ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
     const std::string entry = std::string(kUninstallKey) + "\\" + kModel;
@@ -246,7 +246,7 @@ TEST_F(ExecuteTest, UninstallEntryThatCannotBeCompletedIsNotLeftBehind)
 
 TEST_F(ExecuteTest, UninstallEntryNeedsItsNamesAndAStringThatFits)
 {
-    ctx.m_pTempDirName = AllocSplStr("C:\\T\\OstrelTZ.INF");
+    ctx.m_pTempDirName = AllocSplStr(KeptDirA().c_str());  // the working folder is the kept copy
     ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
     ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
     // Without a model name the Uninstall key itself would be written or deleted.

@@ -40,15 +40,9 @@ TEST_F(RoundTripTest, InstallReinstallUninstallLeaveNothingButWhatStaysOnPurpose
     EXPECT_EQ("", Changes(expected, after));
     // The reinstall's queue record stays until the next reinstall overwrites it.
     EXPECT_EQ((std::vector<std::string>{"Ostrel TZ-1000|LPT1:|Ostrel TZ-1000"}), Records());
-    // The working folder stays: the second phase runs the program copy in it.
-    // It holds that copy, the INF and the package files that the reinstall put there.
-    std::vector<std::string> package, work;
-    ListFiles(m_package, &package);
-    for (const std::string &file : package)
-        work.push_back(m_work + file.substr(m_package.size()));
-    work.push_back(m_work + "\\execute_test.exe|" + std::to_string(ReadBytes(m_program).size()));
-    std::sort(work.begin(), work.end());
-    EXPECT_EQ(work, after.work);
+    // The working folder is the kept copy: it goes with the INF's last model,
+    // the package files a reinstall put there included.
+    EXPECT_TRUE(after.work.empty()) << after.work.size();
 
     for (int round = 1; round <= 2; round++) {
         ASSERT_NO_FATAL_FAILURE(Install());
