@@ -180,6 +180,10 @@ public:
     BOOL m_bPendingRefused;
     BOOL m_bReplaceAtRestart;  // a file waits for the restart to be replaced or deleted
     BOOL m_bRestartFailed;     // the operation was done, the restart it asked for failed
+    BOOL m_bPhaseFinished = FALSE;  // a second phase did all its work: it is no longer pending
+    BOOL m_bMonitorAdded = FALSE;   // AddMon registered the monitor (not there before)
+    BOOL m_bProcAdded = FALSE;      // AddProc added the print processor
+    BOOL m_bSettingsLost = FALSE;   // a queue came back without some of its settings (named in m_strError)
     std::string m_strPendingCommand;
     // The dialogs Excecute shows (enginedialogs.h): set by the program before
     // Excecute, not owned; NULL until set.
@@ -266,6 +270,7 @@ public:
     // new ones. After SetupSysInfo, ParseInf and SetupSplInfo; each returns
     // 1 or 0 and logs its steps. Paths are composed in 256-byte buffers.
     BOOL CopyInfFiles();
+    BOOL CheckPackageFiles();
     BOOL CopyFileNoOverwrite(const char *pszSource, const char *pszTarget);
     BOOL MakeFolder(const char *pszDir);
     BOOL DelFile(const char *pszPath, BOOL bInUseStays = FALSE);

@@ -3,10 +3,12 @@
 // entries under the parallel-port enumerator, and its Windows 95/98 USB entry.
 #include "installcontext.h"
 #include "keydacl.h"
+#include "queuesettings.h"
 #include "splstr.h"
 #include "steplog.h"
 #include <initializer_list>
 #include <string.h>
+#include <string>
 
 static const char kRecordsRoot[] = "SOFTWARE\\Ostrel";
 static const char kRawPortKey[] = "SYSTEM\\CurrentControlSet\\Enum\\LPTENUM\\MicrosoftRawPort";
@@ -64,6 +66,13 @@ static BOOL DeleteRecords(CInstallContext &ctx, HKEY hRecords)
             return bEnd;
         }
         ctx.LogDbg("::RegEnumKeyEx [%s] E %d %s", szName, lStatus, SysErrorText(lStatus).c_str());
+        // A record's printer data first: a key with subkeys cannot be deleted.
+        std::string strData = std::string(szName) + "\\PrinterData";
+        lStatus = RegDeleteKeyA(hRecords, strData.c_str());
+        if (lStatus != ERROR_SUCCESS && lStatus != ERROR_FILE_NOT_FOUND) {
+            ctx.LogErr("::RegDeleteKey([%s]) E %d %s", strData.c_str(), lStatus, SysErrorText(lStatus).c_str());
+            return FALSE;
+        }
         lStatus = RegDeleteKeyA(hRecords, szName);
         LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegDeleteKey([%s]) E %d %s", szName, lStatus,
                 SysErrorText(lStatus).c_str());
@@ -72,7 +81,8 @@ static BOOL DeleteRecords(CInstallContext &ctx, HKEY hRecords)
     }
 }
 
-// Writes one queue as record subkey "<n>" with its three REG_SZ values.
+// Writes one queue as record subkey "<n>" with its three REG_SZ values and
+// its settings (SaveQueueSettings).
 // FALSE after an error line; the record key is closed on every path.
 static BOOL WriteRecord(CInstallContext &ctx, HKEY hRecords, int nRecord, const DrvingLink &link)
 {
@@ -95,6 +105,12 @@ static BOOL WriteRecord(CInstallContext &ctx, HKEY hRecords, int nRecord, const 
             RegCloseKey(hRecord);
             return FALSE;
         }
+    }
+    // The queue's settings beside its names, so that the second phase puts
+    // it back as it was (a driver-only record on the generic port has none).
+    if (!CInstallContext::IsGenericUsbPort(link.pPortName) && !SaveQueueSettings(ctx, hRecord, link.pPrinterName)) {
+        RegCloseKey(hRecord);
+        return FALSE;
     }
     lStatus = RegCloseKey(hRecord);
     LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegCloseKey(1) E %d %s", lStatus, SysErrorText(lStatus).c_str());

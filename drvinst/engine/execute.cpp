@@ -9,6 +9,7 @@
 #include "enginedialogs.h"
 #include "inflock.h"
 #include "modellist.h"
+#include "queuesettings.h"
 #include "restart.h"
 #include "spooler.h"
 #include "splstr.h"
@@ -179,6 +180,30 @@ static BOOL ListReinstallRecords(CInstallContext &ctx, const std::vector<std::st
     return TRUE;
 }
 
+// TRUE, after an error line and with m_bPendingRefused (1618 when quiet),
+// when a queue of the current m_pEnumPrn2 that uses pszDriver (or, with
+// pRecords, one of the recorded queues) still has jobs: deleted now, the
+// spooler would only mark it for deletion, and the jobs would be lost with
+// it. Nothing has changed yet; the run may be repeated once they printed.
+static BOOL QueueHasJobs(CInstallContext &ctx, const char *pszDriver, const DrvingLink *pRecords)
+{
+    const PRINTER_INFO_2A *pQueues = (const PRINTER_INFO_2A *)ctx.m_pEnumPrn2;
+    for (DWORD i = 0; i < ctx.m_cEnumPrn2; i++) {
+        const PRINTER_INFO_2A &queue = pQueues[i];
+        BOOL bOurs = pszDriver && SameName(queue.pDriverName, pszDriver);
+        for (const DrvingLink *p = pRecords; p && !bOurs; p = p->pNext)
+            bOurs = SameName(queue.pPrinterName, p->pPrinterName);
+        if (!bOurs || (!queue.cJobs && !(queue.Status & PRINTER_STATUS_PENDING_DELETION)))
+            continue;
+        ctx.LogErr("Excecute() Busy [%s]: the queue has %d jobs; nothing changed, run again once they have "
+                   "printed\r\n",
+                   LogStr(queue.pPrinterName), queue.cJobs);
+        ctx.m_bPendingRefused = TRUE;
+        return TRUE;
+    }
+    return FALSE;
+}
+
 // Reinstall, first phase. Everything it needs is checked before anything
 // goes: the second phase's command and the Uninstall entry's, the working
 // folder with the package, the records, and a nested context for each
@@ -189,19 +214,19 @@ static BOOL ListReinstallRecords(CInstallContext &ctx, const std::vector<std::st
 static BOOL ReinstallFirstPhase(CInstallContext &ctx)
 {
     std::vector<std::string> models;
-    if (!RunOnceCommandFits(ctx) || !UninstallStringFits(ctx) || !ctx.CopyToWorkingFolder() || !ctx.FindInfPrinters(models) ||
-        !ListReinstallRecords(ctx, models))
+    if (!RunOnceCommandFits(ctx) || !UninstallStringFits(ctx) || !ctx.CheckPackageFiles() || !ctx.CopyToWorkingFolder() || !ctx.FindInfPrinters(models) ||
+        !ListReinstallRecords(ctx, models) || QueueHasJobs(ctx, NULL, ctx.m_pDrvingLink))
         return FALSE;
     std::vector<std::unique_ptr<CInstallContext>> nested;
     for (const DrvingLink *p = ctx.m_pDrvingLink; p; p = p->pNext) {
         nested.emplace_back(new CInstallContext);
-        if (!PrepareNested(ctx, *nested.back(), p->pDriverName))
+        if (!PrepareNested(ctx, *nested.back(), p->pDriverName) || !nested.back()->CheckPackageFiles())
             return TakeNestedError(ctx, *nested.back());
     }
     if (!ctx.SaveDrvingLink() || !RegisterSecondPhase(ctx))
         return FALSE;
     for (const std::unique_ptr<CInstallContext> &pNested : nested) {
-        if (!pNested->DelReg() || !pNested->DelPrn() || !pNested->DelDrv() || !pNested->DelRegUsbPrint())
+        if (!pNested->DelPrn() || !pNested->DelReg() || !pNested->DelDrv() || !pNested->DelRegUsbPrint())
             return TakeNestedError(ctx, *pNested);
     }
     if (!ctx.m_bWinNT && !RemoveOrphans(ctx))
@@ -211,8 +236,9 @@ static BOOL ReinstallFirstPhase(CInstallContext &ctx)
 
 // The recorded queue is there already (a second phase that runs again): a
 // queue of the record's driver on its port, named as recorded or, for a
-// queue the phase added under a taken name, "<name> (<number>)".
-static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record)
+// queue the phase added under a taken name, "<name> (<number>)"; its name
+// into strQueue. A queue marked for deletion (it still had jobs) is gone.
+static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record, std::string &strQueue)
 {
     if (!nested.EnumPrn())
         return FALSE;
@@ -221,8 +247,10 @@ static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record
     for (DWORD i = 0; i < nested.m_cEnumPrn2; i++) {
         const PRINTER_INFO_2A &queue = pQueues[i];
         if (!queue.pPrinterName || !SameName(queue.pDriverName, record.pDriverName) ||
-            !SameName(queue.pPortName, record.pPortName) || StrNCmpI(queue.pPrinterName, record.pPrinterName, cchName))
+            !SameName(queue.pPortName, record.pPortName) || StrNCmpI(queue.pPrinterName, record.pPrinterName, cchName) ||
+            (queue.Status & PRINTER_STATUS_PENDING_DELETION))
             continue;
+        strQueue = queue.pPrinterName;
         // Only "<name>" or "<name> (<digits>)": "<name> (Office)" is another queue.
         const char *pszRest = queue.pPrinterName + cchName;
         if (!*pszRest)
@@ -238,20 +266,32 @@ static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record
     return FALSE;
 }
 
-// Puts one record back through its nested context: the files, monitor,
+// Puts record nRecord back through its nested context: the files, monitor,
 // print processor and driver, and unless its port is the generic USB one its
-// queue (unless there already) and registry lines. FALSE when a step failed;
-// the steps after a failed file copy still run.
-static BOOL PutRecordBack(CInstallContext &ctx, const DrvingLink &record)
+// queue (unless there already) with the settings the record keeps, and the
+// registry lines. FALSE when a step failed; the steps after a failed file
+// copy still run. Settings the new driver or the spooler refused are
+// reported (m_bSettingsLost) but leave the record done.
+static BOOL PutRecordBack(CInstallContext &ctx, const DrvingLink &record, int nRecord)
 {
     CInstallContext nested;
     if (!PrepareNested(ctx, nested, record.pDriverName, record.pPortName, record.pPrinterName))
         return AddNestedError(ctx, nested);
     BOOL bResult = nested.CopyInfFiles();
     if (nested.AddMon() && nested.AddProc() && nested.AddDrv()) {
-        if (!CInstallContext::IsGenericUsbPort(record.pPortName) &&
-            ((!RecordedQueueThere(nested, record) && !nested.AddQueue()) || !nested.AddReg()))
-            bResult = FALSE;
+        std::string strQueue;
+        if (!CInstallContext::IsGenericUsbPort(record.pPortName)) {
+            nested.m_strQueueAdded.clear();
+            if ((!RecordedQueueThere(nested, record, strQueue) && !nested.AddQueue()) || !nested.AddReg())
+                bResult = FALSE;
+            if (strQueue.empty())
+                strQueue = nested.m_strQueueAdded;
+            if (!strQueue.empty() && !RestoreQueueSettings(nested, nRecord, strQueue.c_str())) {
+                ctx.m_bSettingsLost = TRUE;
+                AddNestedError(ctx, nested);
+                nested.m_strError.clear();
+            }
+        }
     } else {
         bResult = FALSE;
     }
@@ -293,12 +333,20 @@ static BOOL ReinstallSecondPhase(CInstallContext &ctx)
         ctx.LogErr("Excecute() AddDrvingLink\r\n");
         return RetryAtNextStart(ctx);
     }
+    int nRecord = 0;
     for (const DrvingLink *p = ctx.m_pDrvingLink; p; p = p->pNext)
-        bComplete &= PutRecordBack(ctx, *p);
+        bComplete &= PutRecordBack(ctx, *p, nRecord++);
     bComplete &= ctx.AddRegLptEnum();
     bComplete = bComplete && AddUninstallEntry(ctx);
     if (!bComplete)
         return RetryAtNextStart(ctx);
+    ctx.m_bPhaseFinished = TRUE;
+    if (ctx.m_bSettingsLost) {
+        // Every queue is back; what the new driver refused is named above
+        // and fails the phase, which does not run again for it.
+        ctx.LogErr("Excecute() Finished, but queue settings were not restored (above)\r\n");
+        return FALSE;
+    }
     return !ctx.m_bReplaceAtRestart || AskForRestart(ctx);
 }
 
@@ -317,8 +365,10 @@ static BOOL UninstallFirstPhase(CInstallContext &ctx)
         ctx.LogDbg("Excecute() Not Installed [%s]: nothing to uninstall\r\n", ctx.m_pPrinterName);
         return TRUE;
     }
-    if (!RunOnceCommandFits(ctx) || !ctx.CopyToWorkingFolder() || !ctx.DelReg() || !ctx.DelPrn() || !ctx.DelDrv() ||
-        !ctx.DelRegUsbPrint())
+    // The queues go before the registry lines: a queue that cannot be
+    // removed keeps the monitor's values it prints with.
+    if (!ctx.EnumPrn() || QueueHasJobs(ctx, ctx.m_pPrinterName, NULL) || !RunOnceCommandFits(ctx) ||
+        !ctx.CopyToWorkingFolder() || !ctx.DelPrn() || !ctx.DelReg() || !ctx.DelDrv() || !ctx.DelRegUsbPrint())
         return FALSE;
     if (!ctx.m_bWinNT && !RemoveOrphans(ctx))
         return FALSE;
@@ -349,13 +399,15 @@ static BOOL UninstallSecondPhase(CInstallContext &ctx)
     }
     if (!bComplete)
         return RetryAtNextStart(ctx);
+    ctx.m_bPhaseFinished = TRUE;
     return !ctx.m_bReplaceAtRestart || AskForRestart(ctx);
 }
 
-// An install that failed once its components were added takes back what this
-// run made: its queue, and the driver with its registry lines and Uninstall
+// An install that failed once it began to add components takes back what
+// this run made: its queue; the driver with its registry lines and Uninstall
 // entry when the driver was not there before (they may serve other queues
-// otherwise). Always FALSE; the error text stays the failing step's.
+// otherwise); and the print processor and monitor when this run added them.
+// Always FALSE; the error text stays the failing step's.
 static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
 {
     ctx.LogDbg("Excecute() Install taken back [%s]\r\n", ctx.m_strQueueAdded.c_str());
@@ -366,6 +418,10 @@ static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
         ctx.DelDrv();
         ctx.DelUninstallKey();  // written whole, then a failed close of its parent key
     }
+    if (ctx.m_bProcAdded)
+        ctx.DelProc();
+    if (ctx.m_bMonitorAdded)
+        ctx.DelMon();
     return FALSE;
 }
 
@@ -378,12 +434,14 @@ static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
 // queue was made takes back what this run made.
 static BOOL Install(CInstallContext &ctx)
 {
-    if (!UninstallStringFits(ctx) || !ctx.CopyToWorkingFolder() || !ctx.CopyInfFiles() || !ctx.EnumDrv())
+    if (!UninstallStringFits(ctx) || !ctx.CheckPackageFiles() || !ctx.CopyToWorkingFolder() || !ctx.CopyInfFiles() ||
+        !ctx.EnumDrv())
         return FALSE;
     BOOL bDriverWasThere = FindEnumDrv(ctx, ctx.m_DriverInfo3.pName) != NULL;
-    if (!ctx.AddMon() || !ctx.AddProc() || !ctx.AddDrv())
-        return FALSE;
     ctx.m_strQueueAdded.clear();
+    ctx.m_bMonitorAdded = ctx.m_bProcAdded = FALSE;
+    if (!ctx.AddMon() || !ctx.AddProc() || !ctx.AddDrv())
+        return TakeBackInstall(ctx, bDriverWasThere);
     if (!CInstallContext::IsGenericUsbPort(ctx.m_pPortName)) {
         if (!ctx.AddQueue() || !ctx.AddReg() || !ctx.AddRegLptEnum())
             return TakeBackInstall(ctx, bDriverWasThere);
@@ -425,7 +483,7 @@ BOOL CInstallContext::Excecute()
     BOOL bResult = ExcecuteSteps();
     // A second phase that did all its work (a restart that could not be
     // started aside) is no longer pending; one that did not stays registered.
-    if (m_bRunOnce && (bResult || m_bRestartFailed))
+    if (m_bRunOnce && m_bPhaseFinished)
         ClearPendingPhase();
     UnlockInf(*this, hLock);
     return bResult;

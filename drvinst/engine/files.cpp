@@ -72,6 +72,35 @@ static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const ch
     return ctx.ReplaceFileAtRestart(pszSource, pszTarget, targets);
 }
 
+/* TRUE when every file of the file list is in m_pDrvSrcDir (its source
+ * name, the target name when it has none), the INF and this program in the
+ * INF's folder: checked before an install or reinstall changes anything, so
+ * that a package folder without its files removes no queue it cannot put
+ * back. FALSE after "CheckPackageFiles() Missing [<path>] E <code> <text>"
+ * for each file that is not there. After SetupSysInfo, ParseInf. */
+BOOL CInstallContext::CheckPackageFiles()
+{
+    BOOL bResult = TRUE;
+    std::vector<std::string> paths;
+    for (const FileLink *p = m_pFileLink; p; p = p->pNext) {
+        const char *pszSourceName = p->pSrc && *p->pSrc ? p->pSrc : p->pDst;
+        if (pszSourceName && *pszSourceName)
+            paths.push_back(std::string(LogStr(m_pDrvSrcDir)) + "\\" + pszSourceName);
+    }
+    paths.push_back(LogStr(m_pInfFileName));
+    if (m_pExeFileName)
+        paths.push_back(m_pExeFileName);
+    for (const std::string &path : paths) {
+        DWORD dwAttr = GetFileAttributesA(path.c_str());
+        if (dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        DWORD dwError = dwAttr == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+        LogErr("CheckPackageFiles() Missing [%s] E %d %s", path.c_str(), dwError, SysErrorText(dwError).c_str());
+        bResult = FALSE;
+    }
+    return bResult;
+}
+
 /* Copies every file of the file list from m_pDrvSrcDir (its source name, the
  * list's second field, or else its own name) to its directory, created when
  * missing (flag 16 keeps an existing target, any other flag overwrites; a

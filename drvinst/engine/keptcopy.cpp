@@ -97,15 +97,32 @@ BOOL CInstallContext::DelKeptFolder()
     std::vector<std::string> files;
     if (!pszFolder || !ListFolderFiles(*this, pszFolder, files))
         return FALSE;
+    // The program that runs this phase from the folder goes at the next
+    // restart, whenever that comes: it is nothing to ask a restart for.
+    BOOL bRestartBefore = m_bReplaceAtRestart;
+    BOOL bOwnLater = FALSE;
     for (const std::string &file : files) {
+        BOOL bOwn = SameName(file.c_str(), m_pExeFileName);
+        BOOL bReplaceBefore = m_bReplaceAtRestart;
         if (!DelFile(file.c_str()))
             return FALSE;
+        if (bOwn && m_bReplaceAtRestart && !bReplaceBefore) {
+            bOwnLater = TRUE;
+            m_bReplaceAtRestart = FALSE;
+        }
     }
     BOOL bRemoved = RemoveDirectoryA(pszFolder);
     DWORD dwError = CallError(bRemoved);
     BOOL bGone = bRemoved || dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
     // A folder whose program waits for the restart goes after it.
-    BOOL bLater = !bGone && m_bReplaceAtRestart && m_bWinNT;
+    BOOL bLater = !bGone && (m_bReplaceAtRestart || bOwnLater) && m_bWinNT;
+    if (bLater && bOwnLater && !m_bReplaceAtRestart) {
+        BOOL bScheduled = DeleteFileAtRestart(pszFolder);
+        m_bReplaceAtRestart = bRestartBefore;
+        LogStep(*this, bScheduled, "::RemoveDirectory([%s]) R %d E %d %s", pszFolder, bRemoved, dwError,
+                SysErrorText(dwError).c_str());
+        return bScheduled;
+    }
     LogStep(*this, bGone || bLater, "::RemoveDirectory([%s]) R %d E %d %s", pszFolder, bRemoved, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);

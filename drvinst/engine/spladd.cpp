@@ -9,7 +9,8 @@
 #include <string.h>
 
 // Registers the language monitor unless an installed driver names it. 1 when
-// it is there afterwards (the spooler already having it counts).
+// it is there afterwards (the spooler already having it counts);
+// m_bMonitorAdded when this call added it.
 BOOL CInstallContext::AddMon()
 {
     if (!m_MonitorInfo2.pName || !*m_MonitorInfo2.pName) {
@@ -25,6 +26,7 @@ BOOL CInstallContext::AddMon()
     SetLastError(0);
     BOOL bAdded = AddMonitorA(NULL, 2, (LPBYTE)&m_MonitorInfo2);
     DWORD dwError = CallError(bAdded);
+    m_bMonitorAdded |= bAdded;
     // A monitor that the spooler already has is there afterwards, as asked.
     BOOL bPresent = bAdded || dwError == ERROR_PRINT_MONITOR_ALREADY_INSTALLED;
     LogStep(*this, bPresent, "::AddMonitor([%s]) R %d E %d %s", m_MonitorInfo2.pName, bAdded, dwError,
@@ -33,7 +35,8 @@ BOOL CInstallContext::AddMon()
     return bPresent;
 }
 
-// Adds the print processor unless the spooler lists it; 1 when it is there.
+// Adds the print processor unless the spooler lists it; 1 when it is there;
+// m_bProcAdded when this call added it.
 BOOL CInstallContext::AddProc()
 {
     if (!m_PrnProcInfo.pName || !*m_PrnProcInfo.pName) {
@@ -49,6 +52,7 @@ BOOL CInstallContext::AddProc()
     SetLastError(0);
     BOOL bAdded = AddPrintProcessorA(NULL, m_PrnProcInfo.pEnvironment, m_PrnProcInfo.pDLLName, m_PrnProcInfo.pName);
     DWORD dwError = CallError(bAdded);
+    m_bProcAdded |= bAdded;
     LogStep(*this, bAdded, "::AddPrintProcessor([%s]) R %d E %d %s", m_PrnProcInfo.pName, bAdded, dwError,
             SysErrorText(dwError).c_str());
     SetLastError(dwError);

@@ -45,6 +45,7 @@ TEST_F(DevRegTest, SaveAndLoadLogEachStep)
         "DBG ::RegSetValueEx([PrinterName],[KZT Q1]) E 0 ",
         "DBG ::RegSetValueEx([PortName],[LPT1:]) E 0 ",
         "DBG ::RegSetValueEx([DriverName],[KZT TZ-1000]) E 0 ",
+        "DBG ::OpenPrinter([KZT Q1]) R 0 E 1801 ",  // no such queue: no settings to keep
         "DBG ::RegCloseKey(1) E 0 ",
         "DBG ::RegCloseKey(0) E 0 ",
     });

@@ -366,7 +366,7 @@ TEST_F(ExecuteTest, ReinstallRecreatesEveryRecordedQueueOfTheDriver)
     EXPECT_TRUE(LogHas("DBG Excecute() Reinstall Driver:[Ostrel TZ-1000] Port:[LPT3:] is added"));
     SpoolerState s = ReadSpooler();
     EXPECT_TRUE(Has(s.queues, Queue(kModel, "LPT1:")));
-    EXPECT_TRUE(Has(s.queues, Queue("Ostrel TZ-1000 Office", "LPT2:")));
+    EXPECT_TRUE(Has(s.queues, kOfficeQueueBack));
     EXPECT_TRUE(Has(s.queues, Queue("Ostrel TZ-1000 (1)", "LPT3:")));  // the model's name is taken
     EXPECT_EQ(3u, QueuesStartingWith("Ostrel").size());
     EXPECT_TRUE(LogHas("DBG AddDrv() Installed Driver [Ostrel TZ-1000]"));  // added once, for the first record

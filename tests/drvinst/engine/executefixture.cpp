@@ -81,6 +81,8 @@ std::string Quoted(const std::string &text)
     return "\"" + text + "\"";
 }
 
+const char kOfficeQueueBack[] = "Ostrel TZ-1000 Office|LPT2:|Ostrel TZ-1000|winprint|RAW";
+
 std::string Queue(const char *name, const char *port)
 {
     return std::string(name) + "|" + port + "|" + kModel + "|" + kProcessor + "|RAW";

@@ -48,6 +48,9 @@ std::vector<std::string> Records();       // saved queue records, "queue|port|dr
 std::string Quoted(const std::string &text);
 // A queue of the model as ReadSpooler lists it.
 std::string Queue(const char *name, const char *port);
+// The queue AddTestQueue made on LPT2:, as a reinstall puts it back: with
+// its own print processor ("winprint"), not the package's.
+extern const char kOfficeQueueBack[];
 
 // What an install touches, read back from the spooler, the file system and
 // the registry. The records key and the working folder are apart: they stay

@@ -114,7 +114,7 @@ TEST_F(SequenceTest, PendingSecondPhaseRefusesEveryOperationOfItsInfAndKeepsItsR
         EXPECT_TRUE(Has(s.queues, QueueOf(kSecondModel, "LPT3:", kSecondModel)));
         if (reinstall) {
             EXPECT_TRUE(Has(s.queues, Queue(kModel, "LPT1:")));
-            EXPECT_TRUE(Has(s.queues, Queue("Ostrel TZ-1000 Office", "LPT2:")));
+            EXPECT_TRUE(Has(s.queues, kOfficeQueueBack));
             EXPECT_EQ(3u, QueuesStartingWith("Ostrel").size());
         } else {
             EXPECT_EQ((std::vector<std::string>{kSecondModel}), QueuesStartingWith("Ostrel"));
@@ -145,7 +145,7 @@ TEST_F(SequenceTest, SecondPhaseWithAFileInUseRecreatesEveryQueueAndReplacesTheF
     ASSERT_TRUE(ok) << second.GetErrorText();
     SpoolerState s = ReadSpooler();
     EXPECT_TRUE(Has(s.queues, Queue(kModel, "LPT1:")));
-    EXPECT_TRUE(Has(s.queues, Queue("Ostrel TZ-1000 Office", "LPT2:")));
+    EXPECT_TRUE(Has(s.queues, kOfficeQueueBack));
     EXPECT_TRUE(second.m_bReplaceAtRestart);
     EXPECT_TRUE(second.m_bRestartPending);
     EXPECT_EQ((std::vector<std::string>{"restart", "restart"}), m_dialogs.calls);

@@ -1,0 +1,310 @@
+// What a queue has beyond its name, port and driver, carried across a
+// reinstall's restart in its queue record: the share name and the other
+// texts of its printer record, its attributes, priorities and hours, its
+// printing defaults (device mode), its access list, and its printer data
+// (the driver's settings). The first phase saves them with the record; the
+// second phase puts them on the queue it made again. Values of a record:
+//   "ShareName" "Comment" "Location" "SepFile" "PrintProcessor" "Datatype"
+//   "Parameters" (REG_SZ, absent when the queue has none), "Attributes"
+//   "Priority" "DefaultPriority" "StartTime" "UntilTime" (REG_DWORD),
+//   "DevMode" "Security" (REG_BINARY), and the subkey "PrinterData" with one
+//   value per printer data value, of its own type.
+#include "queuesettings.h"
+#include "spoolrecord.h"
+#include "splstr.h"
+#include "steplog.h"
+#include <stddef.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+static const char kRecordsRoot[] = "SOFTWARE\\Ostrel";
+static const char kDataKey[] = "PrinterData";
+static const REGSAM kRecordAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;  // 0x2001F
+
+// The texts and numbers of PRINTER_INFO_2A that a record keeps.
+static const struct {
+    const char *pszValue;
+    LPSTR PRINTER_INFO_2A::*pText;
+} kTexts[] = {{"ShareName", &PRINTER_INFO_2A::pShareName},
+              {"Comment", &PRINTER_INFO_2A::pComment},
+              {"Location", &PRINTER_INFO_2A::pLocation},
+              {"SepFile", &PRINTER_INFO_2A::pSepFile},
+              {"PrintProcessor", &PRINTER_INFO_2A::pPrintProcessor},
+              {"Datatype", &PRINTER_INFO_2A::pDatatype},
+              {"Parameters", &PRINTER_INFO_2A::pParameters}};
+static const struct {
+    const char *pszValue;
+    DWORD PRINTER_INFO_2A::*pNumber;
+} kNumbers[] = {{"Attributes", &PRINTER_INFO_2A::Attributes},
+                {"Priority", &PRINTER_INFO_2A::Priority},
+                {"DefaultPriority", &PRINTER_INFO_2A::DefaultPriority},
+                {"StartTime", &PRINTER_INFO_2A::StartTime},
+                {"UntilTime", &PRINTER_INFO_2A::UntilTime}};
+
+// Opens a queue with every right (the access list and the record need
+// them); NULL after an error line, or silently (*pbMissing) for a queue
+// that is not there.
+static HANDLE OpenQueue(CInstallContext &ctx, const char *pszQueue, BOOL *pbMissing)
+{
+    PRINTER_DEFAULTSA defaults = {NULL, NULL, PRINTER_ALL_ACCESS};
+    HANDLE hPrinter = NULL;
+    BOOL bOpen = OpenPrinterA((LPSTR)pszQueue, &hPrinter, &defaults);
+    DWORD dwError = CallError(bOpen);
+    *pbMissing = !bOpen && dwError == ERROR_INVALID_PRINTER_NAME;
+    LogStep(ctx, bOpen || *pbMissing, "::OpenPrinter([%s]) R %d E %d %s", pszQueue, bOpen, dwError,
+            SysErrorText(dwError).c_str());
+    return bOpen ? hPrinter : NULL;
+}
+
+// The queue's printer record at level 2 (FreeSpoolRecord), NULL after an error line.
+static PRINTER_INFO_2A *ReadQueue(CInstallContext &ctx, HANDLE hPrinter, const char *pszQueue)
+{
+    SpoolRecordResult result;
+    LPBYTE p = AllocSingleSpoolRecord(SpoolGetPrinterA, hPrinter, 2, &result);
+    LogStep(ctx, p != NULL, "::GetPrinter([%s],2) R %d E %d %s", pszQueue, result.bResult, result.dwError,
+            SysErrorText(result.dwError).c_str());
+    return (PRINTER_INFO_2A *)p;
+}
+
+// Writes one value of the record, logged with its name and size.
+static BOOL SetRecordValue(CInstallContext &ctx, HKEY hKey, const char *pszName, DWORD dwType, const void *pData,
+                           DWORD cbData)
+{
+    LONG lStatus = RegSetValueExA(hKey, pszName, 0, dwType, (const BYTE *)pData, cbData);
+    LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegSetValueEx([%s],%d,%d) E %d %s", pszName, dwType, cbData, lStatus,
+            SysErrorText(lStatus).c_str());
+    return lStatus == ERROR_SUCCESS;
+}
+
+// The printer data values (EnumPrinterData) into the record's "PrinterData"
+// subkey, as they are. FALSE after an error line.
+static BOOL SavePrinterData(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue)
+{
+    HKEY hData = NULL;
+    LONG lStatus = RegCreateKeyExA(hRecord, kDataKey, 0, NULL, REG_OPTION_NON_VOLATILE, kRecordAccess, NULL, &hData,
+                                   NULL);
+    LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegCreateKeyEx([%s]) E %d %s", kDataKey, lStatus,
+            SysErrorText(lStatus).c_str());
+    if (lStatus != ERROR_SUCCESS)
+        return FALSE;
+    DWORD cbNameMax = 0, cbDataMax = 0, dwType = 0;
+    DWORD dwStatus = EnumPrinterDataA(hPrinter, 0, NULL, 0, &cbNameMax, NULL, NULL, 0, &cbDataMax);
+    BOOL bResult = dwStatus == ERROR_SUCCESS || dwStatus == ERROR_NO_MORE_ITEMS || dwStatus == ERROR_MORE_DATA;
+    LogStep(ctx, bResult, "::EnumPrinterData([%s]) Sizes %d %d E %d %s", pszQueue, cbNameMax, cbDataMax, dwStatus,
+            SysErrorText(dwStatus).c_str());
+    std::vector<char> name(cbNameMax + 2);
+    std::vector<BYTE> data(cbDataMax + 1);
+    for (DWORD i = 0; bResult && dwStatus != ERROR_NO_MORE_ITEMS; i++) {
+        DWORD cbName = 0, cbData = 0;
+        dwStatus = EnumPrinterDataA(hPrinter, i, name.data(), (DWORD)name.size(), &cbName, &dwType, data.data(),
+                                    (DWORD)data.size(), &cbData);
+        if (dwStatus == ERROR_NO_MORE_ITEMS)
+            break;
+        if (dwStatus != ERROR_SUCCESS) {
+            ctx.LogErr("::EnumPrinterData([%s],%d) E %d %s", pszQueue, i, dwStatus, SysErrorText(dwStatus).c_str());
+            bResult = FALSE;
+            break;
+        }
+        name.back() = 0;
+        bResult = SetRecordValue(ctx, hData, name.data(), dwType, data.data(), cbData);
+    }
+    RegCloseKey(hData);
+    return bResult;
+}
+
+/* Saves the settings of queue pszQueue into its open record key hRecord
+ * (the values above). A queue that is not there has none to save (TRUE,
+ * after a debug line). FALSE after an error line: the reinstall must then
+ * not remove the queue. */
+BOOL SaveQueueSettings(CInstallContext &ctx, HKEY hRecord, const char *pszQueue)
+{
+    BOOL bMissing = FALSE;
+    HANDLE hPrinter = OpenQueue(ctx, pszQueue, &bMissing);
+    if (!hPrinter)
+        return bMissing;
+    PRINTER_INFO_2A *pQueue = ReadQueue(ctx, hPrinter, pszQueue);
+    BOOL bResult = pQueue != NULL;
+    for (const auto &text : kTexts) {
+        const char *psz = bResult ? pQueue->*text.pText : NULL;
+        if (psz)
+            bResult = SetRecordValue(ctx, hRecord, text.pszValue, REG_SZ, psz, (DWORD)strlen(psz) + 1);
+    }
+    for (const auto &number : kNumbers) {
+        if (bResult)
+            bResult = SetRecordValue(ctx, hRecord, number.pszValue, REG_DWORD, &(pQueue->*number.pNumber), 4);
+    }
+    if (bResult && pQueue->pDevMode)
+        bResult = SetRecordValue(ctx, hRecord, "DevMode", REG_BINARY, pQueue->pDevMode,
+                                 pQueue->pDevMode->dmSize + pQueue->pDevMode->dmDriverExtra);
+    if (bResult && pQueue->pSecurityDescriptor && IsValidSecurityDescriptor(pQueue->pSecurityDescriptor))
+        bResult = SetRecordValue(ctx, hRecord, "Security", REG_BINARY, pQueue->pSecurityDescriptor,
+                                 GetSecurityDescriptorLength(pQueue->pSecurityDescriptor));
+    FreeSpoolRecord(pQueue);
+    bResult = bResult && SavePrinterData(ctx, hPrinter, hRecord, pszQueue);
+    ClosePrinter(hPrinter);
+    if (!bResult)
+        ctx.LogErr("SaveQueueSettings() [%s]: its settings could not be recorded, nothing removed\r\n", pszQueue);
+    return bResult;
+}
+
+// A value of the record as bytes (its type in *pdwType); FALSE when it is
+// not there, or after an error line when it cannot be read.
+static BOOL ReadRecordValue(CInstallContext &ctx, HKEY hKey, const char *pszName, std::vector<BYTE> &bytes,
+                            DWORD *pdwType = NULL)
+{
+    DWORD cb = 0, dwType = 0;
+    LONG lStatus = RegQueryValueExA(hKey, pszName, NULL, &dwType, NULL, &cb);
+    if (lStatus == ERROR_SUCCESS) {
+        bytes.assign(cb + 1, 0);  // one spare byte keeps a text terminated
+        lStatus = RegQueryValueExA(hKey, pszName, NULL, &dwType, bytes.data(), &cb);
+    }
+    if (lStatus != ERROR_SUCCESS) {
+        if (lStatus != ERROR_FILE_NOT_FOUND)
+            ctx.LogErr("::RegQueryValueEx([%s]) E %d %s", pszName, lStatus, SysErrorText(lStatus).c_str());
+        return FALSE;
+    }
+    bytes.resize(cb);
+    if (pdwType)
+        *pdwType = dwType;
+    return TRUE;
+}
+
+// One setting the spooler or the new driver did not take: an error line
+// that names it. Always FALSE.
+static BOOL NotRestored(CInstallContext &ctx, const char *pszQueue, const char *pszWhat, DWORD dwError)
+{
+    ctx.LogErr("RestoreQueueSettings() [%s] %s not restored E %d %s", pszQueue, pszWhat, dwError,
+               SysErrorText(dwError).c_str());
+    return FALSE;
+}
+
+// The record's printer record fields and device mode over the queue's own
+// (SetPrinter level 2); a device mode the new driver refuses is left out
+// and reported, the other fields still set. FALSE after an error line.
+static BOOL RestoreFields(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue)
+{
+    PRINTER_INFO_2A *pQueue = ReadQueue(ctx, hPrinter, pszQueue);
+    if (!pQueue)
+        return NotRestored(ctx, pszQueue, "settings", GetLastError());
+    PRINTER_INFO_2A info = *pQueue;
+    info.pSecurityDescriptor = NULL;  // the access list is set on its own
+    std::vector<BYTE> texts[sizeof(kTexts) / sizeof(kTexts[0])];
+    for (size_t i = 0; i < sizeof(kTexts) / sizeof(kTexts[0]); i++) {
+        DWORD dwType = 0;
+        if (ReadRecordValue(ctx, hRecord, kTexts[i].pszValue, texts[i], &dwType) && dwType == REG_SZ) {
+            texts[i].push_back(0);
+            info.*kTexts[i].pText = (LPSTR)texts[i].data();
+        } else if (i < 4) {
+            info.*kTexts[i].pText = NULL;  // the old queue had none (not processor, data type, parameters)
+        }
+    }
+    for (const auto &number : kNumbers) {
+        std::vector<BYTE> bytes;
+        if (ReadRecordValue(ctx, hRecord, number.pszValue, bytes) && bytes.size() == 4)
+            memcpy(&(info.*number.pNumber), bytes.data(), 4);
+    }
+    std::vector<BYTE> devmode;
+    BOOL bDevmode = ReadRecordValue(ctx, hRecord, "DevMode", devmode) && devmode.size() >= offsetof(DEVMODEA, dmFields);
+    if (bDevmode)
+        info.pDevMode = (DEVMODEA *)devmode.data();
+    BOOL bSet = SetPrinterA(hPrinter, 2, (LPBYTE)&info, 0);
+    DWORD dwError = CallError(bSet);
+    LogStep(ctx, bSet || bDevmode, "::SetPrinter([%s],2) R %d E %d %s", pszQueue, bSet, dwError,
+            SysErrorText(dwError).c_str());
+    BOOL bResult = bSet;
+    if (!bSet && bDevmode) {
+        // The new driver may refuse the old printing defaults: the other
+        // fields still go on, with the queue's own defaults.
+        NotRestored(ctx, pszQueue, "DevMode", dwError);
+        info.pDevMode = pQueue->pDevMode;
+        bSet = SetPrinterA(hPrinter, 2, (LPBYTE)&info, 0);
+        dwError = CallError(bSet);
+        LogStep(ctx, bSet, "::SetPrinter([%s],2) R %d E %d %s", pszQueue, bSet, dwError,
+                SysErrorText(dwError).c_str());
+    }
+    if (!bSet)
+        NotRestored(ctx, pszQueue, "settings", dwError);
+    FreeSpoolRecord(pQueue);
+    return bResult;
+}
+
+// The record's access list on the queue (SetPrinter level 3). FALSE after
+// an error line; TRUE when the record has none.
+static BOOL RestoreSecurity(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue)
+{
+    std::vector<BYTE> sd;
+    if (!ReadRecordValue(ctx, hRecord, "Security", sd))
+        return TRUE;
+    if (sd.size() < sizeof(SECURITY_DESCRIPTOR_RELATIVE) || !IsValidSecurityDescriptor(sd.data()))
+        return NotRestored(ctx, pszQueue, "Security", ERROR_INVALID_SECURITY_DESCR);
+    PRINTER_INFO_3 info = {sd.data()};
+    BOOL bSet = SetPrinterA(hPrinter, 3, (LPBYTE)&info, 0);
+    DWORD dwError = CallError(bSet);
+    LogStep(ctx, bSet, "::SetPrinter([%s],3) R %d E %d %s", pszQueue, bSet, dwError, SysErrorText(dwError).c_str());
+    return bSet || NotRestored(ctx, pszQueue, "Security", dwError);
+}
+
+// The record's printer data values on the queue (SetPrinterData), each on
+// its own. FALSE after an error line for each value that was refused.
+static BOOL RestorePrinterData(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue)
+{
+    HKEY hData = NULL;
+    if (RegOpenKeyExA(hRecord, kDataKey, 0, KEY_READ, &hData) != ERROR_SUCCESS)
+        return TRUE;  // none recorded
+    BOOL bResult = TRUE;
+    for (DWORD i = 0;; i++) {
+        char szName[INF_PATH_MAX * 2];
+        DWORD cchName = sizeof(szName), dwType = 0, cbData = 0;
+        LONG lStatus = RegEnumValueA(hData, i, szName, &cchName, NULL, &dwType, NULL, &cbData);
+        if (lStatus == ERROR_NO_MORE_ITEMS)
+            break;
+        std::vector<BYTE> data;
+        if (lStatus != ERROR_SUCCESS || !ReadRecordValue(ctx, hData, szName, data, &dwType)) {
+            bResult = NotRestored(ctx, pszQueue, "PrinterData", lStatus);
+            break;
+        }
+        DWORD dwStatus = SetPrinterDataA(hPrinter, szName, dwType, data.data(), (DWORD)data.size());
+        LogStep(ctx, dwStatus == ERROR_SUCCESS, "::SetPrinterData([%s],[%s]) E %d %s", pszQueue, szName, dwStatus,
+                SysErrorText(dwStatus).c_str());
+        if (dwStatus != ERROR_SUCCESS)
+            bResult = NotRestored(ctx, pszQueue, "PrinterData", dwStatus);
+    }
+    RegCloseKey(hData);
+    return bResult;
+}
+
+/* Puts the settings that queue record nRecord of this INF holds back on
+ * queue pszQueue: the printer record's fields and device mode, the access
+ * list and the printer data. A record without settings (written by an
+ * earlier version, or the model's own queue a second phase adds) has
+ * nothing to put back. What the spooler or the new driver refuses is left
+ * out and named in an error line ("RestoreQueueSettings() [queue] <what>
+ * not restored"), the rest still set. FALSE when something was left out. */
+BOOL RestoreQueueSettings(CInstallContext &ctx, int nRecord, const char *pszQueue)
+{
+    char szKey[INF_PATH_MAX];
+    wsprintfA(szKey, "%.100s\\%.100s\\%d", kRecordsRoot, LogStr(ctx.m_pInfBaseName), nRecord);
+    HKEY hRecord = NULL;
+    LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szKey, 0, KEY_READ, &hRecord);
+    std::vector<BYTE> attributes;
+    if (lStatus != ERROR_SUCCESS || !ReadRecordValue(ctx, hRecord, "Attributes", attributes)) {
+        ctx.LogDbg("RestoreQueueSettings() [%s] [%s]: no settings recorded E %d\r\n", pszQueue, szKey, lStatus);
+        if (hRecord)
+            RegCloseKey(hRecord);
+        return TRUE;
+    }
+    BOOL bMissing = FALSE;
+    HANDLE hPrinter = OpenQueue(ctx, pszQueue, &bMissing);
+    BOOL bResult = hPrinter != NULL;
+    if (hPrinter) {
+        bResult = RestoreFields(ctx, hPrinter, hRecord, pszQueue);
+        bResult &= RestoreSecurity(ctx, hPrinter, hRecord, pszQueue);
+        bResult &= RestorePrinterData(ctx, hPrinter, hRecord, pszQueue);
+        ClosePrinter(hPrinter);
+    } else {
+        NotRestored(ctx, pszQueue, "settings", ERROR_INVALID_PRINTER_NAME);
+    }
+    RegCloseKey(hRecord);
+    return bResult;
+}
