@@ -20,6 +20,7 @@
 
 static const char kRecordsRoot[] = "SOFTWARE\\Ostrel";
 static const char kDataKey[] = "PrinterData";
+static const WCHAR kDriverDataKey[] = L"PrinterDriverData";
 static const REGSAM kRecordAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;  // 0x2001F
 
 // The texts and numbers of PRINTER_INFO_2A that a record keeps.
@@ -77,10 +78,27 @@ static BOOL SetRecordValue(CInstallContext &ctx, HKEY hKey, const char *pszName,
     return lStatus == ERROR_SUCCESS;
 }
 
-// The printer data values (EnumPrinterData) into the record's "PrinterData"
-// subkey, as they are. FALSE after an error line.
+// The printer data values of the queue's "PrinterDriverData" key (what
+// SetPrinterData writes) into the record's "PrinterData" subkey, names and
+// data as they are (wide: no conversion can change them). FALSE after an
+// error line.
 static BOOL SavePrinterData(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue)
 {
+    DWORD cbNeeded = 0, cValues = 0;
+    DWORD dwStatus = EnumPrinterDataExW(hPrinter, kDriverDataKey, NULL, 0, &cbNeeded, &cValues);
+    std::vector<BYTE> buffer;
+    if (dwStatus == ERROR_MORE_DATA) {
+        buffer.assign(cbNeeded + 16, 0);
+        dwStatus = EnumPrinterDataExW(hPrinter, kDriverDataKey, buffer.data(), cbNeeded, &cbNeeded, &cValues);
+    }
+    // A queue without printer data has no such key.
+    BOOL bNone = dwStatus == ERROR_FILE_NOT_FOUND || (dwStatus == ERROR_SUCCESS && !cValues);
+    LogStep(ctx, dwStatus == ERROR_SUCCESS || bNone, "::EnumPrinterDataEx([%s]) R %d Values %d E %d %s", pszQueue,
+            dwStatus, cValues, dwStatus, SysErrorText(dwStatus).c_str());
+    if (bNone)
+        return TRUE;
+    if (dwStatus != ERROR_SUCCESS)
+        return FALSE;
     HKEY hData = NULL;
     LONG lStatus = RegCreateKeyExA(hRecord, kDataKey, 0, NULL, REG_OPTION_NON_VOLATILE, kRecordAccess, NULL, &hData,
                                    NULL);
@@ -88,28 +106,36 @@ static BOOL SavePrinterData(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord,
             SysErrorText(lStatus).c_str());
     if (lStatus != ERROR_SUCCESS)
         return FALSE;
-    DWORD cbNameMax = 0, cbDataMax = 0, dwType = 0;
-    DWORD dwStatus = EnumPrinterDataA(hPrinter, 0, NULL, 0, &cbNameMax, NULL, NULL, 0, &cbDataMax);
-    BOOL bResult = dwStatus == ERROR_SUCCESS || dwStatus == ERROR_NO_MORE_ITEMS || dwStatus == ERROR_MORE_DATA;
-    LogStep(ctx, bResult, "::EnumPrinterData([%s]) Sizes %d %d E %d %s", pszQueue, cbNameMax, cbDataMax, dwStatus,
-            SysErrorText(dwStatus).c_str());
-    std::vector<char> name(cbNameMax + 2);
-    std::vector<BYTE> data(cbDataMax + 1);
-    for (DWORD i = 0; bResult && dwStatus != ERROR_NO_MORE_ITEMS; i++) {
-        DWORD cbName = 0, cbData = 0;
-        dwStatus = EnumPrinterDataA(hPrinter, i, name.data(), (DWORD)name.size(), &cbName, &dwType, data.data(),
-                                    (DWORD)data.size(), &cbData);
-        if (dwStatus == ERROR_NO_MORE_ITEMS)
-            break;
-        if (dwStatus != ERROR_SUCCESS) {
-            ctx.LogErr("::EnumPrinterData([%s],%d) E %d %s", pszQueue, i, dwStatus, SysErrorText(dwStatus).c_str());
-            bResult = FALSE;
-            break;
-        }
-        name.back() = 0;
-        bResult = SetRecordValue(ctx, hData, name.data(), dwType, data.data(), cbData);
+    const PRINTER_ENUM_VALUESW *pValues = (const PRINTER_ENUM_VALUESW *)buffer.data();
+    BOOL bResult = TRUE;
+    for (DWORD i = 0; i < cValues && bResult; i++) {
+        lStatus = RegSetValueExW(hData, pValues[i].pValueName, 0, pValues[i].dwType, pValues[i].pData,
+                                 pValues[i].cbData);
+        LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegSetValueEx(PrinterData %d,%d,%d) E %d %s", i,
+                pValues[i].dwType, pValues[i].cbData, lStatus, SysErrorText(lStatus).c_str());
+        bResult = lStatus == ERROR_SUCCESS;
     }
     RegCloseKey(hData);
+    return bResult;
+}
+
+// The queue's access list (GetPrinter level 3) into the record's "Security"
+// value. A spooler that does not answer level 3 leaves it out (a debug
+// line): the queue gets the access list a new queue has. FALSE after an
+// error line.
+static BOOL SaveSecurity(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue)
+{
+    SpoolRecordResult result;
+    LPBYTE p = AllocSingleSpoolRecord(SpoolGetPrinterA, hPrinter, 3, &result);
+    BOOL bNoLevel = !p && result.dwError == ERROR_INVALID_LEVEL;
+    LogStep(ctx, p || bNoLevel, "::GetPrinter([%s],3) R %d E %d %s", pszQueue, result.bResult, result.dwError,
+            SysErrorText(result.dwError).c_str());
+    if (!p)
+        return bNoLevel;
+    PSECURITY_DESCRIPTOR pSd = ((PRINTER_INFO_3 *)p)->pSecurityDescriptor;
+    BOOL bResult = !pSd || !IsValidSecurityDescriptor(pSd) ||
+                   SetRecordValue(ctx, hRecord, "Security", REG_BINARY, pSd, GetSecurityDescriptorLength(pSd));
+    FreeSpoolRecord(p);
     return bResult;
 }
 
@@ -137,11 +163,9 @@ BOOL SaveQueueSettings(CInstallContext &ctx, HKEY hRecord, const char *pszQueue)
     if (bResult && pQueue->pDevMode)
         bResult = SetRecordValue(ctx, hRecord, "DevMode", REG_BINARY, pQueue->pDevMode,
                                  pQueue->pDevMode->dmSize + pQueue->pDevMode->dmDriverExtra);
-    if (bResult && pQueue->pSecurityDescriptor && IsValidSecurityDescriptor(pQueue->pSecurityDescriptor))
-        bResult = SetRecordValue(ctx, hRecord, "Security", REG_BINARY, pQueue->pSecurityDescriptor,
-                                 GetSecurityDescriptorLength(pQueue->pSecurityDescriptor));
     FreeSpoolRecord(pQueue);
-    bResult = bResult && SavePrinterData(ctx, hPrinter, hRecord, pszQueue);
+    bResult = bResult && SaveSecurity(ctx, hPrinter, hRecord, pszQueue) &&
+              SavePrinterData(ctx, hPrinter, hRecord, pszQueue);
     ClosePrinter(hPrinter);
     if (!bResult)
         ctx.LogErr("SaveQueueSettings() [%s]: its settings could not be recorded, nothing removed\r\n", pszQueue);
@@ -245,8 +269,9 @@ static BOOL RestoreSecurity(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord,
     return bSet || NotRestored(ctx, pszQueue, "Security", dwError);
 }
 
-// The record's printer data values on the queue (SetPrinterData), each on
-// its own. FALSE after an error line for each value that was refused.
+// The record's printer data values on the queue's "PrinterDriverData" key
+// (SetPrinterDataEx), each on its own. FALSE after an error line for each
+// value that was refused.
 static BOOL RestorePrinterData(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue)
 {
     HKEY hData = NULL;
@@ -254,18 +279,20 @@ static BOOL RestorePrinterData(CInstallContext &ctx, HANDLE hPrinter, HKEY hReco
         return TRUE;  // none recorded
     BOOL bResult = TRUE;
     for (DWORD i = 0;; i++) {
-        char szName[INF_PATH_MAX * 2];
-        DWORD cchName = sizeof(szName), dwType = 0, cbData = 0;
-        LONG lStatus = RegEnumValueA(hData, i, szName, &cchName, NULL, &dwType, NULL, &cbData);
+        WCHAR szName[INF_PATH_MAX * 2];
+        DWORD cchName = sizeof(szName) / sizeof(szName[0]), dwType = 0, cbData = 0;
+        LONG lStatus = RegEnumValueW(hData, i, szName, &cchName, NULL, &dwType, NULL, &cbData);
         if (lStatus == ERROR_NO_MORE_ITEMS)
             break;
-        std::vector<BYTE> data;
-        if (lStatus != ERROR_SUCCESS || !ReadRecordValue(ctx, hData, szName, data, &dwType)) {
+        std::vector<BYTE> data(cbData + 2, 0);
+        if (lStatus == ERROR_SUCCESS)
+            lStatus = RegQueryValueExW(hData, szName, NULL, &dwType, data.data(), &cbData);
+        if (lStatus != ERROR_SUCCESS) {
             bResult = NotRestored(ctx, pszQueue, "PrinterData", lStatus);
             break;
         }
-        DWORD dwStatus = SetPrinterDataA(hPrinter, szName, dwType, data.data(), (DWORD)data.size());
-        LogStep(ctx, dwStatus == ERROR_SUCCESS, "::SetPrinterData([%s],[%s]) E %d %s", pszQueue, szName, dwStatus,
+        DWORD dwStatus = SetPrinterDataExW(hPrinter, kDriverDataKey, szName, dwType, data.data(), cbData);
+        LogStep(ctx, dwStatus == ERROR_SUCCESS, "::SetPrinterDataEx([%s],%d) E %d %s", pszQueue, i, dwStatus,
                 SysErrorText(dwStatus).c_str());
         if (dwStatus != ERROR_SUCCESS)
             bResult = NotRestored(ctx, pszQueue, "PrinterData", dwStatus);

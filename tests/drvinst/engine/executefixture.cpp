@@ -188,11 +188,19 @@ BOOL ExecuteTest::RunSecondPhase(CInstallContext &c, const std::string &command)
 void ExecuteTest::PrepareSecondPhase(CInstallContext &c, const std::string &command)
 {
     RemoveRunOnceEntries();
+    PrepareSecondPhaseLine(c, command);
+    c.KeepPhaseRegistered();  // as RunOperation does first
+    EXPECT_TRUE(c.SetupSysInfo()) << c.GetErrorText();
+    EXPECT_TRUE(c.ParseInf()) << c.GetErrorText();
+    EXPECT_TRUE(c.SetupSplInfo());
+}
+
+void ExecuteTest::PrepareSecondPhaseLine(CInstallContext &c, const std::string &command)
+{
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
     EXPECT_TRUE(c.ParseArguments(line.data()));
     c.m_pCommandLine = AllocSplStr(command.c_str());
-    c.KeepPhaseRegistered();  // as RunOperation does first
     // The program Windows starts is the working folder's copy.
     std::string program = m_work + "\\execute_test.exe";
     c.m_pExeFileName = AllocSplStr(program.c_str());
@@ -201,9 +209,6 @@ void ExecuteTest::PrepareSecondPhase(CInstallContext &c, const std::string &comm
     FreeSplStr(c.m_pLogFileName);
     c.m_pLogFileName = AllocSplStr(m_logPath.c_str());
     EXPECT_TRUE(c.m_bRunOnce);
-    EXPECT_TRUE(c.SetupSysInfo()) << c.GetErrorText();
-    EXPECT_TRUE(c.ParseInf()) << c.GetErrorText();
-    EXPECT_TRUE(c.SetupSplInfo());
     c.m_pDialogs = &m_dialogs;
 }
 

@@ -99,6 +99,9 @@ protected:
     BOOL RunSecondPhase(CInstallContext &c, const std::string &command);
     // RunSecondPhase up to Excecute, which is left to the caller.
     void PrepareSecondPhase(CInstallContext &c, const std::string &command);
+    // Only the command line read and the program, log and dialogs set: the
+    // context as the program has it before RunOperation.
+    void PrepareSecondPhaseLine(CInstallContext &c, const std::string &command);
     // One operation on a model as the program runs it: c readied for model
     // on port with *mode set (PrepareRun), then Excecute's result.
     void PrepareRun(const char *model, const char *port, BOOL CInstallContext::*mode, CInstallContext &c);
