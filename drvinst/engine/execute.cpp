@@ -403,10 +403,11 @@ static BOOL UninstallSecondPhase(CInstallContext &ctx)
     return !ctx.m_bReplaceAtRestart || AskForRestart(ctx);
 }
 
-// An install that failed once it began to add components takes back what
-// this run made: its queue; the driver with its registry lines and Uninstall
-// entry when the driver was not there before (they may serve other queues
-// otherwise); and the print processor and monitor when this run added them.
+// An install that failed once it began to copy files takes back what this
+// run made: its queue; the driver with its registry lines, files and
+// Uninstall entry when the driver was not there before (they may serve other
+// queues otherwise); and the print processor and monitor when this run
+// added them.
 // Always FALSE; the error text stays the failing step's.
 static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
 {
@@ -416,6 +417,7 @@ static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
     if (!bDriverWasThere) {
         ctx.DelReg();
         ctx.DelDrv();
+        ctx.DelFiles(TRUE);     // those no other driver names; one in use stays
         ctx.DelUninstallKey();  // written whole, then a failed close of its parent key
     }
     if (ctx.m_bProcAdded)
@@ -434,13 +436,12 @@ static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
 // queue was made takes back what this run made.
 static BOOL Install(CInstallContext &ctx)
 {
-    if (!UninstallStringFits(ctx) || !ctx.CheckPackageFiles() || !ctx.CopyToWorkingFolder() || !ctx.CopyInfFiles() ||
-        !ctx.EnumDrv())
+    if (!UninstallStringFits(ctx) || !ctx.CheckPackageFiles() || !ctx.CopyToWorkingFolder() || !ctx.EnumDrv())
         return FALSE;
     BOOL bDriverWasThere = FindEnumDrv(ctx, ctx.m_DriverInfo3.pName) != NULL;
     ctx.m_strQueueAdded.clear();
     ctx.m_bMonitorAdded = ctx.m_bProcAdded = FALSE;
-    if (!ctx.AddMon() || !ctx.AddProc() || !ctx.AddDrv())
+    if (!ctx.CopyInfFiles() || !ctx.AddMon() || !ctx.AddProc() || !ctx.AddDrv())
         return TakeBackInstall(ctx, bDriverWasThere);
     if (!CInstallContext::IsGenericUsbPort(ctx.m_pPortName)) {
         if (!ctx.AddQueue() || !ctx.AddReg() || !ctx.AddRegLptEnum())
@@ -483,8 +484,9 @@ BOOL CInstallContext::Excecute()
     BOOL bResult = ExcecuteSteps();
     // A second phase that did all its work (a restart that could not be
     // started aside) is no longer pending; one that did not stays registered.
-    if (m_bRunOnce && m_bPhaseFinished)
-        ClearPendingPhase();
+    // One whose registration cannot be removed fails: it runs once more.
+    if (m_bRunOnce && m_bPhaseFinished && !ClearPendingPhase())
+        bResult = FALSE;
     UnlockInf(*this, hLock);
     return bResult;
 }

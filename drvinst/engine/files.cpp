@@ -76,7 +76,8 @@ static BOOL CopyListedFile(CInstallContext &ctx, const char *pszSource, const ch
  * name, the target name when it has none), the INF and this program in the
  * INF's folder: checked before an install or reinstall changes anything, so
  * that a package folder without its files removes no queue it cannot put
- * back. FALSE after "CheckPackageFiles() Missing [<path>] E <code> <text>"
+ * back. FALSE after "CheckPackageFiles() Missing [<path>] ::GetFileAttributes
+ * R <result> E <code> <text>"
  * for each file that is not there. After SetupSysInfo, ParseInf. */
 BOOL CInstallContext::CheckPackageFiles()
 {
@@ -95,7 +96,8 @@ BOOL CInstallContext::CheckPackageFiles()
         if (dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
             continue;
         DWORD dwError = dwAttr == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
-        LogErr("CheckPackageFiles() Missing [%s] E %d %s", path.c_str(), dwError, SysErrorText(dwError).c_str());
+        LogErr("CheckPackageFiles() Missing [%s] ::GetFileAttributes R %d E %d %s", path.c_str(), dwAttr, dwError,
+               SysErrorText(dwError).c_str());
         bResult = FALSE;
     }
     return bResult;

@@ -43,21 +43,31 @@ static BOOL ReadText(CInstallContext &ctx, const char *pszKey, const char *pszVa
 }
 
 // Writes (pszText) or deletes (NULL; one not there counts as deleted) a text
-// value of HKLM\pszKey, the key created when missing. FALSE after an error line.
+// value of HKLM\pszKey, the key created when missing. FALSE after an error
+// line that names the call that failed.
 static BOOL WriteText(CInstallContext &ctx, const char *pszKey, const char *pszValue, const char *pszText)
 {
     HKEY hKey = NULL;
     LONG lStatus = pszText ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, NULL, REG_OPTION_NON_VOLATILE,
                                              kWriteAccess, NULL, &hKey, NULL)
                            : RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, kWriteAccess, &hKey);
-    if (lStatus == ERROR_SUCCESS) {
-        lStatus = pszText ? RegSetValueExA(hKey, pszValue, 0, REG_SZ, (const BYTE *)pszText, lstrlenA(pszText) + 1)
-                          : RegDeleteValueA(hKey, pszValue);
-        RegCloseKey(hKey);
+    if (lStatus != ERROR_SUCCESS) {
+        BOOL bGone = !pszText && lStatus == ERROR_FILE_NOT_FOUND;
+        LogStep(ctx, bGone, pszText ? "::RegCreateKeyEx([%s]) E %d %s" : "::RegOpenKeyEx([%s]) E %d %s", pszKey,
+                lStatus, SysErrorText(lStatus).c_str());
+        SetLastError(lStatus);
+        return bGone;
     }
+    lStatus = pszText ? RegSetValueExA(hKey, pszValue, 0, REG_SZ, (const BYTE *)pszText, lstrlenA(pszText) + 1)
+                      : RegDeleteValueA(hKey, pszValue);
+    RegCloseKey(hKey);
     BOOL bDone = lStatus == ERROR_SUCCESS || (!pszText && lStatus == ERROR_FILE_NOT_FOUND);
-    LogStep(ctx, bDone, pszText ? "::RegSetValueEx([%s],[%s],[%s]) E %d %s" : "::RegDeleteValue([%s],[%s]%s) E %d %s",
-            pszKey, pszValue, pszText ? pszText : "", lStatus, SysErrorText(lStatus).c_str());
+    if (pszText)
+        LogStep(ctx, bDone, "::RegSetValueEx([%s],[%s],[%s]) E %d %s", pszKey, pszValue, pszText, lStatus,
+                SysErrorText(lStatus).c_str());
+    else
+        LogStep(ctx, bDone, "::RegDeleteValue([%s],[%s]) E %d %s", pszKey, pszValue, lStatus,
+                SysErrorText(lStatus).c_str());
     SetLastError(lStatus);
     return bDone;
 }

@@ -121,7 +121,10 @@ int CInstallApp::Finish(CInstallContext &ctx)
     if (ctx.m_bInstall || ctx.m_bUninstall || ctx.m_bReinstall || ctx.m_bCopy || ctx.m_bRunOnce || ctx.m_bBadCommand ||
         ctx.m_bUsage) {
         ctx.LogErr("Finish() bad command line: /finish takes no operation\r\n");
+        ctx.LogDbg("Quiet() exit code %d\r\n", EXIT_BAD_COMMAND);
         return EXIT_BAD_COMMAND;
     }
-    return (int)ctx.FinishPendingPhases();
+    int nCode = (int)ctx.FinishPendingPhases();
+    ctx.LogDbg("Quiet() exit code %d\r\n", nCode);
+    return nCode;
 }

@@ -1,5 +1,6 @@
 // The fault sweep: each Win32 call that an operation of the engine makes
-// fails once in turn (through the fault layer, armed around Excecute only),
+// fails once in turn (through the fault layer, armed from the start of the
+// run: its preparation, SetupSysInfo, ParseInf and SetupSplInfo, included),
 // from a machine with the model on LPT1:, a second queue of it on LPT2: and
 // the package's second model on LPT3:. After each run the machine is as
 // before, or complete, or has the second phase registered with records of
@@ -12,6 +13,7 @@
 #include "executefixture.h"
 #include "faultlayer.h"
 #include "regkeys.h"
+#include "splstr.h"
 #include "testenv.h"
 #include <chrono>
 #include <stdio.h>
@@ -32,10 +34,9 @@ bool IsSecondPhase(Operation op)
     return op == kReinstallSecond || op == kUninstallSecond;
 }
 
-// What says where an operation stands: queues, drivers, the registry keys
-// the installer writes (RunOnce included) and the records. Files stay out:
-// a failed install may leave the files it copied, and a removed driver's
-// files go in the second phase.
+// What says where an operation stands: queues, drivers, monitors, print
+// processors, the files an install puts in place, the registry keys the
+// installer writes (RunOnce included) and the records.
 std::string QueueKey(const std::string &queue);
 
 // Queues as "name|port|driver": a queue the second phase found in place
@@ -51,7 +52,9 @@ std::vector<std::string> QueueKeys(const std::vector<std::string> &queues)
 std::string Difference(const MachineState &a, const MachineState &b)
 {
     return Changes(QueueKeys(a.spooler.queues), QueueKeys(b.spooler.queues)) +
-           Changes(a.spooler.drivers, b.spooler.drivers) + Changes(a.keys, b.keys) + Changes(a.records, b.records);
+           Changes(a.spooler.drivers, b.spooler.drivers) + Changes(a.spooler.monitors, b.spooler.monitors) +
+           Changes(a.spooler.processors, b.spooler.processors) + Changes(a.files, b.files) + Changes(a.keys, b.keys) +
+           Changes(a.records, b.records);
 }
 
 // The same without the records: records that no registered second phase
@@ -136,28 +139,44 @@ protected:
         m_dialogs.calls.clear();
     }
 
-    // The operation with call nFailAt failing (none for 0); c keeps its result.
+    // The operation as the program runs it, from its preparation on
+    // (RunOperation), with call nFailAt failing (none for 0); c keeps its
+    // result.
     BOOL Operate(Operation op, int nFailAt, CInstallContext &c)
     {
         if (IsSecondPhase(op)) {
-            PrepareSecondPhase(c, m_command);
+            RemoveRunOnceEntries();
+            PrepareSecondPhaseLine(c, m_command);
         } else {
-            BOOL CInstallContext::*mode = op == kInstall          ? &CInstallContext::m_bInstall
-                                          : op == kReinstallFirst ? &CInstallContext::m_bReinstall
-                                                                  : &CInstallContext::m_bUninstall;
-            PrepareRun(kModel, "LPT1:", mode, c);
+            FreeSplStr(c.m_pLogFileName);
+            c.m_pLogFileName = AllocSplStr(m_logPath.c_str());
+            c.SetInfFileName((m_package + "\\TZ.INF").c_str());
+            c.SetPrinterName(kModel);
+            c.SetPortName("LPT1:");
+            SetProgram(c);
+            c.*(op == kInstall          ? &CInstallContext::m_bInstall
+                : op == kReinstallFirst ? &CInstallContext::m_bReinstall
+                                        : &CInstallContext::m_bUninstall) = TRUE;
         }
         FaultArm(nFailAt);
-        BOOL bDone = c.Excecute();
+        BOOL bDone = c.RunOperation(&m_dialogs);
         FaultDisarm();
         return bDone;
     }
 
-    // Runs what waits under RunOnce, as the next start would; FALSE when
+    // The pending second phase's command: RunOnce's, or its durable record's
+    // when Windows took that; "(none)" when nothing waits.
+    static std::string PendingCommand()
+    {
+        std::string command = RegText(kRunOnceKey, "TZ.INF");
+        return command != "(none)" ? command : RegText("SOFTWARE\\Ostrel\\Pending", "TZ.INF");
+    }
+
+    // Runs what waits, as the next start (or /finish) would; FALSE when
     // nothing waits.
     BOOL RunPending()
     {
-        std::string command = RegText(kRunOnceKey, "TZ.INF");
+        std::string command = PendingCommand();
         if (command == "(none)")
             return FALSE;
         CInstallContext second;
@@ -219,7 +238,7 @@ TEST_P(FaultSweepTest, EachCallFailingLeavesAStateARetryCompletes)
             continue;
 
         MachineState now = Snapshot(m_work);
-        bool pending = RegText(kRunOnceKey, "TZ.INF") != "(none)";
+        bool pending = PendingCommand() != "(none)";
         bool asBefore = pending ? Difference(before, now).empty() : DifferenceButRecords(before, now).empty();
         bool isComplete = Difference(complete, now).empty();
         std::vector<std::string> records = Records();

@@ -299,7 +299,7 @@ TEST_F(UpgradeTest, PackageFolderMissingAFileChangesNothing)
     MachineState clean = Snapshot(m_work);
     CInstallContext install;
     EXPECT_FALSE(Run(kModel, "LPT1:", &CInstallContext::m_bInstall, install));
-    EXPECT_EQ(0u, install.m_strError.find("CheckPackageFiles() Missing [" + file + "] E 2 ")) << install.m_strError;
+    EXPECT_EQ(0u, install.m_strError.find("CheckPackageFiles() Missing [" + file + "] ::GetFileAttributes R -1 E 2 ")) << install.m_strError;
     EXPECT_EQ("", Changes(clean, Snapshot(m_work)));
 
     HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);

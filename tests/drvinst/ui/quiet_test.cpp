@@ -5,6 +5,7 @@
 // after the restart: the registered RunOnce command, taken out of RunOnce.
 #include "drvinstdriver.h"
 #include "installerfixture.h"
+#include "regkeys.h"
 #include "testenv.h"
 #include "windowdriver.h"
 #include <string.h>
@@ -113,6 +114,8 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
          "/Uninstall"},
         {"reinstall", kInstalled, std::string(kLine) + "/Reinstall /quiet" + log, 3010, kSecondPhasePending,
          "/Reinstall"},
+        {"/finish with nothing pending", kClean, "/quiet /finish" + log, 0, kClean},
+        {"/finish with an operation", kClean, std::string(kLine) + "/Install /quiet /finish" + log, 1639, kClean},
         // Last: refused while the uninstall's second phase waits, RunOnce untouched.
         {"an install while a second phase is pending", kSecondPhasePending, std::string(kLine) + "/Install /quiet" + log,
          1618, kSecondPhasePending, "/Uninstall"},
@@ -143,6 +146,54 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
         ExpectState(!strcmp(row.runOnce, "/Reinstall") ? kInstalled : kClean, "",
                     "after the second phase");
     }
+    Reset();
+}
+
+// A pending second phase that no administrator's logon starts is finished
+// by "/quiet /finish", as a start-up script or deployment tool runs it after
+// the restart: with RunOnce taken or still there, into the same log.
+TEST_F(QuietTest, FinishRunsThePendingSecondPhaseWithoutALogon)
+{
+    for (bool runOnceTaken : {true, false}) {
+        SCOPED_TRACE(runOnceTaken ? "RunOnce taken" : "RunOnce still there");
+        Reset();
+        ASSERT_NO_FATAL_FAILURE(Reach(kInstalled));
+        ASSERT_EQ(3010u, RunProgram(m_exe, std::string(kLine) + "/Reinstall /quiet"));
+        if (runOnceTaken)
+            RemoveRunOnceEntries();
+        DeleteFileA((m_package + "\\finish.log").c_str());
+        EXPECT_EQ(0u, RunProgram(m_exe, "/quiet /finish /log finish.log"));
+        ExpectState(kInstalled, "", "after /finish");
+        EXPECT_TRUE(RunOnceNames().empty());
+        EXPECT_EQ("(none)", RegText("SOFTWARE\\Ostrel\\Pending", "TZ.INF"));
+        std::string path = m_package + "\\finish.log";
+        std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
+        EXPECT_NE(std::string::npos, text.find("DBG Finish() Pending [")) << text;
+        EXPECT_NE(std::string::npos, text.find("DBG Excecute() Finished: nothing of [TZ.INF] is pending")) << text;
+        EXPECT_EQ(0u, RunProgram(m_exe, "/quiet /finish"));  // nothing left
+    }
+    Reset();
+}
+
+// A first phase that registered its second phase and then failed (here the
+// monitor's values cannot be removed) answers 3010: the restart and the
+// second phase put back what it recorded, so the tool must restart.
+TEST_F(QuietTest, FirstPhaseThatFailsAfterRegisteringAsksForTheRestart)
+{
+    Reset();
+    ASSERT_NO_FATAL_FAILURE(Reach(kInstalled));
+    const std::string dacl = DaclText(kMonitorKey);
+    ASSERT_TRUE(CreateReadOnlyKey(kMonitorKey));
+    DeleteFileA((m_package + "\\quiet.log").c_str());
+    DWORD code = RunProgram(m_exe, std::string(kLine) + "/Reinstall /quiet /log quiet.log");
+    EXPECT_TRUE(SetDaclText(kMonitorKey, dacl.c_str()));
+    EXPECT_EQ(3010u, code);
+    std::string path = m_package + "\\quiet.log";
+    std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
+    EXPECT_NE(std::string::npos, text.find("ERR Quiet() failed: (a second phase is registered")) << text;
+    ExpectState(kSecondPhasePending, "/Reinstall", "after the failed first phase");
+    EXPECT_EQ(0u, RunSecondPhaseCommand());
+    ExpectState(kInstalled, "", "after the second phase");
     Reset();
 }
 
