@@ -3,15 +3,13 @@
 // processors, the files of the driver, processor, system, INF and kept-copy
 // folders, the registry keys the installer writes), for the package test to
 // compare before the install and after the uninstall. The saved queue
-// records and the working folder stay on purpose and are left out.
+// records stay on purpose and are left out.
 #include "executefixture.h"
 #include <stdio.h>
 
 int main()
 {
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    MachineState s = Snapshot(std::string(temp) + "OstrelTZ.INF", true);
+    MachineState s = Snapshot(KeptDirA(), true);
     const struct {
         const char *kind;
         const std::vector<std::string> *list;

@@ -8,7 +8,8 @@
 # prefix's server (Wine runs RunOnce at the next start), and the state
 # afterwards compared from a fresh process with the state before the
 # install (statesnap.exe: spooler, files, registry): nothing of the package
-# left, nothing else removed.
+# left, nothing else removed. Then an upgrade over an older package keeps
+# every setting of two configured queues (queueconf.exe).
 #   zip_test.sh ARCH BUILDDIR ZIP
 set -u
 arch=$1; bdir=$(cd "$2" && pwd); zip=$3
@@ -77,6 +78,42 @@ leftover='^processor KZT TZ Print Processor'
 diff <(grep -v "$leftover" "$bdir/package-before.txt") <(grep -v "$leftover" "$bdir/package-after.txt") \
   > "$bdir/package-state.diff"
 check "the state after the uninstall equals the state before (package-state.diff)" 0 $?
+
+# An upgrade: this package installed over an older one (its TZ.INF with a
+# lower DriverVer and another rendering library: what an earlier build
+# ships), with the model's queue and a second one configured as an
+# administrator does. The install finds other driver files and becomes a
+# reinstall (3010); the restart runs its second phase, /finish finds nothing
+# left, and every queue has every setting it had, with the new files.
+older="$prefix/drive_c/tz-host-older"
+rm -rf "$older"; cp -r "$package" "$older"
+sed -i "s/^DriverVer=\([0-9\/]*\),$version[.]0\r\$/DriverVer=\1,0.9.0.0\r/" "$older/TZ.INF"
+check "the older package's DriverVer" 1 "$(grep -c "^DriverVer=[0-9/]*,0.9.0.0"$'\r' "$older/TZ.INF")"
+printf 'an earlier build' >> "$older/KZTTZDRV.DLL"
+(cd "$older" && wr ./drvinst.exe TZ.INF "Ostrel TZ-1000" LPT1: /Install /quiet)
+check "the older package's install exit code" 0 $?
+q() { (cd "$bdir/bin" && wr ./queueconf.exe "$@"); }
+q add "Ostrel TZ-1000 Office" "Ostrel TZ-1000" LPT2:
+check "a second queue of the model" 0 $?
+for queue in "Ostrel TZ-1000" "Ostrel TZ-1000 Office"; do
+  q set "$queue"; check "$queue configured" 0 $?
+  q show "$queue" > "$bdir/package-upgrade-before-${queue// /_}.txt"
+done
+(cd "$package" && wr ./drvinst.exe TZ.INF "Ostrel TZ-1000" LPT1: /Install /quiet /log upgrade.log)
+check "upgrade exit code (3010: a reinstall waits for the restart, low 8 bits)" $((3010 & 255)) $?
+WINEPREFIX="$prefix" timeout 30 wineserver -k >/dev/null 2>&1
+(cd "$package" && wr ./drvinst.exe /quiet /finish /log upgrade.log)
+check "/finish after the restart: nothing left to finish" 0 $?
+for queue in "Ostrel TZ-1000" "Ostrel TZ-1000 Office"; do
+  name=${queue// /_}
+  q show "$queue" > "$bdir/package-upgrade-after-$name.txt"
+  check "$queue: every setting kept (package-upgrade-*-$name.txt)" 0 \
+    "$(cmp -s "$bdir/package-upgrade-before-$name.txt" "$bdir/package-upgrade-after-$name.txt"; echo $?)"
+done
+check "the settings compared include the copies" 1 "$(grep -c '^devmode copies 3 ' "$bdir/package-upgrade-after-Ostrel_TZ-1000.txt")"
+installed=$(find "$prefix/drive_c/windows/system32/spool/drivers" -path '*/3/KZTTZDRV.DLL' | head -1)
+check "the new rendering library installed" 0 "$(cmp -s "$installed" "$package/KZTTZDRV.DLL"; echo $?)"
+check "RunOnce and the durable record are gone" 1 "$(grep -c 'DBG Finish() exit code 0' "$package/upgrade.log")"
 
 WINEPREFIX="$prefix" timeout 30 wineserver -k >/dev/null 2>&1
 [ "$failures" = 0 ] && echo "package test passed" || { head -40 "$bdir/package-state.diff"; exit 1; }

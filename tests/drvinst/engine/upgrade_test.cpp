@@ -5,6 +5,7 @@
 #include "executefixture.h"
 #include "foldersecurity.h"
 #include "queuestandin.h"
+#include "queuesettingsfixture.h"
 #include "regkeys.h"
 #include "splstr.h"
 #include "testenv.h"
@@ -13,88 +14,6 @@
 namespace {
 
 const char kPendingKey[] = "SOFTWARE\\Ostrel\\Pending";
-
-// Everything a queue has that a reinstall must keep, read back through this
-// program's spooler calls (the stand-in answers what Wine lacks): one line
-// per field.
-std::string QueueSettings(const char *queue, const QueueStandIn &standIn)
-{
-    PRINTER_DEFAULTSA defaults = {NULL, NULL, PRINTER_ALL_ACCESS};
-    HANDLE h = NULL;
-    if (!OpenPrinterA((LPSTR)queue, &h, &defaults))
-        return "(no queue)";
-    DWORD cb = 0;
-    GetPrinterA(h, 2, NULL, 0, &cb);
-    std::vector<BYTE> buffer(cb + 2048);
-    std::string s;
-    if (GetPrinterA(h, 2, buffer.data(), (DWORD)buffer.size(), &cb)) {
-        const PRINTER_INFO_2A &p = *(const PRINTER_INFO_2A *)buffer.data();
-        auto text = [](const char *psz) { return psz ? std::string(psz) : std::string("(null)"); };
-        s += "port " + text(p.pPortName) + "\nshare " + text(p.pShareName) + "\ncomment " + text(p.pComment) +
-             "\nlocation " + text(p.pLocation) + "\nsepfile " + text(p.pSepFile) + "\nprocessor " +
-             text(p.pPrintProcessor) + "\ndatatype " + text(p.pDatatype) + "\nparameters " + text(p.pParameters) +
-             "\nattributes " + std::to_string(p.Attributes) + "\npriority " + std::to_string(p.Priority) + "/" +
-             std::to_string(p.DefaultPriority) + "\nhours " + std::to_string(p.StartTime) + "-" +
-             std::to_string(p.UntilTime) + "\n";
-        if (p.pDevMode)
-            s += "devmode copies " + std::to_string(p.pDevMode->dmCopies) + " fields " +
-                 std::to_string(p.pDevMode->dmFields) + " size " +
-                 std::to_string(p.pDevMode->dmSize + p.pDevMode->dmDriverExtra) + "\n";
-    }
-    s += "security " + standIn.SecurityOf(queue) + "\n";
-    for (const char *value : {"TZ Mode", "TZ Name", "TZ Table"}) {
-        BYTE data[64] = {};
-        DWORD type = 0, cbData = 0;
-        DWORD status = GetPrinterDataA(h, (LPSTR)value, &type, data, sizeof(data), &cbData);
-        s += std::string("data ") + value + " " + std::to_string(status) + " " + std::to_string(type) + " " +
-             std::string((const char *)data, status ? 0 : cbData) + "\n";
-    }
-    ClosePrinter(h);
-    return s;
-}
-
-// Gives the queue a setting of every kind an administrator may change.
-void ConfigureQueue(const char *queue)
-{
-    PRINTER_DEFAULTSA defaults = {NULL, NULL, PRINTER_ALL_ACCESS};
-    HANDLE h = NULL;
-    ASSERT_TRUE(OpenPrinterA((LPSTR)queue, &h, &defaults));
-    DWORD cb = 0;
-    GetPrinterA(h, 2, NULL, 0, &cb);
-    std::vector<BYTE> buffer(cb + 2048);
-    ASSERT_TRUE(GetPrinterA(h, 2, buffer.data(), (DWORD)buffer.size(), &cb));
-    PRINTER_INFO_2A p = *(PRINTER_INFO_2A *)buffer.data();
-    p.pShareName = (LPSTR) "TZ1000";
-    p.pComment = (LPSTR) "Plotter of the drawing office";
-    p.pLocation = (LPSTR) "Building 2, room 14";
-    p.pSepFile = (LPSTR) "C:\\windows\\system32\\pcl.sep";
-    p.pParameters = (LPSTR) "fast";
-    p.Attributes |= PRINTER_ATTRIBUTE_SHARED | PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS;
-    p.Priority = 7;
-    p.DefaultPriority = 3;
-    p.StartTime = 420;
-    p.UntilTime = 1140;
-    ASSERT_TRUE(p.pDevMode);
-    std::vector<BYTE> devmode((BYTE *)p.pDevMode, (BYTE *)p.pDevMode + p.pDevMode->dmSize + p.pDevMode->dmDriverExtra);
-    p.pDevMode = (DEVMODEA *)devmode.data();
-    p.pDevMode->dmCopies = 3;
-    p.pDevMode->dmFields |= DM_COPIES;
-    p.pSecurityDescriptor = NULL;
-    ASSERT_TRUE(SetPrinterA(h, 2, (LPBYTE)&p, 0));
-    PSECURITY_DESCRIPTOR sd = NULL;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "O:BAG:SYD:(A;;0xf000c;;;BA)(A;;0x20008;;;BU)(A;;0xf000c;;;S-1-5-21-1-2-3-1001)", SDDL_REVISION_1, &sd, NULL));
-    PRINTER_INFO_3 security = {sd};
-    ASSERT_TRUE(SetPrinterA(h, 3, (LPBYTE)&security, 0));
-    LocalFree(sd);
-    DWORD mode = 5;
-    const char name[] = "wide";
-    const BYTE table[] = {1, 0, 2, 0, 0xFF};
-    ASSERT_EQ(0u, SetPrinterDataA(h, (LPSTR) "TZ Mode", REG_DWORD, (LPBYTE)&mode, sizeof(mode)));
-    ASSERT_EQ(0u, SetPrinterDataA(h, (LPSTR) "TZ Name", REG_SZ, (LPBYTE)name, sizeof(name)));
-    ASSERT_EQ(0u, SetPrinterDataA(h, (LPSTR) "TZ Table", REG_BINARY, (LPBYTE)table, sizeof(table)));
-    ClosePrinter(h);
-}
 
 }  // namespace
 
@@ -241,13 +160,13 @@ TEST_F(UpgradeTest, ReinstallPutsEveryQueueBackWithEverySetting)
     ASSERT_TRUE(standIn.Installed());
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_TRUE(AddTestQueue("Ostrel TZ-1000 Office", kModel, "LPT2:"));
-    ASSERT_NO_FATAL_FAILURE(ConfigureQueue(kModel));
-    const std::string model = QueueSettings(kModel, standIn), office = QueueSettings("Ostrel TZ-1000 Office", standIn);
+    ASSERT_TRUE(ConfigureQueue(kModel, true));
+    const std::string model = QueueSettings(kModel, &standIn), office = QueueSettings("Ostrel TZ-1000 Office", &standIn);
     ASSERT_NE(std::string::npos, model.find("copies 3"));
 
     ASSERT_NO_FATAL_FAILURE(BothPhases(&CInstallContext::m_bReinstall, "reinstall"));
-    EXPECT_EQ(model, QueueSettings(kModel, standIn));
-    EXPECT_EQ(office, QueueSettings("Ostrel TZ-1000 Office", standIn));
+    EXPECT_EQ(model, QueueSettings(kModel, &standIn));
+    EXPECT_EQ(office, QueueSettings("Ostrel TZ-1000 Office", &standIn));
     EXPECT_FALSE(LogHasStart("ERR "));
 }
 
