@@ -105,6 +105,8 @@ static BOOL IsMachineAccount(PSID pSid)
  * the call that failed). A folder without an access list is open to all. */
 BOOL CInstallContext::CheckMachineFolder(const char *pszFolder)
 {
+    if (!m_bWinNT)
+        return TRUE;  // Windows 95/98 keeps no owner or access list for files
     PSID pOwner = NULL;
     PACL pDacl = NULL;
     PSECURITY_DESCRIPTOR pSd = NULL;
@@ -158,16 +160,17 @@ BOOL CInstallContext::ReadyMachineFolder(const char *pszFolder)
     LogDbg("::GetFileAttributes([%s]) R %d E %d %s", pszFolder, dwAttr, dwError, SysErrorText(dwError).c_str());
     if (!bFolder) {
         SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, FALSE};
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kFolderSddl, SDDL_REVISION_1,
-                                                                  &sa.lpSecurityDescriptor, NULL)) {
+        if (m_bWinNT && !ConvertStringSecurityDescriptorToSecurityDescriptorA(kFolderSddl, SDDL_REVISION_1,
+                                                                              &sa.lpSecurityDescriptor, NULL)) {
             dwError = GetLastError();
             LogErr("::ConvertStringSecurityDescriptorToSecurityDescriptor R 0 E %d %s", dwError,
                    SysErrorText(dwError).c_str());
             return FALSE;
         }
-        BOOL bCreated = CreateDirectoryA(pszFolder, &sa);
+        BOOL bCreated = CreateDirectoryA(pszFolder, sa.lpSecurityDescriptor ? &sa : NULL);
         dwError = GetLastError();
-        LocalFree(sa.lpSecurityDescriptor);
+        if (sa.lpSecurityDescriptor)
+            LocalFree(sa.lpSecurityDescriptor);
         if (!bCreated) {
             LogErr("::CreateDirectory([%s]) R %d E %d %s", pszFolder, bCreated, dwError,
                    SysErrorText(dwError).c_str());
