@@ -64,13 +64,29 @@ static std::string SidText(PSID pSid)
     return strText;
 }
 
+// Whether two folder paths name the same folder (case and a trailing
+// backslash aside); FALSE when either is missing.
+static BOOL SameFolder(const char *psz1, const char *psz2)
+{
+    if (!psz1 || !psz2)
+        return FALSE;
+    std::string str1 = psz1, str2 = psz2;
+    while (!str1.empty() && str1.back() == '\\')
+        str1.pop_back();
+    while (!str2.empty() && str2.back() == '\\')
+        str2.pop_back();
+    return !StrCmpI(str1.c_str(), str2.c_str());
+}
+
 // SYSTEM, Administrators and TrustedInstaller, and the user this program
-// runs as when it runs as an administrator: the accounts that may own or
-// change the folder.
-static BOOL IsMachineAccount(PSID pSid)
+// runs as when it runs as an administrator (*pbSelf then): the accounts
+// that may own or change the folder.
+static BOOL IsMachineAccount(PSID pSid, BOOL *pbSelf = NULL)
 {
     static const char *const kSids[] = {"S-1-5-18", "S-1-5-32-544",
                                         "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
+    if (pbSelf)
+        *pbSelf = FALSE;
     std::string strSid = SidText(pSid);
     for (const char *pszSid : kSids) {
         if (strSid == pszSid)
@@ -95,18 +111,23 @@ static BOOL IsMachineAccount(PSID pSid)
             bAdmin = FALSE;
         FreeSid(pAdmins);
     }
+    if (pbSelf)
+        *pbSelf = bAdmin;
     return bAdmin;
 }
 
-/* TRUE when only machine accounts (IsMachineAccount) own pszFolder and may
- * change it: its owner is one, and no entry of its access list that applies
- * to the folder itself lets another account add, replace or remove files or
- * change the list. FALSE after an error line that names the account (or
- * the call that failed). A folder without an access list is open to all. */
-BOOL CInstallContext::CheckMachineFolder(const char *pszFolder)
+// Who else may change pszFolder, into strOther: its owner when that is no
+// machine account ("owner <sid>", *pbForeignOwner), or the first account an
+// entry of its access list lets add, replace or remove files or change the
+// list (entries only what is made inside inherits count too: they decide
+// the rights on the program copied there), or everyone without a list; ""
+// when nobody. *pbSelfOwned: the owner is this administrator's own account.
+// FALSE after an error line when the descriptor cannot be read.
+static BOOL FindOtherWriter(CInstallContext &ctx, const char *pszFolder, std::string &strOther, BOOL *pbForeignOwner,
+                            BOOL *pbSelfOwned)
 {
-    if (!m_bWinNT)
-        return TRUE;  // Windows 95/98 keeps no owner or access list for files
+    strOther.clear();
+    *pbForeignOwner = *pbSelfOwned = FALSE;
     PSID pOwner = NULL;
     PACL pDacl = NULL;
     PSECURITY_DESCRIPTOR pSd = NULL;
@@ -114,29 +135,54 @@ BOOL CInstallContext::CheckMachineFolder(const char *pszFolder)
                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner, NULL,
                                            &pDacl, NULL, &pSd);
     if (dwStatus != ERROR_SUCCESS) {
-        LogErr("::GetNamedSecurityInfo([%s]) E %d %s", pszFolder, dwStatus, SysErrorText(dwStatus).c_str());
+        ctx.LogErr("::GetNamedSecurityInfo([%s]) E %d %s", pszFolder, dwStatus, SysErrorText(dwStatus).c_str());
         return FALSE;
     }
-    LogDbg("::GetNamedSecurityInfo([%s]) Owner [%s] E %d %s", pszFolder, SidText(pOwner).c_str(), dwStatus,
-           SysErrorText(dwStatus).c_str());
-    std::string strOther;
-    if (!pOwner || !IsMachineAccount(pOwner)) {
+    ctx.LogDbg("::GetNamedSecurityInfo([%s]) Owner [%s] E %d %s", pszFolder, SidText(pOwner).c_str(), dwStatus,
+               SysErrorText(dwStatus).c_str());
+    if (!pOwner || !IsMachineAccount(pOwner, pbSelfOwned)) {
         strOther = "owner " + SidText(pOwner);
+        *pbForeignOwner = TRUE;
     } else if (!pDacl) {
         strOther = "everyone (no access list)";
     } else {
         for (DWORD i = 0; i < pDacl->AceCount && strOther.empty(); i++) {
             ACE_HEADER *pAce = NULL;
-            if (!GetAce(pDacl, i, (void **)&pAce) || pAce->AceType != ACCESS_ALLOWED_ACE_TYPE ||
-                (pAce->AceFlags & INHERIT_ONLY_ACE))
+            if (!GetAce(pDacl, i, (void **)&pAce) || pAce->AceType == ACCESS_DENIED_ACE_TYPE ||
+                pAce->AceType == SYSTEM_AUDIT_ACE_TYPE)
                 continue;
-            ACCESS_ALLOWED_ACE *pAllowed = (ACCESS_ALLOWED_ACE *)pAce;
-            PSID pSid = (PSID)&pAllowed->SidStart;
-            if ((pAllowed->Mask & kChangeRights) && !IsMachineAccount(pSid))
-                strOther = SidText(pSid);
+            DWORD dwMask = ((ACCESS_ALLOWED_ACE *)pAce)->Mask;  // the same place in every allowing entry
+            if (!(dwMask & kChangeRights))
+                continue;
+            if (pAce->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+                strOther = "an entry of type " + std::to_string(pAce->AceType);  // object or condition entries
+                continue;
+            }
+            PSID pSid = (PSID)&((ACCESS_ALLOWED_ACE *)pAce)->SidStart;
+            std::string strSid = SidText(pSid);
+            // The creator's entry stands for whoever makes a file there: an administrator.
+            BOOL bCreator = (pAce->AceFlags & INHERIT_ONLY_ACE) && (strSid == "S-1-3-0" || strSid == "S-1-3-1");
+            if (!bCreator && !IsMachineAccount(pSid))
+                strOther = strSid;
         }
     }
     LocalFree(pSd);
+    return TRUE;
+}
+
+/* TRUE when only machine accounts own pszFolder and may change it: its
+ * owner is SYSTEM, Administrators, TrustedInstaller or the administrator
+ * running this program, and no entry of its access list lets another
+ * account add, replace or remove files or change the list (FindOtherWriter).
+ * FALSE after an error line that names the account or the failed call. */
+BOOL CInstallContext::CheckMachineFolder(const char *pszFolder)
+{
+    if (!m_bWinNT)
+        return TRUE;  // Windows 95/98 keeps no owner or access list for files
+    std::string strOther;
+    BOOL bForeign = FALSE, bSelf = FALSE;
+    if (!FindOtherWriter(*this, pszFolder, strOther, &bForeign, &bSelf))
+        return FALSE;
     if (strOther.empty())
         return TRUE;
     LogErr("SetupSysInfo() [%s] can be changed by %s: not the machine's own folder, nothing changed\r\n", pszFolder,
@@ -144,8 +190,70 @@ BOOL CInstallContext::CheckMachineFolder(const char *pszFolder)
     return FALSE;
 }
 
+// Removes every file (not folder) in pszFolder. FALSE after an error line.
+static BOOL EmptyFolder(CInstallContext &ctx, const char *pszFolder)
+{
+    WIN32_FIND_DATAA find;
+    std::string strPattern = std::string(pszFolder) + "\\*";
+    HANDLE hFind = FindFirstFileA(strPattern.c_str(), &find);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return TRUE;  // nothing in it
+    BOOL bDeleted = TRUE;
+    do {
+        if (find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        std::string strFile = std::string(pszFolder) + "\\" + find.cFileName;
+        SetFileAttributesA(strFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+        bDeleted = DeleteFileA(strFile.c_str());
+        DWORD dwError = bDeleted ? ERROR_SUCCESS : GetLastError();
+        if (bDeleted)
+            ctx.LogDbg("::DeleteFile([%s]) R 1 E 0 \r\n", strFile.c_str());
+        else
+            ctx.LogErr("::DeleteFile([%s]) R 0 E %d %s", strFile.c_str(), dwError, SysErrorText(dwError).c_str());
+    } while (bDeleted && FindNextFileA(hFind, &find));
+    FindClose(hFind);
+    return bDeleted;
+}
+
+// Gives pszFolder the machine's own owner and access list (kFolderSddl, not
+// inherited). FALSE after an error line.
+static BOOL TakeMachineFolder(CInstallContext &ctx, const char *pszFolder)
+{
+    PSECURITY_DESCRIPTOR pSd = NULL;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kFolderSddl, SDDL_REVISION_1, &pSd, NULL)) {
+        DWORD dwError = GetLastError();
+        ctx.LogErr("::ConvertStringSecurityDescriptorToSecurityDescriptor R 0 E %d %s", dwError,
+                   SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    PSID pOwner = NULL;
+    PACL pDacl = NULL;
+    BOOL bDefaulted = FALSE, bPresent = FALSE;
+    GetSecurityDescriptorOwner(pSd, &pOwner, &bDefaulted);
+    GetSecurityDescriptorDacl(pSd, &bPresent, &pDacl, &bDefaulted);
+    DWORD dwStatus = SetNamedSecurityInfoA(
+        (LPSTR)pszFolder, SE_FILE_OBJECT,
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, pOwner, NULL,
+        pDacl, NULL);
+    LocalFree(pSd);
+    if (dwStatus != ERROR_SUCCESS) {
+        ctx.LogErr("::SetNamedSecurityInfo([%s]) E %d %s", pszFolder, dwStatus, SysErrorText(dwStatus).c_str());
+        return FALSE;
+    }
+    ctx.LogDbg("::SetNamedSecurityInfo([%s]) E %d %s", pszFolder, dwStatus, SysErrorText(dwStatus).c_str());
+    return TRUE;
+}
+
 /* Makes sure pszFolder exists, creating it with the machine's own access
- * list (kFolderSddl) when it is missing, then checks it (CheckMachineFolder).
+ * list (kFolderSddl) when it is missing (or taking the one another run just
+ * made), then checks it (CheckMachineFolder). A run that fills the folder
+ * itself (not a second phase, which needs what its first phase put there)
+ * takes back a folder that a machine account or this administrator owns:
+ * one that lets other accounts in (an earlier version made it under the
+ * programs folder's inherited list) is emptied and given the machine's
+ * list; one owned by this administrator's own account is given the
+ * machine's owner, so that SYSTEM accepts it later. A folder another
+ * account owns, and the one the program runs from, are never taken.
  * FALSE after an error line. */
 BOOL CInstallContext::ReadyMachineFolder(const char *pszFolder)
 {
@@ -171,14 +279,30 @@ BOOL CInstallContext::ReadyMachineFolder(const char *pszFolder)
         dwError = GetLastError();
         if (sa.lpSecurityDescriptor)
             LocalFree(sa.lpSecurityDescriptor);
-        if (!bCreated) {
+        // Another run that made it first: it is checked like any other.
+        BOOL bThere = bCreated || dwError == ERROR_ALREADY_EXISTS;
+        if (!bThere) {
             LogErr("::CreateDirectory([%s]) R %d E %d %s", pszFolder, bCreated, dwError,
                    SysErrorText(dwError).c_str());
             return FALSE;
         }
         LogDbg("::CreateDirectory([%s]) R %d E %d %s", pszFolder, bCreated, dwError, SysErrorText(dwError).c_str());
     }
-    return CheckMachineFolder(pszFolder);
+    if (!m_bWinNT)
+        return TRUE;  // Windows 95/98 keeps no owner or access list for files
+    std::string strOther;
+    BOOL bForeign = FALSE, bSelf = FALSE;
+    if (!FindOtherWriter(*this, pszFolder, strOther, &bForeign, &bSelf))
+        return FALSE;
+    BOOL bMayTake = !m_bRunOnce && !bForeign && !SameFolder(m_pExeDirName, pszFolder);
+    if (bMayTake && !strOther.empty()) {
+        LogDbg("SetupSysInfo() [%s] can be changed by %s: emptied and taken back for the machine\r\n", pszFolder,
+               strOther.c_str());
+        return EmptyFolder(*this, pszFolder) && TakeMachineFolder(*this, pszFolder) && CheckMachineFolder(pszFolder);
+    }
+    if (bMayTake && bSelf && !TakeMachineFolder(*this, pszFolder))
+        return FALSE;
+    return strOther.empty() || CheckMachineFolder(pszFolder);
 }
 
 /* The working folder m_pTempDirName, "<ProgramFilesDir>\Ostrel\Ostrel<INF

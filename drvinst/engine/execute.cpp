@@ -214,8 +214,8 @@ static BOOL QueueHasJobs(CInstallContext &ctx, const char *pszDriver, const Drvi
 static BOOL ReinstallFirstPhase(CInstallContext &ctx)
 {
     std::vector<std::string> models;
-    if (!RunOnceCommandFits(ctx) || !UninstallStringFits(ctx) || !ctx.CheckPackageFiles() || !ctx.CopyToWorkingFolder() || !ctx.FindInfPrinters(models) ||
-        !ListReinstallRecords(ctx, models) || QueueHasJobs(ctx, NULL, ctx.m_pDrvingLink))
+    if (!RunOnceCommandFits(ctx) || !UninstallStringFits(ctx) || !ctx.CheckPackageFiles() ||
+        !ctx.FindInfPrinters(models) || !ListReinstallRecords(ctx, models) || QueueHasJobs(ctx, NULL, ctx.m_pDrvingLink))
         return FALSE;
     std::vector<std::unique_ptr<CInstallContext>> nested;
     for (const DrvingLink *p = ctx.m_pDrvingLink; p; p = p->pNext) {
@@ -223,6 +223,10 @@ static BOOL ReinstallFirstPhase(CInstallContext &ctx)
         if (!PrepareNested(ctx, *nested.back(), p->pDriverName) || !nested.back()->CheckPackageFiles())
             return TakeNestedError(ctx, *nested.back());
     }
+    // The package goes into the working folder (also the Uninstall entry's
+    // copy) only once nothing can refuse the run any more.
+    if (!ctx.CopyToWorkingFolder())
+        return FALSE;
     if (!ctx.SaveDrvingLink() || !RegisterSecondPhase(ctx))
         return FALSE;
     for (const std::unique_ptr<CInstallContext> &pNested : nested) {
@@ -250,18 +254,21 @@ static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record
             !SameName(queue.pPortName, record.pPortName) || StrNCmpI(queue.pPrinterName, record.pPrinterName, cchName) ||
             (queue.Status & PRINTER_STATUS_PENDING_DELETION))
             continue;
-        strQueue = queue.pPrinterName;
         // Only "<name>" or "<name> (<digits>)": "<name> (Office)" is another queue.
         const char *pszRest = queue.pPrinterName + cchName;
-        if (!*pszRest)
+        if (!*pszRest) {
+            strQueue = queue.pPrinterName;
             return TRUE;
+        }
         if (strncmp(pszRest, " (", 2) || !pszRest[2])
             continue;
         const char *p = pszRest + 2;
         while (*p >= '0' && *p <= '9')
             p++;
-        if (p > pszRest + 2 && !strcmp(p, ")"))
+        if (p > pszRest + 2 && !strcmp(p, ")")) {
+            strQueue = queue.pPrinterName;
             return TRUE;
+        }
     }
     return FALSE;
 }
@@ -343,8 +350,11 @@ static BOOL ReinstallSecondPhase(CInstallContext &ctx)
     ctx.m_bPhaseFinished = TRUE;
     if (ctx.m_bSettingsLost) {
         // Every queue is back; what the new driver refused is named above
-        // and fails the phase, which does not run again for it.
+        // and fails the phase, which does not run again for it. Files that
+        // wait for the restart still ask for it.
         ctx.LogErr("Excecute() Finished, but queue settings were not restored (above)\r\n");
+        if (ctx.m_bReplaceAtRestart)
+            AskForRestart(ctx);
         return FALSE;
     }
     return !ctx.m_bReplaceAtRestart || AskForRestart(ctx);

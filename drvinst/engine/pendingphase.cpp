@@ -11,6 +11,7 @@
 #include "fixedtext.h"
 #include "splstr.h"
 #include "steplog.h"
+#include <sddl.h>
 #include <string>
 #include <vector>
 
@@ -99,8 +100,7 @@ BOOL ReadPendingCommand(CInstallContext &ctx, const char *pszInfBase, std::strin
 {
     if (!HasInfName(ctx, pszInfBase) || !ReadText(ctx, kPendingKey, pszInfBase, strCommand))
         return FALSE;
-    std::string strProgram = CommandProgram(strCommand);
-    if (!strProgram.empty() && GetFileAttributesA(strProgram.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (!CommandProgram(strCommand).empty() && CommandProgramExists(strCommand.c_str()))
         return TRUE;
     ctx.LogDbg("PendingCommand() Not pending [%s]: its program is gone\r\n", strCommand.c_str());
     WriteText(ctx, kPendingKey, pszInfBase, NULL);
@@ -108,26 +108,66 @@ BOOL ReadPendingCommand(CInstallContext &ctx, const char *pszInfBase, std::strin
     return FALSE;
 }
 
-/* Writes the durable record of this INF's pending second phase (pszCommand,
- * the RunOnce command). FALSE after an error line. */
-BOOL WritePendingCommand(CInstallContext &ctx, const char *pszCommand)
+// Creates "SOFTWARE\Ostrel\Pending" when it is missing, with an access list
+// of its own: what /finish runs as SYSTEM only administrators may write.
+// FALSE after an error line.
+static BOOL CreatePendingKey(CInstallContext &ctx)
 {
-    return HasInfName(ctx, ctx.m_pInfBaseName) && WriteText(ctx, kPendingKey, ctx.m_pInfBaseName, pszCommand);
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, FALSE};
+    if (ctx.m_bWinNT && !ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                            "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)", SDDL_REVISION_1, &sa.lpSecurityDescriptor,
+                            NULL)) {
+        DWORD dwError = GetLastError();
+        ctx.LogErr("::ConvertStringSecurityDescriptorToSecurityDescriptor R 0 E %d %s", dwError,
+                   SysErrorText(dwError).c_str());
+        return FALSE;
+    }
+    HKEY hKey = NULL;
+    LONG lStatus = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPendingKey, 0, NULL, REG_OPTION_NON_VOLATILE, kWriteAccess,
+                                   sa.lpSecurityDescriptor ? &sa : NULL, &hKey, NULL);
+    if (sa.lpSecurityDescriptor)
+        LocalFree(sa.lpSecurityDescriptor);
+    LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegCreateKeyEx([%s]) E %d %s", kPendingKey, lStatus,
+            SysErrorText(lStatus).c_str());
+    if (hKey)
+        RegCloseKey(hKey);
+    return lStatus == ERROR_SUCCESS;
 }
 
-/* A second phase's first step: its RunOnce value and durable record are
- * written back (from the record, else from the line this program was
- * started with), so that whatever ends it before it has finished, it runs
- * again at the next start. A failure is logged and the phase goes on. */
+/* Writes the durable record of this INF's pending second phase (pszCommand,
+ * the RunOnce command), or deletes it (NULL). FALSE after an error line. */
+BOOL WritePendingCommand(CInstallContext &ctx, const char *pszCommand)
+{
+    return HasInfName(ctx, ctx.m_pInfBaseName) && (!pszCommand || CreatePendingKey(ctx)) &&
+           WriteText(ctx, kPendingKey, ctx.m_pInfBaseName, pszCommand);
+}
+
+/* TRUE unless the program a command starts (its first quoted field) is
+ * surely gone: such a command can never run. */
+BOOL CommandProgramExists(const char *pszCommand)
+{
+    std::string strProgram = CommandProgram(pszCommand ? pszCommand : "");
+    if (strProgram.empty())
+        return TRUE;
+    DWORD dwAttr = GetFileAttributesA(strProgram.c_str());
+    DWORD dwError = GetLastError();
+    return dwAttr != INVALID_FILE_ATTRIBUTES || (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND);
+}
+
+/* A second phase's first step: its RunOnce value is written back from its
+ * durable record, so that whatever ends it before it has finished, it runs
+ * again at the next start. Without a record nothing is written: the phase
+ * has finished already (another run of it, such as /finish, was quicker),
+ * or an earlier version registered it. A failure is logged and the phase
+ * goes on. */
 void CInstallContext::KeepPhaseRegistered()
 {
     if (!m_pInfBaseName && !SetInfDirBase())
         return;
     std::string strCommand;
     if (!ReadPendingCommand(*this, m_pInfBaseName, strCommand)) {
-        strCommand = LogStr(m_pCommandLine);
-        if (strCommand.size() >= INF_PATH_MAX || !WritePendingCommand(*this, strCommand.c_str()))
-            return;
+        LogDbg("KeepPhaseRegistered() [%s]: no pending record\r\n", LogStr(m_pInfBaseName));
+        return;
     }
     WriteText(*this, kRunOnceKey, m_pInfBaseName, strCommand.c_str());
 }
@@ -136,10 +176,63 @@ void CInstallContext::KeepPhaseRegistered()
  * FALSE after an error line when one could not be removed. */
 BOOL CInstallContext::ClearPendingPhase()
 {
-    BOOL bRecord = HasInfName(*this, m_pInfBaseName) && WriteText(*this, kPendingKey, m_pInfBaseName, NULL);
-    BOOL bRunOnce = WriteText(*this, kRunOnceKey, LogStr(m_pInfBaseName), NULL);
+    // RunOnce first: a record left alone is found again by /finish and by
+    // every operation of the INF, a RunOnce value left alone only at a logon.
+    BOOL bRunOnce = HasInfName(*this, m_pInfBaseName) && WriteText(*this, kRunOnceKey, m_pInfBaseName, NULL);
+    BOOL bRecord = bRunOnce && WriteText(*this, kPendingKey, m_pInfBaseName, NULL);
+    // The key goes with its last record: nothing of the package stays behind.
+    HKEY hKey = NULL;
+    DWORD cValues = 1;
+    if (bRecord && RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+        if (RegQueryInfoKeyA(hKey, NULL, NULL, NULL, NULL, NULL, NULL, &cValues, NULL, NULL, NULL, NULL) !=
+            ERROR_SUCCESS)
+            cValues = 1;
+        RegCloseKey(hKey);
+        if (!cValues) {
+            LONG lStatus = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPendingKey);
+            LogDbg("::RegDeleteKey([%s]) E %d %s", kPendingKey, lStatus, SysErrorText(lStatus).c_str());
+        }
+    }
     LogDbg("Excecute() Finished: nothing of [%s] is pending\r\n", LogStr(m_pInfBaseName));
     return bRecord && bRunOnce;
+}
+
+// The quoted field nField (0 the program, 1 the INF) of a command, "" without one.
+static std::string QuotedField(const std::string &strCommand, int nField)
+{
+    size_t nAt = 0;
+    for (int i = 0;; i++) {
+        size_t nOpen = strCommand.find('"', nAt);
+        size_t nClose = nOpen == std::string::npos ? nOpen : strCommand.find('"', nOpen + 1);
+        if (nClose == std::string::npos)
+            return "";
+        if (i == nField)
+            return strCommand.substr(nOpen + 1, nClose - nOpen - 1);
+        nAt = nClose + 1;
+    }
+}
+
+// A pending command /finish may run as SYSTEM: a program directly in the
+// machine's working folder of the INF named pszInf, with that folder's copy
+// of the INF, the folder checked (CheckMachineFolder). FALSE after an error
+// line otherwise: a record is data another program could have written.
+static BOOL IsMachineCommand(CInstallContext &ctx, const char *pszInf, const std::string &strCommand)
+{
+    char szPrograms[INF_PATH_MAX];
+    if (!ctx.ReadProgramsDir(szPrograms, sizeof(szPrograms)))
+        return FALSE;
+    std::string strFolder = std::string(szPrograms) + "\\Ostrel\\Ostrel" + pszInf;
+    std::string strProgram = QuotedField(strCommand, 0), strInf = QuotedField(strCommand, 1);
+    BOOL bOurs = strProgram.size() > strFolder.size() + 1 &&
+                 !StrNCmpI(strProgram.c_str(), (strFolder + "\\").c_str(), (int)strFolder.size() + 1) &&
+                 !FindCharA(strProgram.c_str() + strFolder.size() + 1, '\\') &&
+                 !StrCmpI(strInf.c_str(), (strFolder + "\\" + pszInf).c_str());
+    if (!bOurs) {
+        ctx.LogErr("Finish() [%s]: not the installer of the machine's folder [%s], not run\r\n", strCommand.c_str(),
+                   strFolder.c_str());
+        return FALSE;
+    }
+    return ctx.CheckMachineFolder(strFolder.c_str());
 }
 
 // Runs one pending command quietly (and with the caller's log file) and
@@ -170,7 +263,14 @@ static DWORD RunPendingCommand(CInstallContext &ctx, const std::string &strPendi
     CloseHandle(pi.hProcess);
     LogStep(ctx, bEnded, "Finish() [%s] ended with %d (wait %d) E %d %s", strPending.c_str(), bEnded ? dwCode : 0,
             dwWait, dwError, SysErrorText(dwError).c_str());
-    return bEnded ? dwCode : 1603;
+    if (!bEnded)
+        return 1603;
+    // A code of the installer's own, or a failure (a crash's status) otherwise.
+    for (DWORD dwKnown : {0u, 1603u, 1618u, 1639u, 1641u, 3010u}) {
+        if (dwCode == dwKnown)
+            return dwCode;
+    }
+    return 1603;
 }
 
 // The worse of two exit codes of pending phases: a failure (1603 or any
@@ -183,7 +283,8 @@ static DWORD WorseCode(DWORD dwA, DWORD dwB)
 
 /* "/finish": every pending second phase on the machine (the durable records
  * under "SOFTWARE\Ostrel\Pending", one per INF) is run quietly, one after the
- * other, each by the program and INF its first phase registered. The worst
+ * other, each by the program and INF its first phase registered, when they
+ * lie in the machine's checked working folder of that INF (IsMachineCommand). The worst
  * exit code of them (0 when none is pending). After SetLogFileName. */
 DWORD CInstallContext::FinishPendingPhases()
 {
@@ -191,8 +292,11 @@ DWORD CInstallContext::FinishPendingPhases()
     LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ, &hPending);
     LogStep(*this, lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND, "::RegOpenKeyEx([%s]) E %d %s",
             kPendingKey, lStatus, SysErrorText(lStatus).c_str());
-    if (lStatus != ERROR_SUCCESS)
-        return lStatus == ERROR_FILE_NOT_FOUND ? 0 : 1603;
+    if (lStatus != ERROR_SUCCESS) {
+        DWORD dwNone = lStatus == ERROR_FILE_NOT_FOUND ? 0 : 1603;  // no key: nothing pending
+        LogDbg("Finish() exit code %d\r\n", dwNone);
+        return dwNone;
+    }
     std::vector<std::string> infs;
     char szName[INF_PATH_MAX];
     for (DWORD i = 0;; i++) {
@@ -211,6 +315,10 @@ DWORD CInstallContext::FinishPendingPhases()
         if (!ReadPendingCommand(*this, inf.c_str(), strCommand))
             continue;
         LogDbg("Finish() Pending [%s] of [%s]\r\n", strCommand.c_str(), inf.c_str());
+        if (!IsMachineCommand(*this, inf.c_str(), strCommand)) {
+            dwResult = WorseCode(dwResult, 1603);
+            continue;
+        }
         dwResult = WorseCode(dwResult, RunPendingCommand(*this, strCommand));
     }
     LogDbg("Finish() exit code %d\r\n", dwResult);

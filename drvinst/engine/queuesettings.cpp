@@ -229,7 +229,9 @@ static BOOL RestoreFields(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, c
             memcpy(&(info.*number.pNumber), bytes.data(), 4);
     }
     std::vector<BYTE> devmode;
-    BOOL bDevmode = ReadRecordValue(ctx, hRecord, "DevMode", devmode) && devmode.size() >= offsetof(DEVMODEA, dmFields);
+    BOOL bDevmode = ReadRecordValue(ctx, hRecord, "DevMode", devmode) && devmode.size() >= offsetof(DEVMODEA, dmFields) &&
+                    devmode.size() >= (size_t)((DEVMODEA *)devmode.data())->dmSize +
+                                           ((DEVMODEA *)devmode.data())->dmDriverExtra;
     if (bDevmode)
         info.pDevMode = (DEVMODEA *)devmode.data();
     BOOL bSet = SetPrinterA(hPrinter, 2, (LPBYTE)&info, 0);
@@ -253,16 +255,25 @@ static BOOL RestoreFields(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, c
     return bResult;
 }
 
-// The record's access list on the queue (SetPrinter level 3). FALSE after
-// an error line; TRUE when the record has none.
+// The access list of the record's descriptor on the queue (SetPrinter level
+// 3). FALSE after an error line; TRUE when the record has none.
 static BOOL RestoreSecurity(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue)
 {
     std::vector<BYTE> sd;
     if (!ReadRecordValue(ctx, hRecord, "Security", sd))
         return TRUE;
-    if (sd.size() < sizeof(SECURITY_DESCRIPTOR_RELATIVE) || !IsValidSecurityDescriptor(sd.data()))
+    PACL pDacl = NULL;
+    BOOL bPresent = FALSE, bDefaulted = FALSE;
+    if (sd.size() < sizeof(SECURITY_DESCRIPTOR_RELATIVE) || !IsValidSecurityDescriptor(sd.data()) ||
+        GetSecurityDescriptorLength(sd.data()) > sd.size() ||
+        !GetSecurityDescriptorDacl(sd.data(), &bPresent, &pDacl, &bDefaulted) || !bPresent)
         return NotRestored(ctx, pszQueue, "Security", ERROR_INVALID_SECURITY_DESCR);
-    PRINTER_INFO_3 info = {sd.data()};
+    // Only the access list: the owner is the spooler's to keep, and one the
+    // running account may not assign would refuse the whole list.
+    SECURITY_DESCRIPTOR dacl;
+    InitializeSecurityDescriptor(&dacl, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&dacl, TRUE, pDacl, FALSE);
+    PRINTER_INFO_3 info = {&dacl};
     BOOL bSet = SetPrinterA(hPrinter, 3, (LPBYTE)&info, 0);
     DWORD dwError = CallError(bSet);
     LogStep(ctx, bSet, "::SetPrinter([%s],3) R %d E %d %s", pszQueue, bSet, dwError, SysErrorText(dwError).c_str());

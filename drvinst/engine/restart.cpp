@@ -99,6 +99,16 @@ BOOL CInstallContext::FindPendingPhase()
         BOOL bRead = lStatus == ERROR_SUCCESS || lStatus == ERROR_MORE_DATA || lStatus == ERROR_FILE_NOT_FOUND;
         LogStep(*this, bRead, "::RegQueryValueEx([%s]) [%s] E %d %s", LogStr(m_pInfBaseName), szCommand, lStatus,
                 SysErrorText(lStatus).c_str());
+        if (lStatus == ERROR_SUCCESS && !CommandProgramExists(szCommand)) {
+            // Its program is gone (an emptied temporary folder): it can never
+            // run, and would refuse every operation of the INF for ever.
+            LogDbg("Excecute() Not pending [%s]: its program is gone\r\n", szCommand);
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, kRunOnceAccess, &hKey) == ERROR_SUCCESS) {
+                RegDeleteValueA(hKey, LogStr(m_pInfBaseName));
+                RegCloseKey(hKey);
+            }
+            lStatus = ERROR_FILE_NOT_FOUND;
+        }
         if (lStatus == ERROR_FILE_NOT_FOUND) {
             // RunOnce was run (or never written): a phase that died or that
             // no administrator's logon started is still pending.
@@ -134,6 +144,8 @@ BOOL CInstallContext::AddRunOnce()
     LogStep(*this, lStatus == ERROR_SUCCESS, "::RegOpenKeyEx([%s]) E %d %s", kRunOnceKey, lStatus,
             SysErrorText(lStatus).c_str());
     if (lStatus != ERROR_SUCCESS) {
+        if (!m_bRunOnce)
+            WritePendingCommand(*this, NULL);
         SetLastError(lStatus);
         return FALSE;
     }
@@ -143,6 +155,8 @@ BOOL CInstallContext::AddRunOnce()
     LogStep(*this, lStatus == ERROR_SUCCESS, "::RegSetValueEx([%s][%s]) E %d %s", m_pInfBaseName, szCommand,
             lStatus, SysErrorText(lStatus).c_str());
     if (lStatus != ERROR_SUCCESS) {
+        if (!m_bRunOnce)
+            WritePendingCommand(*this, NULL);  // a first phase that registered nothing leaves no record
         SetLastError(lStatus);
         return FALSE;
     }

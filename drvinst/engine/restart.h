@@ -21,3 +21,4 @@ BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbComm
  * and written (FALSE after an error line). */
 BOOL ReadPendingCommand(CInstallContext &ctx, const char *pszInfBase, std::string &strCommand);
 BOOL WritePendingCommand(CInstallContext &ctx, const char *pszCommand);
+BOOL CommandProgramExists(const char *pszCommand);  // FALSE when its program is surely gone

@@ -8,7 +8,7 @@
 namespace {
 
 std::map<std::string, std::vector<BYTE>> *g_pFolders;  // by upper-cased full path
-ULONG_PTR g_pfnGetNamed, g_pfnCreate, g_pfnRemove;
+ULONG_PTR g_pfnGetNamed, g_pfnSetNamed, g_pfnCreate, g_pfnRemove;
 
 std::string Key(const char *psz)
 {
@@ -60,6 +60,33 @@ DWORD WINAPI StandInGetNamedSecurityInfoA(LPSTR pszName, SE_OBJECT_TYPE type, SE
     return ERROR_SUCCESS;
 }
 
+// As NTFS does: the parts given replace the folder's (its group kept), the
+// list marked protected when asked; Wine's own function is not called (it
+// would only change mode bits).
+DWORD WINAPI StandInSetNamedSecurityInfoA(LPSTR pszName, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID pOwner,
+                                          PSID pGroup, PACL pDacl, PACL pSacl)
+{
+    if (type != SE_FILE_OBJECT)
+        return ((decltype(&SetNamedSecurityInfoA))g_pfnSetNamed)(pszName, type, info, pOwner, pGroup, pDacl, pSacl);
+    PSID pOldOwner = NULL, pOldGroup = NULL;
+    PACL pOldDacl = NULL;
+    PSECURITY_DESCRIPTOR pOld = NULL;
+    StandInGetNamedSecurityInfoA(pszName, type, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                                    DACL_SECURITY_INFORMATION,
+                                 &pOldOwner, &pOldGroup, &pOldDacl, NULL, &pOld);
+    SECURITY_DESCRIPTOR sd;
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&sd, (info & OWNER_SECURITY_INFORMATION) ? pOwner : pOldOwner, FALSE);
+    SetSecurityDescriptorGroup(&sd, (info & GROUP_SECURITY_INFORMATION) ? pGroup : pOldGroup, FALSE);
+    SetSecurityDescriptorDacl(&sd, TRUE, (info & DACL_SECURITY_INFORMATION) ? pDacl : pOldDacl, FALSE);
+    if (info & PROTECTED_DACL_SECURITY_INFORMATION)
+        SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    (*g_pFolders)[Key(pszName)] = SelfRelative(&sd);
+    if (pOld)
+        LocalFree(pOld);
+    return ERROR_SUCCESS;
+}
+
 BOOL WINAPI StandInCreateDirectoryA(LPCSTR pszPath, LPSECURITY_ATTRIBUTES pSa)
 {
     BOOL bCreated = ((decltype(&CreateDirectoryA))g_pfnCreate)(pszPath, pSa);
@@ -86,16 +113,19 @@ bool Patch(bool bInstall)
     HMODULE hAdvapi = GetModuleHandleA("advapi32.dll"), hKernel = GetModuleHandleA("kernel32.dll");
     if (bInstall) {
         g_pfnGetNamed = (ULONG_PTR)GetProcAddress(hAdvapi, "GetNamedSecurityInfoA");
+        g_pfnSetNamed = (ULONG_PTR)GetProcAddress(hAdvapi, "SetNamedSecurityInfoA");
         g_pfnCreate = (ULONG_PTR)GetProcAddress(hKernel, "CreateDirectoryA");
         g_pfnRemove = (ULONG_PTR)GetProcAddress(hKernel, "RemoveDirectoryA");
     }
     int n = PatchImport(hExe, "ADVAPI32.DLL", "GetNamedSecurityInfoA",
                         bInstall ? (ULONG_PTR)StandInGetNamedSecurityInfoA : g_pfnGetNamed, NULL);
+    n += PatchImport(hExe, "ADVAPI32.DLL", "SetNamedSecurityInfoA",
+                     bInstall ? (ULONG_PTR)StandInSetNamedSecurityInfoA : g_pfnSetNamed, NULL);
     n += PatchImport(hExe, "KERNEL32.DLL", "CreateDirectoryA",
                      bInstall ? (ULONG_PTR)StandInCreateDirectoryA : g_pfnCreate, NULL);
     n += PatchImport(hExe, "KERNEL32.DLL", "RemoveDirectoryA",
                      bInstall ? (ULONG_PTR)StandInRemoveDirectoryA : g_pfnRemove, NULL);
-    return n >= 3;
+    return n >= 4;
 }
 
 }  // namespace
@@ -115,17 +145,21 @@ FolderSecurityStandIn::~FolderSecurityStandIn()
 
 void FolderSecurityStandIn::Plant(const std::string &path, const char *pszSddl)
 {
-    if (!pszSddl) {  // owned by Administrators, no access list at all: open to everyone
+    if (!pszSddl) {  // owned by Administrators (group SYSTEM), no access list at all: open to everyone
         SECURITY_DESCRIPTOR sd;
         InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
         SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
         PSID pAdmins = NULL;
         AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
                                  &pAdmins);
+        PSID pSystem = NULL;
+        AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &pSystem);
         SetSecurityDescriptorOwner(&sd, pAdmins, FALSE);
+        SetSecurityDescriptorGroup(&sd, pSystem, FALSE);
         SetSecurityDescriptorDacl(&sd, TRUE, NULL, FALSE);
         (*g_pFolders)[Key(path.c_str())] = SelfRelative(&sd);
         FreeSid(pAdmins);
+        FreeSid(pSystem);
         return;
     }
     PSECURITY_DESCRIPTOR pSd = NULL;

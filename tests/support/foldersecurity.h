@@ -2,9 +2,10 @@
 // access list of their own. Wine makes both up from the Unix owner and mode
 // bits, keeps no descriptor a folder was created with, and ignores
 // SetNamedSecurityInfo, so every folder reads back as the running user's.
-// The stand-in keeps, per path, the descriptor CreateDirectoryA was given
-// (or one a test plants, as another user's folder would have) and answers
-// GetNamedSecurityInfoA from it; other paths go on to Wine. This program's
+// The stand-in keeps, per path, the descriptor CreateDirectoryA was given,
+// what SetNamedSecurityInfoA set, or one a test plants (as another user's
+// folder would have), and answers GetNamedSecurityInfoA from it; other
+// paths go on to Wine. This program's
 // import table points at the stand-in while the object lives; one at a time.
 #pragma once
 #include <windows.h>

@@ -107,11 +107,29 @@ BOOL WINAPI StandInSetPrinterA(HANDLE hPrinter, DWORD dwLevel, LPBYTE pInfo, DWO
         SetLastError(name.empty() ? ERROR_INVALID_HANDLE : ERROR_INVALID_SECURITY_DESCR);
         return FALSE;
     }
+    // As the spooler does: the parts the descriptor has replace the queue's.
+    std::vector<BYTE> old = SecurityBytes(Key(name.c_str()));
+    PSID pOwner = NULL, pGroup = NULL;
+    PACL pDacl = NULL;
+    BOOL bDefaulted = FALSE, bPresent = FALSE;
+    SECURITY_DESCRIPTOR sd;
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    if ((GetSecurityDescriptorOwner(pSd, &pOwner, &bDefaulted) && pOwner) ||
+        (!old.empty() && GetSecurityDescriptorOwner(old.data(), &pOwner, &bDefaulted)))
+        SetSecurityDescriptorOwner(&sd, pOwner, FALSE);
+    if ((GetSecurityDescriptorGroup(pSd, &pGroup, &bDefaulted) && pGroup) ||
+        (!old.empty() && GetSecurityDescriptorGroup(old.data(), &pGroup, &bDefaulted)))
+        SetSecurityDescriptorGroup(&sd, pGroup, FALSE);
+    if ((GetSecurityDescriptorDacl(pSd, &bPresent, &pDacl, &bDefaulted) && bPresent) ||
+        (!old.empty() && GetSecurityDescriptorDacl(old.data(), &bPresent, &pDacl, &bDefaulted)))
+        SetSecurityDescriptorDacl(&sd, bPresent, pDacl, FALSE);
     DWORD cb = 0;
-    MakeSelfRelativeSD(pSd, NULL, &cb);  // fails for one that is self-relative already
-    std::vector<BYTE> bytes(cb ? cb : GetSecurityDescriptorLength(pSd));
-    if (!cb || !MakeSelfRelativeSD(pSd, bytes.data(), &cb))
-        memcpy(bytes.data(), pSd, bytes.size());
+    MakeSelfRelativeSD(&sd, NULL, &cb);
+    std::vector<BYTE> bytes(cb);
+    if (!cb || !MakeSelfRelativeSD(&sd, bytes.data(), &cb)) {
+        SetLastError(ERROR_INVALID_SECURITY_DESCR);
+        return FALSE;
+    }
     g_pState->security[Key(name.c_str())] = bytes;
     return TRUE;
 }

@@ -1,10 +1,13 @@
 // What Wine's spooler lacks for the installer's queues, as this program's
 // own spooler calls see it: a queue's access list (Wine answers no level 3
-// and gives every queue none), the jobs a queue holds (Wine's cJobs is
-// always 0), and a queue marked for deletion that stays listed until its
-// jobs are done (Wine deletes at once). Every call goes on to Wine's own
-// function; the stand-in adds to or keeps what it answers. This program's
-// import table points at the stand-in while the object lives; one at a time.
+// and gives every queue none; a SetPrinter level 3 replaces the parts its
+// descriptor has), the jobs a queue holds (Wine's cJobs is always 0; here a
+// job counts from StartDocPrinterA to EndDocPrinter, as if it printed at
+// once), and a queue a test marks as deleted while it had jobs, which the
+// spooler lists with PRINTER_STATUS_PENDING_DELETION (Wine deletes at once).
+// Every call goes on to Wine's own function; the stand-in adds to or keeps
+// what it answers. This program's import table points at the stand-in while
+// the object lives; one at a time.
 #pragma once
 #include <windows.h>
 #include <string>

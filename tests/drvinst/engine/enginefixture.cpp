@@ -172,6 +172,17 @@ bool AddTestQueue(const std::string &name, const std::string &driver, const std:
     return h != NULL;
 }
 
+bool DeleteTestQueue(const std::string &name)
+{
+    PRINTER_DEFAULTSA defaults = {NULL, NULL, PRINTER_ALL_ACCESS};
+    HANDLE h = NULL;
+    if (!OpenPrinterA((LPSTR)name.c_str(), &h, &defaults))
+        return false;
+    BOOL deleted = DeletePrinter(h);
+    ClosePrinter(h);
+    return deleted != FALSE;
+}
+
 void EngineTest::SetUp()
 {
     ContextTest::SetUp();

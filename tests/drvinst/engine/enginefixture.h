@@ -46,3 +46,4 @@ bool Has(const std::vector<std::string> &list, const std::string &item);
 std::vector<std::string> QueuesStartingWith(const std::string &prefix);
 // Adds a queue for an installed driver under a name of the caller's choice.
 bool AddTestQueue(const std::string &name, const std::string &driver, const std::string &port = "LPT1:");
+bool DeleteTestQueue(const std::string &name);

@@ -349,6 +349,7 @@ MachineState Snapshot(const std::string &work, bool bWhole)
     ListKey(kMonitorKey, &s.keys);
     ListKey(bWhole ? std::string(kUninstallKey) : std::string(kUninstallKey) + "\\" + kModel, &s.keys);
     ListKey(kRunOnceKey, &s.keys);
+    ListKey("SOFTWARE\\Ostrel\\Pending", &s.keys);  // a pending second phase's durable record
     if (bWhole)
         ListKey("SYSTEM\\CurrentControlSet\\Enum\\LPTENUM", &s.keys);  // the parallel-port device entries
     std::sort(s.keys.begin(), s.keys.end());

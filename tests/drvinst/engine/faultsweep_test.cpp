@@ -261,8 +261,9 @@ TEST_P(FaultSweepTest, EachCallFailingLeavesAStateARetryCompletes)
         // values it prints with.
         if (op == kUninstallFirst && !pending) {
             for (const std::string &queue : QueueKeys(now.spooler.queues)) {
-                if (queue.find("|" + std::string(kModel)) != std::string::npos)
+                if (queue.find("|" + std::string(kModel)) != std::string::npos) {
                     EXPECT_EQ("1B40", RegText(kMonitorKey, "Ostrel TZ-1000 Head")) << "values lost: " << queue;
+                }
             }
         }
         if (bDone) {

@@ -28,10 +28,19 @@ std::string QueueSettings(const char *queue, const QueueStandIn *standIn)
              "\nattributes " + std::to_string(p.Attributes) + "\npriority " + std::to_string(p.Priority) + "/" +
              std::to_string(p.DefaultPriority) + "\nhours " + std::to_string(p.StartTime) + "-" +
              std::to_string(p.UntilTime) + "\n";
-        if (p.pDevMode)
+        if (p.pDevMode) {
             s += "devmode copies " + std::to_string(p.pDevMode->dmCopies) + " fields " +
                  std::to_string(p.pDevMode->dmFields) + " size " +
-                 std::to_string(p.pDevMode->dmSize + p.pDevMode->dmDriverExtra) + "\n";
+                 std::to_string(p.pDevMode->dmSize + p.pDevMode->dmDriverExtra) + "\ndevmode bytes ";
+            // Every byte after the device name (the queue's own name there).
+            const BYTE *pb = (const BYTE *)p.pDevMode;
+            for (size_t i = CCHDEVICENAME; i < (size_t)p.pDevMode->dmSize + p.pDevMode->dmDriverExtra; i++) {
+                char hex[4];
+                snprintf(hex, sizeof(hex), "%02x", pb[i]);
+                s += hex;
+            }
+            s += "\n";
+        }
     }
     if (standIn)
         s += "security " + standIn->SecurityOf(queue) + "\n";

@@ -38,7 +38,8 @@ TEST_F(ExecuteTest, RunOnceCommandNamesTheWorkingFolderCopiesAndEverySwitch)
                               "\"Ostrel TZ-1000\" " +
                               std::string(cases[i].tail);
         EXPECT_EQ(command, RegText(kRunOnceKey, "TZ.INF")) << i;
-        EXPECT_EQ((std::vector<std::string>{"DBG ::RegSetValueEx([SOFTWARE\\Ostrel\\Pending],[TZ.INF],[" + command + "]) E 0 ",
+        EXPECT_EQ((std::vector<std::string>{"DBG ::RegCreateKeyEx([SOFTWARE\\Ostrel\\Pending]) E 0 ",
+                                            "DBG ::RegSetValueEx([SOFTWARE\\Ostrel\\Pending],[TZ.INF],[" + command + "]) E 0 ",
                                             "DBG ::RegOpenKeyEx([SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce]) E 0 ",
                                             "DBG ::RegSetValueEx([TZ.INF][" + command + "]) E 0 ",
                                             "DBG ::RegCloseKey E 0 "}),

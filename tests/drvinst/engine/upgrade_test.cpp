@@ -109,45 +109,82 @@ TEST_F(UpgradeTest, PendingPhaseIsFoundFromItsDurableRecordAndAStaleOneIsCleaned
     EXPECT_EQ(command, install.m_strPendingCommand);
     EXPECT_NE(std::string::npos, install.m_strError.find("Pending /Reinstall [Ostrel TZ-1000] of [TZ.INF]"));
 
-    ASSERT_TRUE(SetValueText(kPendingKey, "TZ.INF", "\"C:\\gone\\drvinst.exe\" \"C:\\gone\\TZ.INF\" \"x\" \"\" /RunOnce"));
+    // A record, or a RunOnce value left without one, whose program is gone.
+    const std::string gone = "\"C:\\gone\\drvinst.exe\" \"C:\\gone\\TZ.INF\" \"x\" \"\" /RunOnce";
+    ASSERT_TRUE(SetValueText(kPendingKey, "TZ.INF", gone));
     CInstallContext later;
     EXPECT_TRUE(Run(kModel, "LPT2:", &CInstallContext::m_bInstall, later)) << later.GetErrorText();
     EXPECT_TRUE(LogHasStart("DBG PendingCommand() Not pending [\"C:\\gone\\drvinst.exe\""));
     EXPECT_EQ("(none)", RegText(kPendingKey, "TZ.INF"));
+    ASSERT_TRUE(SetValueText(kRunOnceKey, "TZ.INF", gone));
+    CInstallContext last;
+    EXPECT_TRUE(Run(kModel, "LPT3:", &CInstallContext::m_bInstall, last)) << last.GetErrorText();
+    EXPECT_TRUE(RunOnceNames().empty());
 }
 
-// A working folder that another user owns or may change is never used: a
-// program or INF planted there would run as SYSTEM. The folder the
-// installer creates is the machine's own.
-TEST_F(UpgradeTest, WorkingFolderAnotherUserCouldChangeIsRefusedBeforeAnyChange)
+// A working folder that another user owns is never used, and neither is
+// one another user may change by a second phase, which needs what its first
+// phase put there: a program or INF planted there would run as SYSTEM. A
+// run that fills the folder itself empties such a folder and gives it the
+// machine's own access list (an earlier version made it under the programs
+// folder's inherited one). The folder the installer creates is the
+// machine's own from the start.
+TEST_F(UpgradeTest, WorkingFolderAnotherUserCouldChangeIsTakenBackOrRefused)
 {
     FolderSecurityStandIn security;
     ASSERT_TRUE(security.Installed());
+    const char kOwn[] = "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
     ASSERT_NO_FATAL_FAILURE(Install());
-    EXPECT_EQ("O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", security.SecurityOf(m_work));
+    EXPECT_EQ(kOwn, security.SecurityOf(m_work));
     const std::string parent = m_work.substr(0, m_work.rfind('\\'));
     const struct {
         const char *what;
         std::string folder;
         const char *sddl;
-        const char *named;  // in the error line
+        const char *named;  // in the error line when refused
+        bool takenBack;     // by a first phase
     } cases[] = {
-        {"owned by a user", m_work, "O:S-1-5-21-1-2-3-1001G:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", "owner S-1-5-21-1-2-3-1001"},
-        {"users may write", m_work, "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", "S-1-5-32-545"},
-        {"no access list", m_work, nullptr, "everyone"},
-        {"everyone may add files above it", parent, "O:BAG:SYD:(A;;FA;;;BA)(A;;0x1200af;;;WD)", "S-1-1-0"},
+        {"owned by a user", m_work, "O:S-1-5-21-1-2-3-1001G:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+         "owner S-1-5-21-1-2-3-1001", false},
+        {"users may write", m_work, "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", "S-1-5-32-545",
+         true},
+        {"users get what is made inside", m_work, "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;FA;;;BU)",
+         "S-1-5-32-545", true},
+        {"no access list", m_work, nullptr, "everyone", true},
+        {"everyone may add files above it", parent, "O:BAG:SYD:(A;;FA;;;BA)(A;;0x1200af;;;WD)", "S-1-1-0", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
+        const std::string planted = c.folder + "\\version.dll";
+        // A second phase leaves such a folder alone and stays registered.
+        std::string command = FirstPhase();
         security.Plant(c.folder, c.sddl);
+        HANDLE h = CreateFileA(planted.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        CloseHandle(h);
+        CInstallContext second;
+        EXPECT_FALSE(RunWholeSecondPhase(command, second));
+        EXPECT_NE(std::string::npos, second.m_strError.find("can be changed by " + std::string(c.named)))
+            << second.m_strError;
+        EXPECT_TRUE(QueuesStartingWith("Ostrel").empty());
+        EXPECT_EQ(command, RegText(kRunOnceKey, "TZ.INF"));
+        // A first phase (here the registered one, run by hand again) takes
+        // it back emptied, or refuses one a user owns.
+        RemoveRunOnceEntries();
+        DeleteKeyTree("SOFTWARE\\Ostrel\\Pending");
         MachineState before = Snapshot(m_work);
-        CInstallContext reinstall;
-        EXPECT_FALSE(RunWhole(&CInstallContext::m_bReinstall, reinstall));
-        EXPECT_NE(std::string::npos, reinstall.m_strError.find("can be changed by " + std::string(c.named)))
-            << reinstall.m_strError;
-        EXPECT_EQ("", Changes(before, Snapshot(m_work)));
-        EXPECT_TRUE(RunOnceNames().empty());
-        security.Plant(c.folder, "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+        CInstallContext install;
+        EXPECT_EQ(c.takenBack, RunWhole(&CInstallContext::m_bInstall, install) != FALSE) << install.m_strError;
+        EXPECT_EQ(!c.takenBack, FileExists(planted));
+        if (c.takenBack) {
+            EXPECT_EQ(kOwn, security.SecurityOf(c.folder));
+            EXPECT_TRUE(Has(ReadSpooler().queues, Queue(kModel, "LPT1:")));
+        } else {
+            EXPECT_NE(std::string::npos, install.m_strError.find("can be changed by " + std::string(c.named)));
+            EXPECT_EQ("", Changes(before, Snapshot(m_work)));
+            security.Plant(c.folder, kOwn);
+            ASSERT_NO_FATAL_FAILURE(Install());
+        }
+        DeleteFileA(planted.c_str());
     }
 }
 
@@ -168,6 +205,20 @@ TEST_F(UpgradeTest, ReinstallPutsEveryQueueBackWithEverySetting)
     EXPECT_EQ(model, QueueSettings(kModel, &standIn));
     EXPECT_EQ(office, QueueSettings("Ostrel TZ-1000 Office", &standIn));
     EXPECT_FALSE(LogHasStart("ERR "));
+
+    // The other queue on the model's port too, and a second phase that runs
+    // again after it had made that one but not the model's queue: each gets
+    // its own settings back, none another's.
+    ASSERT_TRUE(AddTestQueue("Ostrel TZ-1000 Plans", kModel, "LPT1:"));
+    const std::string plans = QueueSettings("Ostrel TZ-1000 Plans", &standIn);
+    std::string command = FirstPhase();
+    CInstallContext second;
+    ASSERT_TRUE(RunSecondPhase(second, command)) << second.GetErrorText();
+    ASSERT_TRUE(DeleteTestQueue(kModel));
+    CInstallContext again;
+    ASSERT_TRUE(RunSecondPhase(again, command)) << again.GetErrorText();
+    EXPECT_EQ(model, QueueSettings(kModel, &standIn));
+    EXPECT_EQ(plans, QueueSettings("Ostrel TZ-1000 Plans", &standIn));
 }
 
 // A queue with a job is not deleted (the spooler would only mark it, and

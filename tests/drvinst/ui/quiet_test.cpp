@@ -172,6 +172,17 @@ TEST_F(QuietTest, FinishRunsThePendingSecondPhaseWithoutALogon)
         EXPECT_NE(std::string::npos, text.find("DBG Excecute() Finished: nothing of [TZ.INF] is pending")) << text;
         EXPECT_EQ(0u, RunProgram(m_exe, "/quiet /finish"));  // nothing left
     }
+    // A record that names another program is data anyone with write access
+    // could have put there: not run.
+    Reset();
+    std::string notepad = WindowsDirA() + "\\notepad.exe";
+    ASSERT_TRUE(SetValueText("SOFTWARE\\Ostrel\\Pending", "TZ.INF", Quoted(notepad) + " " + Quoted(m_package + "\\TZ.INF")));
+    DeleteFileA((m_package + "\\finish.log").c_str());
+    EXPECT_EQ(1603u, RunProgram(m_exe, "/quiet /finish /log finish.log"));
+    std::string path = m_package + "\\finish.log";
+    std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
+    EXPECT_NE(std::string::npos, text.find("not the installer of the machine's folder")) << text;
+    EXPECT_EQ(std::string::npos, text.find("::CreateProcess(")) << text;
     Reset();
 }
 
