@@ -277,8 +277,9 @@ static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record
 // print processor and driver, and unless its port is the generic USB one its
 // queue (unless there already) with the settings the record keeps, and the
 // registry lines. FALSE when a step failed; the steps after a failed file
-// copy still run. Settings the new driver or the spooler refused are
-// reported (m_bSettingsLost) but leave the record done.
+// copy still run. Printing defaults the new driver refused are reported
+// (m_bSettingsLost) but leave the record done; settings the spooler failed
+// to take fail it.
 static BOOL PutRecordBack(CInstallContext &ctx, const DrvingLink &record, int nRecord)
 {
     CInstallContext nested;
@@ -293,7 +294,10 @@ static BOOL PutRecordBack(CInstallContext &ctx, const DrvingLink &record, int nR
                 bResult = FALSE;
             if (strQueue.empty())
                 strQueue = nested.m_strQueueAdded;
-            if (!strQueue.empty() && !RestoreQueueSettings(nested, nRecord, strQueue.c_str())) {
+            BOOL bDevmodeLost = FALSE;
+            if (!strQueue.empty() && !RestoreQueueSettings(nested, nRecord, strQueue.c_str(), &bDevmodeLost)) {
+                bResult = FALSE;
+            } else if (bDevmodeLost) {
                 ctx.m_bSettingsLost = TRUE;
                 AddNestedError(ctx, nested);
                 nested.m_strError.clear();

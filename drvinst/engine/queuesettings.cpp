@@ -206,7 +206,8 @@ static BOOL NotRestored(CInstallContext &ctx, const char *pszQueue, const char *
 // The record's printer record fields and device mode over the queue's own
 // (SetPrinter level 2); a device mode the new driver refuses is left out
 // and reported, the other fields still set. FALSE after an error line.
-static BOOL RestoreFields(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue)
+static BOOL RestoreFields(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, const char *pszQueue,
+                          BOOL *pbDevmodeLost)
 {
     PRINTER_INFO_2A *pQueue = ReadQueue(ctx, hPrinter, pszQueue);
     if (!pQueue)
@@ -236,23 +237,27 @@ static BOOL RestoreFields(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord, c
         info.pDevMode = (DEVMODEA *)devmode.data();
     BOOL bSet = SetPrinterA(hPrinter, 2, (LPBYTE)&info, 0);
     DWORD dwError = CallError(bSet);
-    LogStep(ctx, bSet || bDevmode, "::SetPrinter([%s],2) R %d E %d %s", pszQueue, bSet, dwError,
-            SysErrorText(dwError).c_str());
-    BOOL bResult = bSet;
+    LogStep(ctx, bSet, "::SetPrinter([%s],2) R %d E %d %s", pszQueue, bSet, dwError, SysErrorText(dwError).c_str());
     if (!bSet && bDevmode) {
         // The new driver may refuse the old printing defaults: the other
-        // fields still go on, with the queue's own defaults.
-        NotRestored(ctx, pszQueue, "DevMode", dwError);
+        // fields go on with the queue's own defaults. When they do, the
+        // defaults alone are lost; when they do not either, the spooler
+        // failed, and the whole restore fails (the phase runs again).
         info.pDevMode = pQueue->pDevMode;
         bSet = SetPrinterA(hPrinter, 2, (LPBYTE)&info, 0);
-        dwError = CallError(bSet);
-        LogStep(ctx, bSet, "::SetPrinter([%s],2) R %d E %d %s", pszQueue, bSet, dwError,
-                SysErrorText(dwError).c_str());
+        DWORD dwRetry = CallError(bSet);
+        LogStep(ctx, bSet, "::SetPrinter([%s],2) R %d E %d %s", pszQueue, bSet, dwRetry,
+                SysErrorText(dwRetry).c_str());
+        if (bSet) {
+            NotRestored(ctx, pszQueue, "DevMode", dwError);
+            *pbDevmodeLost = TRUE;
+        }
+        dwError = dwRetry;
     }
     if (!bSet)
         NotRestored(ctx, pszQueue, "settings", dwError);
     FreeSpoolRecord(pQueue);
-    return bResult;
+    return bSet;
 }
 
 // The access list of the record's descriptor on the queue (SetPrinter level
@@ -319,8 +324,9 @@ static BOOL RestorePrinterData(CInstallContext &ctx, HANDLE hPrinter, HKEY hReco
  * nothing to put back. What the spooler or the new driver refuses is left
  * out and named in an error line ("RestoreQueueSettings() [queue] <what>
  * not restored"), the rest still set. FALSE when something was left out. */
-BOOL RestoreQueueSettings(CInstallContext &ctx, int nRecord, const char *pszQueue)
+BOOL RestoreQueueSettings(CInstallContext &ctx, int nRecord, const char *pszQueue, BOOL *pbDevmodeLost)
 {
+    *pbDevmodeLost = FALSE;
     char szKey[INF_PATH_MAX];
     wsprintfA(szKey, "%.100s\\%.100s\\%d", kRecordsRoot, LogStr(ctx.m_pInfBaseName), nRecord);
     HKEY hRecord = NULL;
@@ -336,7 +342,7 @@ BOOL RestoreQueueSettings(CInstallContext &ctx, int nRecord, const char *pszQueu
     HANDLE hPrinter = OpenQueue(ctx, pszQueue, &bMissing);
     BOOL bResult = hPrinter != NULL;
     if (hPrinter) {
-        bResult = RestoreFields(ctx, hPrinter, hRecord, pszQueue);
+        bResult = RestoreFields(ctx, hPrinter, hRecord, pszQueue, pbDevmodeLost);
         bResult &= RestoreSecurity(ctx, hPrinter, hRecord, pszQueue);
         bResult &= RestorePrinterData(ctx, hPrinter, hRecord, pszQueue);
         ClosePrinter(hPrinter);

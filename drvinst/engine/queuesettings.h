@@ -10,6 +10,8 @@
 BOOL SaveQueueSettings(CInstallContext &ctx, HKEY hRecord, const char *pszQueue);
 
 /* Puts the settings of record nRecord of m_pInfBaseName back on queue
- * pszQueue, each part on its own; what is refused is named in an error
- * line and the result is FALSE. A record without settings gives TRUE. */
-BOOL RestoreQueueSettings(CInstallContext &ctx, int nRecord, const char *pszQueue);
+ * pszQueue, each part on its own. Printing defaults the new driver refuses
+ * are left out, named in an error line, and *pbDevmodeLost set: the result
+ * stays TRUE. FALSE, after error lines, when the spooler failed another
+ * part (the phase then runs again). A record without settings gives TRUE. */
+BOOL RestoreQueueSettings(CInstallContext &ctx, int nRecord, const char *pszQueue, BOOL *pbDevmodeLost);
