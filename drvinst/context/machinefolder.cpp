@@ -247,7 +247,8 @@ static BOOL TakeMachineFolder(CInstallContext &ctx, const char *pszFolder)
 /* Makes sure pszFolder exists, creating it with the machine's own access
  * list (kFolderSddl) when it is missing (or taking the one another run just
  * made), then checks it (CheckMachineFolder). A run that fills the folder
- * itself (not a second phase, which needs what its first phase put there)
+ * itself (an operation's own context, not a nested one, and not a second
+ * phase, which needs what its first phase put there)
  * takes back a folder that a machine account or this administrator owns:
  * one that lets other accounts in (an earlier version made it under the
  * programs folder's inherited list) is emptied and given the machine's
@@ -294,7 +295,10 @@ BOOL CInstallContext::ReadyMachineFolder(const char *pszFolder)
     BOOL bForeign = FALSE, bSelf = FALSE;
     if (!FindOtherWriter(*this, pszFolder, strOther, &bForeign, &bSelf))
         return FALSE;
-    BOOL bMayTake = !m_bRunOnce && !bForeign && !SameFolder(m_pExeDirName, pszFolder);
+    // Only the operation itself (a nested context has no mode of its own,
+    // and may act inside a second phase).
+    BOOL bFills = (m_bInstall || m_bUninstall || m_bReinstall || m_bCopy) && !m_bRunOnce;
+    BOOL bMayTake = bFills && !bForeign && !SameFolder(m_pExeDirName, pszFolder);
     if (bMayTake && !strOther.empty()) {
         LogDbg("SetupSysInfo() [%s] can be changed by %s: emptied and taken back for the machine\r\n", pszFolder,
                strOther.c_str());
