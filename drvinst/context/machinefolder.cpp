@@ -190,31 +190,6 @@ BOOL CInstallContext::CheckMachineFolder(const char *pszFolder)
     return FALSE;
 }
 
-// Removes every file (not folder) in pszFolder. FALSE after an error line.
-static BOOL EmptyFolder(CInstallContext &ctx, const char *pszFolder)
-{
-    WIN32_FIND_DATAA find;
-    std::string strPattern = std::string(pszFolder) + "\\*";
-    HANDLE hFind = FindFirstFileA(strPattern.c_str(), &find);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return TRUE;  // nothing in it
-    BOOL bDeleted = TRUE;
-    do {
-        if (find.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        std::string strFile = std::string(pszFolder) + "\\" + find.cFileName;
-        SetFileAttributesA(strFile.c_str(), FILE_ATTRIBUTE_NORMAL);
-        bDeleted = DeleteFileA(strFile.c_str());
-        DWORD dwError = bDeleted ? ERROR_SUCCESS : GetLastError();
-        if (bDeleted)
-            ctx.LogDbg("::DeleteFile([%s]) R 1 E 0 \r\n", strFile.c_str());
-        else
-            ctx.LogErr("::DeleteFile([%s]) R 0 E %d %s", strFile.c_str(), dwError, SysErrorText(dwError).c_str());
-    } while (bDeleted && FindNextFileA(hFind, &find));
-    FindClose(hFind);
-    return bDeleted;
-}
-
 // Gives pszFolder the machine's own owner and access list (kFolderSddl, not
 // inherited). FALSE after an error line.
 static BOOL TakeMachineFolder(CInstallContext &ctx, const char *pszFolder)
@@ -246,16 +221,10 @@ static BOOL TakeMachineFolder(CInstallContext &ctx, const char *pszFolder)
 
 /* Makes sure pszFolder exists, creating it with the machine's own access
  * list (kFolderSddl) when it is missing (or taking the one another run just
- * made), then checks it (CheckMachineFolder). A run that fills the folder
- * itself (an operation's own context, not a nested one, and not a second
- * phase, which needs what its first phase put there)
- * takes back a folder that a machine account or this administrator owns:
- * one that lets other accounts in (an earlier version made it under the
- * programs folder's inherited list) is emptied and given the machine's
- * list; one owned by this administrator's own account is given the
- * machine's owner, so that SYSTEM accepts it later. A folder another
- * account owns, and the one the program runs from, are never taken.
- * FALSE after an error line. */
+ * made), then checks it (CheckMachineFolder): a folder another account owns
+ * or may change is refused. One owned by the running administrator's own
+ * account is given the machine's owner and list by an operation's own
+ * context, so that SYSTEM accepts it later. FALSE after an error line. */
 BOOL CInstallContext::ReadyMachineFolder(const char *pszFolder)
 {
     DWORD dwAttr = GetFileAttributesA(pszFolder);
@@ -295,16 +264,13 @@ BOOL CInstallContext::ReadyMachineFolder(const char *pszFolder)
     BOOL bForeign = FALSE, bSelf = FALSE;
     if (!FindOtherWriter(*this, pszFolder, strOther, &bForeign, &bSelf))
         return FALSE;
-    // Only the operation itself (a nested context has no mode of its own,
-    // and may act inside a second phase).
-    BOOL bFills = (m_bInstall || m_bUninstall || m_bReinstall || m_bCopy) && !m_bRunOnce;
-    BOOL bMayTake = bFills && !bForeign && !SameFolder(m_pExeDirName, pszFolder);
-    if (bMayTake && !strOther.empty()) {
-        LogDbg("SetupSysInfo() [%s] can be changed by %s: emptied and taken back for the machine\r\n", pszFolder,
-               strOther.c_str());
-        return EmptyFolder(*this, pszFolder) && TakeMachineFolder(*this, pszFolder) && CheckMachineFolder(pszFolder);
-    }
-    if (bMayTake && bSelf && !TakeMachineFolder(*this, pszFolder))
+    // A folder this administrator's own account owns (one an earlier version
+    // made) gets the machine's owner and list, so that SYSTEM accepts it
+    // later; only by the operation's own context (a nested one has no mode
+    // of its own) and never when another account could change it.
+    BOOL bFills = (m_bInstall || m_bUninstall || m_bReinstall) && !m_bRunOnce;
+    if (bFills && bSelf && strOther.empty() && !SameFolder(m_pExeDirName, pszFolder) &&
+        !TakeMachineFolder(*this, pszFolder))
         return FALSE;
     return strOther.empty() || CheckMachineFolder(pszFolder);
 }

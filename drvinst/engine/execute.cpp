@@ -137,7 +137,13 @@ static BOOL AskForRestart(CInstallContext &ctx)
 static BOOL RetryAtNextStart(CInstallContext &ctx)
 {
     ctx.LogErr("Excecute() Incomplete: it runs again at the next start\r\n");
-    RegisterSecondPhase(ctx);
+    std::string strRecord;
+    if (ReadPendingCommand(ctx, ctx.m_pInfBaseName, strRecord)) {
+        ctx.KeepPhaseRegistered();  // its first phase's command, not this run's (which /finish made quiet)
+        ctx.m_bRestartPending = TRUE;
+    } else {
+        RegisterSecondPhase(ctx);
+    }
     return FALSE;
 }
 
@@ -248,18 +254,29 @@ static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record
         return FALSE;
     size_t cchName = strlen(record.pPrinterName);
     const PRINTER_INFO_2A *pQueues = (const PRINTER_INFO_2A *)nested.m_pEnumPrn2;
+    auto isOurs = [&](const PRINTER_INFO_2A &queue) {
+        return SameName(queue.pDriverName, record.pDriverName) && SameName(queue.pPortName, record.pPortName) &&
+               !(queue.Status & PRINTER_STATUS_PENDING_DELETION);
+    };
+    // The recorded name itself; a numbered one only while another queue
+    // holds that name (AddQueue took the number then): otherwise "<name> (1)"
+    // is a queue of its own, such as a second install made.
+    BOOL bNameTaken = FALSE;
     for (DWORD i = 0; i < nested.m_cEnumPrn2; i++) {
-        const PRINTER_INFO_2A &queue = pQueues[i];
-        if (!queue.pPrinterName || !SameName(queue.pDriverName, record.pDriverName) ||
-            !SameName(queue.pPortName, record.pPortName) || StrNCmpI(queue.pPrinterName, record.pPrinterName, cchName) ||
-            (queue.Status & PRINTER_STATUS_PENDING_DELETION))
+        if (!pQueues[i].pPrinterName || StrCmpI(pQueues[i].pPrinterName, record.pPrinterName))
             continue;
-        // Only "<name>" or "<name> (<digits>)": "<name> (Office)" is another queue.
-        const char *pszRest = queue.pPrinterName + cchName;
-        if (!*pszRest) {
-            strQueue = queue.pPrinterName;
+        if (isOurs(pQueues[i])) {
+            strQueue = pQueues[i].pPrinterName;
             return TRUE;
         }
+        bNameTaken = TRUE;
+    }
+    for (DWORD i = 0; bNameTaken && i < nested.m_cEnumPrn2; i++) {
+        const PRINTER_INFO_2A &queue = pQueues[i];
+        if (!queue.pPrinterName || !isOurs(queue) || StrNCmpI(queue.pPrinterName, record.pPrinterName, cchName))
+            continue;
+        // Only "<name> (<digits>)": "<name> (Office)" is another queue.
+        const char *pszRest = queue.pPrinterName + cchName;
         if (strncmp(pszRest, " (", 2) || !pszRest[2])
             continue;
         const char *p = pszRest + 2;
@@ -277,9 +294,8 @@ static BOOL RecordedQueueThere(CInstallContext &nested, const DrvingLink &record
 // print processor and driver, and unless its port is the generic USB one its
 // queue (unless there already) with the settings the record keeps, and the
 // registry lines. FALSE when a step failed; the steps after a failed file
-// copy still run. Printing defaults the new driver refused are reported
-// (m_bSettingsLost) but leave the record done; settings the spooler failed
-// to take fail it.
+// copy still run. Settings the new driver or the spooler refused are
+// reported (m_bSettingsLost) but leave the record done.
 static BOOL PutRecordBack(CInstallContext &ctx, const DrvingLink &record, int nRecord)
 {
     CInstallContext nested;
@@ -295,9 +311,10 @@ static BOOL PutRecordBack(CInstallContext &ctx, const DrvingLink &record, int nR
             if (strQueue.empty())
                 strQueue = nested.m_strQueueAdded;
             BOOL bDevmodeLost = FALSE;
-            if (!strQueue.empty() && !RestoreQueueSettings(nested, nRecord, strQueue.c_str(), &bDevmodeLost)) {
-                bResult = FALSE;
-            } else if (bDevmodeLost) {
+            if (!strQueue.empty() &&
+                (!RestoreQueueSettings(nested, nRecord, strQueue.c_str(), &bDevmodeLost) || bDevmodeLost)) {
+                // Reported, never retried: a setting refused once is refused
+                // at every start, and the INF would wait for ever.
                 ctx.m_bSettingsLost = TRUE;
                 AddNestedError(ctx, nested);
                 nested.m_strError.clear();

@@ -135,7 +135,9 @@ static BOOL CreatePendingKey(CInstallContext &ctx)
 }
 
 /* Writes the durable record of this INF's pending second phase (pszCommand,
- * the RunOnce command), or deletes it (NULL). FALSE after an error line. */
+ * the RunOnce command), or deletes it (NULL; the key stays, so that no
+ * other INF's record written meanwhile goes with it). FALSE after an error
+ * line. */
 BOOL WritePendingCommand(CInstallContext &ctx, const char *pszCommand)
 {
     return HasInfName(ctx, ctx.m_pInfBaseName) && (!pszCommand || CreatePendingKey(ctx)) &&
@@ -179,20 +181,7 @@ BOOL CInstallContext::ClearPendingPhase()
     // RunOnce first: a record left alone is found again by /finish and by
     // every operation of the INF, a RunOnce value left alone only at a logon.
     BOOL bRunOnce = HasInfName(*this, m_pInfBaseName) && WriteText(*this, kRunOnceKey, m_pInfBaseName, NULL);
-    BOOL bRecord = bRunOnce && WriteText(*this, kPendingKey, m_pInfBaseName, NULL);
-    // The key goes with its last record: nothing of the package stays behind.
-    HKEY hKey = NULL;
-    DWORD cValues = 1;
-    if (bRecord && RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
-        if (RegQueryInfoKeyA(hKey, NULL, NULL, NULL, NULL, NULL, NULL, &cValues, NULL, NULL, NULL, NULL) !=
-            ERROR_SUCCESS)
-            cValues = 1;
-        RegCloseKey(hKey);
-        if (!cValues) {
-            LONG lStatus = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPendingKey);
-            LogDbg("::RegDeleteKey([%s]) E %d %s", kPendingKey, lStatus, SysErrorText(lStatus).c_str());
-        }
-    }
+    BOOL bRecord = bRunOnce && WritePendingCommand(*this, NULL);
     LogDbg("Excecute() Finished: nothing of [%s] is pending\r\n", LogStr(m_pInfBaseName));
     return bRecord && bRunOnce;
 }
@@ -221,6 +210,10 @@ static BOOL IsMachineCommand(CInstallContext &ctx, const char *pszInf, const std
     char szPrograms[INF_PATH_MAX];
     if (!ctx.ReadProgramsDir(szPrograms, sizeof(szPrograms)))
         return FALSE;
+    if (FindCharA(pszInf, '\\') || FindCharA(pszInf, '/') || FindCharA(pszInf, ':') || StrStrI(pszInf, "..")) {
+        ctx.LogErr("Finish() [%s]: no INF name, not run\r\n", pszInf);
+        return FALSE;
+    }
     std::string strFolder = std::string(szPrograms) + "\\Ostrel\\Ostrel" + pszInf;
     std::string strProgram = QuotedField(strCommand, 0), strInf = QuotedField(strCommand, 1);
     BOOL bOurs = strProgram.size() > strFolder.size() + 1 &&
@@ -232,7 +225,8 @@ static BOOL IsMachineCommand(CInstallContext &ctx, const char *pszInf, const std
                    strFolder.c_str());
         return FALSE;
     }
-    return ctx.CheckMachineFolder(strFolder.c_str());
+    return ctx.CheckMachineFolder((std::string(szPrograms) + "\\Ostrel").c_str()) &&
+           ctx.CheckMachineFolder(strFolder.c_str());
 }
 
 // Runs one pending command quietly (and with the caller's log file) and
@@ -288,6 +282,7 @@ static DWORD WorseCode(DWORD dwA, DWORD dwB)
  * exit code of them (0 when none is pending). After SetLogFileName. */
 DWORD CInstallContext::FinishPendingPhases()
 {
+    m_bWinNT = (GetVersion() & 0x80000000) == 0;  // the folder check needs it; no SetupSysInfo here
     HKEY hPending = NULL;
     LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ, &hPending);
     LogStep(*this, lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND, "::RegOpenKeyEx([%s]) E %d %s",

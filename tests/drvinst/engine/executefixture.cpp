@@ -349,7 +349,15 @@ MachineState Snapshot(const std::string &work, bool bWhole)
     ListKey(kMonitorKey, &s.keys);
     ListKey(bWhole ? std::string(kUninstallKey) : std::string(kUninstallKey) + "\\" + kModel, &s.keys);
     ListKey(kRunOnceKey, &s.keys);
-    ListKey("SOFTWARE\\Ostrel\\Pending", &s.keys);  // a pending second phase's durable record
+    {
+        // A pending second phase's durable records; the key itself stays.
+        std::vector<std::string> pending;
+        ListKey("SOFTWARE\\Ostrel\\Pending", &pending);
+        for (const std::string &line : pending) {
+            if (line.back() != '\\')
+                s.keys.push_back(line);
+        }
+    }
     if (bWhole)
         ListKey("SYSTEM\\CurrentControlSet\\Enum\\LPTENUM", &s.keys);  // the parallel-port device entries
     std::sort(s.keys.begin(), s.keys.end());
