@@ -278,7 +278,12 @@ static BOOL RestoreSecurity(CInstallContext &ctx, HANDLE hPrinter, HKEY hRecord,
     SECURITY_DESCRIPTOR dacl;
     InitializeSecurityDescriptor(&dacl, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&dacl, TRUE, pDacl, FALSE);
-    PRINTER_INFO_3 info = {&dacl};
+    DWORD cbRelative = 0;
+    MakeSelfRelativeSD(&dacl, NULL, &cbRelative);  // the spooler takes a descriptor in one block
+    std::vector<BYTE> relative(cbRelative);
+    if (!cbRelative || !MakeSelfRelativeSD(&dacl, relative.data(), &cbRelative))
+        return NotRestored(ctx, pszQueue, "Security", GetLastError());
+    PRINTER_INFO_3 info = {relative.data()};
     BOOL bSet = SetPrinterA(hPrinter, 3, (LPBYTE)&info, 0);
     DWORD dwError = CallError(bSet);
     LogStep(ctx, bSet, "::SetPrinter([%s],3) R %d E %d %s", pszQueue, bSet, dwError, SysErrorText(dwError).c_str());
