@@ -316,7 +316,6 @@ public:
     // the working folder, "<ProgramFilesDir>\Ostrel\Ostrel<INF name>".
     const char *KeptFolder();
     BOOL CopyToWorkingFolder();
-    BOOL CopyToKeptFolder();
     BOOL DelKeptFolder();
     // The generic USB port, for a printer not plugged in yet ("USB"), gets
     // no queue: "USB" in any case at the start, and not six characters ending

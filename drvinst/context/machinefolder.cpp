@@ -64,6 +64,18 @@ static std::string SidText(PSID pSid)
     return strText;
 }
 
+// The machine's own descriptor for the folder (kFolderSddl) into *ppSd
+// (LocalFree it). FALSE after an error line.
+static BOOL AllocFolderSecurity(CInstallContext &ctx, PSECURITY_DESCRIPTOR *ppSd)
+{
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(kFolderSddl, SDDL_REVISION_1, ppSd, NULL))
+        return TRUE;
+    DWORD dwError = GetLastError();
+    ctx.LogErr("::ConvertStringSecurityDescriptorToSecurityDescriptor R 0 E %d %s", dwError,
+               SysErrorText(dwError).c_str());
+    return FALSE;
+}
+
 // Whether two folder paths name the same folder (case and a trailing
 // backslash aside); FALSE when either is missing.
 static BOOL SameFolder(const char *psz1, const char *psz2)
@@ -195,12 +207,8 @@ BOOL CInstallContext::CheckMachineFolder(const char *pszFolder)
 static BOOL TakeMachineFolder(CInstallContext &ctx, const char *pszFolder)
 {
     PSECURITY_DESCRIPTOR pSd = NULL;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kFolderSddl, SDDL_REVISION_1, &pSd, NULL)) {
-        DWORD dwError = GetLastError();
-        ctx.LogErr("::ConvertStringSecurityDescriptorToSecurityDescriptor R 0 E %d %s", dwError,
-                   SysErrorText(dwError).c_str());
+    if (!AllocFolderSecurity(ctx, &pSd))
         return FALSE;
-    }
     PSID pOwner = NULL;
     PACL pDacl = NULL;
     BOOL bDefaulted = FALSE, bPresent = FALSE;
@@ -238,13 +246,8 @@ BOOL CInstallContext::ReadyMachineFolder(const char *pszFolder)
     LogDbg("::GetFileAttributes([%s]) R %d E %d %s", pszFolder, dwAttr, dwError, SysErrorText(dwError).c_str());
     if (!bFolder) {
         SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, FALSE};
-        if (m_bWinNT && !ConvertStringSecurityDescriptorToSecurityDescriptorA(kFolderSddl, SDDL_REVISION_1,
-                                                                              &sa.lpSecurityDescriptor, NULL)) {
-            dwError = GetLastError();
-            LogErr("::ConvertStringSecurityDescriptorToSecurityDescriptor R 0 E %d %s", dwError,
-                   SysErrorText(dwError).c_str());
+        if (m_bWinNT && !AllocFolderSecurity(*this, &sa.lpSecurityDescriptor))
             return FALSE;
-        }
         BOOL bCreated = CreateDirectoryA(pszFolder, sa.lpSecurityDescriptor ? &sa : NULL);
         dwError = GetLastError();
         if (sa.lpSecurityDescriptor)

@@ -327,11 +327,13 @@ static BOOL PutRecordBack(CInstallContext &ctx, const DrvingLink &record, int nR
     return bResult || AddNestedError(ctx, nested);
 }
 
-// The model's copy of the installer and its Uninstall entry, written by an
-// install and refreshed by a reinstall; the entry's command is checked first.
+// The model's Uninstall entry, written by an install and refreshed by a
+// reinstall; its command is checked first. It runs the copy of the
+// installer in the working folder, which CopyToWorkingFolder filled (or the
+// second phase runs from).
 static BOOL AddUninstallEntry(CInstallContext &ctx)
 {
-    return UninstallStringFits(ctx) && ctx.CopyToKeptFolder() && ctx.AddUninstallKey();
+    return UninstallStringFits(ctx) && ctx.AddUninstallKey();
 }
 
 // Reinstall, second phase: the recorded drivers' files are removed, the

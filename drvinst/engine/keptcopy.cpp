@@ -58,26 +58,6 @@ BOOL CInstallContext::CopyToWorkingFolder()
     return DropRestartOperations(targets);
 }
 
-/* Copies the program and its INF into the kept folder, creating it (and
- * "<ProgramFilesDir>\Ostrel") with the access list it inherits there, and
- * then drops a deletion an earlier uninstall left for the restart. Nothing
- * to do when the program runs from that folder. 1, or 0 after an error
- * line. After ParseCommand and SetupSysInfo. */
-BOOL CInstallContext::CopyToKeptFolder()
-{
-    const char *pszFolder = KeptFolder();
-    if (!pszFolder)
-        return FALSE;
-    if (!StrCmpI(LogStr(m_pExeDirName), pszFolder))
-        return TRUE;
-    char szExe[INF_PATH_MAX], szInf[INF_PATH_MAX];
-    return MakeFolder(pszFolder) &&
-           FormatPath(*this, szExe, sizeof(szExe), "CopyToKeptFolder", "%s\\%s", pszFolder, LogStr(m_pExeBaseName)) &&
-           FormatPath(*this, szInf, sizeof(szInf), "CopyToKeptFolder", "%s\\%s", pszFolder, LogStr(m_pInfBaseName)) &&
-           CopyFileOverwrite(LogStr(m_pExeFileName), szExe) && DropRestartOperations(szExe) &&
-           CopyFileOverwrite(LogStr(m_pInfFileName), szInf) && DropRestartOperations(szInf);
-}
-
 /* With the INF's last model uninstalled, removes the kept copy: every file of
  * the folder (the program, the INF, a reinstall's package) and the folder. What the running program holds (it may run from
  * there) goes at the next restart. Kept while another model of the INF is
