@@ -80,13 +80,19 @@ BOOL CInstallContext::AsksQuiet(const char *pszCommandLine)
             pWord++;
             cch -= 2;
         }
-        if (!StrCmpI(std::string(pWord, cch).c_str(), "/quiet"))
-            return TRUE;
+        std::string strWord(pWord, cch);
+        for (const char *pszQuiet : {"/quiet", "/qn", "/q"}) {
+            if (!StrCmpI(strWord.c_str(), pszQuiet))
+                return TRUE;
+        }
     }
     return FALSE;
 }
 
 // The mode switches and the flag each sets; "/log" takes the next token.
+// "/qn" and "/q" are the spellings of "/quiet" administrators type out of
+// habit from other installers; "/norestart" is accepted for the same reason
+// (a quiet run never restarts unless told to).
 static const struct {
     const char *pszSwitch;
     BOOL CInstallContext::*pFlag;
@@ -95,7 +101,9 @@ static const struct {
     {"/Uninstall", &CInstallContext::m_bUninstall}, {"/Reinstall", &CInstallContext::m_bReinstall},
     {"/Copy", &CInstallContext::m_bCopy},           {"/quiet", &CInstallContext::m_bQuiet},
     {"/forcerestart", &CInstallContext::m_bForceRestart}, {"/?", &CInstallContext::m_bUsage},
-    {"/finish", &CInstallContext::m_bFinish},
+    {"/finish", &CInstallContext::m_bFinish},       {"/qn", &CInstallContext::m_bQuiet},
+    {"/q", &CInstallContext::m_bQuiet},             {"/norestart", &CInstallContext::m_bNoRestart},
+    {"/addqueue", &CInstallContext::m_bAddQueue},
 };
 
 // Whether the switch token [pStart, pEnd) is one of kSwitches, in any case.
@@ -185,6 +193,7 @@ BOOL CInstallContext::ParseArguments(char *pszCommandLine)
         if (StrStrI(strSearched.c_str(), entry.pszSwitch))
             this->*entry.pFlag = TRUE;
     }
+    m_bBadCommand |= m_bNoRestart && m_bForceRestart;  // one says the opposite of the other
     m_bLineSplit = TRUE;
     return TRUE;
 }

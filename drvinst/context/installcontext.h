@@ -76,7 +76,7 @@ public:
     // Command line and names (installcontext.cpp, commandline.cpp).
     BOOL ParseCommand();
     BOOL ParseArguments(char *pszCommandLine);
-    // Whether the line holds "/quiet" (any case, quoted or not) as a word of
+    // Whether the line holds "/quiet", "/qn" or "/q" (any case, quoted or not) as a word of
     // its own: read before the line is split, so that a line that does not
     // split still shows no box when it asked for none.
     static BOOL AsksQuiet(const char *pszCommandLine);
@@ -163,6 +163,11 @@ public:
     BOOL m_bQuiet = FALSE;
     BOOL m_bFinish = FALSE;  // "/finish": run every pending second phase
     BOOL m_bForceRestart = FALSE;
+    BOOL m_bNoRestart = FALSE;  // "/norestart": accepted; with "/forcerestart" a bad command line
+    // "/addqueue": a quiet install adds a further queue of a model that has
+    // one already (the dialog always does, under "<model> (<n>)").
+    BOOL m_bAddQueue = FALSE;
+    BOOL m_bAlreadyInstalled = FALSE;  // set by Excecute: the quiet install found it all there
     BOOL m_bUsage = FALSE;
     BOOL m_bBadCommand = FALSE;
     BOOL m_bLineSplit = FALSE;
@@ -301,6 +306,7 @@ public:
     // caller's, or NULL) in m_pDialogs for this call only.
     BOOL RunOperation(class CEngineDialogs *pDialogs);
     BOOL ExcecuteSteps();  // Excecute's blocks, under the INF's lock (engine/inflock.cpp)
+    BOOL FindModelQueue(BOOL *pbOnPort);  // a quiet install's check (engine/installcheck.cpp)
     BOOL AddRunOnce();
     BOOL RestartWindows();
     BOOL AddUninstallKey();

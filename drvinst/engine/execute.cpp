@@ -34,7 +34,7 @@ BOOL CInstallContext::IsGenericUsbPort(const char *pszPort)
 }
 
 // Readies a nested context for one driver (in a reinstall's second phase also
-// for one recorded port and queue name): the log file, the outer context's
+// for one recorded port and queue name): the outer context's log file and
 // INF, the names, then SetupSysInfo, ParseInf and SetupSplInfo. Its mode
 // flags stay 0, so its files come from the INF's own folder. FALSE when a
 // step fails or wrote an error line (a missing section, a file list that
@@ -43,7 +43,10 @@ BOOL CInstallContext::IsGenericUsbPort(const char *pszPort)
 static BOOL PrepareNested(const CInstallContext &outer, CInstallContext &nested, const char *pszDriver,
                           const char *pszPort = NULL, const char *pszQueue = NULL)
 {
-    nested.SetLogFileName("kztdebug.txt");  // without it the nested steps log nothing; errors still count
+    // The outer run's log file ("/log" or the default): every line of the
+    // run in one place.
+    FreeSplStr(nested.m_pLogFileName);
+    nested.m_pLogFileName = AllocSplStr(outer.m_pLogFileName);
     nested.SetInfFileName(outer.m_pInfFileName);
     nested.SetPrinterName(pszDriver);
     if (pszPort)
@@ -559,12 +562,22 @@ BOOL CInstallContext::ExcecuteSteps()
         return FALSE;
     }
     if (m_bInstall && !m_bRunOnce) {
-        if (!EnumDrv())
+        // A quiet install repeated by a deployment tool adds no queue: with
+        // the package's files and the model's queue on the port it is done;
+        // a queue on another port takes "/addqueue".
+        BOOL bOneQueue = m_bQuiet && !m_bAddQueue && !IsGenericUsbPort(m_pPortName);
+        BOOL bQueueThere = FALSE;
+        if ((bOneQueue && !FindModelQueue(&bQueueThere)) || !EnumDrv())
             return FALSE;
         char szDriver[INF_PATH_MAX];
         if (DiffDriverFiles(szDriver)) {  // other files installed: the install becomes a reinstall
             m_bInstall = FALSE;
             m_bReinstall = TRUE;
+        } else if (bQueueThere) {
+            LogDbg("Excecute() Already Installed [%s] on [%s]: nothing changed\r\n", LogStr(m_pPrinterName),
+                   LogStr(m_pPortName));
+            m_bAlreadyInstalled = TRUE;
+            return TRUE;
         }
     }
     if (m_bReinstall && !m_bRunOnce && !ReinstallFirstPhase(*this))

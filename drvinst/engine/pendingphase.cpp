@@ -260,7 +260,7 @@ static DWORD RunPendingCommand(CInstallContext &ctx, const std::string &strPendi
     if (!bEnded)
         return 1603;
     // A code of the installer's own, or a failure (a crash's status) otherwise.
-    for (DWORD dwKnown : {0u, 1603u, 1618u, 1639u, 1641u, 3010u}) {
+    for (DWORD dwKnown : {0u, 1603u, 1618u, 1622u, 1639u, 1641u, 3010u}) {
         if (dwCode == dwKnown)
             return dwCode;
     }

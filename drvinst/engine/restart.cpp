@@ -37,12 +37,16 @@ static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner, char *ps
 
 BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
 {
+    // The second phase logs where the first one was told to (the full path).
+    BOOL bLog = !ctx.m_strLogPath.empty() && ctx.m_pLogFileName;
     return HasCommandNames(ctx, "AddRunOnce", pszCommand, cbCommand) &&
-           FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce", "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s%s",
+           FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce",
+                      "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s%s%s%s%s",
                       ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
                       ctx.m_pPrinterName, ctx.m_pPortName ? ctx.m_pPortName : "", ctx.m_bInstall ? " /Install" : "",
                       ctx.m_bUninstall ? " /Uninstall" : "", ctx.m_bReinstall ? " /Reinstall" : "",
-                      ctx.m_bCopy ? " /Copy" : "", ctx.m_bQuiet ? " /quiet" : "");
+                      ctx.m_bCopy ? " /Copy" : "", ctx.m_bQuiet ? " /quiet" : "", bLog ? " /log \"" : "",
+                      bLog ? ctx.m_pLogFileName : "", bLog ? "\"" : "");
 }
 
 BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
@@ -209,16 +213,6 @@ BOOL CInstallContext::RestartWindows()
     return TRUE;
 }
 
-// Writes one text value of the model's Uninstall entry, logged with its data.
-static BOOL SetUninstallValue(CInstallContext &ctx, HKEY hKey, const char *pszName, const char *pszData)
-{
-    LONG lStatus = RegSetValueExA(hKey, pszName, 0, REG_SZ, (const BYTE *)pszData, lstrlenA(pszData) + 1);
-    LogStep(ctx, lStatus == ERROR_SUCCESS, "::RegSetValueEx([%s],[%s]) E %d %s", pszName, pszData, lStatus,
-            SysErrorText(lStatus).c_str());
-    SetLastError(lStatus);
-    return lStatus == ERROR_SUCCESS;
-}
-
 // Closes a key of the Uninstall entry, logged with its handle.
 static BOOL CloseUninstallKey(CInstallContext &ctx, HKEY hKey)
 {
@@ -256,7 +250,7 @@ static BOOL DeleteModelKey(CInstallContext &ctx, HKEY hUninstall, const char *ps
 /* Writes the model's entry under HKLM's Uninstall key: "DisplayName" the
  * model, "UninstallString" the working folder's program with its INF, the
  * model and "/uninstall" (composed in 256 bytes, never cut: a longer one
- * fails before anything is opened). Every key opened is closed. 1 when every
+ * fails before anything is opened), and the values of WriteUninstallValues. Every key opened is closed. 1 when every
  * step succeeded, else 0 after its error line; a model key this call created
  * is then deleted again, so that no entry without its command is listed. */
 BOOL CInstallContext::AddUninstallKey()
@@ -277,8 +271,7 @@ BOOL CInstallContext::AddUninstallKey()
     BOOL bResult = lStatus == ERROR_SUCCESS;
     DWORD dwError = lStatus;
     if (bResult) {
-        bResult = SetUninstallValue(*this, hModel, "DisplayName", m_pPrinterName) &&
-                  SetUninstallValue(*this, hModel, "UninstallString", szUninstall);
+        bResult = WriteUninstallValues(*this, hModel, szUninstall);
         dwError = GetLastError();
         if (!CloseUninstallKey(*this, hModel) && bResult) {
             bResult = FALSE;

@@ -6,7 +6,8 @@
 
 /* Composes the RunOnce command of the second phase into pszCommand (cbCommand
  * bytes, 256 in the engine) from the working folder, program, INF, model,
- * port and mode switches. Needs SetupSysInfo and the program's names. FALSE,
+ * port and mode switches, then " /quiet" and " /log \"<path>\"" as this run
+ * was given them. Needs SetupSysInfo and the program's names. FALSE,
  * pszCommand empty, after "AddRunOnce() <member>\r\n" for a missing name or
  * "AddRunOnce() Length [<command>]\r\n" when it does not fit. */
 BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbCommand);
@@ -14,6 +15,11 @@ BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbComma
 /* Composes the Uninstall entry's "UninstallString" the same way, with the
  * ERR lines of "AddUninstallKey()". */
 BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand);
+
+/* The values of the model's Uninstall entry (engine/uninstallvalues.cpp),
+ * into the open model key: the design's two, then those deployment tools
+ * read. FALSE after the error line of the first that failed. */
+BOOL WriteUninstallValues(CInstallContext &ctx, HKEY hModel, const char *pszUninstall);
 
 /* The durable record of the INF's pending second phase (engine/pendingphase.cpp),
  * the value <INF name> under "SOFTWARE\Ostrel\Pending": read (TRUE when one

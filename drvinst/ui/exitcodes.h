@@ -7,6 +7,7 @@ enum ExitCode {
     EXIT_CANCELLED = 1602,        // cancelled by the user
     EXIT_FAILED = 1603,           // failure: the error text is in the log
     EXIT_PENDING = 1618,          // a second phase of this INF still waits for a restart, or another run is busy
+    EXIT_LOG_FAILED = 1622,       // the "/log" file cannot be written: nothing was done
     EXIT_BAD_COMMAND = 1639,      // the command line is not valid
     EXIT_RESTART_STARTED = 1641,  // success, the restart was started
     EXIT_RESTART_NEEDED = 3010,   // success, a restart finishes it: the second phase, files in use, or the

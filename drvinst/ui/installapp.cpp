@@ -25,8 +25,16 @@ int CInstallApp::InitInstance()
             ErrorBox(ctx.GetErrorText());
         return bQuiet ? EXIT_BAD_COMMAND : EXIT_DONE;
     }
-    if (!ctx.m_strLogPath.empty() && !UseLogPath(ctx) && ctx.m_bQuiet)
-        return EXIT_FAILED;
+    if (!ctx.m_strLogPath.empty() && !UseLogPath(ctx)) {
+        // An unattended run whose log cannot be written does nothing: nobody
+        // could tell what it did. A second phase still runs (into the default
+        // log): refused, it would leave the machine half-installed.
+        if ((ctx.m_bQuiet || ctx.m_bFinish) && !ctx.m_bRunOnce) {
+            ctx.LogDbg("Quiet() exit code %d\r\n", EXIT_LOG_FAILED);
+            return EXIT_LOG_FAILED;
+        }
+        ctx.m_strLogPath.clear();  // the second phase it registers logs to the default file too
+    }
     ctx.LogSystemVersion();
     if (ctx.m_bUsage && !ctx.m_bQuiet)
         return ShowUsage();

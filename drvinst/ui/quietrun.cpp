@@ -1,7 +1,9 @@
 #include "quietrun.h"
+#include "comsettings.h"
 #include "enginedialogs.h"
 #include "exitcodes.h"
 #include "installcontext.h"
+#include "splstr.h"
 
 namespace {
 
@@ -65,11 +67,33 @@ int CQuietRun::Execute()
         LogFailure();
         return EXIT_RESTART_NEEDED;
     }
-    if (!bResult)
+    if (!bResult || !WriteComDefaults())
         return EXIT_FAILED;
     if (m_ctx.m_bRestartStarted)
         return EXIT_RESTART_STARTED;
     return m_ctx.m_bRestartPending ? EXIT_RESTART_NEEDED : EXIT_DONE;
+}
+
+// The serial step the dialog's Start runs after an install on a COM port:
+// the model's "ComPortSettings" written into the port's default
+// configuration. Not after an install that changed nothing (the settings
+// there may be an administrator's own since). FALSE after an error line.
+BOOL CQuietRun::WriteComDefaults()
+{
+    const char *pszPort = m_ctx.GetPortName();
+    if (!m_ctx.m_bInstall || m_ctx.m_bAlreadyInstalled || !pszPort || StrNCmpI(pszPort, "COM", 3))
+        return TRUE;
+    const char *pszSettings = m_ctx.GetComPortSettings();
+    COMMCONFIG config;
+    std::string strError;
+    if (!SetComDefaults(pszPort, pszSettings, TRUE, TRUE, FALSE, &config, &strError)) {
+        m_ctx.LogErr("Quiet() the queue is installed, but the port's settings were not written: %s\r\n",
+                     strError.c_str());
+        return FALSE;
+    }
+    m_ctx.LogDbg("Quiet() port [%s] set to [%s]: %lu baud, %d data bits, parity %d, stop bits %d\r\n", pszPort,
+                 LogStr(pszSettings), config.dcb.BaudRate, config.dcb.ByteSize, config.dcb.Parity, config.dcb.StopBits);
+    return TRUE;
 }
 
 // What failed, in this log too: nested contexts write their lines to the

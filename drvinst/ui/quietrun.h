@@ -1,6 +1,7 @@
 // "/quiet": an install, uninstall or reinstall (or either second phase, or
 // "/Copy") without any window; the answer is the exit code and the log.
 #pragma once
+#include <windows.h>
 
 class CInstallContext;
 
@@ -18,6 +19,7 @@ public:
 private:
     int CheckCommand();
     int Execute();
+    BOOL WriteComDefaults();
     void LogFailure();
 
     CInstallContext &m_ctx;

@@ -48,6 +48,10 @@ TEST_F(ExecuteTest, InstallPutsEveryComponentFileAndValueInPlace)
     EXPECT_EQ(Quoted(KeptDirA() + "\\execute_test.exe") + " " + Quoted(KeptDirA() + "\\TZ.INF") + " " +
                   Quoted(kModel) + " /uninstall",
               RegText(entry, "UninstallString"));
+    EXPECT_EQ("1.0.0.1", RegText(entry, "DisplayVersion"));  // the INF's DriverVer
+    RegValue size = GetValue(entry, "EstimatedSize");         // the files, in KB
+    ASSERT_EQ(4u, size.bytes.size());
+    EXPECT_LE(100u, *(const DWORD *)size.bytes.data());
     EXPECT_EQ(ReadBytes(m_package + "\\TZ.INF"), ReadBytes(KeptDirA() + "\\TZ.INF"));
     EXPECT_TRUE(FileExists(KeptDirA() + "\\execute_test.exe"));
     EXPECT_TRUE(RunOnceNames().empty());

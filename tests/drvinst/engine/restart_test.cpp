@@ -178,14 +178,23 @@ TEST_F(ExecuteTest, UninstallEntryIsWrittenAndDeleted)
     // The kept copy in the programs folder.
     EXPECT_EQ(Quoted(KeptDirA() + "\\drvinst.exe") + " " + Quoted(KeptDirA() + "\\TZ.INF") + " \"Ostrel TZ-1000\" /uninstall",
               RegText(entry, "UninstallString"));
+    // What deployment tools and inventories read (no INF here: no version).
+    EXPECT_EQ("Ostrel", RegText(entry, "Publisher"));
+    EXPECT_EQ(RegText(entry, "UninstallString") + " /quiet", RegText(entry, "QuietUninstallString"));
+    for (const char *flag : {"NoModify", "NoRepair"}) {
+        RegValue value = GetValue(entry, flag);
+        EXPECT_TRUE(value.found && value.type == REG_DWORD && value.bytes == std::string("\1\0\0\0", 4)) << flag;
+    }
+    RegValue size = GetValue(entry, "EstimatedSize");
+    EXPECT_TRUE(size.found && size.type == REG_DWORD && size.bytes.size() == 4);
     std::vector<std::string> log = TakeLog();
-    ASSERT_EQ(6u, log.size());
+    ASSERT_EQ(12u, log.size());
     EXPECT_EQ(0u, log[0].find("DBG ::RegOpenKeyEx([SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall]) h x"));
     EXPECT_EQ(0u, log[1].find("DBG ::RegCreateKeyEx([Ostrel TZ-1000]) h x"));
     EXPECT_EQ("DBG ::RegSetValueEx([DisplayName],[Ostrel TZ-1000]) E 0 ", log[2]);
     EXPECT_EQ("DBG ::RegSetValueEx([UninstallString],[" + RegText(entry, "UninstallString") + "]) E 0 ", log[3]);
-    EXPECT_EQ(0u, log[4].find("DBG ::RegCloseKey(x"));
-    EXPECT_EQ(0u, log[5].find("DBG ::RegCloseKey(x"));
+    EXPECT_EQ(0u, log[10].find("DBG ::RegCloseKey(x"));
+    EXPECT_EQ(0u, log[11].find("DBG ::RegCloseKey(x"));
 
     // Written again over itself; deleted; deleting what is gone succeeds.
     ASSERT_TRUE(ctx.AddUninstallKey());
@@ -212,7 +221,7 @@ TEST_F(ExecuteTest, UninstallEntryThatCannotBeCompletedIsNotLeftBehind)
     ctx.m_pExeBaseName = AllocSplStr("drvinst.exe");
     ctx.m_pInfBaseName = AllocSplStr("TZ.INF");
     const std::string entry = std::string(kUninstallKey) + "\\" + kModel;
-    for (const char *value : {"DisplayName", "UninstallString"}) {
+    for (const char *value : {"DisplayName", "UninstallString", "Publisher", "EstimatedSize"}) {
         RegistryStandIn registry;
         ASSERT_TRUE(registry.Installed());
         registry.FailSetValue(value, ERROR_NO_SYSTEM_RESOURCES);

@@ -15,7 +15,7 @@ namespace {
 const char kLine[] = "TZ.INF \"Ostrel TZ-1000\" LPT1: ";
 const DWORD kNotEnded = 0xFFFFFFFF;
 
-enum State { kClean, kInstalled, kSecondPhasePending };
+enum State { kClean, kInstalled, kTwoQueues, kSecondPhasePending };
 
 struct QuietRow {
     const char *what;
@@ -69,7 +69,9 @@ protected:
         }
     }
 
-    void ExpectState(State state, const char *runOnce, const std::string &why)
+    // log: the path the first run's "/log" named, which its second phase
+    // must carry ("" for none).
+    void ExpectState(State state, const char *runOnce, const std::string &why, const std::string &log = "")
     {
         SCOPED_TRACE(why);
         if (state == kClean) {
@@ -77,10 +79,15 @@ protected:
             return;
         }
         SpoolerState s = ReadSpooler();
-        EXPECT_EQ(state == kInstalled, Has(s.queues, Queue(kModel, "LPT1:")));
+        EXPECT_EQ(state == kInstalled || state == kTwoQueues, Has(s.queues, Queue(kModel, "LPT1:")));
+        size_t cQueues = state == kInstalled ? 1 : state == kTwoQueues ? 2 : 0;
+        EXPECT_EQ(cQueues, QueuesStartingWith(kModel).size());
+        if (state == kTwoQueues) {
+            EXPECT_TRUE(Has(s.queues, Queue((std::string(kModel) + " (1)").c_str(), "LPT1:")));
+        }
         if (state == kSecondPhasePending) {
             EXPECT_EQ(Quoted(m_work + "\\drvinst.exe") + " " + Quoted(m_work + "\\TZ.INF") + " " + Quoted(kModel) +
-                          " \"LPT1:\" /RunOnce " + runOnce + " /quiet",
+                          " \"LPT1:\" /RunOnce " + runOnce + " /quiet" + (log.empty() ? "" : " /log " + Quoted(log)),
                       RegText(kRunOnceKey, "TZ.INF"));
         }
     }
@@ -105,29 +112,48 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
         {"an install without a port", kClean, "TZ.INF \"Ostrel TZ-1000\" /Install /quiet" + log, 1639, kClean},
         {"/? in a quiet run: no window", kClean, std::string(kLine) + "/? /quiet" + log, 1639, kClean},
         {"an unclosed quote", kClean, "TZ.INF \"Ostrel TZ-1000 /Install /quiet", 1639, kClean},
+        {"/qn and an unclosed quote: no window", kClean, "TZ.INF \"Ostrel TZ-1000 /Install /qn", 1639, kClean},
+        {"/q and an unknown switch: no window", kClean, std::string(kLine) + "/Install /q /bogus" + log, 1639, kClean},
+        {"/norestart with /forcerestart", kClean, std::string(kLine) + "/Install /quiet /norestart /forcerestart" + log,
+         1639, kClean},
+        {"a /log that cannot be written: nothing done", kClean,
+         std::string(kLine) + "/Install /quiet /log C:\\no-such-folder\\quiet.log", 1622, kClean},
         {"a model the INF lacks", kClean, "TZ.INF \"Ostrel TZ-9999\" LPT1: /Install /quiet" + log, 1603, kClean},
         {"an INF that is not there", kClean, "NONE.INF \"Ostrel TZ-1000\" LPT1: /Install /quiet" + log, 1603, kClean},
         {"an uninstall of a model not installed: nothing waits", kClean,
          std::string(kLine) + "/Uninstall /quiet" + log, 0, kClean},
         {"install", kClean, std::string(kLine) + "/Install /quiet" + log, 0, kInstalled},
+        {"/q", kClean, std::string(kLine) + "/Install /q /norestart" + log, 0, kInstalled},
+        {"install again: nothing changed", kInstalled, std::string(kLine) + "/Install /quiet" + log, 0, kInstalled},
+        {"/addqueue: a further queue", kInstalled, std::string(kLine) + "/Install /quiet /addqueue" + log, 0,
+         kTwoQueues},
+        {"the model's queue on another port: no second one", kInstalled,
+         "TZ.INF \"Ostrel TZ-1000\" LPT2: /Install /quiet" + log, 1603, kInstalled},
         {"uninstall", kInstalled, std::string(kLine) + "/Uninstall /quiet" + log, 3010, kSecondPhasePending,
          "/Uninstall"},
         {"reinstall", kInstalled, std::string(kLine) + "/Reinstall /quiet" + log, 3010, kSecondPhasePending,
          "/Reinstall"},
+        {"/qn /norestart", kInstalled, std::string(kLine) + "/Reinstall /qn /norestart" + log, 3010,
+         kSecondPhasePending, "/Reinstall"},
         {"/finish with nothing pending", kClean, "/quiet /finish" + log, 0, kClean},
         {"/finish with an operation", kClean, std::string(kLine) + "/Install /quiet /finish" + log, 1639, kClean},
         // Last: refused while the uninstall's second phase waits, RunOnce untouched.
         {"an install while a second phase is pending", kSecondPhasePending, std::string(kLine) + "/Install /quiet" + log,
          1618, kSecondPhasePending, "/Uninstall"},
     };
+    // Every line of a run with "/log" goes there, a nested step's and the
+    // second phase's too: the default log, there to catch them, gets none.
+    LogOn();
+    const std::string path = m_package + "\\quiet.log";
     for (const QuietRow &row : rows) {
         SCOPED_TRACE(row.what);
         Reset();
-        DeleteFileA((m_package + "\\quiet.log").c_str());
+        DeleteFileA(path.c_str());
         ASSERT_NO_FATAL_FAILURE(Reach(row.before));
+        LogOn();
         EXPECT_EQ(row.code, RunProgram(m_exe, row.args));
-        if (row.args.find(log) != std::string::npos) {
-            std::string path = m_package + "\\quiet.log";
+        bool logged = row.args.find(log) != std::string::npos;
+        if (logged) {
             std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
             EXPECT_NE(std::string::npos, text.find("DBG Quiet() exit code " + std::to_string(row.code))) << text;
             if (row.code != 0 && row.code != 3010) {
@@ -137,15 +163,33 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
                 EXPECT_NE(std::string::npos, text.find("ERR Quiet() failed: ")) << text;
             }
         }
-        ExpectState(row.after, row.runOnce, "after the first run");
-        if (row.after != kSecondPhasePending)
-            continue;
-        // The second phase, quiet as the first: no window, 0, and the
-        // uninstall leaves nothing, the reinstall the queue.
-        EXPECT_EQ(0u, RunSecondPhaseCommand());
-        ExpectState(!strcmp(row.runOnce, "/Reinstall") ? kInstalled : kClean, "",
-                    "after the second phase");
+        ExpectState(row.after, row.runOnce, "after the first run", logged && row.before != kSecondPhasePending ? path : "");
+        if (row.after == kSecondPhasePending) {
+            // The second phase, quiet as the first: no window, 0, and the
+            // uninstall leaves nothing, the reinstall the queue.
+            EXPECT_EQ(0u, RunSecondPhaseCommand());
+            ExpectState(!strcmp(row.runOnce, "/Reinstall") ? kInstalled : kClean, "", "after the second phase");
+        }
+        if (logged && !strcmp(row.runOnce ? row.runOnce : "", "/Reinstall")) {
+            std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
+            size_t first = text.find("DBG Quiet() exit code 3010");
+            EXPECT_NE(std::string::npos, text.find("::DeletePrinter R 1")) << "a nested step of the first phase";
+            EXPECT_NE(std::string::npos, text.find("DBG Excecute() Reinstall Driver:[", first)) << "the second phase";
+            EXPECT_NE(std::string::npos, text.find("DBG ::AddPrinter([" + std::string(kModel), first)) << text;
+            EXPECT_NE(std::string::npos, text.find("DBG Quiet() exit code 0", first)) << text;
+        }
+        // (A phase registered without "/log" logs to the default file.)
+        std::string defaultLog = LogText();
+        for (const char *line : {"::DeletePrinter", "::AddPrinter(", "Quiet() exit code"}) {
+            if (logged && row.before != kSecondPhasePending) {
+                EXPECT_EQ(std::string::npos, defaultLog.find(line)) << line << " in the default log";
+            }
+        }
+        if (row.code == 1622) {  // said where it can be
+            EXPECT_NE(std::string::npos, defaultLog.find("DBG Quiet() exit code 1622")) << defaultLog;
+        }
     }
+    LogOff();
     Reset();
 }
 
@@ -202,9 +246,45 @@ TEST_F(QuietTest, FirstPhaseThatFailsAfterRegisteringAsksForTheRestart)
     std::string path = m_package + "\\quiet.log";
     std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
     EXPECT_NE(std::string::npos, text.find("ERR Quiet() failed: (a second phase is registered")) << text;
-    ExpectState(kSecondPhasePending, "/Reinstall", "after the failed first phase");
+    ExpectState(kSecondPhasePending, "/Reinstall", "after the failed first phase", path);
     EXPECT_EQ(0u, RunSecondPhaseCommand());
     ExpectState(kInstalled, "", "after the second phase");
+    Reset();
+}
+
+// A quiet install on a COM port writes the model's "ComPortSettings"
+// (9600,8,N,1,X) into the port's default configuration, as the dialog's
+// Start does; a repeated install that changes nothing leaves what the
+// administrator set since.
+TEST_F(QuietTest, InstallOnAComPortWritesTheModelsSerialSettings)
+{
+    Reset();
+    COMMCONFIG start = {}, config = {};
+    DWORD cb = sizeof(start);
+    ASSERT_TRUE(GetDefaultCommConfigA("COM1", &start, &cb));
+    config = start;
+    config.dcb.BaudRate = 4800;
+    config.dcb.ByteSize = 7;
+    config.dcb.Parity = ODDPARITY;
+    config.dcb.StopBits = TWOSTOPBITS;
+    config.dcb.fOutX = config.dcb.fInX = FALSE;
+    ASSERT_TRUE(SetDefaultCommConfigA("COM1", &config, sizeof(config)));
+    const std::string line = "TZ.INF \"Ostrel TZ-2000\" COM1: /Install /quiet /log quiet.log";
+    EXPECT_EQ(0u, RunProgram(m_exe, line));
+    cb = sizeof(config);
+    ASSERT_TRUE(GetDefaultCommConfigA("COM1", &config, &cb));
+    EXPECT_EQ(9600u, config.dcb.BaudRate);
+    EXPECT_EQ(8, config.dcb.ByteSize);
+    EXPECT_EQ(NOPARITY, config.dcb.Parity);
+    EXPECT_EQ(ONESTOPBIT, config.dcb.StopBits);
+    EXPECT_TRUE(config.dcb.fOutX && config.dcb.fInX);
+    config.dcb.BaudRate = 19200;
+    ASSERT_TRUE(SetDefaultCommConfigA("COM1", &config, sizeof(config)));
+    EXPECT_EQ(0u, RunProgram(m_exe, line));
+    cb = sizeof(config);
+    ASSERT_TRUE(GetDefaultCommConfigA("COM1", &config, &cb));
+    EXPECT_EQ(19200u, config.dcb.BaudRate);
+    EXPECT_TRUE(SetDefaultCommConfigA("COM1", &start, sizeof(start)));
     Reset();
 }
 
