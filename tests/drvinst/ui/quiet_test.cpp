@@ -340,7 +340,8 @@ TEST_F(QuietTest, UsageListsTheExitCodes)
 {
     ASSERT_TRUE(Start("/?"));
     std::string text = AnswerMessageBox();
-    for (const char *code : {"3010", "1641", "1602", "1603", "1618", "1639", " 740 ", "/quiet", "/forcerestart", "/log", "/finish"})
+    for (const char *code : {"3010", "1641", "1602", "1603", "1618", "1622", "1639", " 740 ", "/quiet", "/qn", "/forcerestart",
+                             "/norestart", "/addqueue", "/log", "/finish"})
         EXPECT_NE(std::string::npos, text.find(code)) << code << " in " << text;
     DWORD code = 1;
     ASSERT_TRUE(Ended(15000, &code));
