@@ -5,6 +5,8 @@
 # rendering library, print processor and resource library, the
 # administrator's guide, the licence and SHA256SUMS of every other file. Built by "cpack" in the
 # product build's folder (./run package, and the test tree after each build).
+# Beside each zip, tz-host-<version>-<arch>-symbols.zip holds the debug
+# sections its binaries ship without.
 
 # The sample's stand-ins, in a folder of their own: they are not copied into
 # the tests' binary folder, which builds its own.
@@ -59,6 +61,16 @@ foreach(text docs/admin-guide.md docs/admin-guide.ja.md LICENSE)
 endforeach()
 list(REMOVE_DUPLICATES screenshots)
 install(FILES ${screenshots} DESTINATION screenshots)
+# The binaries as they ship: without debug sections (their symbols go to
+# tz-host-<version>-<arch>-symbols.zip beside the zip), signed when
+# KZT_SIGN_PFX names a certificate (cmake/stripsign.cmake). Only the zip's
+# copies: the build's own binaries keep their symbols.
+find_program(KZT_OBJCOPY ${KZT_MINGW_TRIPLE}-objcopy REQUIRED)
+install(CODE "
+  set(dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+  set(objcopy \"${KZT_OBJCOPY}\")
+  include(\"${CMAKE_SOURCE_DIR}/cmake/stripsign.cmake\")
+")
 # Last: the checksums of everything above (the screenshots' paths with a
 # forward slash), as "sha256sum -c" reads them, CR LF like the other texts.
 install(CODE [[
@@ -82,4 +94,6 @@ set(CPACK_PACKAGE_FILE_NAME tz-host-${PROJECT_VERSION}-${KZT_PACKAGE_ARCH})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_SOURCE_DIR}/build/packages)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_SOURCE_GENERATOR "")
+# Once the zip is made: its symbols zip beside it.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/symbols.cmake)
 include(CPack)

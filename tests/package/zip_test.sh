@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The package's zip as an administrator uses it: unpacked into a fresh Wine
 # prefix of its own, its checksums and contents checked (the guides' text as
-# Notepad reads it, the screenshots they show), installed from the unpacked
-# folder with drvinst.exe /quiet, a job played through the installed
+# Notepad reads it, the screenshots they show; the binaries without debug
+# sections, linked to the symbols zip, unsigned; a package signed with a
+# throwaway certificate verifies, a wrong password fails), installed from
+# the unpacked folder with drvinst.exe /quiet, a job played through the installed
 # jobtap.dll (demo.exe --installed), uninstalled with /quiet (3010: the
 # second phase waits for the restart), the restart played by ending the
 # prefix's server (Wine runs RunOnce at the next start), and the state
@@ -12,7 +14,7 @@
 # every setting of two configured queues (queueconf.exe).
 #   zip_test.sh ARCH BUILDDIR ZIP
 set -u
-arch=$1; bdir=$(cd "$2" && pwd); zip=$3
+arch=$1; bdir=$(cd "$2" && pwd); zip=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 root=$(cd "$(dirname "$0")/../.." && pwd)
 export KZT_PREFIX=package
 prefix="$bdir/wineprefix-$KZT_PREFIX"
@@ -49,6 +51,50 @@ check "admin-guide.ja.md begins with the UTF-8 byte-order mark" efbbbf "$(head -
 check "admin-guide.md has no byte-order mark" 23 "$(head -c 1 "$package/admin-guide.md" | od -An -tx1 | tr -d ' \n')"
 version=${folder#tz-host-}; version=${version%-*}
 check "TZ.INF's DriverVer gives the package's version" 1 "$(grep -c "^DriverVer=[0-9/]*,$version[.]0"$'\r' "$package/TZ.INF")"
+
+# The binaries ship without debug sections; each links to its <name>.debug
+# (name and CRC-32, the one gzip ends with) in the symbols zip beside it.
+triple=$arch-w64-mingw32
+tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
+binaries=$(cd "$package" && LC_ALL=C ls | grep -iE '[.](exe|dll)$')
+symbols=${zip%.zip}-symbols.zip
+check "the symbols zip holds one .debug per binary" "$(printf '%s.debug\n' $binaries | tr '\n' ' ')" \
+  "$(cmake -E tar tf "$symbols" | LC_ALL=C sort | tr '\n' ' ')"
+mkdir "$tmp/symbols"; (cd "$tmp/symbols" && cmake -E tar xf "$symbols")
+crc() { gzip -c "$1" | tail -c8 | head -c4 | od -An -tx1 | tr -d ' \n'; }
+for b in $binaries; do
+  check "$b: no debug sections" 0 "$("$triple-objdump" -h "$package/$b" | grep -c ' [.]debug_')"
+  "$triple-objcopy" --dump-section .gnu_debuglink="$tmp/link" "$package/$b" "$tmp/null" 2>/dev/null
+  check "$b: links to $b.debug" "$b.debug" "$(tr '\0' '\n' < "$tmp/link" | head -1)"
+  check "$b: the link's CRC is its .debug's" "$(crc "$tmp/symbols/$b.debug")" "$(tail -c4 "$tmp/link" | od -An -tx1 | tr -d ' \n')"
+  rm -f "$tmp/link"
+done
+
+# Signed: the product build's cpack (what ./run package runs) with a
+# throwaway code-signing certificate, into a folder of its own (the zip above
+# stays as it is). Every binary verifies against that certificate and the
+# signed package's SHA256SUMS are of the signed files; a wrong password
+# fails the package.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$tmp/key.pem" -out "$tmp/cert.pem" -days 2 \
+  -subj "/CN=TZ package test" -addext extendedKeyUsage=codeSigning >/dev/null 2>&1
+openssl pkcs12 -export -inkey "$tmp/key.pem" -in "$tmp/cert.pem" -out "$tmp/cert.pfx" -passout pass:tz-test
+sign() {  # sign PASSWORD OUTDIR: the package made with the certificate, cpack's exit code
+  KZT_SIGN_PFX="$tmp/cert.pfx" KZT_SIGN_PASSWORD=$1 cpack --config "$bdir/product/CPackConfig.cmake" -B "$2" \
+    > "$bdir/package-sign.log" 2>&1
+}
+sign tz-test "$tmp/signed"
+check "the signed package (package-sign.log)" 0 $?
+(cd "$tmp/signed" && cmake -E tar xf "$(basename "$zip")")
+check "the signed package's SHA256SUMS" 0 "$(cd "$tmp/signed/$folder" && sha256sum --quiet -c SHA256SUMS >/dev/null 2>&1; echo $?)"
+verify() { osslsigncode verify -CAfile "$tmp/cert.pem" -in "$1" 2>&1; }
+for b in $binaries; do
+  check "$b: signed, verifies against the certificate" 1 "$(verify "$tmp/signed/$folder/$b" | grep -c '^Succeeded$')"
+  check "$b: the zip made without a certificate has no signature" 1 "$(verify "$package/$b" | grep -c '^No signature found')"
+done
+sign wrong "$tmp/wrong"
+check "a wrong password fails the package" 1 $?
+check "and says so (package-sign.log)" 1 "$(grep -c '^  signing [^ ]* with' "$bdir/package-sign.log")"
+check "and makes no zip" 0 "$(ls "$tmp/wrong" | grep -c '[.]zip$')"
 
 # The state of the fresh prefix, to compare with after the uninstall.
 (cd "$bdir/bin" && wr ./statesnap.exe) > "$bdir/package-before.txt" 2>/dev/null
