@@ -25,7 +25,7 @@ foreach(name IN LISTS binaries)
   if(rc EQUAL 0)
     # The link holds the file's name and checksum: a debugger finds the
     # symbols beside the binary or in its debug folder.
-    execute_process(COMMAND "${objcopy}" --strip-debug "--add-gnu-debuglink=${symbols}/${name}.debug"
+    execute_process(COMMAND "${objcopy}" --strip-all "--add-gnu-debuglink=${symbols}/${name}.debug"
                             "${dir}/${name}" RESULT_VARIABLE rc)
   endif()
   if(NOT rc EQUAL 0)

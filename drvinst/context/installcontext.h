@@ -318,6 +318,7 @@ public:
     void KeepPhaseRegistered();
     BOOL ClearPendingPhase();
     DWORD FinishPendingPhases();
+    static DWORD WorseExitCode(DWORD dwA, DWORD dwB);  // failure over busy over restart over done
     // The installer's kept copy for the Uninstall entry (engine/keptcopy.cpp):
     // the working folder, "<ProgramFilesDir>\Ostrel\Ostrel<INF name>".
     const char *KeptFolder();

@@ -121,18 +121,32 @@ void CInstallApp::ErrorBox(const char *pszText) const
 
 // "/finish": every second phase still pending on the machine, run quietly
 // (a start-up script or deployment tool runs this as SYSTEM after the
-// restart). Shows no window, with or without "/quiet"; a line that also
-// names an operation is a bad command line. The worst exit code of the
-// phases, 0 when none was pending.
+// restart). Shows no window, with or without "/quiet". With an install,
+// uninstall or reinstall the operation runs next, quietly, so that one
+// command line of a deployment tool also finishes what its last run left
+// for the restart; the worse of the two exit codes. With "/Copy" or
+// "/RunOnce" a bad command line.
 int CInstallApp::Finish(CInstallContext &ctx)
 {
-    if (ctx.m_bInstall || ctx.m_bUninstall || ctx.m_bReinstall || ctx.m_bCopy || ctx.m_bRunOnce || ctx.m_bBadCommand ||
-        ctx.m_bUsage) {
-        ctx.LogErr("Finish() bad command line: /finish takes no operation\r\n");
+    BOOL bOperation = ctx.m_bInstall || ctx.m_bUninstall || ctx.m_bReinstall;
+    if (ctx.m_bCopy || ctx.m_bRunOnce || ctx.m_bBadCommand || ctx.m_bUsage) {
+        ctx.LogErr("Finish() bad command line: /finish takes no /Copy, /RunOnce or /?\r\n");
         ctx.LogDbg("Quiet() exit code %d\r\n", EXIT_BAD_COMMAND);
         return EXIT_BAD_COMMAND;
     }
-    int nCode = (int)ctx.FinishPendingPhases();
+    // Its own context: what the phases' checks report is not the operation's.
+    CInstallContext finisher;
+    finisher.m_pLogFileName = AllocSplStr(ctx.m_pLogFileName);
+    finisher.m_strLogPath = ctx.m_strLogPath;
+    int nCode = (int)finisher.FinishPendingPhases();
+    if (bOperation) {
+        ctx.m_bQuiet = TRUE;
+        CQuietRun run(ctx);
+        int nOperation = run.Run();
+        nCode = (int)CInstallContext::WorseExitCode((DWORD)nCode, (DWORD)nOperation);
+        if (nCode == nOperation)
+            return nCode;  // its line was the last
+    }
     ctx.LogDbg("Quiet() exit code %d\r\n", nCode);
     return nCode;
 }

@@ -136,7 +136,9 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
         {"/qn /norestart", kInstalled, std::string(kLine) + "/Reinstall /qn /norestart" + log, 3010,
          kSecondPhasePending, "/Reinstall"},
         {"/finish with nothing pending", kClean, "/quiet /finish" + log, 0, kClean},
-        {"/finish with an operation", kClean, std::string(kLine) + "/Install /quiet /finish" + log, 1639, kClean},
+        {"/finish with an install: nothing pending, installed", kClean,
+         std::string(kLine) + "/Install /quiet /finish" + log, 0, kInstalled},
+        {"/finish with /Copy", kClean, std::string(kLine) + "/Copy /quiet /finish" + log, 1639, kClean},
         // Last: refused while the uninstall's second phase waits, RunOnce untouched.
         {"an install while a second phase is pending", kSecondPhasePending, std::string(kLine) + "/Install /quiet" + log,
          1618, kSecondPhasePending, "/Uninstall"},
@@ -198,15 +200,19 @@ TEST_F(QuietTest, ExitCodeAndStateForEachCommandLine)
 // the restart: with RunOnce taken or still there, into the same log.
 TEST_F(QuietTest, FinishRunsThePendingSecondPhaseWithoutALogon)
 {
-    for (bool runOnceTaken : {true, false}) {
-        SCOPED_TRACE(runOnceTaken ? "RunOnce taken" : "RunOnce still there");
+    // The third time with the install a deployment tool runs again after the
+    // restart: the phase first, then an install that finds it all there.
+    for (int variant : {0, 1, 2}) {
+        bool runOnceTaken = variant != 1, withInstall = variant == 2;
+        SCOPED_TRACE(withInstall ? "with an install" : runOnceTaken ? "RunOnce taken" : "RunOnce still there");
         Reset();
         ASSERT_NO_FATAL_FAILURE(Reach(kInstalled));
         ASSERT_EQ(3010u, RunProgram(m_exe, std::string(kLine) + "/Reinstall /quiet"));
         if (runOnceTaken)
             RemoveRunOnceEntries();
         DeleteFileA((m_package + "\\finish.log").c_str());
-        EXPECT_EQ(0u, RunProgram(m_exe, "/quiet /finish /log finish.log"));
+        EXPECT_EQ(0u, RunProgram(m_exe, std::string(withInstall ? kLine : "") + (withInstall ? "/Install " : "") +
+                                            "/quiet /finish /log finish.log"));
         ExpectState(kInstalled, "", "after /finish");
         EXPECT_TRUE(RunOnceNames().empty());
         EXPECT_EQ("(none)", RegText("SOFTWARE\\Ostrel\\Pending", "TZ.INF"));
@@ -214,6 +220,10 @@ TEST_F(QuietTest, FinishRunsThePendingSecondPhaseWithoutALogon)
         std::string text = ReadTextFile(std::wstring(path.begin(), path.end()));
         EXPECT_NE(std::string::npos, text.find("DBG Finish() Pending [")) << text;
         EXPECT_NE(std::string::npos, text.find("DBG Excecute() Finished: nothing of [TZ.INF] is pending")) << text;
+        if (withInstall) {
+            EXPECT_NE(std::string::npos, text.find("DBG Excecute() Already Installed [Ostrel TZ-1000] on [LPT1:]"))
+                << text;
+        }
         EXPECT_EQ(0u, RunProgram(m_exe, "/quiet /finish"));  // nothing left
     }
     // A record that names another program is data anyone with write access
