@@ -108,8 +108,25 @@ check "install log ends with the exit code" 1 "$(grep -c 'DBG Quiet() exit code 
 check "a job through the installed jobtap (package-demo.log)" 0 $?
 check "the job reached the port whole" 1 "$(grep -c 'complete and in order' "$bdir/package-demo.log")"
 
-(cd "$package" && wr ./drvinst.exe TZ.INF "Ostrel TZ-1000" LPT1: /Uninstall /quiet)
-# Wine hands a Windows exit code to the shell as its low 8 bits.
+# What a deployment tool reads (the guide's detection rule), then the guide's
+# Intune install command run again as the tool does when its detection
+# misses: nothing changes. Wine hands a Windows exit code to the shell as its
+# low 8 bits.
+uninstall='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Ostrel TZ-1000'
+regval() { wr reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v { $1 = ""; $2 = ""; sub(/^  */, ""); print }'; }
+check "the Uninstall entry's DisplayVersion" "$version.0" "$(regval "$uninstall" DisplayVersion)"
+check "the Uninstall entry's Publisher" Ostrel "$(regval "$uninstall" Publisher)"
+check "the Uninstall entry's QuietUninstallString" "$(regval "$uninstall" UninstallString) /quiet" \
+  "$(regval "$uninstall" QuietUninstallString)"
+tzlog="$prefix/drive_c/windows/temp/tz-host.log"; rm -f "$tzlog"
+(cd "$package" && wr ./drvinst.exe TZ.INF "Ostrel TZ-1000" LPT1: /Install /quiet /finish /norestart /log 'C:\Windows\Temp\tz-host.log')
+check "the install again, as the guide's Intune command" 0 $?
+check "changed nothing" 1 "$(grep -c 'DBG Excecute() Already Installed \[Ostrel TZ-1000\] on \[LPT1:\]' "$tzlog")"
+check "one queue of the model" 1 "$(wr reg query 'HKLM\System\CurrentControlSet\Control\Print\Printers' 2>/dev/null | grep -c 'Ostrel TZ-1000')"
+
+# The guide's Intune uninstall command: 3010, the second phase after the
+# restart, logging into the same file.
+(cd "$package" && wr ./drvinst.exe TZ.INF "Ostrel TZ-1000" /Uninstall /quiet /finish /norestart /log 'C:\Windows\Temp\tz-host.log')
 check "quiet uninstall exit code (3010, low 8 bits)" $((3010 & 255)) $?
 
 # The restart: the prefix's server ends, and its next start runs RunOnce
@@ -117,6 +134,7 @@ check "quiet uninstall exit code (3010, low 8 bits)" $((3010 & 255)) $?
 WINEPREFIX="$prefix" timeout 30 wineserver -k >/dev/null 2>&1
 (cd "$bdir/bin" && wr ./statesnap.exe) > "$bdir/package-after.txt" 2>/dev/null
 check "state after the uninstall (package-after.txt)" 0 $?
+check "the second phase logged where the first was told to" 2 "$(grep -c 'DBG Quiet() exit code 0' "$tzlog")"
 # Wine's DeletePrintProcessor reports success but deletes nothing, so the
 # spooler still lists the print processor after the uninstall; its file,
 # compared with the processor folder's list, must be gone like any other.
@@ -136,7 +154,7 @@ rm -rf "$older"; cp -r "$package" "$older"
 sed -i "s/^DriverVer=\([0-9\/]*\),$version[.]0\r\$/DriverVer=\1,0.9.0.0\r/" "$older/TZ.INF"
 check "the older package's DriverVer" 1 "$(grep -c "^DriverVer=[0-9/]*,0.9.0.0"$'\r' "$older/TZ.INF")"
 printf 'an earlier build' >> "$older/KZTTZDRV.DLL"
-(cd "$older" && wr ./drvinst.exe TZ.INF "Ostrel TZ-1000" LPT1: /Install /quiet)
+(cd "$older" && wr ./drvinst.exe TZ.INF "Ostrel TZ-1000" LPT1: /Install /quiet /log install.log)
 check "the older package's install exit code" 0 $?
 q() { (cd "$bdir/bin" && wr ./queueconf.exe "$@"); }
 q add "Ostrel TZ-1000 Office" "Ostrel TZ-1000" LPT2:
@@ -160,6 +178,8 @@ check "the settings compared include the copies" 1 "$(grep -c '^devmode copies 3
 installed=$(find "$prefix/drive_c/windows/system32/spool/drivers" -path '*/3/KZTTZDRV.DLL' | head -1)
 check "the new rendering library installed" 0 "$(cmp -s "$installed" "$package/KZTTZDRV.DLL"; echo $?)"
 check "RunOnce and the durable record are gone" 1 "$(grep -c 'DBG Finish() exit code 0' "$package/upgrade.log")"
+check "the older package's DisplayVersion before the upgrade" 1 "$(grep -c 'DisplayVersion\],\[0.9.0.0\]' "$older/install.log")"
+check "the Uninstall entry names the new version" "$version.0" "$(regval "$uninstall" DisplayVersion)"
 
 WINEPREFIX="$prefix" timeout 30 wineserver -k >/dev/null 2>&1
 [ "$failures" = 0 ] && echo "package test passed" || { head -40 "$bdir/package-state.diff"; exit 1; }
