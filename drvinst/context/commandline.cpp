@@ -81,7 +81,7 @@ BOOL CInstallContext::AsksQuiet(const char *pszCommandLine)
             cch -= 2;
         }
         std::string strWord(pWord, cch);
-        for (const char *pszQuiet : {"/quiet", "/qn", "/q"}) {
+        for (const char *pszQuiet : {"/quiet", "/qn", "/q", "/finish"}) {  // "/finish" shows none either
             if (!StrCmpI(strWord.c_str(), pszQuiet))
                 return TRUE;
         }

@@ -76,7 +76,7 @@ public:
     // Command line and names (installcontext.cpp, commandline.cpp).
     BOOL ParseCommand();
     BOOL ParseArguments(char *pszCommandLine);
-    // Whether the line holds "/quiet", "/qn" or "/q" (any case, quoted or not) as a word of
+    // Whether the line holds "/quiet", "/qn", "/q" or "/finish" (any case, quoted or not) as a word of
     // its own: read before the line is split, so that a line that does not
     // split still shows no box when it asked for none.
     static BOOL AsksQuiet(const char *pszCommandLine);

@@ -130,7 +130,7 @@ int CInstallApp::Finish(CInstallContext &ctx)
 {
     BOOL bOperation = ctx.m_bInstall || ctx.m_bUninstall || ctx.m_bReinstall;
     if (ctx.m_bCopy || ctx.m_bRunOnce || ctx.m_bBadCommand || ctx.m_bUsage) {
-        ctx.LogErr("Finish() bad command line: /finish takes no /Copy, /RunOnce or /?\r\n");
+        ctx.LogErr("Finish() bad command line: an unknown switch, /Copy, /RunOnce or /? with /finish\r\n");
         ctx.LogDbg("Quiet() exit code %d\r\n", EXIT_BAD_COMMAND);
         return EXIT_BAD_COMMAND;
     }

@@ -96,8 +96,8 @@ BOOL CQuietRun::WriteComDefaults()
     return TRUE;
 }
 
-// What failed, in this log too: nested contexts write their lines to the
-// default log only. The note first: a long error text is cut at the line's end.
+// What failed, summed up at the log's end. The note first: a long error text
+// is cut at the line's end.
 void CQuietRun::LogFailure()
 {
     m_ctx.LogErr("Quiet() failed: %s%s\r\n",

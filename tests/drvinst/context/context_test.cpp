@@ -126,7 +126,7 @@ TEST_F(ContextTest, QuietIsAskedByItsOwnWordOnly)
     } rows[] = {
         {"TZ.INF \"Ostrel TZ-1000 /Install /QUIET", TRUE}, {"a b \"/quiet\"", TRUE},
         {"\"C:\\x/quiet\\TZ.INF\" \"Ostrel", FALSE},  {"a b /quieter", FALSE},
-        {"a \"b /Install /qn", TRUE}, {"a /Q", TRUE}, {"a /qx", FALSE},
+        {"a \"b /Install /qn", TRUE}, {"a /Q", TRUE}, {"a /qx", FALSE}, {"\"a /finish", TRUE},
         {"", FALSE},
     };
     for (const auto &row : rows)
