@@ -35,6 +35,11 @@ endforeach()
 
 set(pfx "$ENV{KZT_SIGN_PFX}")
 if(pfx STREQUAL "")
+  # A password without its certificate is a misspelt or lost variable: never
+  # an unsigned package that was meant to be signed.
+  if(NOT "$ENV{KZT_SIGN_PASSWORD}" STREQUAL "")
+    message(FATAL_ERROR "KZT_SIGN_PASSWORD is set but KZT_SIGN_PFX is not: no certificate to sign with")
+  endif()
   message(NOTICE "KZT_SIGN_PFX is not set: the package's binaries are unsigned")
   return()
 endif()

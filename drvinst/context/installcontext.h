@@ -306,7 +306,9 @@ public:
     // caller's, or NULL) in m_pDialogs for this call only.
     BOOL RunOperation(class CEngineDialogs *pDialogs);
     BOOL ExcecuteSteps();  // Excecute's blocks, under the INF's lock (engine/inflock.cpp)
-    BOOL FindModelQueue(BOOL *pbOnPort);  // a quiet install's check (engine/installcheck.cpp)
+    // A quiet install's checks (engine/installcheck.cpp).
+    BOOL FindModelQueue(BOOL *pbOnPort, std::string &strOtherPort);
+    BOOL CheckRepeatedInstall(BOOL *pbDone, BOOL *pbRefresh);
     BOOL AddRunOnce();
     BOOL RestartWindows();
     BOOL AddUninstallKey();
@@ -318,7 +320,6 @@ public:
     void KeepPhaseRegistered();
     BOOL ClearPendingPhase();
     DWORD FinishPendingPhases();
-    static DWORD WorseExitCode(DWORD dwA, DWORD dwB);  // failure over busy over restart over done
     // The installer's kept copy for the Uninstall entry (engine/keptcopy.cpp):
     // the working folder, "<ProgramFilesDir>\Ostrel\Ostrel<INF name>".
     const char *KeptFolder();

@@ -469,8 +469,9 @@ static BOOL TakeBackInstall(CInstallContext &ctx, BOOL bDriverWasThere)
 // with its registry lines and parallel-port entries unless the port is the
 // generic USB one (then the USB notice); the kept copy of the installer and
 // the entry in the list of installed software decide. A failure after the
-// queue was made takes back what this run made.
-static BOOL Install(CInstallContext &ctx)
+// queue was made takes back what this run made. Without bAddQueue (a repeated
+// quiet install whose model has its queue) all but the queue is written.
+static BOOL Install(CInstallContext &ctx, BOOL bAddQueue)
 {
     if (!UninstallStringFits(ctx) || !ctx.CheckPackageFiles() || !ctx.CopyToWorkingFolder() || !ctx.EnumDrv())
         return FALSE;
@@ -480,7 +481,7 @@ static BOOL Install(CInstallContext &ctx)
     if (!ctx.CopyInfFiles() || !ctx.AddMon() || !ctx.AddProc() || !ctx.AddDrv())
         return TakeBackInstall(ctx, bDriverWasThere);
     if (!CInstallContext::IsGenericUsbPort(ctx.m_pPortName)) {
-        if (!ctx.AddQueue() || !ctx.AddReg() || !ctx.AddRegLptEnum())
+        if ((bAddQueue && !ctx.AddQueue()) || !ctx.AddReg() || !ctx.AddRegLptEnum())
             return TakeBackInstall(ctx, bDriverWasThere);
     } else if (ctx.m_pDialogs) {
         // Its answer changes nothing; a notice that could not be shown leaves
@@ -561,23 +562,20 @@ BOOL CInstallContext::ExcecuteSteps()
             m_bRestartStarted = TRUE;
         return FALSE;
     }
+    BOOL bRefresh = FALSE;
     if (m_bInstall && !m_bRunOnce) {
-        // A quiet install repeated by a deployment tool adds no queue: with
-        // the package's files and the model's queue on the port it is done;
-        // a queue on another port takes "/addqueue".
-        BOOL bOneQueue = m_bQuiet && !m_bAddQueue && !IsGenericUsbPort(m_pPortName);
-        BOOL bQueueThere = FALSE;
-        if ((bOneQueue && !FindModelQueue(&bQueueThere)) || !EnumDrv())
+        if (!EnumDrv())
             return FALSE;
         char szDriver[INF_PATH_MAX];
-        if (DiffDriverFiles(szDriver)) {  // other files installed: the install becomes a reinstall
+        if (m_bQuiet && !m_bAddQueue && !IsGenericUsbPort(m_pPortName)) {
+            // A quiet install repeated by a deployment tool adds no queue.
+            if (!CheckRepeatedInstall(&m_bAlreadyInstalled, &bRefresh))
+                return FALSE;
+            if (m_bAlreadyInstalled && !bRefresh)
+                return TRUE;
+        } else if (DiffDriverFiles(szDriver)) {  // other files installed: the install becomes a reinstall
             m_bInstall = FALSE;
             m_bReinstall = TRUE;
-        } else if (bQueueThere) {
-            LogDbg("Excecute() Already Installed [%s] on [%s]: nothing changed\r\n", LogStr(m_pPrinterName),
-                   LogStr(m_pPortName));
-            m_bAlreadyInstalled = TRUE;
-            return TRUE;
         }
     }
     if (m_bReinstall && !m_bRunOnce && !ReinstallFirstPhase(*this))
@@ -590,5 +588,5 @@ BOOL CInstallContext::ExcecuteSteps()
         return FALSE;
     if (!m_bInstall)
         return TRUE;
-    return Install(*this);
+    return Install(*this, !bRefresh);
 }

@@ -269,7 +269,7 @@ static DWORD RunPendingCommand(CInstallContext &ctx, const std::string &strPendi
 
 // The worse of two exit codes of pending phases: a failure (1603 or any
 // other) over busy (1618) over a restart (3010, 1641) over done (0).
-DWORD CInstallContext::WorseExitCode(DWORD dwA, DWORD dwB)
+static DWORD WorseCode(DWORD dwA, DWORD dwB)
 {
     auto rank = [](DWORD dw) { return dw == 0 ? 0 : dw == 3010 || dw == 1641 ? 1 : dw == 1618 ? 2 : 3; };
     return rank(dwB) > rank(dwA) ? dwB : dwA;
@@ -311,10 +311,10 @@ DWORD CInstallContext::FinishPendingPhases()
             continue;
         LogDbg("Finish() Pending [%s] of [%s]\r\n", strCommand.c_str(), inf.c_str());
         if (!IsMachineCommand(*this, inf.c_str(), strCommand)) {
-            dwResult = WorseExitCode(dwResult, 1603);
+            dwResult = WorseCode(dwResult, 1603);
             continue;
         }
-        dwResult = WorseExitCode(dwResult, RunPendingCommand(*this, strCommand));
+        dwResult = WorseCode(dwResult, RunPendingCommand(*this, strCommand));
     }
     LogDbg("Finish() exit code %d\r\n", dwResult);
     return dwResult;

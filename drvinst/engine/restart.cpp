@@ -5,6 +5,8 @@
 #include "fixedtext.h"
 #include "splstr.h"
 #include "steplog.h"
+#include <string.h>
+#include <string>
 
 static const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 static const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -37,16 +39,23 @@ static BOOL HasCommandNames(CInstallContext &ctx, const char *pszOwner, char *ps
 
 BOOL FormatRunOnceCommand(CInstallContext &ctx, char *pszCommand, size_t cbCommand)
 {
-    // The second phase logs where the first one was told to (the full path).
-    BOOL bLog = !ctx.m_strLogPath.empty() && ctx.m_pLogFileName;
-    return HasCommandNames(ctx, "AddRunOnce", pszCommand, cbCommand) &&
-           FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce",
-                      "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s%s%s%s%s",
-                      ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
-                      ctx.m_pPrinterName, ctx.m_pPortName ? ctx.m_pPortName : "", ctx.m_bInstall ? " /Install" : "",
-                      ctx.m_bUninstall ? " /Uninstall" : "", ctx.m_bReinstall ? " /Reinstall" : "",
-                      ctx.m_bCopy ? " /Copy" : "", ctx.m_bQuiet ? " /quiet" : "", bLog ? " /log \"" : "",
-                      bLog ? ctx.m_pLogFileName : "", bLog ? "\"" : "");
+    if (!HasCommandNames(ctx, "AddRunOnce", pszCommand, cbCommand) ||
+        !FormatPath(ctx, pszCommand, cbCommand, "AddRunOnce", "\"%s\\%s\" \"%s\\%s\" \"%s\" \"%s\" /RunOnce%s%s%s%s%s",
+                    ctx.m_pTempDirName, ctx.m_pExeBaseName, ctx.m_pTempDirName, ctx.m_pInfBaseName,
+                    ctx.m_pPrinterName, ctx.m_pPortName ? ctx.m_pPortName : "", ctx.m_bInstall ? " /Install" : "",
+                    ctx.m_bUninstall ? " /Uninstall" : "", ctx.m_bReinstall ? " /Reinstall" : "",
+                    ctx.m_bCopy ? " /Copy" : "", ctx.m_bQuiet ? " /quiet" : ""))
+        return FALSE;
+    // The second phase logs where the first one was told to (the full path),
+    // when that still fits: a long log path must not refuse the operation.
+    if (ctx.m_strLogPath.empty() || !ctx.m_pLogFileName)
+        return TRUE;
+    std::string strLog = std::string(" /log \"") + ctx.m_pLogFileName + "\"";
+    if (strlen(pszCommand) + strLog.size() < cbCommand)
+        lstrcatA(pszCommand, strLog.c_str());
+    else
+        ctx.LogDbg("AddRunOnce() Length: the second phase logs to the default log, not [%s]\r\n", ctx.m_pLogFileName);
+    return TRUE;
 }
 
 BOOL FormatUninstallString(CInstallContext &ctx, char *pszCommand, size_t cbCommand)

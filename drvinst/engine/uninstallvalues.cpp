@@ -5,6 +5,7 @@
 #include "splstr.h"
 #include "steplog.h"
 #include <string>
+#include <vector>
 
 // The version of the INF's "DriverVer" line ("12/07/2026,1.0.0.1" gives
 // "1.0.0.1"); "" when the line or its version is missing.
@@ -22,34 +23,46 @@ static std::string DriverVersion(CInstallContext &ctx)
     return first == std::string::npos ? "" : strVersion.substr(first, last - first + 1);
 }
 
-// The bytes of the files matching pszPattern (a path, or a folder's "\*").
-static ULONGLONG BytesOf(const std::string &strPattern)
+// Adds the size of the file at strPath to *pcb: FALSE after an error line
+// when it cannot be read (a file that is not there counts as none).
+static BOOL AddFileBytes(CInstallContext &ctx, const std::string &strPath, ULONGLONG *pcb)
 {
     WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(strPattern.c_str(), &data);
+    HANDLE hFind = FindFirstFileA(strPath.c_str(), &data);
+    DWORD dwError = hFind == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    BOOL bMissing = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+    LogStep(ctx, hFind != INVALID_HANDLE_VALUE || bMissing, "::FindFirstFile([%s]) E %d %s", strPath.c_str(), dwError,
+            SysErrorText(dwError).c_str());
     if (hFind == INVALID_HANDLE_VALUE)
-        return 0;
-    ULONGLONG cb = 0;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            cb += ((ULONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
-    } while (FindNextFileA(hFind, &data));
+        return bMissing;
     FindClose(hFind);
-    return cb;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        *pcb += ((ULONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    return TRUE;
 }
 
-// What the model takes on the disk, in KB as "EstimatedSize" counts: its
-// installed files and the kept copy of the package.
-static DWORD InstalledKilobytes(CInstallContext &ctx)
+// What the model takes on the disk, in KB as "EstimatedSize" counts, into
+// *pdwKB: its installed files, and the program and INF kept for its
+// uninstall (the same after every install, reinstall or repeat). FALSE
+// after an error line.
+static BOOL InstalledKilobytes(CInstallContext &ctx, DWORD *pdwKB)
 {
     ULONGLONG cb = 0;
+    std::vector<std::string> paths;
     for (const FileLink *p = ctx.m_pFileLink; p; p = p->pNext) {
         if (p->pDir && p->pDst && *p->pDst)
-            cb += BytesOf(std::string(p->pDir) + "\\" + p->pDst);
+            paths.push_back(std::string(p->pDir) + "\\" + p->pDst);
     }
-    if (const char *pszKept = ctx.KeptFolder())
-        cb += BytesOf(std::string(pszKept) + "\\*");
-    return (DWORD)((cb + 1023) / 1024);
+    if (const char *pszKept = ctx.KeptFolder()) {
+        paths.push_back(std::string(pszKept) + "\\" + LogStr(ctx.m_pExeBaseName));
+        paths.push_back(std::string(pszKept) + "\\" + LogStr(ctx.m_pInfBaseName));
+    }
+    for (const std::string &path : paths) {
+        if (!AddFileBytes(ctx, path, &cb))
+            return FALSE;
+    }
+    *pdwKB = (DWORD)((cb + 1023) / 1024);
+    return TRUE;
 }
 
 static BOOL SetTextValue(CInstallContext &ctx, HKEY hKey, const char *pszName, const char *pszData)
@@ -75,7 +88,8 @@ static BOOL SetNumberValue(CInstallContext &ctx, HKEY hKey, const char *pszName,
  * when the INF has none), "Publisher" "Ostrel", "QuietUninstallString"
  * (pszUninstall with " /quiet"), "NoModify" and "NoRepair" 1 and
  * "EstimatedSize" (KB) into the open model key. FALSE after the error line of
- * the first value that could not be written. After ParseInf and the copy of
+ * the first value that could not be written, or of a file whose size could not
+ * be read. After ParseInf and the copy of
  * the files. */
 BOOL WriteUninstallValues(CInstallContext &ctx, HKEY hModel, const char *pszUninstall)
 {
@@ -88,8 +102,33 @@ BOOL WriteUninstallValues(CInstallContext &ctx, HKEY hModel, const char *pszUnin
     else if (!SetTextValue(ctx, hModel, "DisplayVersion", strVersion.c_str()))
         return FALSE;
     std::string strQuiet = std::string(pszUninstall) + " /quiet";
+    DWORD dwKB = 0;
     return SetTextValue(ctx, hModel, "Publisher", "Ostrel") &&
            SetTextValue(ctx, hModel, "QuietUninstallString", strQuiet.c_str()) &&
            SetNumberValue(ctx, hModel, "NoModify", 1) && SetNumberValue(ctx, hModel, "NoRepair", 1) &&
-           SetNumberValue(ctx, hModel, "EstimatedSize", InstalledKilobytes(ctx));
+           InstalledKilobytes(ctx, &dwKB) && SetNumberValue(ctx, hModel, "EstimatedSize", dwKB);
+}
+
+BOOL UninstallEntryIsCurrent(CInstallContext &ctx)
+{
+    std::string strKey = std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + LogStr(ctx.m_pPrinterName);
+    HKEY hKey = NULL;
+    LONG lStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, KEY_QUERY_VALUE, &hKey);
+    LogStep(ctx, lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND, "::RegOpenKeyEx([%s]) E %d %s",
+            strKey.c_str(), lStatus, SysErrorText(lStatus).c_str());
+    if (lStatus != ERROR_SUCCESS)
+        return FALSE;
+    char szVersion[INF_LINE_MAX] = "";
+    DWORD dwType = 0, cb = sizeof(szVersion) - 1;
+    lStatus = RegQueryValueExA(hKey, "DisplayVersion", NULL, &dwType, (BYTE *)szVersion, &cb);
+    RegCloseKey(hKey);
+    if (lStatus != ERROR_SUCCESS || dwType != REG_SZ)
+        szVersion[0] = 0;
+    szVersion[lStatus == ERROR_SUCCESS && cb < sizeof(szVersion) ? cb : 0] = 0;  // the data may lack its NUL
+    std::string strVersion = DriverVersion(ctx);
+    BOOL bCurrent = szVersion[0] && strVersion == szVersion;
+    LogStep(ctx, lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND,
+            "::RegQueryValueEx([DisplayVersion]) [%s] E %d %s: the INF's version [%s]", szVersion, lStatus,
+            SysErrorText(lStatus).c_str(), strVersion.c_str());
+    return bCurrent;
 }

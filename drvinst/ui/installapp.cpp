@@ -20,7 +20,7 @@ int CInstallApp::InitInstance()
     }
     if (!ctx.ParseCommand()) {
         if (ctx.m_bLineSplit)
-            bQuiet = ctx.m_bQuiet;           // the line split, but its INF name did not resolve
+            bQuiet = ctx.m_bQuiet || ctx.m_bFinish;  // the line split, but its INF name did not resolve
         if (!bQuiet)
             ErrorBox(ctx.GetErrorText());
         return bQuiet ? EXIT_BAD_COMMAND : EXIT_DONE;
@@ -36,7 +36,7 @@ int CInstallApp::InitInstance()
         ctx.m_strLogPath.clear();  // the second phase it registers logs to the default file too
     }
     ctx.LogSystemVersion();
-    if (ctx.m_bUsage && !ctx.m_bQuiet)
+    if (ctx.m_bUsage && !ctx.m_bQuiet && !ctx.m_bFinish)
         return ShowUsage();
     if (ctx.m_bFinish)
         return Finish(ctx);
@@ -121,11 +121,14 @@ void CInstallApp::ErrorBox(const char *pszText) const
 
 // "/finish": every second phase still pending on the machine, run quietly
 // (a start-up script or deployment tool runs this as SYSTEM after the
-// restart). Shows no window, with or without "/quiet". With an install,
-// uninstall or reinstall the operation runs next, quietly, so that one
-// command line of a deployment tool also finishes what its last run left
-// for the restart; the worse of the two exit codes. With "/Copy" or
-// "/RunOnce" a bad command line.
+// restart). Shows no window, with or without "/quiet"; the worst exit code
+// of the phases, 0 when none was pending. With an install, uninstall or
+// reinstall the operation runs next, quietly, so that one command line of a
+// deployment tool also finishes what its last run left for the restart; its
+// exit code is the answer. Not while a finished phase still waits for a
+// restart (files in use): the operation would compare against the files
+// about to go, and the answer is 3010. With "/Copy" or "/RunOnce" a bad
+// command line.
 int CInstallApp::Finish(CInstallContext &ctx)
 {
     BOOL bOperation = ctx.m_bInstall || ctx.m_bUninstall || ctx.m_bReinstall;
@@ -139,13 +142,13 @@ int CInstallApp::Finish(CInstallContext &ctx)
     finisher.m_pLogFileName = AllocSplStr(ctx.m_pLogFileName);
     finisher.m_strLogPath = ctx.m_strLogPath;
     int nCode = (int)finisher.FinishPendingPhases();
-    if (bOperation) {
+    if (bOperation && (nCode == EXIT_RESTART_NEEDED || nCode == EXIT_RESTART_STARTED)) {
+        ctx.LogErr("Finish() a finished phase waits for the restart: the operation runs after it\r\n");
+        nCode = EXIT_RESTART_NEEDED;
+    } else if (bOperation) {
         ctx.m_bQuiet = TRUE;
         CQuietRun run(ctx);
-        int nOperation = run.Run();
-        nCode = (int)CInstallContext::WorseExitCode((DWORD)nCode, (DWORD)nOperation);
-        if (nCode == nOperation)
-            return nCode;  // its line was the last
+        return run.Run();  // its exit code line is the last
     }
     ctx.LogDbg("Quiet() exit code %d\r\n", nCode);
     return nCode;

@@ -54,6 +54,8 @@ int CQuietRun::Execute()
             return EXIT_FAILED;
         return m_ctx.m_bReplaceAtRestart ? EXIT_RESTART_NEEDED : EXIT_DONE;  // a file in use waits
     }
+    if (!WriteComDefaults(TRUE))  // a port whose settings cannot be read: nothing changes
+        return EXIT_FAILED;
     CQuietEngineDialogs dialogs(m_ctx.m_bForceRestart);
     BOOL bResult = m_ctx.RunOperation(&dialogs);
     if (!bResult && m_ctx.m_bRestartFailed)
@@ -67,7 +69,7 @@ int CQuietRun::Execute()
         LogFailure();
         return EXIT_RESTART_NEEDED;
     }
-    if (!bResult || !WriteComDefaults())
+    if (!bResult || !WriteComDefaults(FALSE))
         return EXIT_FAILED;
     if (m_ctx.m_bRestartStarted)
         return EXIT_RESTART_STARTED;
@@ -76,23 +78,30 @@ int CQuietRun::Execute()
 
 // The serial step the dialog's Start runs after an install on a COM port:
 // the model's "ComPortSettings" written into the port's default
-// configuration. Not after an install that changed nothing (the settings
-// there may be an administrator's own since). FALSE after an error line.
-BOOL CQuietRun::WriteComDefaults()
+// configuration. Not after an install that found the model installed (the
+// settings there may be an administrator's own since). With bCheckOnly,
+// before the install, only reads the configuration, so that a port without
+// one fails the run before anything changes. FALSE after an error line.
+BOOL CQuietRun::WriteComDefaults(BOOL bCheckOnly)
 {
     const char *pszPort = m_ctx.GetPortName();
-    if (!m_ctx.m_bInstall || m_ctx.m_bAlreadyInstalled || !pszPort || StrNCmpI(pszPort, "COM", 3))
+    if (!m_ctx.m_bInstall || m_ctx.m_bRunOnce || m_ctx.m_bAlreadyInstalled || !pszPort ||
+        StrNCmpI(pszPort, "COM", 3))
         return TRUE;
     const char *pszSettings = m_ctx.GetComPortSettings();
     COMMCONFIG config;
     std::string strError;
-    if (!SetComDefaults(pszPort, pszSettings, TRUE, TRUE, FALSE, &config, &strError)) {
-        m_ctx.LogErr("Quiet() the queue is installed, but the port's settings were not written: %s\r\n",
+    if (!SetComDefaults(pszPort, pszSettings, TRUE, TRUE, bCheckOnly, &config, &strError)) {
+        m_ctx.LogErr(bCheckOnly ? "Quiet() the port's settings cannot be read, nothing changed: %s\r\n"
+                                : "Quiet() the queue is installed, but the port's settings were not written: %s\r\n",
                      strError.c_str());
         return FALSE;
     }
-    m_ctx.LogDbg("Quiet() port [%s] set to [%s]: %lu baud, %d data bits, parity %d, stop bits %d\r\n", pszPort,
-                 LogStr(pszSettings), config.dcb.BaudRate, config.dcb.ByteSize, config.dcb.Parity, config.dcb.StopBits);
+    if (!bCheckOnly) {
+        m_ctx.LogDbg("Quiet() port [%s] set to [%s]: %lu baud, %d data bits, parity %d, stop bits %d\r\n", pszPort,
+                     LogStr(pszSettings), config.dcb.BaudRate, config.dcb.ByteSize, config.dcb.Parity,
+                     config.dcb.StopBits);
+    }
     return TRUE;
 }
 

@@ -19,7 +19,7 @@ public:
 private:
     int CheckCommand();
     int Execute();
-    BOOL WriteComDefaults();
+    BOOL WriteComDefaults(BOOL bCheckOnly);
     void LogFailure();
 
     CInstallContext &m_ctx;

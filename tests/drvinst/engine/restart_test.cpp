@@ -188,13 +188,13 @@ TEST_F(ExecuteTest, UninstallEntryIsWrittenAndDeleted)
     RegValue size = GetValue(entry, "EstimatedSize");
     EXPECT_TRUE(size.found && size.type == REG_DWORD && size.bytes.size() == 4);
     std::vector<std::string> log = TakeLog();
-    ASSERT_EQ(12u, log.size());
+    ASSERT_EQ(14u, log.size());
     EXPECT_EQ(0u, log[0].find("DBG ::RegOpenKeyEx([SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall]) h x"));
     EXPECT_EQ(0u, log[1].find("DBG ::RegCreateKeyEx([Ostrel TZ-1000]) h x"));
     EXPECT_EQ("DBG ::RegSetValueEx([DisplayName],[Ostrel TZ-1000]) E 0 ", log[2]);
     EXPECT_EQ("DBG ::RegSetValueEx([UninstallString],[" + RegText(entry, "UninstallString") + "]) E 0 ", log[3]);
-    EXPECT_EQ(0u, log[10].find("DBG ::RegCloseKey(x"));
-    EXPECT_EQ(0u, log[11].find("DBG ::RegCloseKey(x"));
+    EXPECT_EQ(0u, log[12].find("DBG ::RegCloseKey(x"));
+    EXPECT_EQ(0u, log[13].find("DBG ::RegCloseKey(x"));
 
     // Written again over itself; deleted; deleting what is gone succeeds.
     ASSERT_TRUE(ctx.AddUninstallKey());
