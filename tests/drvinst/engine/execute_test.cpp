@@ -303,6 +303,8 @@ TEST_F(ExecuteTest, InstallOnANumberedUsbPortAddsTheQueue)
 
 // --- reinstall -----------------------------------------------------------------------
 
+// Quiet, and for another port than the queue's (it was moved): the upgrade
+// keeps the queue where it is and adds none on the command line's port.
 TEST_F(ExecuteTest, ChangedDriverFileTurnsTheInstallIntoAReinstall)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
@@ -314,11 +316,13 @@ TEST_F(ExecuteTest, ChangedDriverFileTurnsTheInstallIntoAReinstall)
     ASSERT_TRUE(::WriteFile(h, bytes.data(), (DWORD)bytes.size(), &cb, NULL));
     CloseHandle(h);
 
-    ASSERT_NO_FATAL_FAILURE(PrepareOperation(ctx, "LPT1:", &ctx.m_bInstall));
+    ASSERT_NO_FATAL_FAILURE(PrepareOperation(ctx, "LPT2:", &ctx.m_bInstall));
+    ctx.m_bQuiet = TRUE;
     ASSERT_TRUE(ctx.Excecute()) << ctx.GetErrorText();
     EXPECT_FALSE(ctx.m_bInstall);
     EXPECT_TRUE(ctx.m_bReinstall);
     EXPECT_TRUE(LogHasStart("DBG Diff [KZTTZDRV.DLL] ["));
+    EXPECT_TRUE(LogHasStart("DBG Excecute() [Ostrel TZ-1000] has its queue on [LPT1:], not on [LPT2:]: kept there"));
     EXPECT_EQ((std::vector<std::string>{"restart"}), m_dialogs.calls);
     EXPECT_TRUE(ctx.m_bDialogShown);
 
@@ -330,7 +334,7 @@ TEST_F(ExecuteTest, ChangedDriverFileTurnsTheInstallIntoAReinstall)
     EXPECT_FALSE(Has(s.drivers, kModel));
     EXPECT_EQ("(none)", RegText(kMonitorKey, kModel));
     EXPECT_EQ(bytes, ReadBytes(m_work + "\\KZTTZDRV.DLL"));
-    std::string command = SecondPhaseCommand("LPT1:", " /Reinstall");
+    std::string command = SecondPhaseCommand("LPT1:", " /Reinstall /quiet");
     EXPECT_EQ(command, RegText(kRunOnceKey, "TZ.INF"));
 
     // Second phase: the queue back under its name and port, the new file installed.
