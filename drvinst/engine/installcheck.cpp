@@ -25,15 +25,25 @@ static BOOL QueueUsesPort(const char *pszQueuePorts, const char *pszPort)
     return FALSE;
 }
 
+// The first port of a queue's comma-separated list.
+static std::string FirstPort(const char *pszQueuePorts)
+{
+    const char *pComma = FindCharA(pszQueuePorts, ',');
+    return std::string(pszQueuePorts, pComma ? (size_t)(pComma - pszQueuePorts) : strlen(pszQueuePorts));
+}
+
 /* The model's queues, for a quiet install: *pbOnPort TRUE when a queue of the
- * model's driver (not one marked for deletion) prints to m_pPortName;
- * strOtherPort the port of the first such queue elsewhere ("" for none), when
- * none is on m_pPortName. FALSE after an error line when the queues cannot be
- * listed. After SetupSplInfo. */
-BOOL CInstallContext::FindModelQueue(BOOL *pbOnPort, std::string &strOtherPort)
+ * model's driver (not one marked for deletion) prints to m_pPortName.
+ * strKeepPort: the port an upgrade must name so that its second phase finds
+ * the model's queue among its records and adds none (the second phase takes
+ * a record whose port list begins with the command's port): "" when
+ * m_pPortName serves, else the first port of the queue on m_pPortName
+ * (pooled) or of the first queue elsewhere. FALSE after an error line when
+ * the queues cannot be listed. After SetupSplInfo. */
+BOOL CInstallContext::FindModelQueue(BOOL *pbOnPort, std::string &strKeepPort)
 {
     *pbOnPort = FALSE;
-    strOtherPort.clear();
+    strKeepPort.clear();
     if (!EnumPrn())
         return FALSE;
     const PRINTER_INFO_2A *pQueues = (const PRINTER_INFO_2A *)m_pEnumPrn2;
@@ -43,15 +53,14 @@ BOOL CInstallContext::FindModelQueue(BOOL *pbOnPort, std::string &strOtherPort)
             continue;
         if (QueueUsesPort(queue.pPortName, m_pPortName)) {
             LogDbg("Excecute() Queue [%s] of [%s] on [%s]\r\n", LogStr(queue.pPrinterName), LogStr(m_pPrinterName),
-                   LogStr(m_pPortName));
+                   LogStr(queue.pPortName));
             *pbOnPort = TRUE;
-            strOtherPort.clear();
+            BOOL bPrefix = !StrNCmpI(queue.pPortName, m_pPortName, (int)strlen(m_pPortName));
+            strKeepPort = bPrefix ? "" : FirstPort(queue.pPortName);
             return TRUE;
         }
-        if (strOtherPort.empty() && queue.pPortName) {
-            const char *pComma = FindCharA(queue.pPortName, ',');
-            strOtherPort.assign(queue.pPortName, pComma ? (size_t)(pComma - queue.pPortName) : strlen(queue.pPortName));
-        }
+        if (strKeepPort.empty() && queue.pPortName && *queue.pPortName)
+            strKeepPort = FirstPort(queue.pPortName);
     }
     return TRUE;
 }
@@ -70,11 +79,11 @@ BOOL CInstallContext::CheckRepeatedInstall(BOOL *pbDone, BOOL *pbRefresh)
 {
     *pbDone = *pbRefresh = FALSE;
     BOOL bOnPort = FALSE;
-    std::string strOtherPort;
+    std::string strKeepPort;
     char szDriver[INF_PATH_MAX];
-    if (!FindModelQueue(&bOnPort, strOtherPort))
+    if (!FindModelQueue(&bOnPort, strKeepPort))
         return FALSE;
-    BOOL bQueued = bOnPort || !strOtherPort.empty();
+    BOOL bQueued = bOnPort || !strKeepPort.empty();
     if (DiffDriverFiles(szDriver)) {  // other files installed: the install becomes a reinstall
         m_bInstall = FALSE;
         m_bReinstall = TRUE;
@@ -82,10 +91,11 @@ BOOL CInstallContext::CheckRepeatedInstall(BOOL *pbDone, BOOL *pbRefresh)
         *pbDone = TRUE;
         *pbRefresh = !UninstallEntryIsCurrent(*this);
     }
-    if (!strOtherPort.empty()) {
-        LogDbg("Excecute() [%s] has its queue on [%s], not on [%s]: kept there; /addqueue adds another\r\n",
-               LogStr(m_pPrinterName), strOtherPort.c_str(), LogStr(m_pPortName));
-        SetPortName(strOtherPort.c_str());
+    if (!strKeepPort.empty()) {
+        if (!bOnPort)
+            LogDbg("Excecute() [%s] has its queue on [%s], not on [%s]: kept there; /addqueue adds another\r\n",
+                   LogStr(m_pPrinterName), strKeepPort.c_str(), LogStr(m_pPortName));
+        SetPortName(strKeepPort.c_str());
     }
     if (*pbDone)
         LogDbg("Excecute() Already Installed [%s] on [%s]: %s\r\n", LogStr(m_pPrinterName), LogStr(m_pPortName),

@@ -42,16 +42,18 @@ static BOOL AddFileBytes(CInstallContext &ctx, const std::string &strPath, ULONG
 }
 
 // What the model takes on the disk, in KB as "EstimatedSize" counts, into
-// *pdwKB: its installed files, and the program and INF kept for its
-// uninstall (the same after every install, reinstall or repeat). FALSE
-// after an error line.
+// *pdwKB: the package's copies of its files (what the install puts in
+// place, whatever a file in use or an earlier version left there), and the
+// program and INF kept for its uninstall: the same after every install,
+// reinstall or repeat of one package. FALSE after an error line.
 static BOOL InstalledKilobytes(CInstallContext &ctx, DWORD *pdwKB)
 {
     ULONGLONG cb = 0;
     std::vector<std::string> paths;
     for (const FileLink *p = ctx.m_pFileLink; p; p = p->pNext) {
-        if (p->pDir && p->pDst && *p->pDst)
-            paths.push_back(std::string(p->pDir) + "\\" + p->pDst);
+        const char *pszSourceName = p->pSrc && *p->pSrc ? p->pSrc : p->pDst;
+        if (pszSourceName && *pszSourceName)
+            paths.push_back(std::string(LogStr(ctx.m_pDrvSrcDir)) + "\\" + pszSourceName);
     }
     if (const char *pszKept = ctx.KeptFolder()) {
         paths.push_back(std::string(pszKept) + "\\" + LogStr(ctx.m_pExeBaseName));
@@ -84,10 +86,10 @@ static BOOL SetNumberValue(CInstallContext &ctx, HKEY hKey, const char *pszName,
 }
 
 /* Writes "DisplayName" and "UninstallString" (pszUninstall), then
+ * "Publisher" "Ostrel", "QuietUninstallString" (pszUninstall with
+ * " /quiet"), "NoModify" and "NoRepair" 1, "EstimatedSize" (KB) and last
  * "DisplayVersion" (the INF's DriverVer version; left out, after a DBG line,
- * when the INF has none), "Publisher" "Ostrel", "QuietUninstallString"
- * (pszUninstall with " /quiet"), "NoModify" and "NoRepair" 1 and
- * "EstimatedSize" (KB) into the open model key. FALSE after the error line of
+ * when the INF has none) into the open model key. FALSE after the error line of
  * the first value that could not be written, or of a file whose size could not
  * be read. After ParseInf and the copy of
  * the files. */
@@ -96,17 +98,21 @@ BOOL WriteUninstallValues(CInstallContext &ctx, HKEY hModel, const char *pszUnin
     if (!SetTextValue(ctx, hModel, "DisplayName", ctx.m_pPrinterName) ||
         !SetTextValue(ctx, hModel, "UninstallString", pszUninstall))
         return FALSE;
-    std::string strVersion = DriverVersion(ctx);
-    if (strVersion.empty())
-        ctx.LogDbg("AddUninstallKey() no DriverVer version in [%s]\r\n", LogStr(ctx.m_pInfBaseName));
-    else if (!SetTextValue(ctx, hModel, "DisplayVersion", strVersion.c_str()))
-        return FALSE;
     std::string strQuiet = std::string(pszUninstall) + " /quiet";
     DWORD dwKB = 0;
-    return SetTextValue(ctx, hModel, "Publisher", "Ostrel") &&
-           SetTextValue(ctx, hModel, "QuietUninstallString", strQuiet.c_str()) &&
-           SetNumberValue(ctx, hModel, "NoModify", 1) && SetNumberValue(ctx, hModel, "NoRepair", 1) &&
-           InstalledKilobytes(ctx, &dwKB) && SetNumberValue(ctx, hModel, "EstimatedSize", dwKB);
+    if (!SetTextValue(ctx, hModel, "Publisher", "Ostrel") ||
+        !SetTextValue(ctx, hModel, "QuietUninstallString", strQuiet.c_str()) ||
+        !SetNumberValue(ctx, hModel, "NoModify", 1) || !SetNumberValue(ctx, hModel, "NoRepair", 1) ||
+        !InstalledKilobytes(ctx, &dwKB) || !SetNumberValue(ctx, hModel, "EstimatedSize", dwKB))
+        return FALSE;
+    // The version last: an entry that names it is complete (a repeated
+    // install takes it as current).
+    std::string strVersion = DriverVersion(ctx);
+    if (strVersion.empty()) {
+        ctx.LogDbg("AddUninstallKey() no DriverVer version in [%s]\r\n", LogStr(ctx.m_pInfBaseName));
+        return TRUE;
+    }
+    return SetTextValue(ctx, hModel, "DisplayVersion", strVersion.c_str());
 }
 
 BOOL UninstallEntryIsCurrent(CInstallContext &ctx)
@@ -125,8 +131,9 @@ BOOL UninstallEntryIsCurrent(CInstallContext &ctx)
     if (lStatus != ERROR_SUCCESS || dwType != REG_SZ)
         szVersion[0] = 0;
     szVersion[lStatus == ERROR_SUCCESS && cb < sizeof(szVersion) ? cb : 0] = 0;  // the data may lack its NUL
+    // An INF without a version: current when the entry names none either.
     std::string strVersion = DriverVersion(ctx);
-    BOOL bCurrent = szVersion[0] && strVersion == szVersion;
+    BOOL bCurrent = strVersion == szVersion && (szVersion[0] || lStatus == ERROR_FILE_NOT_FOUND);
     LogStep(ctx, lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND,
             "::RegQueryValueEx([DisplayVersion]) [%s] E %d %s: the INF's version [%s]", szVersion, lStatus,
             SysErrorText(lStatus).c_str(), strVersion.c_str());

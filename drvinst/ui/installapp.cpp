@@ -143,7 +143,7 @@ int CInstallApp::Finish(CInstallContext &ctx)
     finisher.m_strLogPath = ctx.m_strLogPath;
     int nCode = (int)finisher.FinishPendingPhases();
     if (bOperation && (nCode == EXIT_RESTART_NEEDED || nCode == EXIT_RESTART_STARTED)) {
-        ctx.LogErr("Finish() a finished phase waits for the restart: the operation runs after it\r\n");
+        ctx.LogDbg("Finish() a finished phase waits for the restart: the operation runs after it\r\n");
         nCode = EXIT_RESTART_NEEDED;
     } else if (bOperation) {
         ctx.m_bQuiet = TRUE;

@@ -4,6 +4,7 @@
 #include "exitcodes.h"
 #include "installcontext.h"
 #include "splstr.h"
+#include <string.h>
 
 namespace {
 
@@ -76,6 +77,18 @@ int CQuietRun::Execute()
     return m_ctx.m_bRestartPending ? EXIT_RESTART_NEEDED : EXIT_DONE;
 }
 
+// "COM<digits>" with or without its colon: a serial port, not a network
+// port whose host name begins with "COM".
+static BOOL IsSerialPortName(const char *pszPort)
+{
+    if (!pszPort || StrNCmpI(pszPort, "COM", 3) || pszPort[3] < '0' || pszPort[3] > '9')
+        return FALSE;
+    const char *p = pszPort + 3;
+    while (*p >= '0' && *p <= '9')
+        p++;
+    return !*p || !strcmp(p, ":");
+}
+
 // The serial step the dialog's Start runs after an install on a COM port:
 // the model's "ComPortSettings" written into the port's default
 // configuration. Not after an install that found the model installed (the
@@ -85,8 +98,7 @@ int CQuietRun::Execute()
 BOOL CQuietRun::WriteComDefaults(BOOL bCheckOnly)
 {
     const char *pszPort = m_ctx.GetPortName();
-    if (!m_ctx.m_bInstall || m_ctx.m_bRunOnce || m_ctx.m_bAlreadyInstalled || !pszPort ||
-        StrNCmpI(pszPort, "COM", 3))
+    if (!m_ctx.m_bInstall || m_ctx.m_bRunOnce || m_ctx.m_bAlreadyInstalled || !IsSerialPortName(pszPort))
         return TRUE;
     const char *pszSettings = m_ctx.GetComPortSettings();
     COMMCONFIG config;
