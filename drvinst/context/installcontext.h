@@ -168,6 +168,8 @@ public:
     // one already (the dialog always does, under "<model> (<n>)").
     BOOL m_bAddQueue = FALSE;
     BOOL m_bAlreadyInstalled = FALSE;  // set by Excecute: the quiet install found it all there
+    BOOL m_bPrepIncomplete = FALSE;    // set by Excecute: a second phase's INF was not read whole
+    size_t m_cchErrorBeforePrep = 0;   // m_strError's length when RunOperation began its preparation
     BOOL m_bUsage = FALSE;
     BOOL m_bBadCommand = FALSE;
     BOOL m_bLineSplit = FALSE;

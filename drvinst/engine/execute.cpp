@@ -346,7 +346,7 @@ static BOOL AddUninstallEntry(CInstallContext &ctx)
 // and the phase then runs again at the next start.
 static BOOL ReinstallSecondPhase(CInstallContext &ctx)
 {
-    BOOL bComplete = !ctx.m_bWinNT || RemoveOrphans(ctx);
+    BOOL bComplete = (!ctx.m_bWinNT || RemoveOrphans(ctx)) && !ctx.m_bPrepIncomplete;
     if (!ctx.LoadDrvingLink())
         return RetryAtNextStart(ctx);
     const char *pszPort = ctx.m_pPortName ? ctx.m_pPortName : "";
@@ -418,7 +418,7 @@ static BOOL UninstallFirstPhase(CInstallContext &ctx)
 // start.
 static BOOL UninstallSecondPhase(CInstallContext &ctx)
 {
-    BOOL bComplete = !ctx.m_bWinNT || RemoveOrphans(ctx);
+    BOOL bComplete = (!ctx.m_bWinNT || RemoveOrphans(ctx)) && !ctx.m_bPrepIncomplete;
     {
         CInstallContext nested;
         if (!PrepareNested(ctx, nested, ctx.m_pPrinterName) || !nested.DelFiles())
@@ -539,6 +539,7 @@ BOOL CInstallContext::RunOperation(CEngineDialogs *pDialogs)
     m_pDialogs = pDialogs;
     if (m_bRunOnce)
         KeepPhaseRegistered();  // before anything that can fail
+    m_cchErrorBeforePrep = m_strError.size();  // what the preparation adds tells whether the INF was read whole
     BOOL bResult = SetupSysInfo() && ParseInf() && SetupSplInfo() && Excecute();
     m_pDialogs = NULL;
     return bResult;
@@ -555,6 +556,13 @@ BOOL CInstallContext::ExcecuteSteps()
                LogStr(m_pInfBaseName));
         return FALSE;
     }
+    // A second phase whose own INF was not read whole (a section that could
+    // not be read) does what it can, but is not finished: the model's names,
+    // files and Uninstall entry it works from may be incomplete.
+    m_bPrepIncomplete = m_bRunOnce && m_strError.size() > m_cchErrorBeforePrep;
+    if (m_bPrepIncomplete)
+        LogErr("Excecute() [%s] of [%s]: the INF was not read whole; the phase runs again at the next start\r\n",
+               LogStr(m_pPrinterName), LogStr(m_pInfBaseName));
     if (!m_bRunOnce && FindPendingPhase()) {
         m_bPendingRefused = TRUE;
         m_bRestartPending = TRUE;
