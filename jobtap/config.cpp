@@ -115,9 +115,13 @@ LPWSTR Vigilstr(LPCWSTR pszPrinterName)
 }
 
 /* Regstr: the value named after the entry's printer's driver followed by
- * pszSuffix (" Head", " Tail", " Filter"), or null. */
-LPWSTR Regstr(IniPort *pIniPort, LPCWSTR pszSuffix)
+ * pszSuffix (" Head", " Tail", " Filter"), or null. With pbAbsent, *pbAbsent
+ * tells a null for a value that does not exist from one for a lookup that
+ * failed (the printer, the key, the memory). */
+LPWSTR Regstr(IniPort *pIniPort, LPCWSTR pszSuffix, BOOL *pbAbsent)
 {
+    if (pbAbsent)
+        *pbAbsent = FALSE;
     WCHAR szName[REG_TEXT_CCH];
     if (!GetDriverName(pIniPort->pszPrinterName, s_regstrTexts, szName, REG_TEXT_CCH))
         return NULL;
@@ -136,6 +140,9 @@ LPWSTR Regstr(IniPort *pIniPort, LPCWSTR pszSuffix)
     if (lStatus != ERROR_SUCCESS) {
         LogErr(L"Regstr RegQueryValueEx([%s]) E %d", szName, lStatus);
         RegCloseKey(hKey);
+        if (pbAbsent)
+            *pbAbsent = lStatus == ERROR_FILE_NOT_FOUND;
+        SetLastError(lStatus);
         return NULL;
     }
     LogDbg(L"Regstr RegQueryValueEx([%s]) pData [%s] cbData %d E %d", szName, szData, cbData, 0);

@@ -89,11 +89,14 @@ static HMODULE LoadFilterLibrary(LPCWSTR pszPath)
     return LoadWithSearchFlags(szFull);
 }
 
-/* Loads the " Filter" library of the port's printer, if one is configured and
- * has all five exports; otherwise the job runs unfiltered. The module is
- * taken for this job (AcquireFilterModule); FALSE, nothing loaded, with
- * ERROR_BUSY when another port's job kept it beyond the bound, or
- * ERROR_NOT_ENOUGH_MEMORY. */
+/* Loads and opens the " Filter" library of the port's printer; TRUE with
+ * none loaded when the printer has no such value. The module is taken for
+ * this job (AcquireFilterModule). FALSE, nothing loaded, after an ERR line
+ * naming the cause, when the value cannot be looked up, the library does
+ * not load (its error), lacks one of the five exports
+ * (ERROR_PROC_NOT_FOUND) or its "Open" fails (its error, or
+ * ERROR_OPEN_FAILED); with ERROR_BUSY when another port's job kept it beyond
+ * the bound, or ERROR_NOT_ENOUGH_MEMORY: the job must not run unfiltered. */
 BOOL LoadFilter(IniPort *pIniPort)
 {
     ClearFilter(pIniPort);
@@ -103,15 +106,25 @@ BOOL LoadFilter(IniPort *pIniPort)
     pIniPort->dwFilterLost = 0;
     FreeFilterBuffer(pIniPort);
 
-    LPWSTR pszPath = Regstr(pIniPort, L" Filter");
-    if (!pszPath)
-        return TRUE;
+    BOOL bAbsent = FALSE;
+    LPWSTR pszPath = Regstr(pIniPort, L" Filter", &bAbsent);
+    if (!pszPath) {
+        if (bAbsent)
+            return TRUE;                      // no " Filter" value: no filter
+        // Whether the job needs a filter is unknown: printed unfiltered, a
+        // converting filter's job would be garbage reported as printed.
+        DWORD dwError = GetLastError() ? GetLastError() : ERROR_CANTREAD;
+        LogErr(L"Start Filter lookup R %d E %d", 0, dwError);
+        SetLastError(dwError);
+        return FALSE;
+    }
     HMODULE hModule = LoadFilterLibrary(pszPath);
     DWORD dwError = GetLastError();
     if (!hModule) {
         LogErr(L"Start LoadLibrary([%s]) R x%x E %d", pszPath, 0, dwError);
         FreeSplMem(pszPath);
-        return TRUE;
+        SetLastError(dwError ? dwError : ERROR_MOD_NOT_FOUND);
+        return FALSE;
     }
     LogDbg(L"Start LoadLibrary([%s]) R x%x E %d", pszPath, LP(hModule), dwError);
     if (!AcquireFilterModule(pIniPort, hModule)) {
@@ -140,14 +153,24 @@ BOOL LoadFilter(IniPort *pIniPort)
                                   LP(pIniPort->pfnFilterOpen), LP(pIniPort->pfnFilterRead),
                                   LP(pIniPort->pfnFilterWrite), LP(pIniPort->pfnFilterFlush),
                                   LP(pIniPort->pfnFilterClose));
-    if (!bComplete) {
-        ReleaseFilterModule(pIniPort);
-        BOOL bOk = FreeLibrary(hModule);
-        dwError = GetLastError();
-        (bOk ? LogDbg : LogErr)(L"Start FreeLibrary R %d E %d", bOk, dwError);
-        ClearFilter(pIniPort);
+    if (bComplete) {
+        // Opened before the port sees a byte; one that cannot open fails
+        // the job (and is not closed: it never opened).
+        SetLastError(0);
+        if (pIniPort->pfnFilterOpen())
+            return TRUE;
+        dwError = GetLastError() ? GetLastError() : ERROR_OPEN_FAILED;
+        LogErr(L"Start pfnFilterOpen R %d E %d", 0, dwError);
+    } else {
+        dwError = ERROR_PROC_NOT_FOUND;
     }
-    return TRUE;
+    ReleaseFilterModule(pIniPort);
+    BOOL bOk = FreeLibrary(hModule);
+    DWORD dwFreeError = GetLastError();
+    (bOk ? LogDbg : LogErr)(L"Start FreeLibrary R %d E %d", bOk, dwFreeError);
+    ClearFilter(pIniPort);
+    SetLastError(dwError);
+    return FALSE;
 }
 
 /* Calls "Close", frees the library and the drain buffer (bytes still
@@ -302,6 +325,27 @@ BOOL FilterWrite(IniPort *pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
     }
     if (cbAccepted > cbBuf)
         cbAccepted = cbBuf;                   // a count it cannot have taken
+    if (!cbAccepted && cbBuf) {
+        // Nothing taken: once more after its output went to the port; a
+        // filter that still takes nothing would have the spooler send these
+        // bytes for ever.
+        if (!FilterDrain(pIniPort, s_szLogFormat, s_szAllocFormat))
+            return FALSE;
+        SetLastError(0);
+        bOk = pIniPort->pfnFilterWrite(pBuffer, cbBuf, &cbAccepted);
+        if (bOk && !cbAccepted) {
+            LogErr(L"Write pfnFilterWrite %d %d R %d E %d", cbBuf, 0, 0, ERROR_WRITE_FAULT);
+            SetLastError(ERROR_WRITE_FAULT);
+            return FALSE;
+        }
+        if (!bOk) {
+            if (GetLastError() == 0)
+                SetLastError(ERROR_WRITE_FAULT);
+            return FALSE;
+        }
+        if (cbAccepted > cbBuf)
+            cbAccepted = cbBuf;
+    }
     pIniPort->cbFilterIn += cbAccepted;
     if (pcbWritten)
         *pcbWritten = cbAccepted;

@@ -159,7 +159,7 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
     // The filter first: a library that another port's job holds is waited
     // for (with a bound) before anything of this job reaches the port.
     if (!LoadFilter(pIniPort))
-        return FALSE;                         // ERROR_BUSY or ERROR_NOT_ENOUGH_MEMORY
+        return FALSE;                         // the filter's error line names the cause
     BOOL bOk = pIniPort->Monitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, Level, pDocInfo);
     DWORD dwError = GetLastError();
     LogDbg(L"Start pfnStart R %d E %d", bOk, dwError);
@@ -177,8 +177,6 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
         LogErr(L"Start pLm x%x", 0);   // no status channel: the job prints all the same
 
     SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead %d %d R %d E %d", L"Start RegStrHead %d");
-    if (pIniPort->hFilter)
-        pIniPort->pfnFilterOpen();
     SetLastError(0);
     return TRUE;
 }

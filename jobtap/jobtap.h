@@ -108,7 +108,7 @@ BOOL HoldGets(IniPort *pIniPort, BOOL bHold);
 
 // config.cpp
 LPWSTR Vigilstr(LPCWSTR pszPrinterName);
-LPWSTR Regstr(IniPort *pIniPort, LPCWSTR pszSuffix);
+LPWSTR Regstr(IniPort *pIniPort, LPCWSTR pszSuffix, BOOL *pbAbsent = NULL);
 
 // jobstream.cpp: the port operations of the table.
 BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR pMonitor);

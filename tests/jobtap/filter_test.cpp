@@ -71,27 +71,45 @@ TEST_F(FilterTest, FilteredJobWithoutWritesOffersAnEmptyBuffer)
     EXPECT_TRUE(LogHasPrefix("DBG End FreeLibrary R 1 E ")) << LogText();
 }
 
-TEST_F(FilterTest, LibraryWithoutAllFiveExportsIsFreedAndTheJobRunsUnfiltered)
+// A configured filter that cannot be used fails StartDoc before the port
+// sees a byte (header included), naming the cause: printed unfiltered, a
+// converting filter's job would be garbage reported as printed. A library
+// whose "Open" failed is not closed.
+TEST_F(FilterTest, FilterThatCannotBeUsedFailsStartDocBeforeThePortSeesAByte)
 {
-    UseFilter(L"filter_noflush.dll");
-    LogOn();
-    PrintOnce(Bytes("plain"));
-    EXPECT_EQ(Output(), Bytes("plain"));
-    EXPECT_TRUE(LogHasPrefix("DBG Start FreeLibrary R 1 E ")) << LogText();
-    bool missing = false;
-    for (auto &line : LogMessages())
-        missing |= line.rfind("ERR Start GetProcAddress Open x", 0) == 0 && line.find(" Flush x0 ") != std::string::npos;
-    EXPECT_TRUE(missing) << LogText();
-    EXPECT_EQ(FilterCalls(L"filter_noflush.dll"), "");   // not even opened
-}
-
-TEST_F(FilterTest, LibraryThatDoesNotLoadIsLoggedAndTheJobRunsUnfiltered)
-{
-    SetMonitorValue(driver + L" Filter", L"C:\\no-such-filter.dll");
-    LogOn();
-    PrintOnce(Bytes("plain"));
-    EXPECT_EQ(Output(), Bytes("plain"));
-    EXPECT_TRUE(LogHas("ERR Start LoadLibrary([C:\\no-such-filter.dll]) R x0 E 126")) << LogText();
+    const struct {
+        const wchar_t *dll;  // beside the tests, or a full path
+        const char *line;    // the ERR line's start
+        DWORD error;
+        const char *calls;
+    } rows[] = {
+        {L"C:\\no-such-filter.dll", "ERR Start LoadLibrary([C:\\no-such-filter.dll]) R x0 E 126", 126, ""},
+        {L"filter_noflush.dll", "ERR Start GetProcAddress Open x", ERROR_PROC_NOT_FOUND, ""},
+        {L"filter_noread.dll", "ERR Start GetProcAddress Open x", ERROR_PROC_NOT_FOUND, ""},
+        {L"filter_failopen.dll", "ERR Start pfnFilterOpen R 0 E 5", ERROR_ACCESS_DENIED, "Open\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.line);
+        fake.Reset();
+        if (wcschr(row.dll, L'\\'))
+            SetMonitorValue(driver + L" Filter", row.dll);
+        else
+            UseFilter(row.dll);
+        SetMonitorValue(driver + L" Head", L"1B40");
+        LogOn();
+        HANDLE h = OpenPort();
+        SetLastError(0);
+        EXPECT_FALSE(StartDoc(h));
+        EXPECT_EQ(row.error, GetLastError());
+        EXPECT_TRUE(LogHasPrefix(row.line)) << LogText();
+        EXPECT_TRUE(fake.CallsOf("StartDoc").empty());
+        ASSERT_TRUE(Close(h));
+        EXPECT_TRUE(Output().empty());
+        if (!wcschr(row.dll, L'\\')) {
+            EXPECT_EQ(row.calls, FilterCalls(row.dll));
+            EXPECT_EQ(GetModuleHandleW(ExePath(row.dll).c_str()), nullptr) << "the library stayed loaded";
+        }
+    }
 }
 
 TEST_F(FilterTest, FilterRefusingDataFailsTheWriteWithNothingWritten)
@@ -252,6 +270,22 @@ TEST_F(FilterTest, PortThatTakesNothingFailsTheWriteInsteadOfLoopingForever)
     ASSERT_TRUE(Close(h));
 }
 
+// A filter whose Write succeeds but takes nothing fails the Write at the
+// second try: the spooler would send the same bytes for ever.
+TEST_F(FilterTest, FilterThatTakesNothingFailsTheWrite)
+{
+    UseFilter(L"filter_takenothing.dll");
+    HANDLE h = OpenPort();
+    ASSERT_TRUE(StartDoc(h));
+    DWORD written = 1;
+    EXPECT_FALSE(Write(h, Bytes("never taken"), &written));
+    EXPECT_EQ(0u, written);
+    EXPECT_EQ((DWORD)ERROR_WRITE_FAULT, GetLastError());
+    EXPECT_EQ("Open\nWrite\nWrite\n", FilterCalls(L"filter_takenothing.dll"));
+    EndDoc(h);
+    ASSERT_TRUE(Close(h));
+}
+
 TEST_F(FilterTest, ReadNeverPassesThroughTheFilter)
 {
     UseFilter(L"filter_xor.dll");
@@ -341,8 +375,11 @@ TEST_F(FilterTest, DrainOfALyingFilterIsBoundedAndFailsTheJob)
 TEST_F(FilterTest, RelativeFilterNameIsNotLoadedFromBesideTheProgram)
 {
     SetMonitorValue(driver + L" Filter", L"filter_xor.dll");
-    PrintOnce(Bytes("plain"));
-    EXPECT_EQ(Output(), Bytes("plain"));
+    HANDLE h = OpenPort();
+    EXPECT_FALSE(StartDoc(h));  // not found where a filter may lie: the job fails
+    EXPECT_TRUE(Close(h));
+    EXPECT_EQ(GetModuleHandleW(ExePath(L"filter_xor.dll").c_str()), nullptr);
+    EXPECT_TRUE(Output().empty());
 }
 
 // A filter's own imports are looked up beside the library and in the system
@@ -381,9 +418,17 @@ TEST_F(FilterTest, FilterImportsComeFromItsOwnFolderOrTheSystemDirectoryOnly)
         if (where == "library's folder") {
             ASSERT_TRUE(CopyFileW(ExePath(L"kztfdep.dll").c_str(), (lib + L"kztfdep.dll").c_str(), FALSE));
         }
-        PrintOnce(Bytes("plain"));
+        fake.Reset();
+        HANDLE h = OpenPort();
+        BOOL started = StartDoc(h);  // a filter that does not load fails the job
+        if (started) {
+            EXPECT_TRUE(Write(h, Bytes("plain")));
+            EndDoc(h);
+        }
+        EXPECT_TRUE(Close(h));
         SetCurrentDirectoryW(szOldCwd);
         SetEnvironmentVariableW(L"PATH", oldPath.data());
-        EXPECT_EQ(Output(), row.filtered ? Xor(Bytes("plain")) : Bytes("plain")) << "helper in the " << row.where;
+        EXPECT_EQ(row.filtered, !!started) << "helper in the " << row.where;
+        EXPECT_EQ(Output(), row.filtered ? Xor(Bytes("plain")) : std::vector<BYTE>()) << "helper in the " << row.where;
     }
 }

@@ -214,9 +214,11 @@ TEST_F(MonitorTest, UnknownPrinterMakesTheReadersFail)
     LogOn();
     HANDLE h = OpenPort();
     DOC_INFO_1W doc = {(LPWSTR)L"d", nullptr, (LPWSTR)L"RAW"};
-    ASSERT_TRUE(host.lm->pfnStartDocPort(h, (LPWSTR)L"No Such Printer", 1, 1, (LPBYTE)&doc));
+    EXPECT_FALSE(host.lm->pfnStartDocPort(h, (LPWSTR)L"No Such Printer", 1, 1, (LPBYTE)&doc));  // its filter unknown
     ASSERT_TRUE(Close(h));
     EXPECT_TRUE(LogHasPrefix("ERR Regstr OpenPrinter([No Such Printer]) R 0 E ")) << LogText();
+    EXPECT_TRUE(LogHasPrefix("ERR Start Filter lookup R 0 E ")) << LogText();
+    EXPECT_TRUE(fake.CallsOf("StartDoc").empty());
 }
 
 // Wine's spooler is a real client of the entry point: AddMonitor loads the

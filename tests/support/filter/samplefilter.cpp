@@ -4,6 +4,9 @@
 //   FILTER_HOLD       XOR, but everything is held until "Flush"
 //   FILTER_PASS       bytes unchanged (for measuring the filter path)
 //   FILTER_NO_FLUSH   XOR without the "Flush" export (an incomplete library)
+//   FILTER_NO_READ    XOR without the "Read" export
+//   FILTER_FAIL_OPEN  "Open" fails with ERROR_ACCESS_DENIED
+//   FILTER_TAKE_NOTHING "Write" succeeds but takes no byte, every time
 //   FILTER_FAIL_WRITE "Write" refuses with ERROR_INVALID_DATA
 //   FILTER_FAIL_FLUSH XOR, but "Flush" fails without setting an error code
 //   FILTER_LIE        holds everything until "Flush", then "Read" claims one
@@ -73,11 +76,20 @@ extern "C" __declspec(dllexport) BOOL WINAPI Open(void)
 #ifndef FILTER_PASS
     Trace("Open");
 #endif
+#ifdef FILTER_FAIL_OPEN
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+#endif
     return TRUE;
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI Write(LPBYTE pData, DWORD cbData, LPDWORD pcbAccepted)
 {
+#ifdef FILTER_TAKE_NOTHING
+    Trace("Write");
+    *pcbAccepted = 0;
+    return TRUE;
+#endif
 #ifdef FILTER_FAIL_WRITE
     Trace("Write");
     *pcbAccepted = 0;
@@ -105,6 +117,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI Write(LPBYTE pData, DWORD cbData, L
 #endif
 }
 
+#ifndef FILTER_NO_READ
 extern "C" __declspec(dllexport) BOOL WINAPI Read(LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead)
 {
 #ifdef FILTER_PASS
@@ -159,6 +172,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI Read(LPBYTE pBuffer, DWORD cbBuffer
     *pcbRead = (DWORD)cb;
     return TRUE;
 }
+#endif
 
 #ifndef FILTER_NO_FLUSH
 extern "C" __declspec(dllexport) BOOL WINAPI Flush(void)
