@@ -20,22 +20,37 @@ DWORD DecodeHexBytes(LPCWSTR pszText, LPBYTE pbOut, DWORD cbOut)
     return cb;
 }
 
-/* Sends the " Head" or " Tail" bytes configured for the port's printer. The
- * result does not matter to the job; it is only logged. */
-void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat)
+/* Sends the " Head" or " Tail" bytes configured for the port's printer,
+ * whole: a port write that takes part of them is repeated with the rest, each
+ * write logged with pszSentFormat (count offered, written, result, error).
+ * TRUE when none are configured or all reached the port; FALSE, with the
+ * port's error (ERROR_WRITE_FAULT for a write that took nothing), when the
+ * port failed part-way: the printer would take the job's data for the
+ * header's. */
+BOOL SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat)
 {
     LPWSTR pszText = Regstr(pIniPort, pszSuffix);
     if (!pszText)
-        return;
+        return TRUE;
     BYTE abBytes[256];
     DWORD cb = DecodeHexBytes(pszText, abBytes, sizeof(abBytes));
-    if (cb) {
-        DWORD cbWritten = 0;
-        BOOL bOk = pIniPort->Monitor.pfnWritePort(pIniPort->hPort, abBytes, cb, &cbWritten);
-        DWORD dwError = GetLastError();
-        LogDbg(pszSentFormat, cb, cbWritten, bOk, dwError);
-    } else {
-        LogDbg(pszNoneFormat, 0);
-    }
     FreeSplMem(pszText);
+    if (!cb) {
+        LogDbg(pszNoneFormat, 0);
+        return TRUE;
+    }
+    for (DWORD cbSent = 0; cbSent < cb;) {
+        DWORD cbWritten = 0;
+        BOOL bOk = pIniPort->Monitor.pfnWritePort(pIniPort->hPort, abBytes + cbSent, cb - cbSent, &cbWritten);
+        DWORD dwError = GetLastError();
+        if (cbWritten > cb - cbSent)
+            cbWritten = cb - cbSent;          // a count it cannot have written
+        (bOk && cbWritten ? LogDbg : LogErr)(pszSentFormat, cb - cbSent, cbWritten, bOk, dwError);
+        if (!bOk || !cbWritten) {
+            SetLastError(!bOk && dwError ? dwError : ERROR_WRITE_FAULT);
+            return FALSE;
+        }
+        cbSent += cbWritten;
+    }
+    return TRUE;
 }

@@ -117,8 +117,9 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
 
 static void StartDocStatus(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobId);
 
-/* StartDoc: records the job, starts and notifies the status monitor, sends
- * the header and loads the filter. A document without name, output file and
+/* StartDoc: loads and opens the filter, starts the port's document, sends
+ * the header whole (a port that fails it fails the job, its document ended),
+ * records the job and starts and notifies the status monitor. A document without name, output file and
  * data type is skipped: only its data reaches the port. Follows Open or
  * EndDoc; a job left without EndDoc is given up (its filter closed, freed). */
 BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo)
@@ -170,13 +171,23 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
         return FALSE;
     }
 
+    // The header whole before anything else of the job: one the port cut
+    // would make the printer read the job's data as its rest.
+    if (!SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead %d %d R %d E %d", L"Start RegStrHead %d")) {
+        dwError = GetLastError();
+        bOk = pIniPort->Monitor.pfnEndDocPort(pIniPort->hPort);   // the port's document ends with it
+        LogDbg(L"Start pfnEnd R %d E %d", bOk, GetLastError());
+        if (pIniPort->hFilter)
+            UnloadFilter(pIniPort, L"Start FreeLibrary R %d E %d");
+        SetLastError(dwError);
+        return FALSE;
+    }
+
     pIniPort->dwJobId = JobId;
     if (pIniPort->pLm)
         StartDocStatus(pIniPort, pszPrinterName, JobId);
     else
         LogErr(L"Start pLm x%x", 0);   // no status channel: the job prints all the same
-
-    SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead %d %d R %d E %d", L"Start RegStrHead %d");
     SetLastError(0);
     return TRUE;
 }
@@ -277,9 +288,15 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
     StatusBlock *pLm = pIniPort->pLm;
     if (!pLm)
         LogErr(L"End pLm x%x", 0);   // no status channel: the job ends all the same
+    // A trailer the port cut leaves the printer waiting for its rest: the
+    // job failed.
+    BOOL bTail = SendHeadOrTail(pIniPort, L" Tail", L"End RegStrTail %d %d R %d E %d", L"End RegStrTail %d");
+    if (bDataOut && !bTail) {
+        bDataOut = FALSE;
+        dwDataError = GetLastError();
+    }
     if (pLm && !bDataOut)
         pLm->dwFlags |= STATUS_FLAG_WRITE_FAILED;
-    SendHeadOrTail(pIniPort, L" Tail", L"End RegStrTail %d %d R %d E %d", L"End RegStrTail %d");
     if (pLm)
         pLm->dwFlags &= ~STATUS_FLAG_PRINTING;
     NotifyStatusWindow(pIniPort, L"End FindWindow R x%x E %d", L"End PostMessage(x%x x%x %d %d) R %d E %d",

@@ -120,7 +120,7 @@ BOOL WINAPI LmClosePort(HANDLE hPort);
 
 // headtail.cpp
 DWORD DecodeHexBytes(LPCWSTR pszText, LPBYTE pbOut, DWORD cbOut);
-void SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat);
+BOOL SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat);
 
 // filter.cpp
 // Loads the " Filter" library of the port's printer and takes its module for

@@ -151,6 +151,41 @@ TEST_F(JobStreamTest, HeaderWithoutTrailerSendsOnlyTheHeader)
     EXPECT_EQ(Output(), Concat({{0x1B, 0x40}, Bytes("abc")}));
 }
 
+// Header and trailer reach the port whole through a port that takes one byte
+// a write; a port that fails the header fails StartDoc (its document ended,
+// no job recorded), one that fails the trailer fails EndDoc.
+TEST_F(JobStreamTest, HeaderAndTrailerGoOutWholeOrFailTheJob)
+{
+    SetMonitorValue(driver + L" Head", L"1B401B41");
+    SetMonitorValue(driver + L" Tail", L"0C0D");
+    fake.script.cbWriteMax = 1;
+    PrintOnce(Bytes("a"));  // (a Write reports what the port took: the spooler repeats the rest)
+    EXPECT_EQ(Output(), Concat({{0x1B, 0x40, 0x1B, 0x41}, Bytes("a"), {0x0C, 0x0D}}));
+
+    fake.Reset();
+    fake.script.dwFailWrite = ERROR_NOT_READY;
+    HANDLE h = OpenPort();
+    SetLastError(0);
+    EXPECT_FALSE(StartDoc(h, 5));
+    EXPECT_EQ((DWORD)ERROR_NOT_READY, GetLastError());
+    EXPECT_EQ(1u, fake.CallsOf("EndDoc").size());
+    EXPECT_EQ(0u, Block().dwFlags);
+    EXPECT_TRUE(Close(h));
+
+    fake.Reset();
+    fake.script.dwFailWrite = ERROR_NOT_READY;
+    fake.script.cWritesBeforeFail = 2;  // the header and the data
+    fake.script.cbWriteMax = 0;
+    h = OpenPort();
+    ASSERT_TRUE(StartDoc(h, 6));
+    ASSERT_TRUE(Write(h, Bytes("abc")));
+    SetLastError(0);
+    EXPECT_FALSE(EndDoc(h));
+    EXPECT_EQ((DWORD)ERROR_NOT_READY, GetLastError());
+    EXPECT_EQ((DWORD)STATUS_FLAG_WRITE_FAILED, Block().dwFlags & STATUS_FLAG_WRITE_FAILED);
+    EXPECT_TRUE(Close(h));
+}
+
 TEST_F(JobStreamTest, DocumentWithoutDescriptionBypassesEverythingButTheData)
 {
     SetMonitorValue(driver + L" Head", L"1B40");
