@@ -42,21 +42,25 @@ static PRINTER_INFO_2W *GetPrinterInfo2(HANDLE hPrinter, const PrinterLookupText
     return pInfo;
 }
 
-/* Copies the driver name of a printer into szDriver (cut to cchDriver). */
+/* Copies the driver name of a printer into szDriver (cut to cchDriver).
+ * FALSE with the failing call's last error. */
 static BOOL GetDriverName(LPCWSTR pszPrinterName, const PrinterLookupTexts &texts, LPWSTR szDriver, int cchDriver)
 {
     HANDLE hPrinter = NULL;
     if (!OpenPrinterW((LPWSTR)pszPrinterName, &hPrinter, NULL)) {
         DWORD dwError = GetLastError();
         LogErr(texts.pszOpenPrinter, LogStr(pszPrinterName), 0, dwError);
+        SetLastError(dwError);
         return FALSE;
     }
     PRINTER_INFO_2W *pInfo = GetPrinterInfo2(hPrinter, texts);
+    DWORD dwError = GetLastError();
     if (pInfo) {
         lstrcpynW(szDriver, pInfo->pDriverName ? pInfo->pDriverName : L"", cchDriver);
         FreeSpoolRecord(pInfo);
     }
     ClosePrinter(hPrinter);
+    SetLastError(dwError);
     return pInfo != NULL;
 }
 
@@ -132,6 +136,9 @@ LPWSTR Regstr(IniPort *pIniPort, LPCWSTR pszSuffix, BOOL *pbAbsent)
     LONG lStatus = RegOpenKeyExW(HKEY_LOCAL_MACHINE, g_RegistryRoot, 0, KEY_READ, &hKey);
     if (lStatus != ERROR_SUCCESS) {
         LogErr(L"Regstr RegOpenKeyEx([%s]) E %d", LogStr(g_RegistryRoot), lStatus);
+        if (pbAbsent)
+            *pbAbsent = lStatus == ERROR_FILE_NOT_FOUND;  // no key: no value either
+        SetLastError(lStatus);
         return NULL;
     }
     WCHAR szData[REG_TEXT_CCH + 1];
@@ -151,6 +158,7 @@ LPWSTR Regstr(IniPort *pIniPort, LPCWSTR pszSuffix, BOOL *pbAbsent)
     if (!pszResult) {
         DWORD dwError = GetLastError();
         LogErr(L"Regstr AllocSplStr([%s]) R x%x E %d", szData, 0, dwError);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
     return pszResult;
 }

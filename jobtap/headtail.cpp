@@ -24,10 +24,11 @@ DWORD DecodeHexBytes(LPCWSTR pszText, LPBYTE pbOut, DWORD cbOut)
  * whole: a port write that takes part of them is repeated with the rest, each
  * write logged with pszSentFormat (count offered, written, result, error).
  * TRUE when none are configured or all reached the port; FALSE, with the
- * port's error (ERROR_WRITE_FAULT for a write that took nothing), when the
- * port failed part-way: the printer would take the job's data for the
- * header's. */
-BOOL SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat)
+ * port's error (ERROR_WRITE_FAULT for a write that took nothing), after an
+ * ERR line in pszCutFormat (bytes sent, bytes in all, error), when the port
+ * failed part-way: the printer would take the job's data for the header's. */
+BOOL SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat,
+                    LPCWSTR pszCutFormat)
 {
     LPWSTR pszText = Regstr(pIniPort, pszSuffix);
     if (!pszText)
@@ -45,9 +46,11 @@ BOOL SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat,
         DWORD dwError = GetLastError();
         if (cbWritten > cb - cbSent)
             cbWritten = cb - cbSent;          // a count it cannot have written
-        (bOk && cbWritten ? LogDbg : LogErr)(pszSentFormat, cb - cbSent, cbWritten, bOk, dwError);
+        LogDbg(pszSentFormat, cb - cbSent, cbWritten, bOk, dwError);
         if (!bOk || !cbWritten) {
-            SetLastError(!bOk && dwError ? dwError : ERROR_WRITE_FAULT);
+            dwError = !bOk && dwError ? dwError : ERROR_WRITE_FAULT;
+            LogErr(pszCutFormat, cbSent, cb, dwError);
+            SetLastError(dwError);
             return FALSE;
         }
         cbSent += cbWritten;

@@ -117,6 +117,16 @@ BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHan
 
 static void StartDocStatus(IniPort *pIniPort, LPCWSTR pszPrinterName, DWORD JobId);
 
+// A StartDoc that failed: no job is printing on the port (an earlier one the
+// spooler never ended included). Always FALSE, with dwError.
+static BOOL FailStartDoc(IniPort *pIniPort, DWORD dwError)
+{
+    if (pIniPort->pLm)
+        pIniPort->pLm->dwFlags &= ~STATUS_FLAG_PRINTING;
+    SetLastError(dwError);
+    return FALSE;
+}
+
 /* StartDoc: loads and opens the filter, starts the port's document, sends
  * the header whole (a port that fails it fails the job, its document ended),
  * records the job and starts and notifies the status monitor. A document without name, output file and
@@ -160,27 +170,27 @@ BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWO
     // The filter first: a library that another port's job holds is waited
     // for (with a bound) before anything of this job reaches the port.
     if (!LoadFilter(pIniPort))
-        return FALSE;                         // the filter's error line names the cause
+        return FailStartDoc(pIniPort, GetLastError());  // its error line names the cause
     BOOL bOk = pIniPort->Monitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, Level, pDocInfo);
     DWORD dwError = GetLastError();
     LogDbg(L"Start pfnStart R %d E %d", bOk, dwError);
     if (!bOk) {
         if (pIniPort->hFilter)
             UnloadFilter(pIniPort, L"Start FreeLibrary R %d E %d");
-        SetLastError(dwError);
-        return FALSE;
+        return FailStartDoc(pIniPort, dwError);
     }
 
     // The header whole before anything else of the job: one the port cut
     // would make the printer read the job's data as its rest.
-    if (!SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead %d %d R %d E %d", L"Start RegStrHead %d")) {
+    if (!SendHeadOrTail(pIniPort, L" Head", L"Start RegStrHead %d %d R %d E %d", L"Start RegStrHead %d",
+                        L"Start RegStrHead Cut %d of %d E %d")) {
         dwError = GetLastError();
         bOk = pIniPort->Monitor.pfnEndDocPort(pIniPort->hPort);   // the port's document ends with it
-        LogDbg(L"Start pfnEnd R %d E %d", bOk, GetLastError());
+        DWORD dwEndError = GetLastError();
+        (bOk ? LogDbg : LogErr)(L"Start pfnEnd R %d E %d", bOk, dwEndError);
         if (pIniPort->hFilter)
             UnloadFilter(pIniPort, L"Start FreeLibrary R %d E %d");
-        SetLastError(dwError);
-        return FALSE;
+        return FailStartDoc(pIniPort, dwError);
     }
 
     pIniPort->dwJobId = JobId;
@@ -290,7 +300,8 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
         LogErr(L"End pLm x%x", 0);   // no status channel: the job ends all the same
     // A trailer the port cut leaves the printer waiting for its rest: the
     // job failed.
-    BOOL bTail = SendHeadOrTail(pIniPort, L" Tail", L"End RegStrTail %d %d R %d E %d", L"End RegStrTail %d");
+    BOOL bTail = SendHeadOrTail(pIniPort, L" Tail", L"End RegStrTail %d %d R %d E %d", L"End RegStrTail %d",
+                                L"End RegStrTail Cut %d of %d E %d");
     if (bDataOut && !bTail) {
         bDataOut = FALSE;
         dwDataError = GetLastError();

@@ -120,7 +120,8 @@ BOOL WINAPI LmClosePort(HANDLE hPort);
 
 // headtail.cpp
 DWORD DecodeHexBytes(LPCWSTR pszText, LPBYTE pbOut, DWORD cbOut);
-BOOL SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat);
+BOOL SendHeadOrTail(IniPort *pIniPort, LPCWSTR pszSuffix, LPCWSTR pszSentFormat, LPCWSTR pszNoneFormat,
+                    LPCWSTR pszCutFormat);
 
 // filter.cpp
 // Loads the " Filter" library of the port's printer and takes its module for

@@ -214,7 +214,9 @@ TEST_F(MonitorTest, UnknownPrinterMakesTheReadersFail)
     LogOn();
     HANDLE h = OpenPort();
     DOC_INFO_1W doc = {(LPWSTR)L"d", nullptr, (LPWSTR)L"RAW"};
+    SetLastError(0);
     EXPECT_FALSE(host.lm->pfnStartDocPort(h, (LPWSTR)L"No Such Printer", 1, 1, (LPBYTE)&doc));  // its filter unknown
+    EXPECT_EQ((DWORD)ERROR_INVALID_PRINTER_NAME, GetLastError());
     ASSERT_TRUE(Close(h));
     EXPECT_TRUE(LogHasPrefix("ERR Regstr OpenPrinter([No Such Printer]) R 0 E ")) << LogText();
     EXPECT_TRUE(LogHasPrefix("ERR Start Filter lookup R 0 E ")) << LogText();
