@@ -53,7 +53,7 @@ void LogFileWriteA(const char *pszPath, const char *pszText)
     if (cb > LOGA_TEXT_MAX)
         cb = LOGA_TEXT_MAX;
     memcpy(szLines + cbNote, pszText, cb);
-    LogAppendAndClose(LogOpenForAppendA(pszPath), szLines, cbNote + (DWORD)cb, cDropped + 1);
+    LogAppendOnceA(pszPath, szLines, cbNote + (DWORD)cb, cDropped + 1);
 }
 
 void LogFormatLineA(char *pszLine, DWORD cchLine, BOOL bError, const char *pszMessage)

@@ -1,23 +1,33 @@
 // The diagnostic log's file access, shared by the wide (language monitor) and
-// the ANSI (installer) writers: each line goes out in one append, so lines
-// written at once by several threads or processes never interleave.
+// the ANSI (installer) writers: each line goes out in one append under the
+// line lock, so lines written at once by several threads or processes never
+// interleave; the file is written only while it is a plain file with one name
+// (see logopen.h).
 #pragma once
 #include <windows.h>
 
-// Opens the existing log file for appending; INVALID_HANDLE_VALUE when it is
-// absent or cannot be opened. Never creates the file. Read and write sharing
-// let every writer and a viewer have it open at once.
-HANDLE LogOpenForAppendW(const WCHAR *pszPath);
-HANDLE LogOpenForAppendA(const char *pszPath);
+// The installer's writer: opens the existing file pszPath, appends cb bytes
+// of pb in one WriteFile and closes it again. Text that could not be written
+// (the file shared with nobody, a write refused by another's lock) counts as
+// cLines dropped lines; an absent file, or one that is not a plain file with
+// one name, is not written and nothing is counted.
+void LogAppendOnceA(const char *pszPath, const void *pb, DWORD cb, DWORD cLines);
 
-// Writes cb bytes of pb at the end of the file in one WriteFile and closes
-// hFile (a handle from LogOpenForAppend*; INVALID_HANDLE_VALUE is taken and
-// counted as below unless the file is absent). The line lock is tried for a
-// few milliseconds, then the text goes out without it; a file with more than
-// one hard link is not written. Text that could not be written counts as
-// cLines dropped lines. TRUE when the text went out (or was refused on
-// purpose).
-BOOL LogAppendAndClose(HANDLE hFile, const void *pb, DWORD cb, DWORD cLines = 1);
+// The language monitor's writer. Its handle stays open from the first line
+// of a run of lines to LogReleaseFile, so a job's lines cost one open, not
+// one each; pszPath is the same on every call.
+//
+// LogCheckFileW, once per clock tick: TRUE while the file exists as a plain
+// file. It closes the kept handle when the name is gone, is no longer a plain
+// file, or names another file than the handle (deleted and made again).
+BOOL LogCheckFileW(const WCHAR *pszPath);
+// Appends as LogAppendOnceA does, on the kept handle (opened first when
+// there is none). A write that fails closes it.
+void LogAppendKeptW(const WCHAR *pszPath, const void *pb, DWORD cb, DWORD cLines);
+// Closes the kept handle, if any: the monitor calls it when an entry point
+// that ends a run of lines returns (EndDoc, Close, Get, a served request), so
+// no handle stays open between jobs. Safe from any thread at any time.
+void LogReleaseFile();
 
 // The count of lines dropped since the last call (and resets it). A writer
 // that gets a non-zero count puts a line saying so before its own, in the

@@ -25,13 +25,28 @@ static BOOL LogPath(WCHAR *szPath)
 }
 
 /* Converts one piece of a line with the C runtime's current locale and adds
- * it at pb + *pcb, at most cbMax bytes. A piece that cannot be converted is
- * left out; the rest of the line still goes out. */
+ * it at pb + *pcb, at most cbMax bytes. A character the locale cannot write
+ * (a Japanese printer name in the default locale) goes out as "\uHHHH",
+ * and the rest of the piece as it is. */
 static void LogAddPiece(char *pb, DWORD *pcb, const WCHAR *pszText, DWORD cbMax)
 {
     size_t cb = wcstombs(pb + *pcb, pszText, cbMax);
-    if (cb != (size_t)-1)
+    if (cb != (size_t)-1) {
         *pcb += (DWORD)cb;
+        return;
+    }
+    DWORD cbUsed = 0;
+    for (const WCHAR *p = pszText; *p; ++p) {
+        char ach[16];
+        int n = wctomb(ach, *p);
+        if (n < 0)
+            n = wsprintfA(ach, "\\u%04X", (unsigned)*p);
+        if (cbUsed + (DWORD)n > cbMax)
+            break;
+        memcpy(pb + *pcb + cbUsed, ach, n);
+        cbUsed += (DWORD)n;
+    }
+    *pcb += cbUsed;
 }
 
 /* Whether a character could end a line or forge one in a viewer: C0 and C1
@@ -68,11 +83,11 @@ static void LogFormatCut(WCHAR *szLine, const WCHAR *pszFormat, va_list args)
     szLine[n] = 0;
 }
 
-/* Whether the log file exists, looked up at most once per clock tick: a
- * disabled log then costs the job stream nothing measurable, and creating
- * or deleting the file still takes effect within one tick. The tick and the
- * answer share one 32-bit word, so threads never pair a tick with another
- * tick's answer. */
+/* Whether the log file exists as a plain file, looked up at most once per
+ * clock tick (LogCheckFileW): a disabled log then costs the job stream
+ * nothing measurable, and creating, deleting or replacing the file still
+ * takes effect within one tick. The tick and the answer share one 32-bit
+ * word, so threads never pair a tick with another tick's answer. */
 static BOOL LogFileExists(const WCHAR *szPath)
 {
     static volatile LONG s_lastCheck = -1;     // (tick << 1) | exists
@@ -80,7 +95,7 @@ static BOOL LogFileExists(const WCHAR *szPath)
     LONG lLast = s_lastCheck;
     if (lLast != -1 && (lLast & ~1) == lTick)
         return lLast & 1;
-    BOOL bExists = GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES;
+    BOOL bExists = LogCheckFileW(szPath);
     InterlockedExchange(&s_lastCheck, lTick | (bExists ? 1 : 0));
     return bExists;
 }
@@ -113,9 +128,12 @@ static void LogAddLineF(char *pb, DWORD *pcb, const SYSTEMTIME &st, const WCHAR 
  * formatted or opened. */
 static void LogLine(const WCHAR *pszLevel, const WCHAR *pszFormat, va_list args)
 {
+    DWORD dwCallerError = GetLastError();     // kept for callers that log between a call and its error
     WCHAR szPath[MAX_PATH];
-    if (!LogPath(szPath) || !LogFileExists(szPath))
+    if (!LogPath(szPath) || !LogFileExists(szPath)) {
+        SetLastError(dwCallerError);
         return;
+    }
     SYSTEMTIME st;
     char abLines[2 * LOG_LINE_BYTES];
     DWORD cbLines = 0;
@@ -125,7 +143,8 @@ static void LogLine(const WCHAR *pszLevel, const WCHAR *pszFormat, va_list args)
     if (cDropped)
         LogAddLineF(abLines, &cbLines, st, L"ERR", L"%S", szNote);
     LogAddLine(abLines, &cbLines, st, pszLevel, pszFormat, args);
-    LogAppendAndClose(LogOpenForAppendW(szPath), abLines, cbLines, cDropped + 1);
+    LogAppendKeptW(szPath, abLines, cbLines, cDropped + 1);
+    SetLastError(dwCallerError);
 }
 
 void LogDbg(const WCHAR *pszFormat, ...)
@@ -142,4 +161,12 @@ void LogErr(const WCHAR *pszFormat, ...)
     va_start(args, pszFormat);
     LogLine(L"ERR", pszFormat, args);
     va_end(args);
+}
+
+BOOL LogRunEnds(BOOL bResult)
+{
+    DWORD dwError = GetLastError();
+    LogReleaseFile();
+    SetLastError(dwError);
+    return bResult;
 }

@@ -14,3 +14,10 @@ inline const WCHAR *LogStr(const WCHAR *psz) { return psz ? psz : LOG_NULL_TEXT;
 // caller's last error is not kept (read it before logging).
 void LogDbg(const WCHAR *pszFormat, ...);
 void LogErr(const WCHAR *pszFormat, ...);
+
+// Ends a run of lines: the log file that stays open while lines come in
+// quick succession (a job's Writes) is closed, so no handle is kept between
+// jobs. Returns bResult; the caller's last error is kept. The entry points
+// that end a run call it as they return: EndDoc, Close, Get, Init and the
+// worker after each request.
+BOOL LogRunEnds(BOOL bResult);

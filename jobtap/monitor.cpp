@@ -209,11 +209,16 @@ BOOL DeletePortEntry(IniPort *pIniPort)
     return TRUE;
 }
 
-/* DllEntryPoint: turns off thread notifications; TRUE for every reason. */
+/* DllEntryPoint: turns off thread notifications and lets the log file go
+ * when the library is unloaded; TRUE for every reason. */
 extern "C" __declspec(dllexport) BOOL WINAPI DllEntryPoint(HINSTANCE hInstance, DWORD dwReason, LPVOID pReserved)
 {
     if (dwReason == DLL_PROCESS_ATTACH)
         DisableThreadLibraryCalls(hInstance);
+    // Unloaded while the process goes on: the log file kept open for a run
+    // of lines is let go, or it would stay open (and undeletable) for good.
+    if (dwReason == DLL_PROCESS_DETACH && !pReserved)
+        LogRunEnds(TRUE);
     return TRUE;
 }
 
