@@ -276,7 +276,7 @@ BOOL WINAPI LmReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcb
  * document below and tells the spooler the last page is out. Job data that
  * did not reach the port fails the job: bit 1 set, FALSE with the port's
  * error, and no last-page notice to the spooler. Follows StartDoc. */
-BOOL WINAPI LmEndDocPort(HANDLE hPort)
+static BOOL EndDocPort(HANDLE hPort)
 {
     IniPort *pIniPort = (IniPort *)hPort;
     if (!IsValidPort(pIniPort))
@@ -349,7 +349,7 @@ BOOL WINAPI LmEndDocPort(HANDLE hPort)
  * request reaches the port monitor with a handle being closed; the port list
  * is not locked while it stops. When the port below refuses, the record,
  * its handle below and a new worker stay, and the handle stays valid. */
-BOOL WINAPI LmClosePort(HANDLE hPort)
+static BOOL CloseThePort(HANDLE hPort)
 {
     IniPort *pIniPort = (IniPort *)hPort;
     // A record whose close was put off stays listed until its port below
@@ -370,9 +370,15 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
     } else if (!ClosePortBelow(pIniPort)) {
         DWORD dwError = GetLastError();
         // The port stays open: its channel serves again.
-        if (pIniPort->pLm)
-            StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d",
-                              L"Close CloseHandle_Exit R %d E %d");
+        // A channel nobody would serve is closed: its clients then find no
+        // channel at once instead of waiting for a reply that never comes,
+        // and the port prints on without one.
+        if (pIniPort->pLm &&
+            !StartStatusThread(pIniPort, L"Close CreateEvent_Exit R x%x E %d", L"Close CreateThread x%x R x%x E %d",
+                               L"Close CloseHandle_Exit R %d E %d")) {
+            LogErr(L"Close StartStatusThread R %d E %d", 0, GetLastError());
+            CloseStatusChannel(pIniPort);
+        }
         HoldGets(pIniPort, FALSE);
         SetLastError(dwError);
         return FALSE;
@@ -389,4 +395,14 @@ BOOL WINAPI LmClosePort(HANDLE hPort)
     }
     SetLastError(0);
     return TRUE;
+}
+
+BOOL WINAPI LmEndDocPort(HANDLE hPort)
+{
+    return LogRunEnds(EndDocPort(hPort));
+}
+
+BOOL WINAPI LmClosePort(HANDLE hPort)
+{
+    return LogRunEnds(CloseThePort(hPort));
 }

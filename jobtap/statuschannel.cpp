@@ -350,6 +350,49 @@ static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
     InterlockedExchange((LONG volatile *)&pLm->dwReplyId, (LONG)dwRequestId);   // last write of the reply
 }
 
+// How often an idle worker looks at the lock event, and how long it may be
+// seen taken with no request coming before the worker gives it back. A
+// client holds it for one request only (its request is in the block within
+// microseconds of taking it), so a lock taken that long belongs to a client
+// that ended holding it (killed, logged off, crashed). The bound lets the
+// next status monitor's request (which waits 5 s for the lock) through.
+#define STATUS_LOCK_CHECK_MS 1000
+#define STATUS_LOCK_HELD_MS  2000
+
+/* One look at the lock event of an idle worker. *pdwTakenSince is the tick
+ * at which the lock was first seen taken since the last request, or 0. A
+ * lock found free is taken for that moment and given back; one taken for
+ * STATUS_LOCK_HELD_MS is given back, and a reply its client never waited for
+ * is taken off the reply event, so the next client does not read it as its
+ * own. The event stays the auto-reset event every client knows. Only a
+ * lock given back is logged: a line a second per open port would bury the
+ * job's lines. */
+static void LookAtLock(IniPort *pIniPort, DWORD *pdwTakenSince)
+{
+    DWORD dwWait = WaitForSingleObject(pIniPort->hEventMap, 0);
+    if (dwWait == WAIT_OBJECT_0) {
+        SetEvent(pIniPort->hEventMap);
+        *pdwTakenSince = 0;
+        return;
+    }
+    if (dwWait != WAIT_TIMEOUT)
+        return;
+    DWORD dwNow = GetTickCount() | 1;
+    if (!*pdwTakenSince) {
+        *pdwTakenSince = dwNow;
+        return;
+    }
+    DWORD dwHeld = dwNow - *pdwTakenSince;
+    if (dwHeld < STATUS_LOCK_HELD_MS)
+        return;
+    ResetEvent(pIniPort->hEventRet);
+    BOOL bOk = SetEvent(pIniPort->hEventMap);
+    DWORD dwError = GetLastError();
+    LogErr(L"Thread LockEvent Held %d ms Released R %d E %d", dwHeld, bOk, dwError);
+    LogRunEnds(TRUE);
+    *pdwTakenSince = 0;
+}
+
 /* StatusThread: serves the port's device requests until its exit event is
  * signalled (StopStatusThread), then drops its reference on the record
  * (the last one closes the port below and frees it). The exit event comes
@@ -358,7 +401,8 @@ static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
  * always served, even when the exit request was set meanwhile: its client
  * waits for the reply, and the numbering of later requests on the channel
  * relies on it (the port below is closed only after the worker has stopped or
- * by its own last reference, so serving it is safe). A failed
+ * by its own last reference, so serving it is safe). While idle it looks at
+ * the lock event every STATUS_LOCK_CHECK_MS (LookAtLock). A failed
  * wait means an event is unusable: the thread ends rather than spin. Exit
  * code 0. */
 DWORD WINAPI StatusThread(LPVOID pParam)
@@ -366,20 +410,27 @@ DWORD WINAPI StatusThread(LPVOID pParam)
     IniPort *pIniPort = (IniPort *)pParam;
     StatusBlock *pLm = pIniPort->pLm;
     HANDLE ahWait[2] = {pIniPort->hEventExit, pIniPort->hEventCmd};
+    DWORD dwLockTakenSince = 0;
     for (;;) {
-        DWORD dwWait = WaitForMultipleObjects(2, ahWait, FALSE, INFINITE);
+        DWORD dwWait = WaitForMultipleObjects(2, ahWait, FALSE, STATUS_LOCK_CHECK_MS);
         DWORD dwError = GetLastError();
+        if (dwWait == WAIT_TIMEOUT) {
+            LookAtLock(pIniPort, &dwLockTakenSince);
+            continue;
+        }
         // Logged as one wait for "an event": 0 when either woke the thread.
         BOOL bWoken = dwWait == WAIT_OBJECT_0 || dwWait == WAIT_OBJECT_0 + 1;
         (bWoken ? LogDbg : LogErr)(L"Thread WaitForSingleObject bExit=%d R %d E %d", pIniPort->bExit,
                                    bWoken ? WAIT_OBJECT_0 : dwWait, dwError);
         if (dwWait != WAIT_OBJECT_0 + 1)
             break;
+        dwLockTakenSince = 0;                 // a client is there: the lock is its own
         ServeRequest(pIniPort, pLm);
         if (SetEvent(pIniPort->hEventRet))
             LogDbg(L"Thread SetEvent R %d E %d", 1, GetLastError());
         else
             LogErr(L"Thread SetEvent R %d E %d", 0, GetLastError());
+        LogRunEnds(TRUE);
     }
     ReleasePortEntry(pIniPort);
     return 0;
@@ -421,9 +472,8 @@ BOOL VendorRequest(LPCWSTR pszValueName, LPDWORD pdwControlId, LPDWORD pdwReques
 
 /* Get (pfnGetPrinterDataFromPort): a non-zero control id passes through; with
  * control id 0 the value name names a device request (see VendorRequest). */
-BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
-                                     LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
-                                     DWORD cbOutBuffer, LPDWORD lpcbReturned)
+static BOOL GetFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer, DWORD cbInBuffer,
+                        LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned)
 {
     DWORD dwCallerError = GetLastError();
     IniPort *pIniPort = (IniPort *)hPort;
@@ -473,4 +523,12 @@ BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValu
     LeaveGet(pIniPort);
     SetLastError(dwError);
     return bOk;
+}
+
+BOOL WINAPI LmGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
+                                     LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
+                                     DWORD cbOutBuffer, LPDWORD lpcbReturned)
+{
+    return LogRunEnds(GetFromPort(hPort, ControlID, pValueName, lpInBuffer, cbInBuffer, lpOutBuffer, cbOutBuffer,
+                                  lpcbReturned));
 }
