@@ -209,12 +209,17 @@ BOOL DeletePortEntry(IniPort *pIniPort)
     return TRUE;
 }
 
-/* DllEntryPoint: turns off thread notifications and lets the log file go
- * when the library is unloaded; TRUE for every reason. */
+/* DllEntryPoint: at the first process attach turns off thread notifications
+ * and sets up g_PortListLock, before any thread can call the table; lets the
+ * log file go when the library is unloaded; TRUE for every reason. A
+ * repeated attach touches nothing. */
 extern "C" __declspec(dllexport) BOOL WINAPI DllEntryPoint(HINSTANCE hInstance, DWORD dwReason, LPVOID pReserved)
 {
-    if (dwReason == DLL_PROCESS_ATTACH)
+    static LONG s_bAttached;
+    if (dwReason == DLL_PROCESS_ATTACH && InterlockedExchange(&s_bAttached, 1) == 0) {
         DisableThreadLibraryCalls(hInstance);
+        InitializeCriticalSection(&g_PortListLock);
+    }
     // Unloaded while the process goes on: the log file kept open for a run
     // of lines is let go, or it would stay open (and undeletable) for good.
     if (dwReason == DLL_PROCESS_DETACH && !pReserved)
@@ -228,9 +233,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pRese
     return DllEntryPoint(hInstance, dwReason, pReserved);
 }
 
-/* InitializePrintMonitor: keeps the registry root and the monitor's name (its
- * last component) and hands the spooler the table; null with the last error
- * set when the root is unusable. */
+/* InitializePrintMonitor: the first successful call keeps the registry root
+ * and the monitor's name (its last component) for the life of the process
+ * (running ports use them; they are never freed) and hands the spooler the
+ * table. A later call with the same root (case aside) hands out the same
+ * table; one with another root is refused with ERROR_ALREADY_INITIALIZED.
+ * Null with the last error set when the root is unusable. Calls on several
+ * threads at once are serialised by g_PortListLock. */
 extern "C" __declspec(dllexport) LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR pszRegistryRoot)
 {
     LogDbg(L"Init([%s]) Process=%d Thread=%d &psz=x%x", LogStr(pszRegistryRoot),
@@ -242,37 +251,45 @@ extern "C" __declspec(dllexport) LPMONITOREX WINAPI InitializePrintMonitor(LPWST
         return NULL;
     }
 
-    LPWSTR pszRoot = AllocSplStr(pszRegistryRoot);
-    if (!pszRoot) {
-        LogErr(L"Init AllocSplStr [%s]", pszRegistryRoot);
-        return NULL;
-    }
-
     LPCWSTR pszLast = NULL;
-    for (LPCWSTR p = pszRoot; *p; ++p)
+    for (LPCWSTR p = pszRegistryRoot; *p; ++p)
         if (*p == L'\\')
             pszLast = p;
     if (!pszLast) {
         LogErr(L"Init FindLmName [%s]", pszRegistryRoot);
-        FreeSplMem(pszRoot);
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
-    LPWSTR pszLmName = AllocSplStr(pszLast + 1);
-    if (!pszLmName) {
-        LogErr(L"Init AllocSplStr [%s]", pszLast + 1);
-        FreeSplMem(pszRoot);
-        return NULL;
+
+    LPMONITOREX pMonitorEx = NULL;
+    EnterCriticalSection(&g_PortListLock);
+    if (g_RegistryRoot) {
+        if (lstrcmpiW(g_RegistryRoot, pszRegistryRoot) == 0) {
+            LogDbg(L"Init LM [%s]", g_LmName);
+            pMonitorEx = &g_MonitorEx;
+        } else {
+            LogErr(L"Init [%s] Already [%s]", pszRegistryRoot, g_RegistryRoot);
+            SetLastError(ERROR_ALREADY_INITIALIZED);
+        }
+        LeaveCriticalSection(&g_PortListLock);
+        return pMonitorEx;
     }
 
-    // A second initialisation replaces the names; the lock is set up once.
-    static LONG s_bLockReady;
-    FreeSplMem(g_RegistryRoot);
-    FreeSplMem(g_LmName);
-    g_RegistryRoot = pszRoot;
-    g_LmName = pszLmName;
-    LogDbg(L"Init LM [%s]", g_LmName);
-    if (InterlockedExchange(&s_bLockReady, 1) == 0)
-        InitializeCriticalSection(&g_PortListLock);
-    return &g_MonitorEx;
+    LPWSTR pszRoot = AllocSplStr(pszRegistryRoot);
+    LPWSTR pszLmName = pszRoot ? AllocSplStr(pszLast + 1) : NULL;
+    if (!pszRoot) {
+        LogErr(L"Init AllocSplStr [%s]", pszRegistryRoot);
+    } else if (!pszLmName) {
+        LogErr(L"Init AllocSplStr [%s]", pszLast + 1);
+        FreeSplMem(pszRoot);
+    } else {
+        g_LmName = pszLmName;
+        g_RegistryRoot = pszRoot;
+        LogDbg(L"Init LM [%s]", g_LmName);
+        pMonitorEx = &g_MonitorEx;
+    }
+    LeaveCriticalSection(&g_PortListLock);
+    if (!pMonitorEx)
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return pMonitorEx;
 }

@@ -24,12 +24,20 @@ using MonitorTest = JobtapTest;
 
 TEST_F(MonitorTest, InitializePrintMonitorAcceptsRootsWithABackslashOnly)
 {
+    // Each row initialises a library of its own: the first root a library
+    // takes is its root for good.
+    std::wstring copy = ExePath(L"jobtap-initcases.dll");
+    ASSERT_TRUE(CopyFileW(ExePath(L"jobtap.dll").c_str(), copy.c_str(), FALSE));
     for (size_t i = 0; i < sizeof(kInitCases) / sizeof(kInitCases[0]); ++i) {
         const InitCase &c = kInitCases[i];
+        HMODULE fresh = LoadLibraryW(copy.c_str());
+        ASSERT_NE(fresh, nullptr);
+        auto init = (LPMONITOREX(WINAPI *)(LPWSTR))GetProcAddress(fresh, "InitializePrintMonitor");
         LogOn();
         SetLastError(0xdeadbeef);
-        LPMONITOREX ex = host.pfnInit((LPWSTR)c.root);
+        LPMONITOREX ex = init((LPWSTR)c.root);
         DWORD error = GetLastError();
+        FreeLibrary(fresh);
         EXPECT_EQ(ex != nullptr, c.ok) << "case " << i;
         if (!c.ok) {
             EXPECT_EQ(error, (DWORD)ERROR_INVALID_PARAMETER) << "case " << i;
@@ -77,6 +85,38 @@ TEST_F(MonitorTest, TableFillsExactlyTheSlotsTheSpoolerUses)
     EXPECT_EQ(m.pfnXcvOpenPort, nullptr);
     EXPECT_EQ(m.pfnXcvDataPort, nullptr);
     EXPECT_EQ(m.pfnXcvClosePort, nullptr);
+}
+
+// The first initialisation's names serve the process for good: a port open
+// across later calls keeps working, a call with the same root (case aside)
+// gets the same table, one with another root is refused.
+TEST_F(MonitorTest, LaterInitialisationKeepsTheFirstRootForOpenAndNewPorts)
+{
+    SetMonitorValue(driver + L" Head", L"1B40");
+    HANDLE a = OpenPort(L"LPT1:");
+    std::wstring upper = kMonitorRoot;
+    CharUpperBuffW(&upper[0], (DWORD)upper.size());
+    LPMONITOREX again = host.pfnInit((LPWSTR)upper.c_str());
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(&again->Monitor, host.lm);
+    LogOn();
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(host.pfnInit((LPWSTR)L"System\\Monitors\\other"), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_INITIALIZED);
+    EXPECT_TRUE(LogHas("ERR Init [System\\Monitors\\other] Already [" + Narrow(kMonitorRoot) + "]")) << LogText();
+    LogOff();
+
+    ASSERT_TRUE(StartDoc(a));
+    ASSERT_TRUE(Write(a, Bytes("job")));
+    EndDoc(a);
+    EXPECT_EQ(Output(), Concat({{0x1B, 0x40}, Bytes("job")}));   // the head read under the first root
+    HANDLE b = OpenPort(L"LPT2:");
+    StatusBlock block;
+    EXPECT_TRUE(ChannelSnapshot(kMonitorName, L"LPT1:", &block));
+    EXPECT_TRUE(ChannelSnapshot(kMonitorName, L"LPT2:", &block));
+    EXPECT_FALSE(ChannelSnapshot(L"other", L"LPT2:", &block));
+    EXPECT_TRUE(Close(b));
+    EXPECT_TRUE(Close(a));
 }
 
 TEST_F(MonitorTest, DllEntryPointAnswersTrueForEveryReason)

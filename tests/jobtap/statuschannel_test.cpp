@@ -190,10 +190,15 @@ TEST_F(StatusChannelTest, ObjectsAreNamedAfterMonitorAndPortKey)
 
 TEST_F(StatusChannelTest, EmptyMonitorNameGivesTwoBlanksInARow)
 {
-    ASSERT_TRUE(host.Init(L"System\\Monitors\\"));
-    HANDLE h = OpenPort();
+    // A library of its own: the fixture's keeps its first root.
+    SpoolerHost unnamed;
+    unnamed.path = ExePath(L"jobtap-unnamed.dll");
+    ASSERT_TRUE(CopyFileW(ExePath(L"jobtap.dll").c_str(), unnamed.path.c_str(), FALSE));
+    ASSERT_TRUE(unnamed.Init(L"System\\Monitors\\"));
+    HANDLE h = nullptr;
+    ASSERT_TRUE(unnamed.lm->pfnOpenPortEx((LPWSTR)L"LPT1:", (LPWSTR)kTestPrinter, &h, fake.Table()));
     EXPECT_TRUE(ObjectExists(L"Ostrel FileMap  LPT1:", false));
-    ASSERT_TRUE(Close(h));
+    ASSERT_TRUE(unnamed.lm->pfnClosePort(h));
 }
 
 TEST_F(StatusChannelTest, SamePortUnderTwoMonitorsHasTwoChannels)

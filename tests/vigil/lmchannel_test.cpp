@@ -378,13 +378,14 @@ TEST_F(LmChannelTest, DriverWithoutMonitorGivesAnEmptyNameAndTwoBlanks)
     EXPECT_STREQ(bare.MonitorName(), "");
     EXPECT_EQ(bare.MyGetMapView(), nullptr);
     // A monitor installed under an empty name serves exactly that channel.
-    SpoolerHost unnamed;
+    SpoolerHost unnamed;                                // a library of its own
+    unnamed.path = ExePath(L"jobtap-unnamed-vigil.dll");
+    ASSERT_TRUE(CopyFileW(ExePath(L"jobtap.dll").c_str(), unnamed.path.c_str(), FALSE));
     ASSERT_TRUE(unnamed.Init(L"System\\Monitors\\"));
     HANDLE lpt3 = nullptr;
     ASSERT_TRUE(unnamed.lm->pfnOpenPortEx((LPWSTR)L"LPT3:", (LPWSTR)L"KZT TZ No Monitor", &lpt3, fake.Table()));
     EXPECT_NE(bare.MyGetMapView(), nullptr) << bare.LastErrorText();
     unnamed.lm->pfnClosePort(lpt3);
-    host.Init();                                        // the fixture's monitor name again
 }
 
 TEST_F(LmChannelTest, AfterATimedOutRequestEveryRequestGetsItsOwnReply)
