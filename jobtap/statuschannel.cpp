@@ -2,6 +2,7 @@
 // the worker thread that runs device requests written into the block, the
 // window notifications, and the monitor's printer-data entry point (Get).
 #include "jobtap.h"
+#include "viewcheck.h"
 
 /* An event's name of a port, upper-cased as the kernel compares object
  * names, into szName (STATUS_NAME_CCH characters). The events' stems are the
@@ -93,11 +94,11 @@ ChannelResult CreateStatusChannel(IniPort *pIniPort)
     if (pszWhy)
         return NoChannel(szName, pszWhy, dwError);
     // The whole section is mapped and measured: one made smaller by someone
-    // else is refused before the block is touched.
+    // else, or with pages reserved but not committed, is refused before the
+    // block is touched.
     StatusBlock *pLm = (StatusBlock *)MapViewOfFile(pIniPort->hFileMap, FILE_MAP_WRITE, 0, 0, 0);
     dwError = GetLastError();
-    MEMORY_BASIC_INFORMATION mbi = {};
-    if (pLm && (VirtualQuery(pLm, &mbi, sizeof(mbi)) < sizeof(mbi) || mbi.RegionSize < sizeof(StatusBlock))) {
+    if (pLm && !IsViewCommitted(pLm, sizeof(StatusBlock))) {
         UnmapViewOfFile(pLm);
         pLm = NULL;
         dwError = ERROR_INVALID_BLOCK_LENGTH;

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include "spoolrecord.h"
 #include "sysmsg.h"
+#include "viewcheck.h"
 
 #define LM_DATA_MAX 4094          // largest request size sent through the block
 #define DEVICE_ID_VALUE "IOCTL_PAR_QUERY_DEVICE_ID"
@@ -252,9 +253,9 @@ BOOL LmChannel::OpenChannel()
         return FALSE;
     }
     // A section of that name made by someone else may be smaller than the
-    // block: measured before anything in it is read.
-    MEMORY_BASIC_INFORMATION mbi = {};
-    if (VirtualQuery(m_pView, &mbi, sizeof(mbi)) < sizeof(mbi) || mbi.RegionSize < sizeof(StatusBlock)) {
+    // block or have pages that are not committed: measured before anything
+    // in it is read.
+    if (!IsViewCommitted(m_pView, sizeof(StatusBlock))) {
         AddError("MapViewOfFile E %d %s", ERROR_INVALID_BLOCK_LENGTH);
         return FALSE;
     }

@@ -2,6 +2,7 @@
 // process served by StatusThread, and the Get entry point with its value
 // names.
 #include <aclapi.h>
+#include <sddl.h>
 #include "jobtapfixture.h"
 
 namespace {
@@ -141,15 +142,21 @@ TEST_F(StatusChannelTest, ObjectsCarryAnAccessListAndNoHandleIsInheritable)
 // command event that stays signalled sets no worker spinning.
 TEST_F(StatusChannelTest, ObjectsPlantedUnderThePortsNamesLeaveItPrintingWithoutAChannel)
 {
-    const struct { const char *what; StatusObject object; } cases[] = {
-        {"block smaller than the StatusBlock", StatusFileMap},
-        {"manual-reset command event, signalled", StatusEventCmd},
+    const struct { const char *what; StatusObject object; DWORD protect, cb; const char *why; } cases[] = {
+        {"block smaller than the StatusBlock", StatusFileMap, PAGE_READWRITE, 4096, "size E 1106"},
+        {"block of pages reserved, not committed", StatusFileMap, PAGE_READWRITE | SEC_RESERVE, 4428, "size E 1106"},
+        {"manual-reset command event, signalled", StatusEventCmd, 0, 0, "type E"},
     };
+    // Owned by Administrators, so that the monitor looks past the owner.
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:(A;;GA;;;WD)", SDDL_REVISION_1, &sd,
+                                                                     nullptr));
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), sd, FALSE};
     for (auto &c : cases) {
         std::wstring name = ChannelObjectName(c.object, kMonitorName, L"LPT1:");
         HANDLE planted = c.object == StatusFileMap
-                             ? CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str())
-                             : CreateEventW(nullptr, TRUE, TRUE, name.c_str());
+                             ? CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, c.protect, 0, c.cb, name.c_str())
+                             : CreateEventW(&sa, TRUE, TRUE, name.c_str());
         ASSERT_NE(planted, nullptr) << c.what;
         LogOn();
         fake.Reset();
@@ -167,9 +174,10 @@ TEST_F(StatusChannelTest, ObjectsPlantedUnderThePortsNamesLeaveItPrintingWithout
         EndDoc(h);
         ASSERT_TRUE(Close(h)) << c.what;
         EXPECT_EQ(Output(), Bytes("job")) << c.what;
-        EXPECT_TRUE(LogHasPrefix("ERR Open Untrusted([" + std::string(name.begin(), name.end()) + "])")) << c.what;
+        EXPECT_TRUE(LogHasPrefix("ERR Open Untrusted([" + Narrow(name) + "]) " + c.why)) << c.what << "\n" << LogText();
         CloseHandle(planted);
     }
+    LocalFree(sd);
 }
 
 TEST_F(StatusChannelTest, ObjectsAreNamedAfterMonitorAndPortKey)

@@ -474,6 +474,27 @@ DWORD WINAPI ServeOneRequestWithoutNumbering(LPVOID param)
     return wait;
 }
 
+// A section planted under the channel's name that does not hold a whole
+// committed block is refused before a byte of it is read.
+TEST_F(LmChannelTest, PlantedSectionWithoutAWholeCommittedBlockIsNotRead)
+{
+    ASSERT_TRUE(Close(port));
+    port = nullptr;
+    const struct { const char *what; DWORD protect, cb; } rows[] = {
+        {"smaller than the block", PAGE_READWRITE, 4096},
+        {"pages reserved, not committed", PAGE_READWRITE | SEC_RESERVE, sizeof(StatusBlock)},
+    };
+    for (auto &row : rows) {
+        HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, row.protect, 0, row.cb,
+                                            ChannelObjectName(StatusFileMap, kMonitorName, L"FILE:").c_str());
+        ASSERT_NE(section, nullptr) << row.what;
+        EXPECT_EQ(channel.MyGetMapView(), nullptr) << row.what;
+        EXPECT_NE(std::string(channel.LastErrorText()).find("MapViewOfFile E 1106 "), std::string::npos)
+            << row.what << ": " << channel.LastErrorText();
+        CloseHandle(section);
+    }
+}
+
 TEST_F(LmChannelTest, MonitorThatDoesNotNumberItsRepliesIsAnswered)
 {
     ASSERT_TRUE(Close(port));
