@@ -383,11 +383,24 @@ BOOL LmChannel::WaitForEcho(DWORD dwId, BOOL bSignalFirst, LPCSTR pszWhat)
     DWORD dwStart = GetTickCount();
     if (!bSignalFirst && (ReadReplyId(m_pView) == dwId || ReadReplyId(m_pView) == 0))
         return TRUE;
+    // One late reply is looked past at once; wakes that keep echoing another
+    // number (a reply event someone made manual-reset stays signalled) are
+    // taken at most one per pause, so that they cost next to no CPU. A
+    // signal set during the pause stays set for the next wait.
+    const DWORD kStaleWakePauseMs = 10;
+    DWORD cStaleWakes = 0;
     for (;;) {
+        if (cStaleWakes++ > 1)
+            Sleep(kStaleWakePauseMs);
         DWORD dwWaitMs = INFINITE;
         if (m_dwTimeout) {
             DWORD dwSpent = GetTickCount() - dwStart;
-            dwWaitMs = dwSpent < m_dwTimeout ? m_dwTimeout - dwSpent : 0;
+            if (dwSpent >= m_dwTimeout) {
+                // Time is up though the event may still be signalled.
+                AppendFormat(&m_strLastError, "%s WAIT_TIMEOUT", pszWhat);
+                return FALSE;
+            }
+            dwWaitMs = m_dwTimeout - dwSpent;
         }
         if (!WaitFor(m_hEventRet, dwWaitMs, pszWhat))
             return FALSE;

@@ -495,6 +495,43 @@ TEST_F(LmChannelTest, PlantedSectionWithoutAWholeCommittedBlockIsNotRead)
     }
 }
 
+// A reply event planted manual-reset and left signalled, with a reply number
+// that is never the request's: the request times out within its bound and
+// the wait costs little CPU.
+TEST_F(LmChannelTest, StuckSignalledReplyEventTimesOutWithoutSpinning)
+{
+    ASSERT_TRUE(Close(port));
+    port = nullptr;
+    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StatusBlock),
+                                        ChannelObjectName(StatusFileMap, kMonitorName, L"FILE:").c_str());
+    const StatusObject objects[3] = {StatusEventMap, StatusEventCmd, StatusEventRet};
+    HANDLE events[3];
+    for (int i = 0; i < 3; ++i)
+        events[i] = CreateEventW(nullptr, i == 2, i != 1, ChannelObjectName(objects[i], kMonitorName, L"FILE:").c_str());
+    auto *lm = (StatusBlock *)MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0);
+    ASSERT_NE(lm, nullptr);
+    lm->dwRequestId = lm->dwReplyId = 41;      // nothing owed; the request will be 42
+    channel.SetTimeout(600);
+    auto ticks = [](const FILETIME &f) { return ((ULONGLONG)f.dwHighDateTime << 32) | f.dwLowDateTime; };
+    FILETIME t0[4], t1[4];
+    GetProcessTimes(GetCurrentProcess(), &t0[0], &t0[1], &t0[2], &t0[3]);
+    DWORD start = GetTickCount();
+    std::string reply;
+    EXPECT_FALSE(DeviceId(&reply));
+    DWORD wallMs = GetTickCount() - start;
+    GetProcessTimes(GetCurrentProcess(), &t1[0], &t1[1], &t1[2], &t1[3]);
+    ULONGLONG cpuMs = (ticks(t1[2]) + ticks(t1[3]) - ticks(t0[2]) - ticks(t0[3])) / 10000;
+    EXPECT_NE(std::string(channel.LastErrorText()).find("WaitForSingleObject_Ret WAIT_TIMEOUT"), std::string::npos)
+        << channel.LastErrorText();
+    EXPECT_GE(wallMs, 550u);
+    EXPECT_LT(wallMs, 3000u);
+    EXPECT_LT(cpuMs, 150u) << "CPU time over " << wallMs << " ms";
+    UnmapViewOfFile(lm);
+    for (HANDLE h : events)
+        CloseHandle(h);
+    CloseHandle(section);
+}
+
 TEST_F(LmChannelTest, MonitorThatDoesNotNumberItsRepliesIsAnswered)
 {
     ASSERT_TRUE(Close(port));
