@@ -240,7 +240,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pRese
  * table; one with another root is refused with ERROR_ALREADY_INITIALIZED.
  * Null with the last error set when the root is unusable. Calls on several
  * threads at once are serialised by g_PortListLock. */
-extern "C" __declspec(dllexport) LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR pszRegistryRoot)
+static LPMONITOREX InitMonitor(LPWSTR pszRegistryRoot)
 {
     LogDbg(L"Init([%s]) Process=%d Thread=%d &psz=x%x", LogStr(pszRegistryRoot),
            GetCurrentProcessId(), GetCurrentThreadId(), LP(&g_RegistryRoot));
@@ -291,5 +291,12 @@ extern "C" __declspec(dllexport) LPMONITOREX WINAPI InitializePrintMonitor(LPWST
     LeaveCriticalSection(&g_PortListLock);
     if (!pMonitorEx)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return pMonitorEx;
+}
+
+extern "C" __declspec(dllexport) LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR pszRegistryRoot)
+{
+    LPMONITOREX pMonitorEx = InitMonitor(pszRegistryRoot);
+    LogRunEnds(TRUE);
     return pMonitorEx;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include "../jobtap/jobtapfixture.h"
 #include "loga.h"
+#include "logfilestandin.h"
 #include <map>
 #include <thread>
 
@@ -266,6 +267,49 @@ TEST_F(LogTest, LockedOrLinkedLogFileHoldsUpNoJob)
     PrintOnce(Bytes("data"));
     EXPECT_EQ(LogText(), "");
     DeleteFileW(link.c_str());
+}
+
+// The log is written only to a plain file with one name: a directory or a
+// link at its name is never written (nor counted, there is nothing to tell);
+// an open that would wait for another process's lock to be broken costs the
+// line, counted, not the job. Wine shows directories; a reparse point and a
+// lock being broken come from the stand-in.
+TEST_F(LogTest, LogThatIsNotAPlainFileOrIsHeldIsNeverWaitedForNorWritten)
+{
+    LogOn();
+    PrintOnce(Bytes("data"));
+    size_t cJobLines = LogMessages().size();
+    ASSERT_TRUE(LogFileStandIn::Install(host.hModule));
+    struct Row {
+        const char *name;
+        LogFileStandIn::Fact fact;
+        bool directory;
+        size_t cCounted;
+    } rows[] = {
+        {"a directory", LogFileStandIn::kNone, true, 0},
+        {"a link", LogFileStandIn::kReparsePoint, false, 0},
+        {"a lock being broken", LogFileStandIn::kOplockBreaking, false, cJobLines},
+    };
+    for (const Row &row : rows) {
+        LogOff();
+        if (row.directory)
+            ASSERT_TRUE(CreateDirectoryW(LogPath().c_str(), nullptr)) << row.name;
+        else
+            LogOn();
+        LogFileStandIn::Set(row.fact);
+        PrintOnce(Bytes("data"));
+        LogFileStandIn::Set(LogFileStandIn::kNone);
+        if (row.directory)
+            EXPECT_TRUE(RemoveDirectoryW(LogPath().c_str())) << row.name << ": something went into it";
+        else
+            EXPECT_EQ(LogText(), "") << row.name;
+        LogOn();
+        host.lm->pfnGetPrinterDataFromPort(nullptr, 0, nullptr, nullptr, 0, nullptr, 0, nullptr);
+        auto messages = LogMessages();
+        ASSERT_FALSE(messages.empty()) << row.name;
+        std::string note = row.cCounted ? "ERR Log " + std::to_string(row.cCounted) + " lines dropped" : "";
+        EXPECT_EQ(messages[0].rfind("ERR Log ", 0) == 0 ? messages[0] : "", note) << row.name;
+    }
 }
 
 // The installer's form of the log.

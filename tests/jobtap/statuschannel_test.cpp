@@ -256,6 +256,32 @@ TEST_F(StatusChannelTest, SecondProcessGetsTheDeviceIdThroughTheChannel)
     ASSERT_TRUE(Close(h));
 }
 
+// A status monitor killed while it holds the channel's lock (in a request,
+// or logged off): the worker gives the lock back, and the next client's
+// request is answered within that client's 5 s wait.
+TEST_F(StatusChannelTest, LockHeldByAClientThatEndedIsGivenBackToTheNext)
+{
+    HANDLE h = OpenPort();
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, L"kzt test lock held");
+    std::wstring cmd = L"\"" + ExePath(L"chanclient.exe") + L"\" jobtap LPT1: 0 \"kzt test lock held\"";
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    EXPECT_EQ(WaitForSingleObject(held, 10000), WAIT_OBJECT_0);
+    TerminateProcess(pi.hProcess, 9);
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    CloseHandle(held);
+
+    ChannelRequest request;
+    request.cbData = 256;
+    ChannelReply reply;
+    EXPECT_TRUE(ChannelCall(L"jobtap", L"LPT1:", request, &reply));
+    EXPECT_EQ(std::string(reply.data.begin(), reply.data.end()), "MFG:Ostrel;CMD:TZ;MDL:TZ-1200;");
+    ASSERT_TRUE(Close(h));
+}
+
 struct RequestCase {
     const char *name;
     DWORD code, request, value, cbData;

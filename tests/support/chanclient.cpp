@@ -6,15 +6,33 @@
 // ports close under it) such failures are tolerated, but a reply that says
 // it succeeded with other bytes than EXPECTED still exits 3, and a run in
 // which no request at all was answered exits 4 (its port was never there).
+//   chanclient LMNAME PORT 0 EVENT
+// takes the channel's lock event, signals the named event EVENT and then
+// waits for ever, holding the lock: a status monitor that dies in a request.
 #include "channelclient.h"
 #include <stdio.h>
 #include <stdlib.h>
+
+static int HoldTheLock(const wchar_t *pszLm, const wchar_t *pszPort, const wchar_t *pszEvent)
+{
+    wchar_t szName[STATUS_NAME_CCH];
+    FormatStatusObjectName(szName, STATUS_NAME_CCH, StatusEventMap, pszLm, pszPort);
+    HANDLE hLock = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, szName);
+    HANDLE hHeld = OpenEventW(EVENT_MODIFY_STATE, FALSE, pszEvent);
+    if (!hLock || !hHeld || WaitForSingleObject(hLock, 5000) != WAIT_OBJECT_0)
+        return 2;
+    SetEvent(hHeld);
+    Sleep(INFINITE);
+    return 0;
+}
 
 int wmain(int argc, wchar_t **argv)
 {
     if (argc < 5)
         return 2;
     int count = _wtoi(argv[3]);
+    if (count == 0)
+        return HoldTheLock(argv[1], argv[2], argv[4]);
     bool tolerant = count < 0;
     if (tolerant)
         count = -count;
