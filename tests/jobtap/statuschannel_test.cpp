@@ -4,6 +4,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include "jobtapfixture.h"
+#include "importpatch.h"
 
 namespace {
 
@@ -411,6 +412,34 @@ TEST_F(StatusChannelTest, RefusedCloseKeepsThePortAndItsChannelServing)
     fake.script.dwFailClose = 0;
     EXPECT_TRUE(Close(h));
     EXPECT_EQ(fake.OpenPorts(), 0);
+
+    // A worker that cannot be started again takes the channel with it: a
+    // client then finds no channel instead of waiting for a reply nobody
+    // sends, and the port still prints and closes.
+    h = OpenPort();
+    struct NoThread {
+        static HANDLE WINAPI Create(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD)
+        {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+    };
+    ULONG_PTR realCreateThread = 0;
+    ASSERT_GT(PatchImport(host.hModule, "KERNEL32.DLL", "CreateThread", (ULONG_PTR)NoThread::Create,
+                          &realCreateThread), 0);
+    fake.script.dwFailClose = ERROR_BUSY;
+    EXPECT_FALSE(Close(h));
+    PatchImport(host.hModule, "KERNEL32.DLL", "CreateThread", realCreateThread, nullptr);
+    wchar_t name[STATUS_NAME_CCH];
+    FormatStatusObjectName(name, STATUS_NAME_CCH, StatusFileMap, kMonitorName, L"LPT1:");
+    HANDLE map = OpenFileMappingW(FILE_MAP_READ, FALSE, name);
+    EXPECT_EQ(map, nullptr) << "a channel nobody serves is still there";
+    if (map)
+        CloseHandle(map);
+    EXPECT_TRUE(StartDoc(h));
+    EndDoc(h);                            // (the test printer has no such job to tell)
+    fake.script.dwFailClose = 0;
+    EXPECT_TRUE(Close(h));
 }
 
 // Port names that give the same object names, as the kernel compares them:
