@@ -2,14 +2,16 @@
 // without a dialog.
 #include "resource.h"
 #include "sheets.h"
+#include "syslib.h"
 
-/* ShowCommonPropertySheet: loads compstui.dll for one CommonPropertySheetUIW
- * call of pfnSheet with lParam, owned by hWndOwner, and frees it after; the
- * call blocks until the sheet closes and leaves the sheet's result in
- * *pdwResult. Its result and last error; -1 without compstui or its export. */
+/* ShowCommonPropertySheet: loads compstui.dll from the system directory for
+ * one CommonPropertySheetUIW call of pfnSheet with lParam, owned by
+ * hWndOwner, and frees it after; the call blocks until the sheet closes and
+ * leaves the sheet's result in *pdwResult. Its result and last error; -1 without compstui or its export. */
 LONG ShowCommonPropertySheet(HWND hWndOwner, PFNPROPSHEETUI_API pfnSheet, LPARAM lParam, DWORD *pdwResult)
 {
-    HMODULE hCompstui = LoadLibraryA("compstui.dll");
+    char szPath[MAX_PATH];
+    HMODULE hCompstui = LoadSystemLibraryA("compstui.dll", szPath, sizeof(szPath));
     if (!hCompstui)
         return -1;
     PFNCOMMONPROPERTYSHEETUIW pfnCommon =

@@ -2,6 +2,7 @@
 // destination directories, registry lines, and the dependent-file list.
 #include "installcontext.h"
 #include "splstr.h"
+#include "syslib.h"
 #include <stdlib.h>
 #include <string.h>
 #include <string>
@@ -90,19 +91,21 @@ static BOOL AppendDir(CInstallContext &ctx, char *pszOut, DWORD cbOut, const cha
 
 typedef BOOL(WINAPI *PFN_GetColorDirectoryA)(PCSTR pMachineName, PSTR pBuffer, PDWORD pdwSize);
 
-// The color directory (66003) into pszOut (cbOut bytes), from mscms.dll,
-// which is loaded for the call only: Windows 95 has no such library. FALSE
-// after "GetDestDir() No MSCMS_LIB" or the failed call's error line.
+// The color directory (66003) into pszOut (cbOut bytes), from mscms.dll of
+// the system directory, which is loaded for the call only: Windows 95 has no
+// such library. FALSE after "GetDestDir() No MSCMS_LIB" or the failed call's
+// error line.
 static BOOL GetColorDir(CInstallContext &ctx, char *pszOut, DWORD cbOut)
 {
-    HMODULE hMscms = LoadLibraryA("mscms.dll");
+    char szPath[MAX_PATH];
+    HMODULE hMscms = LoadSystemLibraryA("mscms.dll", szPath, sizeof(szPath));
     DWORD dwError = GetLastError();
     if (!hMscms) {
-        ctx.LogErr("::LoadLibrary([mscms.dll]) R x%x E %d %s", 0, dwError, SysErrorText(dwError).c_str());
+        ctx.LogErr("::LoadLibrary([%s]) R x%x E %d %s", szPath, 0, dwError, SysErrorText(dwError).c_str());
         ctx.LogErr("GetDestDir() No MSCMS_LIB\r\n");
         return FALSE;
     }
-    ctx.LogDbg("::LoadLibrary([mscms.dll]) R x%x E %d %s", (UINT)(UINT_PTR)hMscms, dwError,
+    ctx.LogDbg("::LoadLibrary([%s]) R x%x E %d %s", szPath, (UINT)(UINT_PTR)hMscms, dwError,
                SysErrorText(dwError).c_str());
     PFN_GetColorDirectoryA pfnGetColorDirectory =
         (PFN_GetColorDirectoryA)(void *)GetProcAddress(hMscms, "GetColorDirectoryA");
