@@ -147,8 +147,9 @@ LPCWSTR CheckFoundObject(HANDLE hObject, const ChannelSecurity *pSecurity, HANDL
 // filterlock.cpp: one job at a time per filter module, whose entry points
 // have no context to tell two jobs apart.
 // Waits up to FILTER_WAIT_MS until no other port's job holds hModule, then
-// takes it for pIniPort. FALSE with ERROR_BUSY on timeout, or with
-// ERROR_NOT_ENOUGH_MEMORY (logged) when memory runs out.
+// takes it for pIniPort; waiting ports take it in the order they came, so a
+// port with job after job cannot keep another out. FALSE with ERROR_BUSY on
+// timeout, or with ERROR_NOT_ENOUGH_MEMORY (logged) when memory runs out.
 BOOL AcquireFilterModule(IniPort *pIniPort, HMODULE hModule);
 // Gives the module free for the next job (a no-op when pIniPort holds none).
 void ReleaseFilterModule(IniPort *pIniPort);

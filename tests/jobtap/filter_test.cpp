@@ -325,6 +325,42 @@ TEST_F(FilterTest, OverlappingJobsOfTwoPortsThroughOneHoldingFilterEachGetTheirO
     EXPECT_EQ(Output(L"LPT2:"), Xor(second));
 }
 
+// A port with job after job through the filter does not keep another port
+// out: the other port's job, waiting, gets the library at the first EndDoc.
+TEST_F(FilterTest, PortWithBackToBackJobsLetsAWaitingPortIn)
+{
+    UseFilter(L"filter_xor.dll");
+    HANDLE a = OpenPort(L"LPT1:"), b = OpenPort(L"LPT2:");
+    volatile LONG jobsOfA = 0, stop = 0;
+    AsyncCall loop([&] {
+        for (int i = 0; i < 60 && !stop; ++i) {
+            if (!StartDoc(a, 100 + i) || !Write(a, Bytes("a")))
+                return FALSE;
+            Sleep(30);                          // the job's time with the library
+            EndDoc(a);
+            InterlockedIncrement(&jobsOfA);
+        }
+        return TRUE;
+    });
+    while (jobsOfA < 1 && !loop.Returned(1)) {
+    }
+    LONG longestWait = 0;                       // in jobs of A, over three jobs of B
+    for (int j = 0; j < 3; ++j) {
+        LONG atStart = jobsOfA;
+        ASSERT_TRUE(StartDoc(b, 8 + j));
+        longestWait = std::max(longestWait, jobsOfA - atStart);
+        ASSERT_TRUE(Write(b, Bytes("b")));
+        EndDoc(b);
+    }
+    stop = 1;
+    ASSERT_TRUE(loop.Returned(kHangGuardMs));
+    EXPECT_TRUE(loop.Result());
+    EXPECT_LE(longestWait, 2) << "port B waited through " << longestWait << " jobs of port A";
+    ASSERT_TRUE(Close(a));
+    ASSERT_TRUE(Close(b));
+    EXPECT_EQ(Output(L"LPT2:"), Xor(Bytes("bbb")));
+}
+
 // A filter whose "Read" reports more bytes than it was offered has handed
 // over nothing it can vouch for, also when it did so in a Write and then runs
 // dry; one that hands out a byte at a time without end is cut off after
