@@ -434,20 +434,30 @@ TEST_F(StatusProgramTest, ProgramThatCannotStartLeavesTheJobRunning)
     EXPECT_TRUE(failed) << LogText();
 }
 
+// The field holds 256 characters and no terminator; the job id behind it
+// reads "XYZ". The title looked for is the field's first 255 characters:
+// neither the whole field nor the field with the bytes behind it.
 TEST_F(JobStreamTest, UnterminatedWindowNameInTheBlockIsNeverReadPastItsEnd)
 {
+    const DWORD kJobIdText = 'X' | 'Y' << 8 | 'Z' << 16;
+    QueueWindow cut(std::wstring(255, L'W').c_str()), whole(std::wstring(256, L'W').c_str()),
+        past((std::wstring(256, L'W') + L"XYZ").c_str());
+    ASSERT_TRUE(cut.hWnd && whole.hWnd && past.hWnd);
     HANDLE h = OpenPort();
-    std::string title(400, 'W');              // cut to 255 by the helper; fill all 256 below
-    HANDLE map = OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"Ostrel FileMap jobtap LPT1:");
-    ASSERT_NE(map, nullptr);
-    auto *block = (StatusBlock *)MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, sizeof(StatusBlock));
-    memset(block->szWindowName, 'W', sizeof(block->szWindowName));
-    ASSERT_TRUE(StartDoc(h));
-    EXPECT_EQ(block->hWndMonitor, 0u);
+    WritableBlock block;
+    ASSERT_NE(block.p, nullptr);
+    memset(block.p->szWindowName, 'W', sizeof(block.p->szWindowName));
+    ASSERT_TRUE(StartDoc(h, kJobIdText));
+    EXPECT_EQ(memcmp(&block.p->dwJobId, "XYZ", 4), 0);
+    EXPECT_EQ(block.p->hWndMonitor, (uint32_t)(UINT_PTR)cut.hWnd);
     EndDoc(h);
-    UnmapViewOfFile(block);
-    CloseHandle(map);
     ASSERT_TRUE(Close(h));
+    const UINT uMsg = RegisterWindowMessageW(L"" STATUS_MSG_NAME);
+    std::vector<std::pair<UINT, WPARAM>> expected = {
+        {uMsg, STATUS_NOTIFY_DOC_START}, {uMsg, STATUS_NOTIFY_DOC_END}, {uMsg, STATUS_NOTIFY_PORT_CLOSE}};
+    EXPECT_EQ(cut.Posted(), expected);
+    EXPECT_TRUE(whole.Posted().empty());
+    EXPECT_TRUE(past.Posted().empty());
 }
 
 // A document with a description after a skipped one that never ended is a
