@@ -472,7 +472,11 @@ TEST_F(StatusChannelTest, PortsSharingTheirObjectsKeepTheBlockAndCloseInEitherOr
             EXPECT_EQ(b.dwJobId, 77u) << what;
             EXPECT_EQ(b.dwFlags, (DWORD)STATUS_FLAG_PRINTING) << what;
             EXPECT_STREQ(b.szWindowName, "kept") << what;
-            EXPECT_TRUE(LogHasPrefix("ERR Open NameCollision(")) << what << LogText();
+            // Wine compares object names with case: there only the monitor's
+            // own key makes the case row's ports collide. (Log lines are cut:
+            // the start of the line is compared.)
+            std::string collision = "ERR Open NameCollision([" + Narrow(c.second) + "]) [" + Narrow(c.first) + "]";
+            EXPECT_TRUE(LogHasPrefix(collision.substr(0, 120))) << what << LogText();
             ChannelRequest request;
             ChannelReply reply;
             EXPECT_TRUE(ChannelCall(kMonitorName, c.first, request, &reply) && reply.bResult) << what;
