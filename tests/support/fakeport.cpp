@@ -218,6 +218,10 @@ BOOL WINAPI FakeGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pVa
         return Fail(ERROR_INVALID_HANDLE);
     BOOL bOk = AnswerGet(ControlID, pbIn, cbInBuffer, lpOutBuffer, cbOutBuffer, lpcbReturned);
     DWORD dwError = GetLastError();
+    if (bOk) {
+        std::lock_guard<std::mutex> guard(Fake().lock);
+        ++Fake().answered[port->name];
+    }
     Leave(port, hPort, "Get");
     SetLastError(dwError);
     return bOk;
@@ -274,6 +278,7 @@ void FakePortMonitor::Reset(const FakeScript &newScript)
     script = newScript;
     calls.clear();
     cGetsDone = 0;
+    answered.clear();
     if (!hRelease)
         hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ResetEvent(hRelease);
@@ -362,6 +367,13 @@ void FakePortMonitor::ClearFaults()
 {
     std::lock_guard<std::mutex> guard(lock);
     faults.clear();
+}
+
+int FakePortMonitor::GetsAnsweredOn(const std::wstring &portName)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = answered.find(portName);
+    return it == answered.end() ? 0 : it->second;
 }
 
 int FakePortMonitor::GetsDone()

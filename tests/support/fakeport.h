@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <winspool.h>
 #include <winsplp.h>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -48,6 +49,7 @@ public:
     int OpenPorts();
     void ReleaseHungGets();
     int GetsDone();                 // Get calls that have returned since Reset
+    int GetsAnsweredOn(const std::wstring &portName);   // Gets that succeeded on that port since Reset
     FakeScript script;
 
     // Implementation details used by the table's functions.
@@ -57,6 +59,7 @@ public:
     std::vector<std::string> faults;
     int cOpen = 0;
     int cGetsDone = 0;
+    std::map<std::wstring, int> answered;
     HANDLE hRelease = nullptr;
 private:
     MONITOR table_{};
