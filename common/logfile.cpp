@@ -120,7 +120,7 @@ BOOL LogCheckFileW(const WCHAR *pszPath)
     return bPlain;
 }
 
-void LogAppendKeptW(const WCHAR *pszPath, const void *pb, DWORD cb, DWORD cLines)
+BOOL LogAppendKeptW(const WCHAR *pszPath, const void *pb, DWORD cb, DWORD cLines)
 {
     TakeWritersTurn();
     LogOpenResult result = LOG_OPENED;
@@ -132,10 +132,13 @@ void LogAppendKeptW(const WCHAR *pszPath, const void *pb, DWORD cb, DWORD cLines
     GiveWritersTurn();
     if (result == LOG_FAILED || (result == LOG_OPENED && !bWritten))
         CountDropped(cLines);
+    return result != LOG_REFUSED;
 }
 
-void LogReleaseFile()
+void LogReleaseFile(BOOL bUnload)
 {
+    if (bUnload)
+        LogReleaseLineLock();
     if (*(HANDLE volatile *)&s_hKept == INVALID_HANDLE_VALUE)   // read without the turn: a hint only
         return;
     TakeWritersTurn();

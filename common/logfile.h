@@ -22,12 +22,17 @@ void LogAppendOnceA(const char *pszPath, const void *pb, DWORD cb, DWORD cLines)
 // file, or names another file than the handle (deleted and made again).
 BOOL LogCheckFileW(const WCHAR *pszPath);
 // Appends as LogAppendOnceA does, on the kept handle (opened first when
-// there is none). A write that fails closes it.
-void LogAppendKeptW(const WCHAR *pszPath, const void *pb, DWORD cb, DWORD cLines);
+// there is none). A write that fails closes it. FALSE when the file was
+// refused at its open (not a plain file with one name): the caller need not
+// try again before the next check.
+BOOL LogAppendKeptW(const WCHAR *pszPath, const void *pb, DWORD cb, DWORD cLines);
 // Closes the kept handle, if any: the monitor calls it when an entry point
-// that ends a run of lines returns (EndDoc, Close, Get, a served request), so
-// no handle stays open between jobs. Safe from any thread at any time.
-void LogReleaseFile();
+// that ends a run of lines returns (EndDoc, Close, Get, Init, a failed Open
+// or StartDoc, a served request) and once a second from each port's idle
+// worker, so no handle stays open between jobs. Safe from any thread at any
+// time. With bUnload (the module is unloaded, no writer of it runs) the line
+// lock's section is let go too.
+void LogReleaseFile(BOOL bUnload = FALSE);
 
 // The count of lines dropped since the last call (and resets it). A writer
 // that gets a non-zero count puts a line saying so before its own, in the

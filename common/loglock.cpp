@@ -25,6 +25,7 @@
 // The mapped word, (volatile LONG *)1 when the section cannot be had, or NULL
 // before the first look.
 static volatile LONG *volatile s_pWord;
+static HANDLE s_hSection;                  // kept open with the view (see LockWord)
 
 /* Maps the lock section once per module: created with a null DACL, as every
  * writer (the spooler's and an administrator's) must open it, or opened when
@@ -61,6 +62,8 @@ static volatile LONG *LockWord()
             CloseHandle(hSection);
         }
         pNew = pOld;
+    } else if (pView) {
+        s_hSection = hSection;
     }
     return pNew == (volatile LONG *)1 ? NULL : pNew;
 }
@@ -122,4 +125,14 @@ void LogGiveLineLock(LogLineLock *pLock)
         UnlockFileEx(pLock->hFile, 0, 1, 0, &pLock->ov);
     pLock->pWord = NULL;
     pLock->hFile = NULL;
+}
+
+void LogReleaseLineLock()
+{
+    volatile LONG *pWord = (volatile LONG *)InterlockedExchangePointer((PVOID volatile *)&s_pWord, NULL);
+    if (pWord && pWord != (volatile LONG *)1)
+        UnmapViewOfFile((LPCVOID)pWord);
+    if (s_hSection)
+        CloseHandle(s_hSection);
+    s_hSection = NULL;
 }

@@ -22,3 +22,8 @@ struct LogLineLock {
 // out without it. LogGiveLineLock after the append, whatever the result.
 BOOL LogTakeLineLock(HANDLE hFile, LogLineLock *pLock);
 void LogGiveLineLock(LogLineLock *pLock);
+
+// Unmaps the lock section and closes it, for a module being unloaded while
+// its process goes on (no writer of the module runs any more). The next line
+// written maps it again.
+void LogReleaseLineLock();

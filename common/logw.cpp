@@ -1,8 +1,9 @@
 // Diagnostic log, wide form. A line is formatted whole (prefix, message,
 // line end), converted, and written in one append on a handle opened for
 // appending, so lines of the spooler's threads and the port workers never
-// interleave; the file is opened and closed per line, so it can be created
-// or deleted at any time.
+// interleave. The file is kept open for a run of lines (see logfile.h) and
+// asked again once per clock tick, so it can still be created, deleted or
+// replaced at any time.
 #include "logw.h"
 #include "logfile.h"
 #include <stdarg.h>
@@ -88,9 +89,10 @@ static void LogFormatCut(WCHAR *szLine, const WCHAR *pszFormat, va_list args)
  * nothing measurable, and creating, deleting or replacing the file still
  * takes effect within one tick. The tick and the answer share one 32-bit
  * word, so threads never pair a tick with another tick's answer. */
+static volatile LONG s_lastCheck = -1;         // (tick << 1) | exists
+
 static BOOL LogFileExists(const WCHAR *szPath)
 {
-    static volatile LONG s_lastCheck = -1;     // (tick << 1) | exists
     LONG lTick = (LONG)(GetTickCount() << 1);
     LONG lLast = s_lastCheck;
     if (lLast != -1 && (lLast & ~1) == lTick)
@@ -143,7 +145,10 @@ static void LogLine(const WCHAR *pszLevel, const WCHAR *pszFormat, va_list args)
     if (cDropped)
         LogAddLineF(abLines, &cbLines, st, L"ERR", L"%S", szNote);
     LogAddLine(abLines, &cbLines, st, pszLevel, pszFormat, args);
-    LogAppendKeptW(szPath, abLines, cbLines, cDropped + 1);
+    // A file refused at its open (a hard link made since the last check)
+    // counts as absent until the next tick, so it costs one open a tick.
+    if (!LogAppendKeptW(szPath, abLines, cbLines, cDropped + 1))
+        InterlockedExchange(&s_lastCheck, (LONG)(GetTickCount() << 1));
     SetLastError(dwCallerError);
 }
 
@@ -169,4 +174,9 @@ BOOL LogRunEnds(BOOL bResult)
     LogReleaseFile();
     SetLastError(dwError);
     return bResult;
+}
+
+void LogUnload()
+{
+    LogReleaseFile(TRUE);
 }

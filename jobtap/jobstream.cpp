@@ -14,7 +14,7 @@ static BOOL RefuseHandle(LPCWSTR pszFormat, HANDLE hPort)
 /* Open (pfnOpenPortEx): creates the port's record, opens the port below and
  * sets up the status channel. A port name already open, or none, is refused
  * with ERROR_INVALID_PARAMETER. */
-BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR pMonitor)
+static BOOL OpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR pMonitor)
 {
     if (!pMonitor || !pMonitor->pfnOpenPort || !pMonitor->pfnStartDocPort || !pMonitor->pfnWritePort ||
         !pMonitor->pfnReadPort || !pMonitor->pfnEndDocPort || !pMonitor->pfnClosePort) {
@@ -132,7 +132,7 @@ static BOOL FailStartDoc(IniPort *pIniPort, DWORD dwError)
  * records the job and starts and notifies the status monitor. A document without name, output file and
  * data type is skipped: only its data reaches the port. Follows Open or
  * EndDoc; a job left without EndDoc is given up (its filter closed, freed). */
-BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo)
+static BOOL StartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo)
 {
     IniPort *pIniPort = (IniPort *)hPort;
     if (!IsValidPort(pIniPort) || !pszPrinterName || !*pszPrinterName || (Level != 1 && Level != 2) ||
@@ -395,6 +395,21 @@ static BOOL CloseThePort(HANDLE hPort)
     }
     SetLastError(0);
     return TRUE;
+}
+
+// The entry points as the table has them. A run of log lines ends where no
+// call of the same job is sure to follow: at EndDoc and Close, and at an Open
+// or a StartDoc that failed (the spooler may never come back).
+BOOL WINAPI LmOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR pMonitor)
+{
+    BOOL bOk = OpenPortEx(pszPortName, pszPrinterName, pHandle, pMonitor);
+    return bOk ? bOk : LogRunEnds(bOk);
+}
+
+BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo)
+{
+    BOOL bOk = StartDocPort(hPort, pszPrinterName, JobId, Level, pDocInfo);
+    return bOk ? bOk : LogRunEnds(bOk);
 }
 
 BOOL WINAPI LmEndDocPort(HANDLE hPort)

@@ -221,9 +221,10 @@ extern "C" __declspec(dllexport) BOOL WINAPI DllEntryPoint(HINSTANCE hInstance, 
         InitializeCriticalSection(&g_PortListLock);
     }
     // Unloaded while the process goes on: the log file kept open for a run
-    // of lines is let go, or it would stay open (and undeletable) for good.
+    // of lines is let go, or it would stay open (and undeletable) for good;
+    // so is the log's lock section.
     if (dwReason == DLL_PROCESS_DETACH && !pReserved)
-        LogRunEnds(TRUE);
+        LogUnload();
     return TRUE;
 }
 

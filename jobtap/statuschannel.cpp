@@ -363,9 +363,10 @@ static void ServeRequest(IniPort *pIniPort, StatusBlock *pLm)
 /* One look at the lock event of an idle worker. *pdwTakenSince is the tick
  * at which the lock was first seen taken since the last request, or 0. A
  * lock found free is taken for that moment and given back; one taken for
- * STATUS_LOCK_HELD_MS is given back, and a reply its client never waited for
- * is taken off the reply event, so the next client does not read it as its
- * own. The event stays the auto-reset event every client knows. Only a
+ * STATUS_LOCK_HELD_MS is given back, with the block's numbering made even
+ * and a reply its client never waited for taken off the reply event, so the
+ * next client neither waits for a reply that is not coming nor reads another's
+ * as its own. The event stays the auto-reset event every client knows. Only a
  * lock given back is logged: a line a second per open port would bury the
  * job's lines. */
 static void LookAtLock(IniPort *pIniPort, DWORD *pdwTakenSince)
@@ -383,14 +384,20 @@ static void LookAtLock(IniPort *pIniPort, DWORD *pdwTakenSince)
         *pdwTakenSince = dwNow;
         return;
     }
+    // Looks come STATUS_LOCK_CHECK_MS apart, give or take a clock tick: the
+    // third look that finds it taken gives it back.
     DWORD dwHeld = dwNow - *pdwTakenSince;
-    if (dwHeld < STATUS_LOCK_HELD_MS)
+    if (dwHeld < STATUS_LOCK_HELD_MS - STATUS_LOCK_CHECK_MS / 2)
         return;
+    // A client that ended between numbering its request and sending it
+    // left the block owing a reply nobody will give: the numbering is set
+    // even again, or every later client would wait its whole bound for it.
+    StatusBlock *pLm = pIniPort->pLm;
+    InterlockedExchange((LONG volatile *)&pLm->dwReplyId, (LONG)pLm->dwRequestId);
     ResetEvent(pIniPort->hEventRet);
     BOOL bOk = SetEvent(pIniPort->hEventMap);
     DWORD dwError = GetLastError();
     LogErr(L"Thread LockEvent Held %d ms Released R %d E %d", dwHeld, bOk, dwError);
-    LogRunEnds(TRUE);
     *pdwTakenSince = 0;
 }
 
@@ -417,6 +424,7 @@ DWORD WINAPI StatusThread(LPVOID pParam)
         DWORD dwError = GetLastError();
         if (dwWait == WAIT_TIMEOUT) {
             LookAtLock(pIniPort, &dwLockTakenSince);
+            LogRunEnds(TRUE);                // a log file kept open is let go within a second
             continue;
         }
         // Logged as one wait for "an event": 0 when either woke the thread.

@@ -396,7 +396,11 @@ BOOL LmChannel::WaitForEcho(DWORD dwId, BOOL bSignalFirst, LPCSTR pszWhat)
         if (m_dwTimeout) {
             DWORD dwSpent = GetTickCount() - dwStart;
             if (dwSpent >= m_dwTimeout) {
-                // Time is up though the event may still be signalled.
+                // Time is up though the event may still be signalled; a
+                // reply that came during the last pause still counts.
+                DWORD dwLast = ReadReplyId(m_pView);
+                if (dwLast == dwId || dwLast == 0)
+                    return TRUE;
                 AppendFormat(&m_strLastError, "%s WAIT_TIMEOUT", pszWhat);
                 return FALSE;
             }

@@ -10,6 +10,11 @@ typedef LONG(WINAPI *CreateFn)(HANDLE *, ACCESS_MASK, PVOID, PVOID, PVOID, ULONG
                                ULONG);
 
 ULONG_PTR g_realGetProcAddress;
+// Handles of opens that named the link itself (FILE_OPEN_REPARSE_POINT):
+// only they see the link; an open without it follows the link to its target,
+// played here by the log itself.
+HANDLE g_linkOpens[16];
+volatile LONG g_cLinkOpens;
 QueryFn g_realQuery;
 CreateFn g_realCreate;
 volatile LONG g_fact = LogFileStandIn::kNone;
@@ -25,8 +30,11 @@ struct BasicInformation {
 LONG WINAPI StandInQuery(HANDLE hFile, PVOID pIosb, PVOID pInfo, ULONG cbInfo, ULONG infoClass)
 {
     LONG status = g_realQuery(hFile, pIosb, pInfo, cbInfo, infoClass);
-    if (status >= 0 && infoClass == kFileBasicInformation && g_fact == LogFileStandIn::kReparsePoint)
-        ((BasicInformation *)pInfo)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (status < 0 || infoClass != kFileBasicInformation || g_fact != LogFileStandIn::kReparsePoint)
+        return status;
+    for (LONG i = 0; i < g_cLinkOpens && i < 16; ++i)
+        if (g_linkOpens[i] == hFile)
+            ((BasicInformation *)pInfo)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     return status;
 }
 
@@ -39,6 +47,11 @@ LONG WINAPI StandInCreate(HANDLE *phFile, ACCESS_MASK access, PVOID pAttributes,
     // a caller that asked not to wait for the break hears of it.
     if (status == 0 && g_fact == LogFileStandIn::kOplockBreaking && (options & 0x100))
         return kStatusOplockBreakInProgress;
+    if (status == 0 && g_fact == LogFileStandIn::kReparsePoint && (options & 0x200000)) {
+        LONG i = InterlockedIncrement(&g_cLinkOpens) - 1;
+        if (i < 16)
+            g_linkOpens[i] = *phFile;
+    }
     return status;
 }
 
@@ -72,4 +85,5 @@ bool LogFileStandIn::Install(HMODULE hJobtap)
 void LogFileStandIn::Set(Fact fact)
 {
     InterlockedExchange(&g_fact, fact);
+    InterlockedExchange(&g_cLinkOpens, 0);
 }

@@ -10,7 +10,7 @@
 namespace LogFileStandIn {
 enum Fact {
     kNone,
-    kReparsePoint,      // every file jobtap asks about carries FILE_ATTRIBUTE_REPARSE_POINT
+    kReparsePoint,      // a link: what jobtap opens naming the link itself carries FILE_ATTRIBUTE_REPARSE_POINT
     kOplockBreaking     // every open jobtap makes reports the break of another's lock in progress
 };
 // Patches the module's GetProcAddress import (after any other stand-in's).

@@ -33,8 +33,7 @@ std::wstring LogPath()
     return std::wstring(sz, 3) + L"kztdebug.txt";
 }
 
-// The monitor looks for the file at most once per clock tick: let one pass.
-static void NextTick()
+void NextTick()
 {
     DWORD t = GetTickCount();
     while (GetTickCount() == t)

@@ -19,6 +19,8 @@ std::string Narrow(const std::wstring &text);
 
 // The log: "kztdebug.txt" in the root of the Windows drive.
 std::wstring LogPath();
+// The monitor looks at the log file at most once per clock tick: lets one pass.
+void NextTick();
 void LogOn();                                          // create it empty
 void LogOff();                                         // delete it
 std::string LogText();

@@ -275,6 +275,29 @@ TEST_F(LmChannelTest, LockHeldByAnotherClientTimesOutWithoutTouchingTheBlock)
     CloseHandle(lock);
 }
 
+// A status monitor that ended holding the lock, between numbering its
+// request and sending it: the port's worker gives the lock back with the
+// numbering made even, and the next request is answered within its 5 s.
+TEST_F(LmChannelTest, ClientThatEndedInItsRequestCostsTheNextOneSecondsOnly)
+{
+    std::string reply;
+    ASSERT_TRUE(DeviceId(&reply)) << channel.LastErrorText();   // the block now numbers its replies
+    HANDLE lock = OpenEventA(EVENT_ALL_ACCESS, FALSE, "Ostrel Event Map jobtap FILE:");
+    ASSERT_NE(lock, nullptr);
+    ASSERT_EQ(WaitForSingleObject(lock, 0), WAIT_OBJECT_0);   // taken, never given back
+    HANDLE map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Ostrel FileMap jobtap FILE:");
+    ASSERT_NE(map, nullptr);
+    auto *block = (StatusBlock *)MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, sizeof(StatusBlock));
+    ASSERT_NE(block, nullptr);
+    block->dwRequestId = block->dwReplyId + 1;                  // numbered, never sent
+    channel.SetTimeout(5000);
+    EXPECT_TRUE(DeviceId(&reply)) << channel.LastErrorText();
+    EXPECT_EQ(reply, kDeviceId);
+    UnmapViewOfFile(block);
+    CloseHandle(map);
+    CloseHandle(lock);
+}
+
 TEST_F(LmChannelTest, TimeoutOfZeroWaitsWithoutLimit)
 {
     fake.script.dwGetDelayMs = 700;
