@@ -117,6 +117,13 @@ LogOpenResult CheckOpenFile(const NativeCalls &calls, HANDLE hFile)
     return LOG_OPENED;
 }
 
+/* What a failed CreateFile of the log means: no such file, or a line lost. */
+LogOpenResult FailedOpen()
+{
+    DWORD dwError = GetLastError();
+    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? LOG_ABSENT : LOG_FAILED;
+}
+
 /* The same questions through the documented call, where ntdll lacks one. */
 LogOpenResult CheckThroughKernel32(HANDLE hFile)
 {
@@ -134,8 +141,7 @@ LogOpenResult OpenThroughKernel32(const WCHAR *pszPath, HANDLE *phFile)
     HANDLE hFile = CreateFileW(pszPath, kAppendAccess, kShareAll, NULL, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (hFile == INVALID_HANDLE_VALUE) {
-        DWORD dwError = GetLastError();
-        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? LOG_ABSENT : LOG_FAILED;
+        return FailedOpen();
     }
     LogOpenResult result = CheckThroughKernel32(hFile);
     if (result != LOG_OPENED) {
@@ -206,8 +212,7 @@ LogOpenResult LogOpenPlainFileA(const char *pszPath, HANDLE *phFile)
         HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, NULL);
         if (hFile == INVALID_HANDLE_VALUE) {
-            DWORD dwError = GetLastError();
-            return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? LOG_ABSENT : LOG_FAILED;
+            return FailedOpen();
         }
         *phFile = hFile;
         return LOG_OPENED;

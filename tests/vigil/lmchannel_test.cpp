@@ -518,6 +518,39 @@ TEST_F(LmChannelTest, PlantedSectionWithoutAWholeCommittedBlockIsNotRead)
     }
 }
 
+namespace {
+
+// A channel for FILE: made by the test instead of a monitor: the block and
+// its three events, the lock free. With bStuckReply the reply event is
+// manual-reset and left signalled.
+struct PlantedChannel {
+    HANDLE section;
+    HANDLE events[3];
+    StatusBlock *lm;
+    explicit PlantedChannel(bool bStuckReply)
+    {
+        section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StatusBlock),
+                                     ChannelObjectName(StatusFileMap, kMonitorName, L"FILE:").c_str());
+        const StatusObject objects[3] = {StatusEventMap, StatusEventCmd, StatusEventRet};
+        for (int i = 0; i < 3; ++i)
+            events[i] = CreateEventW(nullptr, bStuckReply && i == 2, i == 0 || (bStuckReply && i == 2),
+                                     ChannelObjectName(objects[i], kMonitorName, L"FILE:").c_str());
+        lm = section ? (StatusBlock *)MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0) : nullptr;
+    }
+    ~PlantedChannel()
+    {
+        if (lm)
+            UnmapViewOfFile(lm);
+        for (HANDLE h : events)
+            if (h)
+                CloseHandle(h);
+        if (section)
+            CloseHandle(section);
+    }
+};
+
+} // namespace
+
 // A reply event planted manual-reset and left signalled, with a reply number
 // that is never the request's: the request times out within its bound and
 // the wait costs little CPU.
@@ -525,13 +558,8 @@ TEST_F(LmChannelTest, StuckSignalledReplyEventTimesOutWithoutSpinning)
 {
     ASSERT_TRUE(Close(port));
     port = nullptr;
-    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StatusBlock),
-                                        ChannelObjectName(StatusFileMap, kMonitorName, L"FILE:").c_str());
-    const StatusObject objects[3] = {StatusEventMap, StatusEventCmd, StatusEventRet};
-    HANDLE events[3];
-    for (int i = 0; i < 3; ++i)
-        events[i] = CreateEventW(nullptr, i == 2, i != 1, ChannelObjectName(objects[i], kMonitorName, L"FILE:").c_str());
-    auto *lm = (StatusBlock *)MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0);
+    PlantedChannel planted(true);
+    StatusBlock *lm = planted.lm;
     ASSERT_NE(lm, nullptr);
     lm->dwRequestId = lm->dwReplyId = 41;      // nothing owed; the request will be 42
     channel.SetTimeout(600);
@@ -549,23 +577,14 @@ TEST_F(LmChannelTest, StuckSignalledReplyEventTimesOutWithoutSpinning)
     EXPECT_GE(wallMs, 550u);
     EXPECT_LT(wallMs, 3000u);
     EXPECT_LT(cpuMs, 150u) << "CPU time over " << wallMs << " ms";
-    UnmapViewOfFile(lm);
-    for (HANDLE h : events)
-        CloseHandle(h);
-    CloseHandle(section);
 }
 
 TEST_F(LmChannelTest, MonitorThatDoesNotNumberItsRepliesIsAnswered)
 {
     ASSERT_TRUE(Close(port));
     port = nullptr;
-    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StatusBlock),
-                                        ChannelObjectName(StatusFileMap, kMonitorName, L"FILE:").c_str());
-    HANDLE events[3];
-    const StatusObject objects[3] = {StatusEventMap, StatusEventCmd, StatusEventRet};
-    for (int i = 0; i < 3; ++i)
-        events[i] = CreateEventW(nullptr, FALSE, i == 0, ChannelObjectName(objects[i], kMonitorName, L"FILE:").c_str());
-    auto *lm = (StatusBlock *)MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0);
+    PlantedChannel planted(false);
+    StatusBlock *lm = planted.lm;
     ASSERT_NE(lm, nullptr);
     lm->dwRequestId = 41;               // left by an earlier numbering client
     HANDLE peer = CreateThread(nullptr, 0, ServeOneRequestWithoutNumbering, lm, 0, nullptr);
@@ -575,8 +594,4 @@ TEST_F(LmChannelTest, MonitorThatDoesNotNumberItsRepliesIsAnswered)
     EXPECT_EQ(reply, kDeviceId);
     EXPECT_EQ(WaitForSingleObject(peer, 10000), WAIT_OBJECT_0);
     CloseHandle(peer);
-    UnmapViewOfFile(lm);
-    for (HANDLE h : events)
-        CloseHandle(h);
-    CloseHandle(section);
 }
